@@ -1,0 +1,44 @@
+#include "cli/CommandContext.hpp"
+#include "core/UserDefaults.hpp"
+
+#include <CLI/CLI.hpp>
+#include <ostream>
+
+namespace plistable::cli {
+namespace {
+
+// The settings the command line knows, with their registered defaults.
+const std::map<std::string, bool> knownSettings = {{"header", false}};
+
+} // namespace
+
+void addConfigCommand(CLI::App& app, CommandContext& context)
+{
+    auto* command = app.add_subcommand("config", "Show the stored settings, or store one (config header on|off)");
+    auto key = std::make_shared<std::string>();
+    auto value = std::make_shared<std::string>();
+    command->add_option("key", *key, "Setting to store")->check(CLI::IsMember({"header"}));
+    command->add_option("value", *value, "on or off")->check(CLI::IsMember({"on", "off", "true", "false"}));
+    command->callback([&context, key, value] {
+        UserDefaults defaults(context.settingsPath);
+        defaults.registerDefaults(knownSettings);
+        if (key->empty()) {
+            for (const auto& [name, fallback] : knownSettings)
+                context.out << name << " = " << (defaults.boolForKey(name) ? "on" : "off") << '\n';
+            return;
+        }
+        if (value->empty()) {
+            context.out << *key << " = " << (defaults.boolForKey(*key) ? "on" : "off") << '\n';
+            return;
+        }
+        defaults.setBool(*key, *value == "on" || *value == "true");
+        if (!defaults.synchronize()) {
+            context.err << "plistable: the setting could not be stored in " << context.settingsPath << '\n';
+            context.status = ExitStatus::Failed;
+            return;
+        }
+        context.out << *key << " = " << (defaults.boolForKey(*key) ? "on" : "off") << '\n';
+    });
+}
+
+} // namespace plistable::cli

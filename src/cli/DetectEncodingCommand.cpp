@@ -1,0 +1,30 @@
+#include "cli/CommandContext.hpp"
+#include "core/AtomicFile.hpp"
+#include "core/EncodingDetection.hpp"
+
+#include <CLI/CLI.hpp>
+#include <ostream>
+
+namespace plistable::cli {
+
+void addDetectEncodingCommand(CLI::App& app, CommandContext& context)
+{
+    auto* command = app.add_subcommand("detect-encoding",
+                                       "Print the encoding each file would be read in: PATH<TAB>IDENTIFIER<TAB>NAME");
+    auto files = std::make_shared<std::vector<std::string>>();
+    command->add_option("FILE", *files, "Files to examine")->required();
+    command->callback([&context, files] {
+        for (const std::string& path : *files) {
+            const FileContents contents = readFileContents(path);
+            if (contents.error) {
+                context.err << path << ": cannot read: " << contents.error.message() << '\n';
+                context.status = ExitStatus::Failed;
+                continue;
+            }
+            const TextEncoding encoding = detectEncoding(contents.bytes);
+            context.out << path << '\t' << encoding << '\t' << encodingName(encoding) << '\n';
+        }
+    });
+}
+
+} // namespace plistable::cli

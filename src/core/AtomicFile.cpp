@@ -1,0 +1,172 @@
+#include "core/AtomicFile.hpp"
+
+#include "core/PathUtilities.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace plistable {
+namespace {
+
+constexpr std::size_t bufferLimit = 1 << 16;
+
+// Mode bits a newly created file would get (0666 less the umask), read once at start-up while the
+// process is still single-threaded.
+mode_t newFileMode()
+{
+    static const mode_t mode = [] {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        return static_cast<mode_t>(0666 & ~mask);
+    }();
+    return mode;
+}
+[[maybe_unused]] const mode_t initialMode = newFileMode();
+
+} // namespace
+
+AtomicFile::AtomicFile(std::string targetPath) : _targetPath(std::move(targetPath))
+{
+    std::string folder = stringByDeletingLastPathComponent(_targetPath);
+    if (folder.empty())
+        folder = ".";
+    if (folder.back() != '/')
+        folder += '/';
+    // A dot name keeps the temporary file out of sight; the suffix keeps it from ever being taken
+    // for a finished output.
+    _temporaryPath = folder + "." + lastPathComponent(_targetPath) + ".plistable-XXXXXX";
+    _fd = ::mkstemp(_temporaryPath.data());
+    if (_fd < 0) {
+        _temporaryPath.clear();
+        fail(errno);
+        return;
+    }
+    // Keep the mode of the file we replace, else give what a plain create would.
+    struct stat existing {};
+    const mode_t mode = ::stat(_targetPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)
+                            ? (existing.st_mode & 07777)
+                            : newFileMode();
+    ::fchmod(_fd, mode);
+    _buffer.reserve(bufferLimit);
+}
+
+AtomicFile::~AtomicFile()
+{
+    if (!_committed)
+        discard();
+}
+
+void AtomicFile::fail(int errnoValue)
+{
+    if (!_error)
+        _error = std::error_code(errnoValue, std::generic_category());
+}
+
+void AtomicFile::write(std::string_view bytes)
+{
+    if (_error || _fd < 0)
+        return;
+    if (_buffer.size() + bytes.size() > bufferLimit) {
+        flush();
+        if (bytes.size() >= bufferLimit) {
+            // Large pieces go straight out instead of through the buffer.
+            while (!_error && !bytes.empty()) {
+                const ssize_t n = ::write(_fd, bytes.data(), bytes.size());
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0)
+                    fail(errno);
+                else
+                    bytes.remove_prefix(static_cast<std::size_t>(n));
+            }
+            return;
+        }
+    }
+    _buffer.append(bytes);
+}
+
+void AtomicFile::flush()
+{
+    std::string_view pending = _buffer;
+    while (!_error && !pending.empty()) {
+        const ssize_t n = ::write(_fd, pending.data(), pending.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            fail(errno);
+        else
+            pending.remove_prefix(static_cast<std::size_t>(n));
+    }
+    _buffer.clear();
+}
+
+std::error_code AtomicFile::commit()
+{
+    if (_fd >= 0 && !_error) {
+        flush();
+        if (!_error && ::fsync(_fd) != 0)
+            fail(errno);
+        if (::close(_fd) != 0)
+            fail(errno);
+        _fd = -1;
+        if (!_error && ::rename(_temporaryPath.c_str(), _targetPath.c_str()) != 0)
+            fail(errno);
+        if (!_error)
+            _committed = true;
+    }
+    if (!_committed)
+        discard();
+    return _error;
+}
+
+void AtomicFile::discard()
+{
+    if (_fd >= 0) {
+        ::close(_fd);
+        _fd = -1;
+    }
+    if (!_temporaryPath.empty() && !_committed) {
+        ::unlink(_temporaryPath.c_str());
+        _temporaryPath.clear();
+    }
+    _buffer.clear();
+}
+
+FileContents readFileContents(const std::string& path)
+{
+    FileContents result;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        result.error = std::error_code(errno, std::generic_category());
+        return result;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        result.error = std::make_error_code(std::errc::is_a_directory);
+        return result;
+    }
+    if (S_ISREG(info.st_mode) && info.st_size > 0)
+        result.bytes.reserve(static_cast<std::size_t>(info.st_size));
+    char chunk[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            result.error = std::error_code(errno, std::generic_category());
+            result.bytes.clear();
+            break;
+        }
+        if (n == 0)
+            break;
+        result.bytes.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return result;
+}
+
+} // namespace plistable

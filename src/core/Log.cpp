@@ -1,0 +1,36 @@
+#include "core/Log.hpp"
+
+#include <cstdio>
+#include <string>
+#include <utility>
+
+namespace plistable {
+namespace {
+
+LogSink& currentSink()
+{
+    static LogSink sink;
+    return sink;
+}
+
+} // namespace
+
+void log(std::string_view message)
+{
+    if (const LogSink& sink = currentSink()) {
+        sink(message);
+        return;
+    }
+    // One write per line, so lines of concurrent processes sharing stderr do not interleave.
+    std::string line(message);
+    line.push_back('\n');
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
+LogSink setLogSink(LogSink sink)
+{
+    return std::exchange(currentSink(), std::move(sink));
+}
+
+} // namespace plistable

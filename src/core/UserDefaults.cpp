@@ -1,0 +1,108 @@
+#include "core/UserDefaults.hpp"
+
+#include "core/AtomicFile.hpp"
+#include "core/Log.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <sys/stat.h>
+
+namespace plistable {
+namespace {
+
+// Creates every missing folder of `folder`, like mkdir -p; errors show up when the file is written.
+void makeFolders(const std::string& folder)
+{
+    for (std::size_t slash = folder.find('/', 1); ; slash = folder.find('/', slash + 1)) {
+        const std::string prefix = folder.substr(0, slash);
+        ::mkdir(prefix.c_str(), 0700);
+        if (slash == std::string::npos)
+            break;
+    }
+}
+
+} // namespace
+
+UserDefaults::UserDefaults(std::string path) : _path(std::move(path)), _stored(load(_path)) {}
+
+std::string UserDefaults::standardStorePath()
+{
+    std::string base;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/')
+        base = xdg;
+    else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0')
+        base = std::string(home) + "/.config";
+    else
+        base = ".config";
+    return base + "/plistable/settings.json";
+}
+
+std::map<std::string, bool> UserDefaults::load(const std::string& path)
+{
+    FileContents contents = readFileContents(path);
+    if (contents.error) {
+        if (contents.error != std::errc::no_such_file_or_directory)
+            log("plistable: cannot read settings " + path + ": " + contents.error.message() + "; using defaults");
+        return {};
+    }
+    const nlohmann::json document = nlohmann::json::parse(contents.bytes, nullptr, false);
+    if (!document.is_object()) {
+        log("plistable: settings " + path + " are damaged; using defaults");
+        return {};
+    }
+    std::map<std::string, bool> values;
+    for (const auto& [key, value] : document.items()) {
+        if (value.is_boolean())
+            values[key] = value.get<bool>();
+        else
+            log("plistable: settings " + path + ": ignoring \"" + key + "\", which is not true or false");
+    }
+    return values;
+}
+
+void UserDefaults::registerDefaults(const std::map<std::string, bool>& defaults)
+{
+    for (const auto& [key, value] : defaults)
+        _registered[key] = value;
+}
+
+std::optional<bool> UserDefaults::objectForKey(const std::string& key) const
+{
+    if (auto stored = _stored.find(key); stored != _stored.end())
+        return stored->second;
+    if (auto registered = _registered.find(key); registered != _registered.end())
+        return registered->second;
+    return std::nullopt;
+}
+
+void UserDefaults::setBool(const std::string& key, bool value)
+{
+    _stored[key] = value;
+    _changed.insert(key);
+}
+
+bool UserDefaults::synchronize()
+{
+    // Another process may have stored other keys since we loaded: start from the file as it is now.
+    std::map<std::string, bool> merged = load(_path);
+    for (const std::string& key : _changed)
+        merged[key] = _stored[key];
+
+    nlohmann::json document = nlohmann::json::object();
+    for (const auto& [key, value] : merged)
+        document[key] = value;
+
+    makeFolders(_path.substr(0, _path.rfind('/')));
+    AtomicFile file(_path);
+    file.write(document.dump(2) + "\n");
+    if (std::error_code error = file.commit()) {
+        log("plistable: cannot write settings " + _path + ": " + error.message());
+        return false;
+    }
+    _stored = std::move(merged);
+    _changed.clear();
+    return true;
+}
+
+} // namespace plistable

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace plistable {
+
+/// The user's settings: boolean values by key, kept in a small JSON file that the command line
+/// and the desktop window share. Registered defaults answer for keys with no stored value and are
+/// never written. A missing store reads as empty; a damaged one reads as empty with a warning in
+/// the log, and is replaced at the next synchronize().
+class UserDefaults {
+public:
+    /// The store at `path`, loaded at once.
+    explicit UserDefaults(std::string path);
+
+    /// The shared store: $XDG_CONFIG_HOME/plistable/settings.json, where XDG_CONFIG_HOME defaults
+    /// to ~/.config.
+    static std::string standardStorePath();
+
+    /// Adds values answered for keys that have no stored value; they are not stored.
+    void registerDefaults(const std::map<std::string, bool>& defaults);
+
+    /// The stored value of `key`, else its registered default, else nothing.
+    std::optional<bool> objectForKey(const std::string& key) const;
+
+    /// objectForKey(key), an absent value reading as false.
+    bool boolForKey(const std::string& key) const { return objectForKey(key).value_or(false); }
+
+    /// Stores a value in memory; synchronize() makes it persistent.
+    void setBool(const std::string& key, bool value);
+
+    /// Writes the values set since the last synchronize() to the store at once, atomically, keeping
+    /// values that another process stored meanwhile under other keys. False when the write failed
+    /// (the old store then stays as it was).
+    bool synchronize();
+
+    /// The values stored (not the registered defaults).
+    const std::map<std::string, bool>& storedValues() const { return _stored; }
+
+    const std::string& path() const { return _path; }
+
+private:
+    static std::map<std::string, bool> load(const std::string& path);
+
+    std::string _path;
+    std::map<std::string, bool> _stored;
+    std::map<std::string, bool> _registered;
+    std::set<std::string> _changed;
+};
+
+} // namespace plistable

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+struct UConverter;
+
+namespace plistable::detail {
+
+/// One ICU converter set to stop at the first invalid, unassigned or cut-off sequence in either
+/// direction: nothing is ever substituted. Not thread-safe; make one per user.
+class IcuConverter {
+public:
+    /// Opens the converter named `name` (an ICU name or alias); nothing when ICU has none.
+    static std::optional<IcuConverter> open(const char* name);
+
+    IcuConverter(IcuConverter&&) noexcept = default;
+    IcuConverter& operator=(IcuConverter&&) noexcept = default;
+    ~IcuConverter();
+
+    /// Decodes all of `bytes`; nothing when any sequence is invalid or cut off at the end.
+    std::optional<std::u16string> decodeAll(std::string_view bytes);
+
+    /// Encodes all of `text`; nothing when any character cannot be represented.
+    std::optional<std::string> encodeAll(std::u16string_view text);
+
+    /// Outcome of decodeSome().
+    struct Chunk {
+        std::size_t consumed = 0; ///< bytes taken: decoded, or held inside the converter as the start of a character
+        bool failed = false;      ///< an invalid sequence ends at bytes[consumed - 1]
+    };
+
+    /// Streaming decode: appends to `out` every character that `bytes` completes, keeping the bytes
+    /// of a character cut off at the end inside the converter for the next call. With `flush`, the
+    /// input ends here and a cut-off character is a failure.
+    Chunk decodeSome(std::string_view bytes, bool flush, std::u16string& out);
+
+    /// Forgets any partial character and any state of a stateful encoding.
+    void reset();
+
+    /// ICU's canonical name of this converter.
+    const char* name() const;
+
+private:
+    struct Close {
+        void operator()(UConverter* converter) const noexcept;
+    };
+    explicit IcuConverter(UConverter* converter) : _converter(converter) {}
+
+    std::unique_ptr<UConverter, Close> _converter;
+};
+
+} // namespace plistable::detail

@@ -1,0 +1,96 @@
+#include "core/UserDefaults.hpp"
+
+#include "support/TestSupport.hpp"
+
+using namespace plistable;
+using plistable::test::LogCapture;
+using plistable::test::TempDir;
+
+namespace {
+
+TEST(UserDefaultsTest, RegisteredDefaultsAnswerButAreNeverWritten)
+{
+    TempDir dir;
+    UserDefaults defaults(dir.file("conf/settings.json"));
+    EXPECT_EQ(defaults.objectForKey("header"), std::nullopt);
+    EXPECT_FALSE(defaults.boolForKey("header"));
+    defaults.registerDefaults({{"header", true}});
+    EXPECT_EQ(defaults.objectForKey("header"), true);
+    EXPECT_TRUE(defaults.storedValues().empty());
+}
+
+TEST(UserDefaultsTest, StoredValuesPersistAcrossInstances)
+{
+    TempDir dir;
+    const std::string path = dir.file("conf/plistable/settings.json");
+    {
+        UserDefaults defaults(path);
+        defaults.registerDefaults({{"header", false}});
+        defaults.setBool("header", true);
+        EXPECT_TRUE(defaults.synchronize());
+    }
+    UserDefaults again(path);
+    again.registerDefaults({{"header", false}});
+    EXPECT_EQ(again.objectForKey("header"), true);
+}
+
+TEST(UserDefaultsTest, SynchronizeKeepsKeysAnotherWriterStored)
+{
+    TempDir dir;
+    const std::string path = dir.file("settings.json");
+    UserDefaults first(path);
+    UserDefaults second(path);
+    first.setBool("header", true);
+    ASSERT_TRUE(first.synchronize());
+    second.setBool("other", true);
+    ASSERT_TRUE(second.synchronize());
+    UserDefaults reader(path);
+    EXPECT_EQ(reader.objectForKey("header"), true);
+    EXPECT_EQ(reader.objectForKey("other"), true);
+}
+
+TEST(UserDefaultsTest, ADamagedStoreReadsAsEmptyWithAWarning)
+{
+    const char* damaged[] = {"", "{", "[true]", "\x01\x02garbage", "{\"header\": \"yes\"}"};
+    for (const char* contents : damaged) {
+        SCOPED_TRACE(contents);
+        TempDir dir;
+        const std::string path = dir.write("settings.json", contents);
+        LogCapture log;
+        UserDefaults defaults(path);
+        defaults.registerDefaults({{"header", false}});
+        EXPECT_FALSE(defaults.boolForKey("header"));
+        EXPECT_EQ(log.lines().size(), 1u);
+        defaults.setBool("header", true);
+        EXPECT_TRUE(defaults.synchronize());
+        EXPECT_EQ(UserDefaults(path).objectForKey("header"), true);
+    }
+}
+
+TEST(UserDefaultsTest, AFailedWriteIsReportedAndChangesNothingOnDisk)
+{
+    TempDir dir;
+    dir.write("file", "not a folder");
+    LogCapture log;
+    UserDefaults defaults(dir.file("file/settings.json"));
+    defaults.setBool("header", true);
+    EXPECT_FALSE(defaults.synchronize());
+    EXPECT_FALSE(log.lines().empty());
+}
+
+TEST(UserDefaultsTest, StorePathFollowsXdgConfigHome)
+{
+    const char* saved = std::getenv("XDG_CONFIG_HOME");
+    const std::string restore = saved ? saved : "";
+    ::setenv("XDG_CONFIG_HOME", "/tmp/xdg", 1);
+    EXPECT_EQ(UserDefaults::standardStorePath(), "/tmp/xdg/plistable/settings.json");
+    ::unsetenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    if (home != nullptr) {
+        EXPECT_EQ(UserDefaults::standardStorePath(), std::string(home) + "/.config/plistable/settings.json");
+    }
+    if (saved)
+        ::setenv("XDG_CONFIG_HOME", restore.c_str(), 1);
+}
+
+} // namespace

@@ -1,0 +1,108 @@
+#include "support/TestSupport.hpp"
+
+#include "core/Log.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <algorithm>
+
+namespace plistable::test {
+
+Text u(std::string_view utf8)
+{
+    return fromUtf8Lossy(utf8);
+}
+
+std::string s(std::u16string_view text)
+{
+    return toUtf8Lossy(text);
+}
+
+std::string bytes(std::initializer_list<int> values)
+{
+    std::string result;
+    for (int v : values)
+        result.push_back(static_cast<char>(v));
+    return result;
+}
+
+std::string hex(std::string_view data)
+{
+    std::string result;
+    char piece[4];
+    for (unsigned char c : data) {
+        std::snprintf(piece, sizeof piece, "%02X", c);
+        if (!result.empty())
+            result += ' ';
+        result += piece;
+    }
+    return result;
+}
+
+TempDir::TempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "plistable-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot create a temporary folder");
+    _path = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    // Tests may leave read-only folders behind; make them writable so they can go.
+    for (auto it = std::filesystem::recursive_directory_iterator(_path, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored))
+        if (it->is_directory(ignored))
+            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ignored);
+    std::filesystem::permissions(_path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                 ignored);
+    std::filesystem::remove_all(_path, ignored);
+}
+
+std::string TempDir::file(std::string_view name) const
+{
+    return _path + "/" + std::string(name);
+}
+
+std::string TempDir::write(std::string_view name, std::string_view contents) const
+{
+    const std::string path = file(name);
+    std::ofstream stream(path, std::ios::binary | std::ios::trunc);
+    stream.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+    return path;
+}
+
+std::string TempDir::read(std::string_view name) const
+{
+    std::ifstream stream(file(name), std::ios::binary);
+    EXPECT_TRUE(stream.good()) << "cannot read " << file(name);
+    std::ostringstream contents;
+    contents << stream.rdbuf();
+    return contents.str();
+}
+
+std::vector<std::string> TempDir::names() const
+{
+    std::vector<std::string> result;
+    for (const auto& entry : std::filesystem::directory_iterator(_path))
+        result.push_back(entry.path().filename().string());
+    std::sort(result.begin(), result.end());
+    return result;
+}
+
+LogCapture::LogCapture()
+{
+    setLogSink([this](std::string_view line) { _lines.emplace_back(line); });
+}
+
+LogCapture::~LogCapture()
+{
+    setLogSink({});
+}
+
+} // namespace plistable::test

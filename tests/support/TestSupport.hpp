@@ -1,0 +1,72 @@
+#pragma once
+
+#include "core/TextEncoding.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plistable::test {
+
+/// UTF-16 text from a UTF-8 literal, so tests can write u("café") and compare with library text.
+Text u(std::string_view utf8);
+
+/// UTF-8 form of a text, for readable failure messages.
+std::string s(std::u16string_view text);
+
+/// Bytes from a list of byte values: bytes({0xEF, 0xBB, 0xBF}).
+std::string bytes(std::initializer_list<int> values);
+
+/// Hex dump "61 2C 0A" of bytes, for comparing byte-exact output with readable diffs.
+std::string hex(std::string_view bytes);
+
+/// Runs `body` and expects it to throw `Exception` whose what() is exactly `message`.
+template <class Exception, class Body>
+void expectThrowMessage(Body&& body, std::string_view message)
+{
+    try {
+        body();
+        ADD_FAILURE() << "expected an exception with message: " << message;
+    } catch (const Exception& e) {
+        EXPECT_EQ(std::string(e.what()), std::string(message));
+    }
+}
+
+/// A fresh folder under the system's temporary folder, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return _path; }
+    /// path() + "/" + name.
+    std::string file(std::string_view name) const;
+    /// Writes `contents` to file(name) and returns its path.
+    std::string write(std::string_view name, std::string_view contents) const;
+    /// The contents of file(name); fails the test when it cannot be read.
+    std::string read(std::string_view name) const;
+    /// The names in the folder, sorted.
+    std::vector<std::string> names() const;
+
+private:
+    std::string _path;
+};
+
+/// Collects the library's log lines while it lives (and keeps them off standard error).
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+    const std::vector<std::string>& lines() const { return _lines; }
+
+private:
+    std::vector<std::string> _lines;
+};
+
+} // namespace plistable::test
