@@ -46,9 +46,18 @@ using Record = std::variant<Row, RecordDictionary>;
 /// Receives one record in receiver mode.
 using RecordReceiver = std::function<void(Record&& record)>;
 
+/// Why a parse stopped before the end of the text.
+enum class CSVStopReason {
+    None,                 ///< it did not: the whole text was read
+    UnexpectedQuote,      ///< a double quote inside an unquoted field (or after spaces before a quote)
+    UnexpectedCharacter,  ///< something other than a separator or line break after a closing quote
+    UnterminatedQuote,    ///< a quoted field is not closed before the end of the text; its content is lost
+};
+
 /// Where and why the last parse ended.
 struct CSVParseStop {
     bool complete = true;      ///< false: malformed text stopped the parse before the end
+    CSVStopReason reason = CSVStopReason::None; ///< why, when !complete
     std::size_t line = 0;      ///< 1-based line of the stop (a quoted line break counts), when !complete
     std::size_t offset = 0;    ///< offset of the stop in UTF-16 units from the start of the text, when !complete
     std::size_t records = 0;   ///< records delivered

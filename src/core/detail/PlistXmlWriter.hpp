@@ -1,0 +1,52 @@
+#pragma once
+
+#include "core/CSVParser.hpp"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plistable {
+class AtomicFile;
+}
+
+namespace plistable::detail {
+
+/// Writes the XML property-list document of CSV records piece by piece into a file: the prolog,
+/// "\n<array>", one element per record, "\n</array>\n</plist>". LF line ends, TAB indents, UTF-8,
+/// no line end after the last line. The bytes are those of the whole document built at once.
+///
+/// Text in <key> and <string> elements is escaped with &amp; &lt; &gt; only. Characters that XML 1.0
+/// does not allow (controls other than TAB, LF and CR; lone surrogates; U+FFFE and U+FFFF) are written
+/// as U+FFFD, so the document is always well-formed; replacedCharacters() counts them.
+class PlistXmlWriter {
+public:
+    explicit PlistXmlWriter(AtomicFile& file);
+
+    /// The prolog (XML declaration, document type, <plist version="1.0">) and "\n<array>".
+    void beginDocument();
+    /// "\n\t<array>", one "\n\t\t<string>...</string>" per field, "\n\t</array>".
+    void writeRow(const Row& row);
+    /// "\n\t<dict>", then per header name "\n\t\t<key>name</key>" and "\n\t\t<string>value</string>"
+    /// (empty for a name the record lacks), then "\n\t</dict>". With `namesAreRecordHeader` the names
+    /// are those the record was read with, and values are found by position instead of by name.
+    void writeDictionary(const RecordDictionary& record, const std::vector<Text>& names, bool namesAreRecordHeader);
+    /// "\n</array>\n</plist>" and the last buffered bytes.
+    void endDocument();
+
+    std::size_t replacedCharacters() const { return _replaced; }
+
+    /// The prolog's exact text (163 bytes).
+    static std::string_view prolog();
+
+private:
+    void appendElement(std::string_view open, std::u16string_view text, std::string_view close);
+    void flushIfLarge();
+
+    AtomicFile& _file;
+    std::string _buffer;
+    std::size_t _replaced = 0;
+};
+
+} // namespace plistable::detail
