@@ -2,6 +2,7 @@
 
 #include "core/TextEncoding.hpp"
 
+#include <array>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -78,7 +79,8 @@ public:
     void parseRowsForReceiver(const RecordReceiver& receiver);
 
     /// The first record of the text read without a header, reading no further than that record:
-    /// nothing when the text is empty or begins with a line break. Ignores `hasHeader`.
+    /// nothing when the text is empty or begins with a line break. Ignores `hasHeader`; leaves
+    /// fieldNames() and lastParseStop() as they were.
     std::optional<Row> firstParsedRow();
 
     /// The header names of the last parse with a header (or the names given at construction).
@@ -88,13 +90,49 @@ public:
     const CSVParseStop& lastParseStop() const { return _stop; }
 
 private:
-    // Implementation state lives in the .cpp; see there for the grammar.
+    // One rule of the grammar per method, all moving the one cursor `_cursor` (an index into
+    // csvString). See CSVParser.cpp for the grammar and the reasons behind the fast paths.
+    std::optional<std::vector<Record>> parseFile();
+    std::vector<Text> parseHeader();
+    Text parseName();
+    std::optional<Record> parseRecord();
+    Row parseRowFields();
+    RecordDictionary parseDictionaryFields(std::size_t recordStart);
+    Text parseField();
+    std::optional<Text> parseEscaped();
+    std::optional<std::u16string_view> parseNonEscaped();
+    std::optional<std::u16string_view> parseTextData();
+    bool parseSeparator();
+    bool parseLineSeparator();
+    bool parseDoubleQuote();
+    bool parseTwoDoubleQuotes();
+
+    void startParse();
+    void finishParse();
+    bool isEndText(char16_t c) const
+    {
+        return c < 0x80 ? _endTextAscii[c] : (c == _separatorFirst || c == 0x0085 || c == 0x2028 || c == 0x2029);
+    }
+    bool separatorStandsAt(std::size_t position) const;
+    std::size_t lineAt(std::size_t offset) const;
+
     std::u16string_view csvString;
     Text separator;
     bool hasHeader;
     std::optional<std::vector<Text>> _fieldNames;
     bool separatorIsSingleChar;
     CSVParseStop _stop;
+
+    Text _foldedSeparator;             // separator with each unit case-folded, for the separator test
+    char16_t _separatorFirst;          // the first unit of the separator, a stop unit of plain text
+    std::array<bool, 0x80> _endTextAscii{}; // stop units below 0x80: line breaks, '"', separator's first
+    std::size_t _cursor = 0;
+    bool _receiverMode = false;
+    const RecordReceiver* _receiver = nullptr;
+    std::shared_ptr<const detail::HeaderIndex> _headerIndex;
+    std::size_t _rowSizeHint = 0;      // size of the previous row, to reserve the next one
+    std::size_t _openQuoteAt;          // offset of an opening quote that never closed, or npos
+    std::size_t _firstSurplusAt;       // offset of the first record with surplus fields, or npos
 };
 
 } // namespace plistable
