@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -114,6 +115,8 @@ private:
         return c < 0x80 ? _endTextAscii[c] : (c == _separatorFirst || c == 0x0085 || c == 0x2028 || c == 0x2029);
     }
     bool separatorStandsAt(std::size_t position) const;
+    std::size_t scanToEndText(std::size_t position);
+    std::uint64_t endTextMask(std::size_t block) const;
     std::size_t lineAt(std::size_t offset) const;
 
     std::u16string_view csvString;
@@ -133,6 +136,8 @@ private:
     std::size_t _rowSizeHint = 0;      // size of the previous row, to reserve the next one
     std::size_t _openQuoteAt;          // offset of an opening quote that never closed, or npos
     std::size_t _firstSurplusAt;       // offset of the first record with surplus fields, or npos
+    std::size_t _maskBlock;            // which 64-unit block of the text _endTextBits describes, or npos
+    std::uint64_t _endTextBits = 0;    // bit i: unit 64 * _maskBlock + i is an end-text unit
 };
 
 } // namespace plistable

@@ -273,3 +273,44 @@ TEST(CSVParserTest, RefusesSeparatorsThatCannotBeRead)
 }
 
 } // namespace
+
+namespace {
+
+// Long unquoted and quoted fields are scanned several units at a time: every stop unit and its
+// neighbours must be found (or passed over) wherever it falls in such a run.
+TEST(CSVParserTest, FindsStopUnitsAtEveryPositionOfLongFields)
+{
+    struct Unit {
+        char16_t unit;
+        bool endsPlainText;
+    };
+    const Unit units[] = {{u',', true},    {u'"', true},     {u'\n', true},    {u'\v', true},   {u'\f', true},
+                          {u'\r', true},   {u'\u0085', true}, {u'\u2028', true}, {u'\u2029', true}, {u'\t', false},
+                          {u'\x0E', false}, {u'\u0084', false}, {u'\u0086', false}, {u'\u2027', false},
+                          {u'\u202A', false}, {u'+', false}, {u'\u2C2C', false}};
+    for (const Unit& c : units) {
+        for (std::size_t at = 0; at < 140; ++at) {
+            SCOPED_TRACE(testing::Message() << "unit " << int(c.unit) << " at " << at);
+            Text text(150, u'a');
+            text[at] = c.unit;
+            CSVParser parser(text, u",", false);
+            const auto rows = parser.arrayOfParsedRows();
+            if (at == 0 && c.endsPlainText) // a line break or quote at the start: no plain first field
+                continue;
+            ASSERT_TRUE(rows);
+            const Row& first = std::get<Row>(rows->front());
+            EXPECT_EQ(first.front().size(), c.endsPlainText ? at : text.size());
+
+            // Inside quotes only '"' matters; everything else is content.
+            if (c.unit != u'"') {
+                const Text quoted = u"\"" + text + u"\"";
+                CSVParser quotedParser(quoted, u",", false);
+                const auto quotedRows = quotedParser.arrayOfParsedRows();
+                ASSERT_TRUE(quotedRows);
+                EXPECT_EQ(std::get<Row>(quotedRows->front()), Row{text});
+            }
+        }
+    }
+}
+
+} // namespace
