@@ -83,19 +83,6 @@ std::size_t findDoubleQuote(const char16_t* text, std::size_t position, std::siz
     return position;
 }
 
-// A field's text in one step: short fields fit the string's inline buffer and are copied unit by
-// unit (a library copy call costs more than the copy there); longer ones take one allocation.
-Text textOf(std::u16string_view span)
-{
-    constexpr std::size_t inlineCapacity = 7; // std::u16string's small-string buffer in libstdc++
-    if (span.size() > inlineCapacity)
-        return Text(span);
-    Text text(span.size(), u'\0');
-    for (std::size_t i = 0; i < span.size(); ++i)
-        text[i] = span[i];
-    return text;
-}
-
 } // namespace
 
 // ---- RecordDictionary ----------------------------------------------------------------------
@@ -193,7 +180,9 @@ std::optional<Row> CSVParser::firstParsedRow()
     _maskBlock = noOffset;
     if (parseLineSeparator() || _cursor == csvString.size())
         return std::nullopt;
-    return parseRowFields();
+    Row row;
+    parseRowFields(row);
+    return row;
 }
 
 void CSVParser::startParse()
@@ -252,21 +241,23 @@ std::optional<std::vector<Record>> CSVParser::parseFile()
     if (!_receiverMode)
         result.emplace();
 
-    std::optional<Record> record = parseRecord();
-    if (!record)
+    // One record object is filled again and again. Stored in the result it is moved from, so the
+    // next record starts empty; handed to a receiver that leaves it alone, its strings and vector
+    // keep their capacity, and the next record is read into them without allocating.
+    Record record;
+    if (!parseRecord(record))
         return std::nullopt;
     for (;;) {
         ++_stop.records;
         if (_receiverMode) {
             if (*_receiver)
-                (*_receiver)(std::move(*record));
+                (*_receiver)(std::move(record));
         } else {
-            result->push_back(std::move(*record));
+            result->push_back(std::move(record));
         }
         if (!parseLineSeparator())
             break; // the end of the text, or text the grammar cannot continue with
-        record = parseRecord();
-        if (!record)
+        if (!parseRecord(record))
             break;
     }
     if (_receiverMode)
@@ -276,99 +267,123 @@ std::optional<std::vector<Record>> CSVParser::parseFile()
 
 std::vector<Text> CSVParser::parseHeader()
 {
-    std::vector<Text> names;
-    names.push_back(parseName());
+    std::vector<Text> names(1);
+    parseName(names.back());
     while (parseSeparator())
-        names.push_back(parseName());
+        parseName(names.emplace_back());
     return names;
 }
 
-Text CSVParser::parseName()
+void CSVParser::parseName(Text& name)
 {
-    return parseField();
+    parseField(name);
 }
 
-std::optional<Record> CSVParser::parseRecord()
+bool CSVParser::parseRecord(Record& record)
 {
     // After the first record parseFile has consumed the whole run of line breaks, so this line
     // separator can only stand at the very start of a text read without a header.
     if (parseLineSeparator())
-        return std::nullopt;
+        return false;
     if (_cursor == csvString.size())
-        return std::nullopt;
-    if (hasHeader)
-        return Record(parseDictionaryFields(_cursor));
-    return Record(parseRowFields());
+        return false;
+    if (hasHeader) {
+        auto* dictionary = std::get_if<RecordDictionary>(&record);
+        parseDictionaryFields(dictionary ? *dictionary : record.emplace<RecordDictionary>(), _cursor);
+    } else {
+        Row* row = std::get_if<Row>(&record);
+        parseRowFields(row ? *row : record.emplace<Row>());
+    }
+    return true;
 }
 
 // Flattened (GCC/Clang): the field rules are small and run once per field, so their calls cost as
 // much as their work; inlining them into the two record loops is measurably faster.
-[[gnu::flatten]] Row CSVParser::parseRowFields()
+[[gnu::flatten]] void CSVParser::parseRowFields(Row& row)
 {
-    Row row;
-    row.reserve(std::max(_rowSizeHint, _fieldNames ? _fieldNames->size() : 0));
-    row.push_back(parseField());
+    if (row.capacity() == 0)
+        row.reserve(std::max(_rowSizeHint, _fieldNames ? _fieldNames->size() : 0));
+    // Fields already in `row` (left from the previous record) are overwritten in place.
+    std::size_t count = 0;
+    auto nextField = [&]() -> Text& {
+        if (count == row.size())
+            row.emplace_back();
+        return row[count++];
+    };
+    parseField(nextField());
     while (parseSeparator())
-        row.push_back(parseField());
-    _rowSizeHint = row.size();
-    return row;
+        parseField(nextField());
+    row.erase(row.begin() + static_cast<std::ptrdiff_t>(count), row.end());
+    _rowSizeHint = count;
 }
 
-[[gnu::flatten]] RecordDictionary CSVParser::parseDictionaryFields(std::size_t recordStart)
+[[gnu::flatten]] void CSVParser::parseDictionaryFields(RecordDictionary& record, std::size_t recordStart)
 {
     const detail::HeaderIndex& index = *_headerIndex;
-    RecordDictionary record;
-    record._header = _headerIndex;
+    if (record._header != _headerIndex) {
+        record._header = _headerIndex;
+        record._values.clear();
+    }
     record._values.resize(index.slotNames.size());
+    _slotFilled.assign(index.slotNames.size(), false);
 
     // Fields beyond the last header name have no key; they are read (the cursor must pass them)
     // and dropped, and the record is counted so the caller can tell data was left out.
     bool surplus = false;
     std::size_t position = 0;
-    Text field = parseField();
     for (;;) {
-        if (position < index.slotOfPosition.size())
-            record._values[index.slotOfPosition[position]] = std::move(field);
-        else
+        if (position < index.slotOfPosition.size()) {
+            const std::size_t slot = index.slotOfPosition[position];
+            std::optional<Text>& value = record._values[slot];
+            parseField(value ? *value : value.emplace());
+            _slotFilled[slot] = true;
+        } else {
+            parseField(_surplusField);
             surplus = true;
+        }
         if (!parseSeparator())
             break;
-        field = parseField();
         ++position;
+    }
+    // A short record has no value for the last names: drop what a previous record left there.
+    for (std::size_t slot = 0; slot < record._values.size(); ++slot) {
+        if (!_slotFilled[slot])
+            record._values[slot].reset();
     }
     if (surplus) {
         ++_stop.recordsWithSurplusFields;
         if (_firstSurplusAt == noOffset)
             _firstSurplusAt = recordStart;
     }
-    return record;
 }
 
-Text CSVParser::parseField()
+void CSVParser::parseField(Text& field)
 {
     // Only a '"' can start an escaped field; looking at it here keeps the common unquoted field
     // off that path.
     if (_cursor < csvString.size() && csvString[_cursor] == doubleQuote) {
-        if (std::optional<Text> escaped = parseEscaped())
-            return std::move(*escaped);
+        if (parseEscaped(field))
+            return;
     }
-    if (std::optional<std::u16string_view> text = parseNonEscaped())
-        return textOf(*text);
+    if (std::optional<std::u16string_view> text = parseNonEscaped()) {
+        field.assign(*text);
+        return;
+    }
     // Neither matched, so the cursor stands at a separator, a line break or the end (an unclosed
     // quote has moved it to the end): the field is empty and that mark is left for the caller.
-    return Text();
+    field.clear();
 }
 
-std::optional<Text> CSVParser::parseEscaped()
+bool CSVParser::parseEscaped(Text& content)
 {
     const std::size_t openedAt = _cursor;
     if (!parseDoubleQuote())
-        return std::nullopt;
+        return false;
 
     // Inside quotes, text, separators and line breaks are all kept exactly as they stand, so the
     // alternation of those rules amounts to taking everything up to the next '"' in one span.
     // There a '""' adds one quote and the loop goes on; a lone '"' closes the field.
-    Text content;
+    content.clear();
     for (;;) {
         const std::size_t quote = findDoubleQuote(csvString.data(), _cursor, csvString.size());
         if (quote == csvString.size()) {
@@ -377,7 +392,8 @@ std::optional<Text> CSVParser::parseEscaped()
             _cursor = csvString.size();
             if (_openQuoteAt == noOffset)
                 _openQuoteAt = openedAt;
-            return std::nullopt;
+            content.clear();
+            return false;
         }
         content.append(csvString.substr(_cursor, quote - _cursor));
         _cursor = quote;
@@ -386,7 +402,7 @@ std::optional<Text> CSVParser::parseEscaped()
             continue;
         }
         parseDoubleQuote();
-        return content;
+        return true;
     }
 }
 

@@ -76,7 +76,9 @@ public:
     std::optional<std::vector<Record>> arrayOfParsedRows();
 
     /// Parses the whole text, handing each record to `receiver` in text order as it is read and
-    /// keeping none. With an empty `receiver` the records are read and dropped.
+    /// keeping none. A receiver that wants a record beyond the call moves (or copies) it; a record
+    /// left in place has its storage reused for the next one. With an empty `receiver` the records
+    /// are read and dropped.
     void parseRowsForReceiver(const RecordReceiver& receiver);
 
     /// The first record of the text read without a header, reading no further than that record:
@@ -92,15 +94,16 @@ public:
 
 private:
     // One rule of the grammar per method, all moving the one cursor `_cursor` (an index into
-    // csvString). See CSVParser.cpp for the grammar and the reasons behind the fast paths.
+    // csvString). Rules that build text fill a destination the caller gives (and answer whether
+    // they matched), so a record's storage can be used again for the next one. See CSVParser.cpp.
     std::optional<std::vector<Record>> parseFile();
     std::vector<Text> parseHeader();
-    Text parseName();
-    std::optional<Record> parseRecord();
-    Row parseRowFields();
-    RecordDictionary parseDictionaryFields(std::size_t recordStart);
-    Text parseField();
-    std::optional<Text> parseEscaped();
+    void parseName(Text& name);
+    bool parseRecord(Record& record);
+    void parseRowFields(Row& row);
+    void parseDictionaryFields(RecordDictionary& record, std::size_t recordStart);
+    void parseField(Text& field);
+    bool parseEscaped(Text& content);
     std::optional<std::u16string_view> parseNonEscaped();
     std::optional<std::u16string_view> parseTextData();
     bool parseSeparator();
@@ -138,6 +141,8 @@ private:
     std::size_t _firstSurplusAt;       // offset of the first record with surplus fields, or npos
     std::size_t _maskBlock;            // which 64-unit block of the text _endTextBits describes, or npos
     std::uint64_t _endTextBits = 0;    // bit i: unit 64 * _maskBlock + i is an end-text unit
+    std::vector<bool> _slotFilled;     // per header slot: the record being read has a field for it
+    Text _surplusField;                // where fields beyond the last header name are read to
 };
 
 } // namespace plistable

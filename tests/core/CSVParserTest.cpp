@@ -86,6 +86,8 @@ const RowCase rowCases[] = {
     {"unclosed quote after CR LF", u",", u"a\r\n\"b\r\nc", Rows{{"a"}, {""}}, 2, 3},
     {"two line feeds are two lines", u",", u"a\n\n\"x", Rows{{"a"}, {""}}, 3, 3},
     {"stop after a quoted line break", u",", u"\"a\nb\"x", Rows{{"a\nb"}}, 2, 5},
+    {"rows of different lengths", u",", u"a,b,c\nd\ne,f,g,h", Rows{{"a", "b", "c"}, {"d"}, {"e", "f", "g", "h"}}},
+    {"quoted, then plain in one column", u",", u"\"x\"\"y\",1\nz,\"\"", Rows{{"x\"y", "1"}, {"z", ""}}},
     {"empty text", u",", u"", std::nullopt},
     {"leading line break", u",", u"\na,b", std::nullopt, 2, 1},
     {"leading CR LF pairs", u",", u"\r\n\r\na", std::nullopt, 3, 4},
@@ -128,6 +130,11 @@ TEST(CSVParserTest, ReadsRowsWithoutHeaderInEveryMode)
         EXPECT_EQ(received, c.expected.value_or(Rows{}));
         expectStop(parser.lastParseStop(), c.stopLine, c.stopOffset);
 
+        // A receiver that takes the records over gets the same ones.
+        std::vector<Record> taken;
+        parser.parseRowsForReceiver([&](Record&& record) { taken.push_back(std::move(record)); });
+        EXPECT_EQ(rowsOf(taken), c.expected.value_or(Rows{}));
+
         parser.parseRowsForReceiver({});
         EXPECT_EQ(parser.lastParseStop().records, received.size());
 
@@ -165,6 +172,7 @@ struct HeaderCase {
 const HeaderCase headerCases[] = {
     {"short record lacks the key", u"id,name\n1,pear\n2", {"id", "name"},
      std::vector<Dict>{{{"id", "1"}, {"name", "pear"}}, {{"id", "2"}}}},
+    {"short, then full record", u"a,b\n1\n2,3", {"a", "b"}, std::vector<Dict>{{{"a", "1"}}, {{"a", "2"}, {"b", "3"}}}},
     {"repeated name keeps the later field", u"k,k\n1,2", {"k", "k"}, std::vector<Dict>{{{"k", "2"}}}},
     {"header without line break", u"id,name", {"id", "name"}, std::nullopt},
     {"header and line breaks only", u"id,name\r\n\n", {"id", "name"}, std::nullopt},
@@ -209,6 +217,13 @@ TEST(CSVParserTest, ReadsRecordsWithHeaderInEveryMode)
         parser.parseRowsForReceiver([&](Record&& record) { received.push_back(dictOf(record, *parser.fieldNames())); });
         EXPECT_EQ(received, c.expected.value_or(std::vector<Dict>{}));
         EXPECT_EQ(parser.lastParseStop().recordsWithSurplusFields, c.surplusRecords);
+
+        std::vector<Record> taken;
+        parser.parseRowsForReceiver([&](Record&& record) { taken.push_back(std::move(record)); });
+        std::vector<Dict> takenDicts;
+        for (const Record& record : taken)
+            takenDicts.push_back(dictOf(record, *parser.fieldNames()));
+        EXPECT_EQ(takenDicts, c.expected.value_or(std::vector<Dict>{}));
     }
 }
 
