@@ -18,7 +18,8 @@
 // --------------
 // A recursive-descent reader: one method per grammar rule, all moving one forward cursor
 // (`_cursor`, an index in UTF-16 units into csvString). A rule that does not match leaves the
-// cursor where it was and answers "nothing".
+// cursor where it was and answers "nothing" (false, or an empty optional); the one exception is
+// an opening quote that never closes, which consumes the rest of the text.
 //
 //   file       = [header line-separator] record (line-separator record)*
 //   header     = name (separator name)*            name = field
@@ -37,7 +38,11 @@
 // on, parseFile stops and keeps what it has read. finishParse() then records in _stop whether the
 // text was read to its end and, if not, where the cursor stopped.
 //
-// If you change the end-text set (isEndText, the constructor's table), also check parseTextData's
+// Speed: plain text is found through a 64-unit bit mask of end-text units (scanToEndText), quoted
+// content is taken as one span per '""'-free stretch, and the field rules fill the strings of one
+// reused record (see parseFile), so the common case copies each field once and allocates nothing.
+//
+// If you change the end-text set (isEndText, the constructor's table, endTextMask), also check parseTextData's
 // multi-unit separator loop and parseField's "empty field" fall-through, which rely on every
 // position being matched by one of escaped / text-data / separator / line break / end.
 
