@@ -68,6 +68,9 @@ public:
     /// is empty, holds '"' or a line-break character fails the assertion "CSV separator string must
     /// not be empty and must not contain the double quote character or newline characters.".
     /// `fieldNames` only sizes rows; with `hasHeader` every parse replaces it by the header read.
+    /// The separator matches ignoring letter case (simple folding of each UTF-16 unit; surrogate
+    /// halves match only themselves), but plain text stops only at its exact first unit, so a case
+    /// variant separates fields only after a closing quote or after that exact first unit.
     CSVParser(std::u16string_view csvString, Text separator, bool hasHeader,
               std::optional<std::vector<Text>> fieldNames = std::nullopt);
 
