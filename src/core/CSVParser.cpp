@@ -212,6 +212,18 @@ void CSVParser::finishParse()
         _stop.complete = false;
         _stop.offset = _openQuoteAt != noOffset ? _openQuoteAt : _cursor;
         _stop.line = lineAt(_stop.offset);
+        // Past an unquoted field only a double quote can stop the grammar; past a closing quote,
+        // anything that is neither a separator nor a line break.
+        if (_openQuoteAt != noOffset)
+            _stop.reason = CSVStopReason::UnterminatedQuote;
+        else if (_stop.records == 0 && _cursor > 0
+                 && std::all_of(csvString.begin(), csvString.begin() + static_cast<std::ptrdiff_t>(_cursor),
+                                detail::isNewline))
+            _stop.reason = CSVStopReason::LeadingLineBreak;
+        else if (csvString[_cursor] == u'"')
+            _stop.reason = CSVStopReason::UnexpectedQuote;
+        else
+            _stop.reason = CSVStopReason::UnexpectedCharacter;
     }
     if (_firstSurplusAt != noOffset)
         _stop.firstSurplusLine = lineAt(_firstSurplusAt);

@@ -54,6 +54,7 @@ enum class CSVStopReason {
     UnexpectedQuote,      ///< a double quote inside an unquoted field (or after spaces before a quote)
     UnexpectedCharacter,  ///< something other than a separator or line break after a closing quote
     UnterminatedQuote,    ///< a quoted field is not closed before the end of the text; its content is lost
+    LeadingLineBreak,     ///< read without a header, the text begins with a line break: no record is read
 };
 
 /// Where and why the last parse ended.

@@ -24,9 +24,11 @@ std::string describeStop(const CSVParseStop& stop)
     case CSVStopReason::UnexpectedQuote: reason = "unexpected double quote"; break;
     case CSVStopReason::UnexpectedCharacter: reason = "unexpected character after a closing double quote"; break;
     case CSVStopReason::UnterminatedQuote: reason = "quoted field is never closed"; break;
+    case CSVStopReason::LeadingLineBreak: reason = "the text begins with a line break"; break;
     case CSVStopReason::None: reason = "the text could not be read further"; break;
     }
-    return "line " + std::to_string(stop.line) + ": " + reason + "; " + plural(stop.records, "record", "records")
+    const std::size_t line = stop.reason == CSVStopReason::LeadingLineBreak ? 1 : stop.line;
+    return "line " + std::to_string(line) + ": " + reason + "; " + plural(stop.records, "record", "records")
            + " converted, the rest was not read";
 }
 
