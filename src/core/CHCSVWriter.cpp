@@ -1,0 +1,290 @@
+#include "core/CHCSVWriter.hpp"
+
+#include "core/FileOutputStream.hpp"
+#include "core/detail/CharacterSets.hpp"
+#include "core/detail/Utf8.hpp"
+
+#include <algorithm>
+
+namespace plistable {
+
+// How this works: every piece (field, delimiter, line end, comment line) is encoded on its own and
+// handed to the stream in one write, so the stream sees exactly the pieces and nothing is held
+// back. For UTF-8, the common case, pieces are encoded straight from UTF-16 into one reused buffer;
+// other encodings go through encodeText(), whose output may carry a byte-order mark in front that
+// is cut off again (only the mark written by the constructor stays in the stream). If you change
+// what counts as a piece, the tests that record the sequence of writes must change with it.
+
+CHCSVWriter::CHCSVWriter(const std::string& path)
+    : CHCSVWriter(std::make_shared<FileOutputStream>(path), NSUTF8StringEncoding, u',')
+{
+}
+
+CHCSVWriter::CHCSVWriter(std::shared_ptr<OutputStream> stream, TextEncoding encoding, char16_t delimiter)
+    : _stream(std::move(stream)), _streamEncoding(encoding), _utf8(encoding == NSUTF8StringEncoding)
+{
+    if (!_stream) {
+        fail("there is no output stream");
+    } else if (_stream->streamStatus() == OutputStream::Status::NotOpen) {
+        _stream->open();
+        if (const std::error_code failure = _stream->error())
+            fail("cannot open the output: " + failure.message());
+    }
+
+    // An encoder that puts a mark in front of every result makes "a" shorter than half of "aa" by
+    // the mark's length. Unknown encodings encode nothing, which reads as "no mark".
+    const std::optional<std::string> one = encodeText(u"a", encoding);
+    const std::optional<std::string> two = encodeText(u"aa", encoding);
+    const std::size_t oneLength = one ? one->size() : 0;
+    const std::size_t twoLength = two ? two->size() : 0;
+    if (2 * oneLength > twoLength) {
+        _bom = one->substr(0, 2 * oneLength - twoLength);
+        writeData(_bom);
+    }
+
+    auto encodeFixed = [&](std::u16string_view text) -> std::optional<std::string> {
+        std::optional<std::string> bytes = encodeText(text, encoding);
+        if (bytes)
+            bytes->erase(0, std::min(_bom.size(), bytes->size()));
+        return bytes;
+    };
+    _delimiter = encodeFixed(std::u16string_view(&delimiter, 1));
+    _lineEnd = encodeFixed(u"\n");
+
+    for (char16_t c = 0x0A; c <= 0x0D; ++c)
+        _illegalCharacters.ascii[c] = true;
+    _illegalCharacters.ascii['"'] = true;
+    if (delimiter < _illegalCharacters.ascii.size())
+        _illegalCharacters.ascii[delimiter] = true;
+    _illegalCharacters.delimiter = delimiter;
+}
+
+CHCSVWriter::~CHCSVWriter()
+{
+    closeStream();
+}
+
+bool CHCSVWriter::IllegalCharacters::contains(char16_t c) const
+{
+    return c < ascii.size() ? ascii[c] : (c == delimiter || detail::isNewline(c));
+}
+
+bool CHCSVWriter::needsQuotes(std::u16string_view text) const
+{
+    for (const char16_t c : text)
+        if (_illegalCharacters.contains(c))
+            return true;
+    return false;
+}
+
+void CHCSVWriter::fail(std::string reason)
+{
+    if (_failureReason.empty())
+        _failureReason = std::move(reason);
+}
+
+void CHCSVWriter::failEncoding(std::string_view what)
+{
+    if (!_failureReason.empty())
+        return;
+    const std::string_view name = encodingName(_streamEncoding);
+    fail("line " + std::to_string(_line) + ": " + std::string(what) + " cannot be encoded in "
+         + (name.empty() ? "encoding " + std::to_string(_streamEncoding) : std::string(name)));
+}
+
+void CHCSVWriter::writeData(const char* bytes, std::size_t length)
+{
+    if (!_stream)
+        return;
+    // One write per piece when the stream takes it all; a short write is completed with more.
+    while (length > 0) {
+        const std::ptrdiff_t written = _stream->write(bytes, length);
+        if (written <= 0) {
+            const std::error_code failure = _stream->error();
+            if (failure)
+                fail("writing failed: " + failure.message());
+            else if (written == 0)
+                fail("writing failed: the output took no bytes");
+            else
+                fail("writing failed: the output is not open");
+            return;
+        }
+        bytes += written;
+        length -= static_cast<std::size_t>(written);
+    }
+}
+
+void CHCSVWriter::writeString(std::u16string_view text, std::string_view what)
+{
+    if (!_stream || text.empty())
+        return;
+    if (_utf8) {
+        _scratch.clear();
+        if (!detail::appendUtf16AsUtf8(text, _scratch))
+            return failEncoding(what);
+        return writeData(_scratch);
+    }
+    std::optional<std::string> bytes = encodeText(text, _streamEncoding);
+    if (!bytes)
+        return failEncoding(what);
+    const std::size_t mark = std::min(_bom.size(), bytes->size());
+    writeData(bytes->data() + mark, bytes->size() - mark);
+}
+
+void CHCSVWriter::writeQuoted(std::u16string_view text)
+{
+    if (!_stream)
+        return;
+    if (_utf8) {
+        // Encode the runs between double quotes; a quote never splits a surrogate pair, so each
+        // run is valid exactly when the whole text is.
+        _scratch.clear();
+        _scratch.push_back('"');
+        for (;;) {
+            const std::size_t quote = text.find(u'"');
+            if (!detail::appendUtf16AsUtf8(text.substr(0, quote), _scratch))
+                return failEncoding("a field");
+            if (quote == std::u16string_view::npos)
+                break;
+            _scratch.append("\"\"");
+            text.remove_prefix(quote + 1);
+        }
+        _scratch.push_back('"');
+        return writeData(_scratch);
+    }
+    Text quoted;
+    quoted.reserve(text.size() + 2);
+    quoted.push_back(u'"');
+    for (const char16_t c : text) {
+        quoted.push_back(c);
+        if (c == u'"')
+            quoted.push_back(u'"');
+    }
+    quoted.push_back(u'"');
+    writeString(quoted, "a field");
+}
+
+void CHCSVWriter::writeDelimiter()
+{
+    if (_delimiter)
+        writeData(*_delimiter);
+    else if (_stream)
+        failEncoding("the delimiter");
+}
+
+void CHCSVWriter::writeField(std::u16string_view field)
+{
+    if (_currentField > 0)
+        writeDelimiter();
+    if (needsQuotes(field))
+        writeQuoted(field);
+    else
+        writeString(field, "a field");
+    // The field counts even when it produced no bytes, so the line keeps its shape.
+    ++_currentField;
+}
+
+void CHCSVWriter::writeValue(const PlistValue& field)
+{
+    if (field.isString())
+        writeField(std::u16string_view(field.string()));
+    else
+        writeField(std::u16string_view(field.description()));
+}
+
+void CHCSVWriter::writeField(const PlistValue* field)
+{
+    if (field)
+        writeValue(*field);
+    else
+        writeField(std::u16string_view());
+}
+
+void CHCSVWriter::finishLine()
+{
+    if (_lineEnd)
+        writeData(*_lineEnd);
+    else if (_stream)
+        failEncoding("the line end");
+    _currentField = 0;
+    ++_line;
+}
+
+void CHCSVWriter::finishLineIfNecessary()
+{
+    if (_currentField > 0)
+        finishLine();
+}
+
+void CHCSVWriter::writeLineOfFields(const std::vector<Text>& fields)
+{
+    finishLineIfNecessary();
+    for (const Text& field : fields)
+        writeField(std::u16string_view(field));
+    finishLine();
+}
+
+void CHCSVWriter::writeLineOfFields(const PlistValue::Array& fields)
+{
+    finishLineIfNecessary();
+    for (const PlistValue& field : fields)
+        writeValue(field);
+    finishLine();
+}
+
+void CHCSVWriter::writeLineOfFields(const PlistValue& collection)
+{
+    if (collection.isArray())
+        return writeLineOfFields(collection.array());
+    finishLineIfNecessary();
+    if (collection.isDictionary()) {
+        // Enumerating a dictionary gives its keys, in their order.
+        for (const auto& [key, value] : collection.dictionary())
+            writeField(std::u16string_view(key));
+    } else {
+        // Not a collection: written whole rather than lost.
+        writeValue(collection);
+    }
+    finishLine();
+}
+
+void CHCSVWriter::writeLineOfFields(const std::vector<const PlistValue*>& fields)
+{
+    finishLineIfNecessary();
+    for (const PlistValue* field : fields)
+        writeField(field);
+    finishLine();
+}
+
+void CHCSVWriter::writeComment(std::optional<std::u16string_view> comment)
+{
+    finishLineIfNecessary();
+    if (!comment)
+        return;
+    // Every newline character separates pieces on its own; empty pieces are kept.
+    const std::u16string_view text = *comment;
+    std::size_t start = 0;
+    Text line;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !detail::isNewline(text[i]))
+            continue;
+        line.assign(u"#");
+        line.append(text.substr(start, i - start));
+        line.push_back(u'\n');
+        writeString(line, "a comment");
+        ++_line;
+        start = i + 1;
+    }
+}
+
+void CHCSVWriter::closeStream()
+{
+    if (!_stream)
+        return;
+    _stream->close();
+    if (const std::error_code failure = _stream->error())
+        fail("writing failed: " + failure.message());
+    _stream.reset();
+}
+
+} // namespace plistable
