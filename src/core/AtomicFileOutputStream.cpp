@@ -9,13 +9,15 @@ std::error_code AtomicFileOutputStream::openSink()
     return _file.error();
 }
 
-std::ptrdiff_t AtomicFileOutputStream::writeSink(const char* bytes, std::size_t length, std::error_code& failure)
+std::ptrdiff_t AtomicFileOutputStream::writeSink(const char* bytes, std::size_t length)
 {
     _file.write(std::string_view(bytes, length));
     // The file buffers, so a failure may belong to bytes taken earlier; either way the stream has
     // failed from here on.
-    if ((failure = _file.error()))
+    if (const std::error_code failure = _file.error()) {
+        reportFailure(failure);
         return -1;
+    }
     return static_cast<std::ptrdiff_t>(length);
 }
 

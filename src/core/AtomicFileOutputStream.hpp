@@ -24,7 +24,7 @@ public:
 
 protected:
     std::error_code openSink() override;
-    std::ptrdiff_t writeSink(const char* bytes, std::size_t length, std::error_code& failure) override;
+    std::ptrdiff_t writeSink(const char* bytes, std::size_t length) override;
     std::error_code closeSink() override;
 
 private:

@@ -5,6 +5,7 @@
 #include "core/detail/Utf8.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace plistable {
 
@@ -14,6 +15,32 @@ namespace plistable {
 // other encodings go through encodeText(), whose output may carry a byte-order mark in front that
 // is cut off again (only the mark written by the constructor stays in the stream). If you change
 // what counts as a piece, the tests that record the sequence of writes must change with it.
+
+namespace {
+
+// Four UTF-16 code units at a time, each in a 16-bit lane of a 64-bit word.
+constexpr std::uint64_t lanes = 0x0001000100010001ULL;
+constexpr std::uint64_t laneHighBits = 0x8000800080008000ULL;
+
+// Nonzero exactly when some lane of `word` is zero.
+constexpr std::uint64_t zeroLane(std::uint64_t word)
+{
+    return (word - lanes) & ~word & laneHighBits;
+}
+
+// True when the four units of `word` are ASCII and none of them is in the quoting set. The newline
+// set's ASCII members are 0A..0D: clearing bit 0 of each lane folds them onto 0A and 0C.
+// `delimiterLanes` holds the delimiter in every lane, or FF when it is not ASCII (never matched).
+constexpr bool isPlainBlock(std::uint64_t word, std::uint64_t delimiterLanes)
+{
+    if (word & (0xFF80 * lanes))
+        return false;
+    const std::uint64_t folded = word & ~lanes;
+    return !(zeroLane(folded ^ (0x0A * lanes)) | zeroLane(folded ^ (0x0C * lanes)) | zeroLane(word ^ ('"' * lanes))
+             | zeroLane(word ^ delimiterLanes));
+}
+
+} // namespace
 
 CHCSVWriter::CHCSVWriter(const std::string& path)
     : CHCSVWriter(std::make_shared<FileOutputStream>(path), NSUTF8StringEncoding, u',')
@@ -57,6 +84,7 @@ CHCSVWriter::CHCSVWriter(std::shared_ptr<OutputStream> stream, TextEncoding enco
     if (delimiter < _illegalCharacters.ascii.size())
         _illegalCharacters.ascii[delimiter] = true;
     _illegalCharacters.delimiter = delimiter;
+    _delimiterLanes = (delimiter < 0x80 ? delimiter : 0xFF) * lanes;
 }
 
 CHCSVWriter::~CHCSVWriter()
@@ -94,11 +122,17 @@ void CHCSVWriter::failEncoding(std::string_view what)
 
 void CHCSVWriter::writeData(const char* bytes, std::size_t length)
 {
-    if (!_stream)
+    if (!_stream || length == 0)
         return;
+    const std::ptrdiff_t written = _stream->write(bytes, length);
+    if (written != static_cast<std::ptrdiff_t>(length))
+        writeRemainder(bytes, length, written);
+}
+
+void CHCSVWriter::writeRemainder(const char* bytes, std::size_t length, std::ptrdiff_t written)
+{
     // One write per piece when the stream takes it all; a short write is completed with more.
-    while (length > 0) {
-        const std::ptrdiff_t written = _stream->write(bytes, length);
+    for (;;) {
         if (written <= 0) {
             const std::error_code failure = _stream->error();
             if (failure)
@@ -111,6 +145,9 @@ void CHCSVWriter::writeData(const char* bytes, std::size_t length)
         }
         bytes += written;
         length -= static_cast<std::size_t>(written);
+        if (length == 0)
+            return;
+        written = _stream->write(bytes, length);
     }
 }
 
@@ -176,12 +213,48 @@ void CHCSVWriter::writeField(std::u16string_view field)
 {
     if (_currentField > 0)
         writeDelimiter();
+    // The field counts even when it produces no bytes, so the line keeps its shape.
+    ++_currentField;
+    if (!_stream)
+        return;
+    if (_utf8) {
+        // Most fields are ASCII that needs no quotes: narrow them in the same pass that looks for
+        // quoting characters, and leave everything else to the general path from the first
+        // character that is not plain.
+        if (_scratch.size() < field.size())
+            _scratch.resize(std::max(field.size(), 2 * _scratch.size()));
+        char* out = _scratch.data();
+        const char16_t* in = field.data();
+        std::size_t plain = 0;
+        for (; plain + 4 <= field.size(); plain += 4) {
+            std::uint64_t word;
+            std::memcpy(&word, in + plain, sizeof word);
+            if (!isPlainBlock(word, _delimiterLanes))
+                break;
+            for (std::size_t k = 0; k < 4; ++k)
+                out[plain + k] = static_cast<char>(in[plain + k]);
+        }
+        for (; plain < field.size(); ++plain) {
+            const char16_t c = field[plain];
+            if (c >= 0x80 || _illegalCharacters.ascii[c])
+                break;
+            out[plain] = static_cast<char>(c);
+        }
+        if (plain == field.size())
+            return writeData(out, plain);
+        if (needsQuotes(field.substr(plain)))
+            return writeQuoted(field);
+        // Keep the plain prefix and encode the rest after it; the prefix ends before the first
+        // unit that is not ASCII, so it never splits a surrogate pair.
+        _scratch.resize(plain);
+        if (!detail::appendUtf16AsUtf8(field.substr(plain), _scratch))
+            return failEncoding("a field");
+        return writeData(_scratch);
+    }
     if (needsQuotes(field))
         writeQuoted(field);
     else
         writeString(field, "a field");
-    // The field counts even when it produced no bytes, so the line keeps its shape.
-    ++_currentField;
 }
 
 void CHCSVWriter::writeValue(const PlistValue& field)
@@ -268,9 +341,11 @@ void CHCSVWriter::writeComment(std::optional<std::u16string_view> comment)
     for (std::size_t i = 0; i <= text.size(); ++i) {
         if (i < text.size() && !detail::isNewline(text[i]))
             continue;
-        line.assign(u"#");
-        line.append(text.substr(start, i - start));
-        line.push_back(u'\n');
+        const std::u16string_view piece = text.substr(start, i - start);
+        line.resize(piece.size() + 2);
+        line.front() = u'#';
+        std::copy(piece.begin(), piece.end(), line.begin() + 1);
+        line.back() = u'\n';
         writeString(line, "a comment");
         ++_line;
         start = i + 1;

@@ -88,6 +88,7 @@ private:
     void writeString(std::u16string_view text, std::string_view what);
     void writeQuoted(std::u16string_view text);
     void writeData(const char* bytes, std::size_t length);
+    void writeRemainder(const char* bytes, std::size_t length, std::ptrdiff_t written);
     void writeData(const std::string& bytes) { writeData(bytes.data(), bytes.size()); }
     void writeDelimiter();
     void finishLineIfNecessary();
@@ -107,6 +108,7 @@ private:
         bool contains(char16_t c) const;
     };
     IllegalCharacters _illegalCharacters;
+    std::uint64_t _delimiterLanes = 0; ///< the delimiter in each 16-bit lane, for the fast scan
     std::uint64_t _currentField = 0;
 
     bool _utf8;                       ///< the fast path: encode straight into _scratch

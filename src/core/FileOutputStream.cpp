@@ -56,15 +56,17 @@ std::error_code FileOutputStream::flush()
     return failure;
 }
 
-std::ptrdiff_t FileOutputStream::writeSink(const char* bytes, std::size_t length, std::error_code& failure)
+std::ptrdiff_t FileOutputStream::writeSink(const char* bytes, std::size_t length)
 {
     if (_buffer.size() + length > bufferLimit) {
-        failure = flush();
+        std::error_code failure = flush();
         // Pieces at least as large as the buffer go straight to the file.
         if (!failure && length >= bufferLimit)
             failure = writeAll(bytes, length);
-        if (failure)
+        if (failure) {
+            reportFailure(failure);
             return -1;
+        }
         if (length >= bufferLimit)
             return static_cast<std::ptrdiff_t>(length);
     }

@@ -16,7 +16,7 @@ public:
 
 protected:
     std::error_code openSink() override { return {}; }
-    std::ptrdiff_t writeSink(const char* bytes, std::size_t length, std::error_code&) override
+    std::ptrdiff_t writeSink(const char* bytes, std::size_t length) override
     {
         _bytes.append(bytes, length);
         return static_cast<std::ptrdiff_t>(length);

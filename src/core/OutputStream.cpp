@@ -19,17 +19,10 @@ void OutputStream::open()
         _status = Status::Open;
 }
 
-std::ptrdiff_t OutputStream::write(const char* bytes, std::size_t length)
+void OutputStream::failWrite()
 {
-    if (_status != Status::Open)
-        return -1;
-    std::error_code failure;
-    const std::ptrdiff_t written = writeSink(bytes, length, failure);
-    if (written < 0) {
-        fail(failure ? failure : std::make_error_code(std::errc::io_error));
-        return -1;
-    }
-    return written;
+    // A sink that failed without saying why still leaves a reason behind.
+    fail(std::make_error_code(std::errc::io_error));
 }
 
 void OutputStream::close()

@@ -32,7 +32,15 @@ public:
 
     /// Writes up to `length` bytes and returns how many were taken (possibly fewer), or -1 when the
     /// stream is not open or the write failed (then error() tells why, if the stream knows).
-    std::ptrdiff_t write(const char* bytes, std::size_t length);
+    std::ptrdiff_t write(const char* bytes, std::size_t length)
+    {
+        if (_status != Status::Open)
+            return -1;
+        const std::ptrdiff_t written = writeSink(bytes, length);
+        if (written < 0)
+            failWrite();
+        return written < 0 ? -1 : written;
+    }
 
     /// Flushes what is pending and closes the stream; a failure while doing so is remembered.
     /// Closing a stream that is already closed does nothing.
@@ -44,13 +52,21 @@ public:
 protected:
     /// Opens the sink; returns the failure, or {}.
     virtual std::error_code openSink() = 0;
-    /// Takes bytes; returns the count taken, or the failure.
-    virtual std::ptrdiff_t writeSink(const char* bytes, std::size_t length, std::error_code& failure) = 0;
+    /// Takes bytes; returns the count taken, or -1 after telling why with reportFailure().
+    virtual std::ptrdiff_t writeSink(const char* bytes, std::size_t length) = 0;
     /// Flushes and closes the sink; returns the failure, or {}.
     virtual std::error_code closeSink() = 0;
 
+    /// Remembers `failure` if it is the first; for writeSink() before it returns -1.
+    void reportFailure(std::error_code failure)
+    {
+        if (!_error)
+            _error = failure;
+    }
+
 private:
     void fail(std::error_code failure);
+    void failWrite();
 
     Status _status = Status::NotOpen;
     std::error_code _error;

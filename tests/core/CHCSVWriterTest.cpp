@@ -36,7 +36,7 @@ protected:
         ++opens;
         return {};
     }
-    std::ptrdiff_t writeSink(const char* bytes, std::size_t length, std::error_code&) override
+    std::ptrdiff_t writeSink(const char* bytes, std::size_t length) override
     {
         length = std::min(length, mostPerWrite);
         writes.emplace_back(bytes, length);
@@ -100,6 +100,37 @@ TEST(CHCSVWriterTest, QuotesExactlyTheFieldsThatNeedIt)
         CHCSVWriter writer(stream, NSUTF8StringEncoding, u',');
         writer.writeLineOfFields(std::vector<Text>{c.field});
         EXPECT_EQ(stream->pieces(), c.expected);
+    }
+}
+
+// Every character that is or nearly is in the quoting set, at every position of a field long
+// enough to be scanned several units at a time, against the rule written out plainly.
+TEST(CHCSVWriterTest, QuotesByTheSameRuleAtEveryPosition)
+{
+    const char16_t probes[] = {0x0A, 0x0B, 0x0C, 0x0D, 0x08, 0x09, 0x0E, 0x0F, u'"', u'#', u',', u';', 0x7F,
+                               0x80, 0x85, 0xA7, 0xE9, 0x2027, 0x2028, 0x2029, 0x4E00, 0x0A0A, 0x2222};
+    for (const char16_t delimiter : {u',', u';', u'\u00A7'}) {
+        for (const char16_t probe : probes) {
+            for (std::size_t position = 0; position < 11; ++position) {
+                Text field = u"abcdefghij";
+                field.insert(position, 1, probe);
+                SCOPED_TRACE(testing::Message() << "delimiter " << int(delimiter) << ", unit " << int(probe)
+                                                << " at " << position);
+                const bool quoted = probe == delimiter || probe == u'"' || (probe >= 0x0A && probe <= 0x0D)
+                                    || probe == 0x85 || probe == 0x2028 || probe == 0x2029;
+                Text expected = field;
+                if (quoted) {
+                    if (probe == u'"')
+                        expected.insert(position, 1, u'"');
+                    expected = u"\"" + expected + u"\"";
+                }
+                auto stream = std::make_shared<MemoryOutputStream>();
+                CHCSVWriter writer(stream, NSUTF8StringEncoding, delimiter);
+                writer.writeField(field);
+                writer.closeStream();
+                EXPECT_EQ(stream->bytes(), test::s(expected));
+            }
+        }
     }
 }
 
