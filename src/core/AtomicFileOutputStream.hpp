@@ -20,6 +20,7 @@ public:
     /// temporary file is removed and the target is untouched.
     std::error_code commit();
 
+    /// The path that commit() replaces.
     const std::string& targetPath() const { return _file.targetPath(); }
 
 protected:

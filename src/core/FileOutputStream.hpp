@@ -17,6 +17,7 @@ public:
     /// Flushes and closes the file if it is still open.
     ~FileOutputStream() override;
 
+    /// The file's path, as given.
     const std::string& path() const { return _path; }
 
 protected:

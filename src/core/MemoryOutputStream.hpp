@@ -9,6 +9,7 @@ namespace plistable {
 /// An output stream that collects every byte written to it in memory. It never fails.
 class MemoryOutputStream : public OutputStream {
 public:
+    /// An empty stream, not yet open.
     MemoryOutputStream() = default;
 
     /// All bytes written so far; still readable after close().

@@ -24,6 +24,7 @@ public:
     OutputStream(const OutputStream&) = delete;
     OutputStream& operator=(const OutputStream&) = delete;
 
+    /// Where the stream stands now.
     Status streamStatus() const { return _status; }
 
     /// Opens a stream that is not yet open; any other status is left as it is. A failure to open

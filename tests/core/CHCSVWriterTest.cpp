@@ -341,13 +341,4 @@ TEST(CHCSVWriterTest, ReportsAFileThatCannotBeOpenedOrWritten)
     EXPECT_EQ(full.failureReason(), "writing failed: No space left on device");
 }
 
-TEST(CHCSVWriterTest, WritesIntoMemory)
-{
-    auto stream = std::make_shared<MemoryOutputStream>();
-    CHCSVWriter writer(stream, NSUTF8StringEncoding, u'\t');
-    writer.writeLineOfFields(texts({"a b", "c\td", "caf\xC3\xA9"}));
-    writer.closeStream();
-    EXPECT_EQ(stream->bytes(), "a b\t\"c\td\"\tcaf\xC3\xA9\n");
-}
-
 } // namespace
