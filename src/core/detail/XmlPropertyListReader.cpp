@@ -3,18 +3,18 @@
 #include "core/detail/PlistScalarText.hpp"
 #include "core/detail/Utf8.hpp"
 
-#include <cstring>
 
 // How this works
 //
-// expat drives three handlers. Character data is only collected (as UTF-8) and reported at the
-// next tag, so one run of text between two tags reaches the delegate as one piece whatever the
-// sizes of the pieces read from the file, and values are checked before anything is reported.
-// Each open element has a Frame on `_frames`; arrays and dictionaries build their value in their
-// frame, scalar elements collect their text in `_scalarText` / `_scalarUtf8` (scalars cannot
-// nest, so one of each is enough). When an element ends, its value goes to the parent frame, or,
-// when the parent is the root array, to the delegate at once, so nothing of the root array is
-// kept. A root value that is no array is checked but not kept.
+// expat drives three handlers. Character data is converted to UTF-16 as it comes but only
+// reported at the next tag, so one run of text between two tags reaches the delegate as one
+// piece whatever the sizes of the pieces read from the file, and it is checked before it is
+// reported. Each open element has a small Frame on `_frames`; each open array or dictionary also
+// has a Container holding its value under construction. Scalar elements collect their text in
+// `_scalarText` / `_scalarUtf8` (scalars cannot nest, so one of each is enough). When an element
+// ends, its value goes to the parent container, or, when the parent is the root array, to the
+// delegate at once, so nothing of the root array is kept. A root value that is no array is
+// checked but not kept (Frame::keep is false all the way down).
 //
 // Every check happens before the event it concerns is reported: a failure stops the parser and
 // the offending tag or text is never reported. If you add an element, extend elementFor(),
@@ -28,26 +28,56 @@ using Status = PropertyListReadResult::Status;
 constexpr std::u16string_view elementNames[] = {u"plist", u"array", u"dict", u"key",  u"string", u"integer",
                                                 u"real",  u"date",  u"data", u"true", u"false"};
 
+// Looks a name up by its first letter, then compares it whole: called for every tag.
 bool elementFor(const char* name, std::uint8_t& index)
 {
-    static constexpr const char* names[] = {"plist", "array", "dict", "key",  "string", "integer",
-                                            "real",  "date",  "data", "true", "false"};
-    for (std::uint8_t i = 0; i < std::size(names); ++i) {
-        if (std::strcmp(name, names[i]) == 0) {
-            index = i;
-            return true;
-        }
+    auto is = [&](std::uint8_t i) {
+        const std::u16string_view expected = elementNames[i];
+        for (std::size_t k = 0; k < expected.size(); ++k)
+            if (name[k] != static_cast<char>(expected[k]))
+                return false;
+        if (name[expected.size()] != '\0')
+            return false;
+        index = i;
+        return true;
+    };
+    switch (name[0]) {
+    case 'p': return is(0);
+    case 'a': return is(1);
+    case 'd': return is(2) || is(7) || is(8);
+    case 'k': return is(3);
+    case 's': return is(4);
+    case 'i': return is(5);
+    case 'r': return is(6);
+    case 't': return is(9);
+    case 'f': return is(10);
+    default: return false;
     }
-    return false;
 }
 
-bool onlyXmlSpace(std::string_view text)
+bool onlyXmlSpace(std::u16string_view text)
 {
-    for (char c : text)
-        if (!isXmlSpace(c))
+    for (char16_t c : text)
+        if (!(c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'))
             return false;
     return true;
 }
+
+std::string utf8(std::u16string_view text)
+{
+    std::string out;
+    for (char16_t c : text) // for messages only: other characters as '?'
+        out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    return out;
+}
+
+std::string nameOf(std::u16string_view name)
+{
+    return std::string(name.begin(), name.end());
+}
+
+// Containers wider than this do not make the next one at their level reserve room ahead.
+constexpr std::size_t maxSizeHint = 1024;
 
 std::string quoted(std::string_view text)
 {
@@ -135,20 +165,32 @@ void XmlPropertyListReader::fail(Status status, std::string message)
     _parser.stop();
 }
 
-void XmlPropertyListReader::xmlCharacters(std::string_view utf8)
+void XmlPropertyListReader::xmlCharacters(std::string_view utf8Text)
 {
-    _pendingUtf8.append(utf8);
+    // Converted at once, so the text is copied only once; reported at the next tag. Most pieces
+    // are short ASCII runs (indentation, numbers, names), which widen without the general path.
+    bool ascii = true;
+    for (char c : utf8Text)
+        ascii &= static_cast<unsigned char>(c) < 0x80;
+    if (ascii)
+        _pendingText.append(utf8Text.begin(), utf8Text.end());
+    else if (!appendUtf8AsUtf16(utf8Text, _pendingText)) {
+        fail(Status::NotPropertyList, "character data is not well-formed UTF-8");
+        return;
+    }
+    switch (_frames.back().element) {
+    case Element::Integer:
+    case Element::Real:
+    case Element::Date:
+    case Element::Data: _scalarUtf8.append(utf8Text); break;
+    default: break;
+    }
 }
 
 bool XmlPropertyListReader::flushCharacters()
 {
-    if (_pendingUtf8.empty())
+    if (_pendingText.empty())
         return true;
-    _pendingText.clear();
-    if (!appendUtf8AsUtf16(_pendingUtf8, _pendingText)) {
-        fail(Status::NotPropertyList, "character data is not well-formed UTF-8");
-        return false;
-    }
     const Element current = _frames.back().element;
     switch (current) {
     case Element::Plist:
@@ -156,32 +198,20 @@ bool XmlPropertyListReader::flushCharacters()
     case Element::Dict:
     case Element::True:
     case Element::False:
-        if (!onlyXmlSpace(_pendingUtf8)) {
-            fail(Status::NotPropertyList, "unexpected text " + quoted(_pendingUtf8) + " in <"
-                                              + std::string(elementNames[static_cast<int>(current)].begin(),
-                                                            elementNames[static_cast<int>(current)].end())
-                                              + ">");
+        if (!onlyXmlSpace(_pendingText)) {
+            fail(Status::NotPropertyList, "unexpected text " + quoted(utf8(_pendingText)) + " in <"
+                                              + nameOf(elementNames[static_cast<int>(current)]) + ">");
             return false;
         }
         break;
-    case Element::Integer:
-    case Element::Real:
-    case Element::Date:
-    case Element::Data:
-        _scalarUtf8.append(_pendingUtf8);
-        break;
-    case Element::Key:
-    case Element::String:
-        break;
+    default: break;
     }
-    _pendingUtf8.clear();
     _delegate.parserFoundCharacters(_pendingText);
-    if (current == Element::Key || current == Element::String) {
-        if (_scalarText.empty())
-            _scalarText.swap(_pendingText);
-        else
-            _scalarText.append(_pendingText);
-    }
+    if ((current == Element::Key || current == Element::String) && _scalarText.empty())
+        _scalarText.swap(_pendingText);
+    else if (current == Element::Key || current == Element::String)
+        _scalarText.append(_pendingText);
+    _pendingText.clear();
     return true;
 }
 
@@ -198,14 +228,12 @@ void XmlPropertyListReader::xmlStartElement(const char* name)
     if (_frames.empty()) {
         if (element == Element::Plist) {
             _delegate.parserDidStartElement(elementNames[index]);
-            _frames.emplace_back(Element::Plist);
-            return;
-        }
-        if (element == Element::Key) {
+            _frames.push_back(Frame{Element::Plist});
+        } else if (element == Element::Key) {
             fail(Status::NotPropertyList, "<key> outside a dictionary");
-            return;
+        } else {
+            startValue(element);
         }
-        startValue(element);
         return;
     }
     Frame& parent = _frames.back();
@@ -229,7 +257,7 @@ void XmlPropertyListReader::xmlStartElement(const char* name)
             }
             _delegate.parserDidStartElement(elementNames[index]);
             _scalarText.clear();
-            _frames.emplace_back(Element::Key);
+            _frames.push_back(Frame{Element::Key});
         } else if (element == Element::Plist) {
             fail(Status::NotPropertyList, "<plist> inside a property list");
         } else if (!parent.hasKey) {
@@ -240,24 +268,21 @@ void XmlPropertyListReader::xmlStartElement(const char* name)
         return;
     default:
         fail(Status::NotPropertyList, std::string("element <") + name + "> inside <"
-                                          + std::string(elementNames[static_cast<int>(parent.element)].begin(),
-                                                        elementNames[static_cast<int>(parent.element)].end())
-                                          + ">");
+                                          + nameOf(elementNames[static_cast<int>(parent.element)]) + ">");
         return;
     }
 }
 
-bool XmlPropertyListReader::startValue(Element element)
+void XmlPropertyListReader::startValue(Element element)
 {
     const bool container = element == Element::Array || element == Element::Dict;
-    if (container && _containerDepth >= PropertyListReader::maxDepth) {
+    if (container && _containers.size() >= PropertyListReader::maxDepth) {
         fail(Status::TooDeep, "arrays and dictionaries nested deeper than "
                                   + std::to_string(PropertyListReader::maxDepth) + " levels");
-        return false;
+        return;
     }
-    Frame frame(element);
-    const bool isRoot = _frames.empty() || _frames.back().element == Element::Plist;
-    if (isRoot) {
+    Frame frame{element};
+    if (_frames.empty() || _frames.back().element == Element::Plist) {
         frame.isRootArray = element == Element::Array;
         _rootNotArray = !frame.isRootArray;
     } else {
@@ -266,28 +291,38 @@ bool XmlPropertyListReader::startValue(Element element)
     }
     _delegate.parserDidStartElement(elementNames[static_cast<int>(element)]);
     if (container) {
-        ++_containerDepth;
-        if (frame.keep)
-            frame.value = element == Element::Array ? PlistValue(PlistValue::Array()) : PlistValue(PlistValue::Dictionary());
+        const std::size_t level = _containers.size();
+        Container& open = _containers.emplace_back();
+        if (frame.keep) {
+            // Rows of a table tend to have one shape: room for as many values as the last
+            // container completed at this level saves growing the vector step by step.
+            const std::size_t hint = level < _sizeHints.size() ? _sizeHints[level] : 0;
+            if (element == Element::Array) {
+                open.value = PlistValue(PlistValue::Array());
+                open.value.array().reserve(hint);
+            } else {
+                open.value = PlistValue(PlistValue::Dictionary());
+                open.value.dictionary().reserve(hint);
+            }
+        }
     } else {
         _scalarText.clear();
         _scalarUtf8.clear();
     }
-    _frames.push_back(std::move(frame));
-    return true;
+    _frames.push_back(frame);
 }
 
-bool XmlPropertyListReader::finishScalar(const Frame& frame, PlistValue& value)
+bool XmlPropertyListReader::finishScalar(Element element, PlistValue& value)
 {
     std::optional<PlistValue> parsed;
-    switch (frame.element) {
+    switch (element) {
     case Element::String:
         value = PlistValue(std::move(_scalarText));
         _scalarText = Text();
         return true;
     case Element::True:
     case Element::False:
-        value = PlistValue::boolean(frame.element == Element::True);
+        value = PlistValue::boolean(element == Element::True);
         return true;
     case Element::Integer: parsed = parseIntegerText(_scalarUtf8); break;
     case Element::Real: parsed = parseRealText(_scalarUtf8); break;
@@ -299,9 +334,8 @@ bool XmlPropertyListReader::finishScalar(const Frame& frame, PlistValue& value)
     default: break;
     }
     if (!parsed) {
-        const std::u16string_view name = elementNames[static_cast<int>(frame.element)];
         fail(Status::NotPropertyList,
-             "invalid <" + std::string(name.begin(), name.end()) + "> value " + quoted(_scalarUtf8));
+             "invalid <" + nameOf(elementNames[static_cast<int>(element)]) + "> value " + quoted(_scalarUtf8));
         return false;
     }
     value = std::move(*parsed);
@@ -312,46 +346,49 @@ void XmlPropertyListReader::xmlEndElement(const char* /*name*/)
 {
     if (!flushCharacters())
         return;
-    Frame& frame = _frames.back();
+    const Frame frame = _frames.back();
     PlistValue value;
-    bool isValue = true;
     switch (frame.element) {
     case Element::Plist:
         if (!frame.hasKey) {
             fail(Status::NotPropertyList, "<plist> holds no value");
             return;
         }
-        isValue = false;
-        break;
+        _delegate.parserDidEndElement(elementNames[static_cast<int>(frame.element)]);
+        _frames.pop_back();
+        return;
+    case Element::Key:
+        _delegate.parserDidEndElement(elementNames[static_cast<int>(frame.element)]);
+        _frames.pop_back();
+        _containers.back().key = std::move(_scalarText);
+        _scalarText = Text();
+        _frames.back().hasKey = true;
+        return;
     case Element::Dict:
         if (frame.hasKey) {
             fail(Status::NotPropertyList, "dictionary key without a value");
             return;
         }
         [[fallthrough]];
-    case Element::Array:
-        value = std::move(frame.value);
-        --_containerDepth;
+    case Element::Array: {
+        value = std::move(_containers.back().value);
+        _containers.pop_back();
+        if (frame.keep) {
+            const std::size_t level = _containers.size();
+            if (_sizeHints.size() <= level)
+                _sizeHints.resize(level + 1, 0);
+            const std::size_t size = value.isArray() ? value.array().size() : value.dictionary().size();
+            _sizeHints[level] = std::min(size, maxSizeHint);
+        }
         break;
-    case Element::Key:
-        isValue = false;
-        break;
+    }
     default:
-        if (!finishScalar(frame, value))
+        if (!finishScalar(frame.element, value))
             return;
     }
-    const Element element = frame.element;
-    _delegate.parserDidEndElement(elementNames[static_cast<int>(element)]);
+    _delegate.parserDidEndElement(elementNames[static_cast<int>(frame.element)]);
     _frames.pop_back();
-    if (element == Element::Key) {
-        Frame& dict = _frames.back();
-        dict.key = std::move(_scalarText);
-        _scalarText = Text();
-        dict.hasKey = true;
-        return;
-    }
-    if (isValue)
-        attach(std::move(value));
+    attach(std::move(value));
 }
 
 void XmlPropertyListReader::attach(PlistValue&& value)
@@ -367,14 +404,16 @@ void XmlPropertyListReader::attach(PlistValue&& value)
         if (parent.isRootArray)
             _delegate.readerDidReadRootArrayElement(std::move(value));
         else if (parent.keep)
-            parent.value.array().push_back(std::move(value));
+            _containers.back().value.array().push_back(std::move(value));
         break;
-    case Element::Dict:
+    case Element::Dict: {
+        Container& dict = _containers.back();
         if (parent.keep)
-            parent.value.dictionary().emplace_back(std::move(parent.key), std::move(value));
-        parent.key = Text();
+            dict.value.dictionary().emplace_back(std::move(dict.key), std::move(value));
+        dict.key = Text();
         parent.hasKey = false;
         break;
+    }
     default: break;
     }
 }

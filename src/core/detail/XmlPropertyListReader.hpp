@@ -33,13 +33,16 @@ private:
     enum class Element : std::uint8_t { Plist, Array, Dict, Key, String, Integer, Real, Date, Data, True, False };
 
     struct Frame {
-        explicit Frame(Element e) : element(e) {}
         Element element;
-        bool keep = false;        // completed child values are stored in `value`
+        bool keep = false;        // the element's value is wanted (stored in its parent when complete)
         bool isRootArray = false; // completed child values go to the delegate
-        bool hasKey = false;      // dict: `key` waits for its value; plist: holds its value
-        PlistValue value;         // array or dictionary under construction
-        Text key;
+        bool hasKey = false;      // dict: a key waits for its value; plist: holds its value
+    };
+
+    // The value under construction of an open array or dictionary.
+    struct Container {
+        PlistValue value;
+        Text key; // dictionary: the key waiting for its value
     };
 
     void xmlStartElement(const char* name) override;
@@ -48,19 +51,19 @@ private:
 
     bool afterParse(bool parsed, bool isFinal);
     bool flushCharacters();
-    bool startValue(Element element);
-    bool finishScalar(const Frame& frame, PlistValue& value);
+    void startValue(Element element);
+    bool finishScalar(Element element, PlistValue& value);
     void attach(PlistValue&& value);
     void fail(PropertyListReadResult::Status status, std::string message);
 
     PlistReaderDelegate& _delegate;
     ExpatParser _parser;
-    std::vector<Frame> _frames;
-    std::size_t _containerDepth = 0;
-    std::string _pendingUtf8; // character data not yet reported (coalesced until the next tag)
-    Text _pendingText;        // its UTF-16 form, reused between reports
-    Text _scalarText;         // text of the open <string> or <key>
-    std::string _scalarUtf8;  // text of the open <integer>, <real>, <date> or <data>
+    std::vector<Frame> _frames;                // one per open element
+    std::vector<Container> _containers;        // one per open array or dictionary
+    std::vector<std::size_t> _sizeHints;       // per nesting level: size of the last container completed there
+    Text _pendingText;                         // character data not yet reported (coalesced until the next tag)
+    Text _scalarText;                          // text of the open <string> or <key>
+    std::string _scalarUtf8;                   // text of the open <integer>, <real>, <date> or <data>
     bool _stopped = false;
     bool _finished = false;
     bool _rootNotArray = false;
