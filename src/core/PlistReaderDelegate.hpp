@@ -11,10 +11,11 @@ namespace plistable {
 ///
 /// The XML events are those an XML event parser reports for the document: element names as
 /// written (no namespace processing), character data with entity and character references
-/// resolved. A binary property list gives the events of its XML form written without any
-/// whitespace between elements. Reading stops at the first error; the events already reported
-/// stay reported, and neither the event of the offending construct nor parserDidEndDocument()
-/// follows.
+/// resolved and CDATA sections included; comments, processing instructions and the document
+/// type declaration give no event. A binary property list gives the events of its XML form
+/// written without whitespace between elements. Reading stops at the first error: the events
+/// already reported stay reported, and neither the event of the offending construct nor
+/// parserDidEndDocument() follows.
 class PlistReaderDelegate {
 public:
     virtual ~PlistReaderDelegate() = default;
@@ -28,7 +29,7 @@ public:
     /// Character data between two tags, whitespace included. One run of text between two tags
     /// comes as one call here, but callers should accept a text in several pieces.
     virtual void parserFoundCharacters(std::u16string_view characters) { (void)characters; }
-    /// The whole document was read without error.
+    /// The whole document was read without error (also when its root value is no array).
     virtual void parserDidEndDocument() {}
     /// One element of the root array, complete, right after the event of its end tag; elements
     /// come in order and are not kept by the reader. Never called when the root is no array.
