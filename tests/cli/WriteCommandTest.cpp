@@ -1,28 +1,16 @@
-#include "cli/Cli.hpp"
-
+#include "CliRun.hpp"
 #include "support/TestSupport.hpp"
 
-#include <sstream>
-
+using plistable::test::CliResult;
 using plistable::test::TempDir;
 
 namespace {
 
-struct CliResult {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-CliResult run(const std::vector<std::string>& args, const std::string& input = "")
+CliResult run(std::vector<std::string> args, const std::string& input = "")
 {
     TempDir dir;
-    std::istringstream in(input);
-    std::ostringstream out, err;
-    std::vector<std::string> full{"plistable", "write"};
-    full.insert(full.end(), args.begin(), args.end());
-    const int status = plistable::cli::run(full, in, out, err, dir.file("settings.json"));
-    return {status, out.str(), err.str()};
+    args.insert(args.begin(), "write");
+    return plistable::test::runCli(args, dir.file("settings.json"), input);
 }
 
 TEST(WriteCommandTest, PrintsTheCsvOfAJsonArray)
