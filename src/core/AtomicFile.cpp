@@ -30,14 +30,12 @@ mode_t newFileMode()
 
 AtomicFile::AtomicFile(std::string targetPath) : _targetPath(std::move(targetPath))
 {
-    std::string folder = stringByDeletingLastPathComponent(_targetPath);
-    if (folder.empty())
-        folder = ".";
-    if (folder.back() != '/')
-        folder += '/';
+    const std::string folder = stringByDeletingLastPathComponent(_targetPath);
     // A dot name keeps the temporary file out of sight; the suffix keeps it from ever being taken
-    // for a finished output.
-    _temporaryPath = std::move(folder);
+    // for a finished output. (Built by appending: GCC 12 misreports assignments here as overlapping.)
+    _temporaryPath.append(folder.empty() ? std::string_view(".") : std::string_view(folder));
+    if (_temporaryPath.back() != '/')
+        _temporaryPath.push_back('/');
     _temporaryPath.append(".").append(lastPathComponent(_targetPath)).append(".plistable-XXXXXX");
     _fd = ::mkstemp(_temporaryPath.data());
     if (_fd < 0) {
