@@ -156,9 +156,12 @@ void CHCSVInput::loadStep()
     if (_finished)
         return;
     compact();
-    if (!_streamEnded) {
+    // Sniffing leaves up to 512 bytes waiting; decode them first so that a whole read fits.
+    if (_byteCount > sizeof _bytes - maxReadLength)
+        decodeBytes(false);
+    if (!_streamEnded && !_error) {
         if (_stream->hasBytesAvailable())
-            readChunk(maxReadLength);
+            readChunk(std::min(maxReadLength, sizeof _bytes - _byteCount));
         else
             _streamEnded = true;
     }
