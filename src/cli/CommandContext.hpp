@@ -32,5 +32,6 @@ using CommandInstaller = std::function<void(CLI::App& app, CommandContext& conte
 void addConvertCommand(CLI::App& app, CommandContext& context);
 void addConfigCommand(CLI::App& app, CommandContext& context);
 void addDetectEncodingCommand(CLI::App& app, CommandContext& context);
+void addReadCommand(CLI::App& app, CommandContext& context);
 
 } // namespace plistable::cli
