@@ -34,6 +34,7 @@ private:
     std::optional<std::vector<std::vector<Text>>> _lines;
     std::optional<std::vector<Text>> _currentLine;
     std::optional<CHCSVError> _error;
+    std::size_t _previousLength = 0;
 };
 
 } // namespace plistable::detail

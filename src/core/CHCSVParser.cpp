@@ -21,8 +21,8 @@ namespace plistable {
 //                                                      very start of a line)
 //   field         = whitespace (quoted | unquoted) whitespace
 // The characters come from detail::CHCSVInput, which returns endOfInput (-1) where the text ends,
-// so a U+0000 in the text is ordinary field content. A field's raw text is taken() from the input
-// layer, which drops it again at the end of the field, so memory holds one field plus look-ahead.
+// so a U+0000 in the text is ordinary field content. A field's raw text is the input layer's text from
+// _fieldStart on; the end of each field drops it, so memory holds one field plus look-ahead.
 //
 // Failures, and the order of their events: the line in progress always ends (parserDidEndLine
 // after the fields read so far), then parserDidFailWithError, and no parserDidEndDocument.
@@ -125,8 +125,10 @@ void CHCSVParser::initialize(std::unique_ptr<InputStream> stream, TextEncoding* 
 
     _input = std::make_unique<detail::CHCSVInput>(std::move(stream));
     _delimiter = delimiter;
-    for (int c = 0; c < 128; ++c)
+    for (int c = 0; c < 128; ++c) {
         _validAscii[c] = !isNewline(c) && c != quote && c != delimiter;
+        _plainAscii[c] = _validAscii[c] && c != backslash;
+    }
 
     if (usedEncoding != nullptr && *usedEncoding != 0) {
         _input->setEncoding(*usedEncoding);
@@ -210,7 +212,7 @@ bool CHCSVParser::parseComment()
     detail::CHCSVInput& in = *_input;
     in.advance(); // the "#"
     if (!_cancelled)
-        in.dropConsumed();
+        _fieldStart = in.position();
     const bool escapes = _recognizesBackslashesAsEscapes;
     for (;;) {
         const int c = in.peek();
@@ -235,7 +237,7 @@ void CHCSVParser::endComment()
         return;
     // The text is made only for a delegate that takes it.
     if (wants(CHCSVParserDelegate::ReadComment))
-        _delegate->parserDidReadComment(*this, Text(_input->taken()));
+        _delegate->parserDidReadComment(*this, Text(_input->textFrom(_fieldStart)));
     _input->dropConsumed();
 }
 
@@ -273,7 +275,7 @@ bool CHCSVParser::parseField()
     if (_cancelled)
         return false;
     _sanitizedField.clear();
-    _input->dropConsumed();
+    _fieldStart = _input->position();
     parseFieldWhitespace();
     const bool complete = _input->peek() == quote ? parseEscapedField() : parseUnescapedField();
     if (!complete) {
@@ -310,6 +312,18 @@ bool CHCSVParser::parseEscapedField()
     in.advance(); // the opening quote
     bool escaped = false;
     for (;;) {
+        if (!escaped) {
+            // Fast path: a run of ordinary characters already decoded, scanned without loading.
+            const std::u16string_view run = in.run();
+            std::size_t i = 0;
+            while (i < run.size() && run[i] != quote && !(escapes && run[i] == backslash))
+                ++i;
+            if (i != 0) {
+                if (keep)
+                    _sanitizedField.append(run.data(), i);
+                in.skip(i);
+            }
+        }
         const int c = in.peek();
         if (c == endOfInput)
             break;
@@ -341,6 +355,20 @@ bool CHCSVParser::parseUnescapedField()
     const bool keep = _sanitizesFields;
     bool escaped = false;
     for (;;) {
+        if (!escaped) {
+            // Fast path, as in parseEscapedField.
+            // With escapes a backslash leaves the run too.
+            const bool* plain = escapes ? _plainAscii : _validAscii;
+            const std::u16string_view run = in.run();
+            std::size_t i = 0;
+            while (i < run.size() && (run[i] < 128 ? plain[run[i]] : isValidFieldCharacter(run[i])))
+                ++i;
+            if (i != 0) {
+                if (keep)
+                    _sanitizedField.append(run.data(), i);
+                in.skip(i);
+            }
+        }
         const int c = in.peek();
         if (c == endOfInput)
             break;
@@ -381,7 +409,7 @@ void CHCSVParser::endField()
     if (_cancelled)
         return;
     if (wants(CHCSVParserDelegate::ReadField)) {
-        const std::u16string_view text = _sanitizesFields ? trimmed(_sanitizedField) : _input->taken();
+        const std::u16string_view text = _sanitizesFields ? trimmed(_sanitizedField) : _input->textFrom(_fieldStart);
         _delegate->parserDidReadField(*this, text, _fieldIndex);
     }
     _input->dropConsumed();

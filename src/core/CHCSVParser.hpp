@@ -111,7 +111,9 @@ private:
     bool _recognizesBackslashesAsEscapes = false;
     bool _sanitizesFields = false;
     bool _recognizesComments = false;
+    std::uint64_t _fieldStart = 0; // input position where the current field or comment began
     bool _validAscii[128]; // the ASCII part of the valid field characters
+    bool _plainAscii[128]; // the same without the backslash
 };
 
 } // namespace plistable

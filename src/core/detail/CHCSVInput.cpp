@@ -4,6 +4,7 @@
 #include "core/detail/Utf8.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace plistable::detail {
@@ -195,17 +196,6 @@ void CHCSVInput::compact()
     _start = 0;
 }
 
-void CHCSVInput::updateLoadMark()
-{
-    if (_finished) {
-        _loadMark = std::numeric_limits<std::size_t>::max();
-        return;
-    }
-    const std::size_t kept = _text.size() - _start;
-    const std::size_t threshold = kept < 30 ? 10 : kept / 3;
-    _loadMark = _text.size() > threshold ? _text.size() - threshold : 0;
-}
-
 void CHCSVInput::decodeBytes(bool flush)
 {
     if (_error && _error->code == CHCSVErrorCodeUndecodableBytes)
@@ -214,8 +204,7 @@ void CHCSVInput::decodeBytes(bool flush)
     std::size_t used = 0;
     switch (_decoder) {
     case Decoder::Utf8: {
-        used = validUtf8Length(bytes);
-        appendUtf8AsUtf16(bytes.substr(0, used), _text);
+        used = appendUtf8PrefixAsUtf16(bytes, _text);
         if (used < bytes.size()) {
             const bool waiting = isUtf8Start(bytes.substr(used));
             if (flush || !waiting)
@@ -225,14 +214,19 @@ void CHCSVInput::decodeBytes(bool flush)
     }
     case Decoder::Utf16LittleEndian:
     case Decoder::Utf16BigEndian: {
+        // Every code unit is taken as it is, lone surrogates included.
         const auto* p = reinterpret_cast<const unsigned char*>(_bytes);
         const std::size_t units = _byteCount / 2;
         const std::size_t at = _text.size();
         _text.resize(at + units);
         const bool little = _decoder == Decoder::Utf16LittleEndian;
-        for (std::size_t i = 0; i < units; ++i)
-            _text[at + i] = little ? static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8))
-                                   : static_cast<char16_t>((p[2 * i] << 8) | p[2 * i + 1]);
+        if (little == (std::endian::native == std::endian::little)) {
+            std::memcpy(_text.data() + at, p, units * 2);
+        } else {
+            for (std::size_t i = 0; i < units; ++i)
+                _text[at + i] = little ? static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8))
+                                       : static_cast<char16_t>((p[2 * i] << 8) | p[2 * i + 1]);
+        }
         used = units * 2;
         if (flush && used < _byteCount)
             failDecoding(_bytesOffset + used, true);

@@ -67,19 +67,29 @@ public:
         ++_next;
     }
 
-    /// The characters from the last dropConsumed() up to the read position.
-    std::u16string_view taken() const
+    /// The characters from the read position on that can be examined without loading (possibly
+    /// none): a grammar may scan them directly and skip() over the ones it takes.
+    std::u16string_view run() const
     {
-        const std::size_t end = _next < _text.size() ? _next : _text.size();
-        return std::u16string_view(_text).substr(_start, end - _start);
+        const std::size_t end = _loadMark < _text.size() ? _loadMark : _text.size();
+        return _next < end ? std::u16string_view(_text.data() + _next, end - _next) : std::u16string_view();
     }
 
-    /// Forgets every character before the read position; taken() starts there.
-    void dropConsumed()
+    /// Moves the read position over `count` characters of run().
+    void skip(std::size_t count) { _next += count; }
+
+    /// The characters from `begin` (a position() taken since the last dropConsumed()) up to the
+    /// read position.
+    std::u16string_view textFrom(std::uint64_t begin) const
     {
-        _start = _next < _text.size() ? _next : _text.size();
-        updateLoadMark();
+        const std::size_t from = static_cast<std::size_t>(begin - _dropped);
+        const std::size_t end = _next < _text.size() ? _next : _text.size();
+        return std::u16string_view(_text.data() + from, end - from);
     }
+
+    /// Forgets every character before the read position. The look-ahead threshold is left as it
+    /// was (a larger kept text gave it): that can only make the next load come earlier.
+    void dropConsumed() { _start = _next < _text.size() ? _next : _text.size(); }
 
     /// UTF-16 units from the start of the text to the read position.
     std::uint64_t position() const { return _dropped + _next; }
@@ -103,7 +113,16 @@ private:
     void loadStep();
     void readChunk(std::size_t maxLength);
     void decodeBytes(bool flush);
-    void updateLoadMark();
+    void updateLoadMark()
+    {
+        if (_finished) {
+            _loadMark = std::numeric_limits<std::size_t>::max();
+            return;
+        }
+        const std::size_t kept = _text.size() - _start;
+        const std::size_t threshold = kept < 30 ? 10 : kept / 3;
+        _loadMark = _text.size() > threshold ? _text.size() - threshold : 0;
+    }
     void compact();
     void failDecoding(std::uint64_t offset, bool cutOff);
     void failStream();
