@@ -35,7 +35,8 @@ namespace plistable {
 //
 // Cancellation is a flag checked where each event would be sent and at the start of a field and of
 // a line break run, which then consume nothing, so the parse winds down to parserDidEndDocument.
-// An error recorded while winding down suppresses both final events.
+// A delimiter error recorded while winding down suppresses both final events; a failure of the
+// input after cancelling is not reported (the caller asked to stop reading).
 //
 // If you add an event, also add its bit to CHCSVParserDelegate::Operation and check it with wants().
 
@@ -181,6 +182,8 @@ void CHCSVParser::parse()
     if (!_error && !_cancelled && _input->error()) {
         _error = _input->error();
         _error->line = _currentRecord;
+        if (_error->code != CHCSVErrorCodeUndecodableBytes)
+            _error->offset = _input->position();
     }
     if (_error) {
         if (!_cancelled && wants(CHCSVParserDelegate::FailWithError))
