@@ -28,6 +28,7 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     addConfigCommand(app, context);
     addDetectEncodingCommand(app, context);
     addWriteCommand(app, context);
+    addReadCommand(app, context);
 
     std::vector<std::string> reversed(args.rbegin(), args.rend() - (args.empty() ? 0 : 1));
     try {

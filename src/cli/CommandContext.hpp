@@ -34,5 +34,6 @@ void addConfigCommand(CLI::App& app, CommandContext& context);
 void addDetectEncodingCommand(CLI::App& app, CommandContext& context);
 /// `write [FILE | -]`: prints the CSV text of a JSON array read from FILE or standard input.
 void addWriteCommand(CLI::App& app, CommandContext& context);
+void addReadCommand(CLI::App& app, CommandContext& context);
 
 } // namespace plistable::cli

@@ -1,5 +1,8 @@
 #include "core/CHCSVAdditions.hpp"
 
+#include "core/AssertionFailure.hpp"
+#include "core/CHCSVAggregator.hpp"
+#include "core/CHCSVParser.hpp"
 #include "core/CHCSVWriter.hpp"
 #include "core/MemoryOutputStream.hpp"
 #include "core/detail/Utf8.hpp"
@@ -7,6 +10,44 @@
 #include <memory>
 
 namespace plistable {
+namespace {
+
+std::optional<std::vector<std::vector<Text>>> collect(CHCSVParser& parser, std::uint64_t options, CHCSVError* error)
+{
+    detail::CHCSVAggregator aggregator;
+    parser.setDelegate(&aggregator);
+    parser.setRecognizesBackslashesAsEscapes((options & CHCSVAdditionsRecognizesBackslashesAsEscapes) != 0);
+    parser.setSanitizesFields((options & CHCSVAdditionsSanitizesFields) != 0);
+    parser.setRecognizesComments((options & CHCSVAdditionsRecognizesComments) != 0);
+    parser.parse();
+    parser.setDelegate(nullptr);
+    if (error != nullptr && aggregator.error())
+        *error = *aggregator.error();
+    return aggregator.takeLines();
+}
+
+} // namespace
+
+std::optional<std::vector<std::vector<Text>>> arrayWithContentsOfCSVFile(const std::optional<std::string>& csvFilePath,
+                                                                         std::uint64_t options, CHCSVError* error)
+{
+    if (!csvFilePath)
+        failInvalidParameter("csvFilePath");
+    CHCSVParser parser(*csvFilePath);
+    return collect(parser, options, error);
+}
+
+std::optional<std::vector<std::vector<Text>>> CSVComponents(const Text& text)
+{
+    return CSVComponentsWithOptions(text, 0);
+}
+
+std::optional<std::vector<std::vector<Text>>> CSVComponentsWithOptions(const Text& text, std::uint64_t options,
+                                                                       CHCSVError* error)
+{
+    CHCSVParser parser(text);
+    return collect(parser, options, error);
+}
 
 Text CSVString(const PlistValue::Array& rows)
 {

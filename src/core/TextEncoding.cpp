@@ -180,4 +180,14 @@ Text fromUtf8Lossy(std::string_view bytes)
     return out;
 }
 
+namespace detail {
+
+const char* icuConverterName(std::uint64_t encoding)
+{
+    const EncodingInfo* info = find(encoding);
+    return info ? info->converter : nullptr;
+}
+
+} // namespace detail
+
 } // namespace plistable

@@ -70,7 +70,16 @@ IcuConverter::Chunk IcuConverter::decodeSome(std::string_view bytes, bool flush,
             continue;
         }
         out.resize(start);
-        return Chunk{static_cast<std::size_t>(source - bytes.data()), U_FAILURE(status) != 0};
+        Chunk chunk{static_cast<std::size_t>(source - bytes.data()), U_FAILURE(status) != 0};
+        if (chunk.failed) {
+            // The offending bytes tell a caller where the input went wrong.
+            char invalid[32];
+            int8_t length = sizeof invalid;
+            UErrorCode ignored = U_ZERO_ERROR;
+            ucnv_getInvalidChars(_converter.get(), invalid, &length, &ignored);
+            chunk.invalidLength = U_SUCCESS(ignored) ? static_cast<std::size_t>(length) : 0;
+        }
+        return chunk;
     }
 }
 

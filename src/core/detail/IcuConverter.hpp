@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +32,7 @@ public:
     struct Chunk {
         std::size_t consumed = 0; ///< bytes taken: decoded, or held inside the converter as the start of a character
         bool failed = false;      ///< an invalid sequence ends at bytes[consumed - 1]
+        std::size_t invalidLength = 0; ///< with `failed`: bytes in that sequence (some may come from earlier calls)
     };
 
     /// Streaming decode: appends to `out` every character that `bytes` completes, keeping the bytes
@@ -52,5 +54,9 @@ private:
 
     std::unique_ptr<UConverter, Close> _converter;
 };
+
+/// The ICU converter name behind a text encoding identifier (see TextEncoding.hpp), or nullptr when
+/// no converter stands behind it. Defined beside the identifier table in TextEncoding.cpp.
+const char* icuConverterName(std::uint64_t encoding);
 
 } // namespace plistable::detail

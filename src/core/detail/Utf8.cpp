@@ -65,6 +65,15 @@ std::size_t validUtf8Length(std::string_view bytes) noexcept
 
 bool appendUtf8AsUtf16(std::string_view bytes, std::u16string& out)
 {
+    const std::size_t start = out.size();
+    if (appendUtf8PrefixAsUtf16(bytes, out) == bytes.size())
+        return true;
+    out.resize(start);
+    return false;
+}
+
+std::size_t appendUtf8PrefixAsUtf16(std::string_view bytes, std::u16string& out)
+{
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();
     const std::size_t start = out.size();
@@ -84,10 +93,8 @@ bool appendUtf8AsUtf16(std::string_view bytes, std::u16string& out)
             continue;
         }
         const std::size_t len = sequenceLength(p + i, n - i);
-        if (len == 0) {
-            out.resize(start);
-            return false;
-        }
+        if (len == 0)
+            break;
         std::uint32_t cp;
         if (len == 2)
             cp = ((p[i] & 0x1Fu) << 6) | (p[i + 1] & 0x3Fu);
@@ -106,7 +113,7 @@ bool appendUtf8AsUtf16(std::string_view bytes, std::u16string& out)
         i += len;
     }
     out.resize(static_cast<std::size_t>(dst - out.data()));
-    return true;
+    return i;
 }
 
 bool appendUtf16AsUtf8(std::u16string_view text, std::string& out)

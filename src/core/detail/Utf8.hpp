@@ -21,6 +21,10 @@ inline bool isWellFormedUtf8(std::string_view bytes) noexcept
 /// was, when `bytes` is not well-formed.
 bool appendUtf8AsUtf16(std::string_view bytes, std::u16string& out);
 
+/// Appends the UTF-16 form of the longest well-formed prefix of `bytes` to `out` and returns that
+/// prefix's length in bytes (as validUtf8Length() gives it), in one pass.
+std::size_t appendUtf8PrefixAsUtf16(std::string_view bytes, std::u16string& out);
+
 /// Appends the UTF-8 form of `text` to `out`. Returns false, with `out` as it was, when `text`
 /// holds a lone surrogate.
 bool appendUtf16AsUtf8(std::u16string_view text, std::string& out);

@@ -1,0 +1,256 @@
+#include "cli/CommandContext.hpp"
+#include "core/CHCSVAdditions.hpp"
+#include "core/CHCSVAggregator.hpp"
+#include "core/CHCSVParser.hpp"
+#include "core/FileInputStream.hpp"
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <istream>
+#include <ostream>
+
+namespace plistable::cli {
+namespace {
+
+// Feeds the command's input stream (standard input in the tool, a string in tests) to the reader.
+class IstreamInputStream : public InputStream {
+public:
+    explicit IstreamInputStream(std::istream& in) : _in(in) {}
+
+    void open() override { _open = true; }
+    std::ptrdiff_t read(char* buffer, std::size_t maxLength) override
+    {
+        if (!_open || error())
+            return -1;
+        if (_atEnd)
+            return 0;
+        _in.read(buffer, static_cast<std::streamsize>(maxLength));
+        const auto count = static_cast<std::ptrdiff_t>(_in.gcount());
+        if (_in.bad()) {
+            fail(std::error_code(EIO, std::generic_category()));
+            return -1;
+        }
+        if (!_in)
+            _atEnd = true; // fewer bytes than asked for: the end has been reached
+        return count;
+    }
+    bool hasBytesAvailable() const override { return _open && !_atEnd && !error(); }
+    void close() override { _open = false; }
+    std::string name() const override { return "standard input"; }
+
+private:
+    std::istream& _in;
+    bool _open = false;
+    bool _atEnd = false;
+};
+
+// JSON string from UTF-16: a lone surrogate, which UTF-8 cannot carry, is written as \uXXXX so the
+// output stays valid JSON.
+void appendJsonString(std::string& out, std::u16string_view text)
+{
+    static const char digits[] = "0123456789abcdef";
+    auto escape = [&](unsigned c) {
+        out += "\\u";
+        for (int shift = 12; shift >= 0; shift -= 4)
+            out += digits[(c >> shift) & 0xF];
+    };
+    out += '"';
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned c = text[i];
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20) {
+            escape(c);
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            const bool paired = c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
+            if (!paired) {
+                escape(c);
+                continue;
+            }
+            const unsigned code = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00u);
+            out += static_cast<char>(0xF0 | (code >> 18));
+            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    out += '"';
+}
+
+std::string jsonText(std::string_view utf8)
+{
+    return nlohmann::json(std::string(utf8)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// Writes one JSON object per event, one per line, as the events come.
+class EventPrinter : public CHCSVParserDelegate {
+public:
+    explicit EventPrinter(std::ostream& out) : _out(out) {}
+
+    void parserDidBeginDocument(CHCSVParser&) override { _out << "{\"event\":\"beginDocument\"}\n"; }
+    void parserDidBeginLine(CHCSVParser&, std::uint64_t line) override
+    {
+        _out << "{\"event\":\"beginLine\",\"line\":" << line << "}\n";
+    }
+    void parserDidReadField(CHCSVParser&, std::u16string_view field, std::int64_t index) override
+    {
+        _line = "{\"event\":\"field\",\"index\":" + std::to_string(index) + ",\"text\":";
+        appendJsonString(_line, field);
+        _out << _line << "}\n";
+    }
+    void parserDidEndLine(CHCSVParser&, std::uint64_t line) override
+    {
+        _out << "{\"event\":\"endLine\",\"line\":" << line << "}\n";
+    }
+    void parserDidReadComment(CHCSVParser&, const Text& comment) override
+    {
+        _line = "{\"event\":\"comment\",\"text\":";
+        appendJsonString(_line, comment);
+        _out << _line << "}\n";
+    }
+    void parserDidFailWithError(CHCSVParser&, const CHCSVError& error) override
+    {
+        _out << "{\"event\":\"error\",\"code\":" << error.code << ",\"message\":" << jsonText(error.description)
+             << "}\n";
+    }
+    void parserDidEndDocument(CHCSVParser&) override { _out << "{\"event\":\"endDocument\"}\n"; }
+
+private:
+    std::ostream& _out;
+    std::string _line;
+};
+
+struct ReadOptions {
+    bool escapes = false;
+    bool sanitize = false;
+    bool comments = false;
+    bool events = false;
+    std::string delimiter = ",";
+    std::string file = "-";
+};
+
+// The delimiter argument as one UTF-16 unit; "\t" and "tab" name the tab. Nothing when the reader
+// would refuse it.
+std::optional<char16_t> parseDelimiter(const std::string& argument)
+{
+    if (argument == "\\t" || argument == "tab")
+        return u'\t';
+    const Text text = fromUtf8Lossy(argument);
+    if (text.size() != 1)
+        return std::nullopt;
+    const char16_t c = text[0];
+    // The reader refuses these (a line break is U+000A-U+000D, U+0085, U+2028 or U+2029); U+FFFD
+    // here stands for bytes that were not UTF-8.
+    const bool lineBreak = (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
+    if (c == 0 || c == u'"' || c == u'#' || c == 0xFFFD || lineBreak)
+        return std::nullopt;
+    return c;
+}
+
+void runRead(const ReadOptions& options, CommandContext& context)
+{
+    const std::optional<char16_t> delimiter = parseDelimiter(options.delimiter);
+    if (!delimiter) {
+        context.err << "plistable read: --delimiter must be one character other than a line break, the double "
+                       "quote and \"#\" (\"tab\" or \"\\t\" for a tab), not \""
+                    << options.delimiter << "\"\n";
+        context.status = ExitStatus::Usage;
+        return;
+    }
+    const bool fromInput = options.file == "-";
+    const std::string name = fromInput ? "<stdin>" : options.file;
+    const std::uint64_t bits = (options.escapes ? CHCSVAdditionsRecognizesBackslashesAsEscapes : 0)
+                               | (options.sanitize ? CHCSVAdditionsSanitizesFields : 0)
+                               | (options.comments ? CHCSVAdditionsRecognizesComments : 0);
+
+    std::optional<CHCSVError> failure;
+    std::optional<std::vector<std::vector<Text>>> rows;
+    if (!fromInput && *delimiter == u',' && !options.events) {
+        CHCSVError error;
+        rows = arrayWithContentsOfCSVFile(options.file, bits, &error);
+        if (!rows)
+            failure = error;
+    } else {
+        std::unique_ptr<InputStream> stream;
+        if (fromInput)
+            stream = std::make_unique<IstreamInputStream>(context.in);
+        else
+            stream = std::make_unique<FileInputStream>(options.file);
+        CHCSVParser parser(std::move(stream), nullptr, *delimiter);
+        parser.setRecognizesBackslashesAsEscapes(options.escapes);
+        parser.setSanitizesFields(options.sanitize);
+        parser.setRecognizesComments(options.comments);
+        EventPrinter printer(context.out);
+        detail::CHCSVAggregator aggregator;
+        if (options.events)
+            parser.setDelegate(&printer);
+        else
+            parser.setDelegate(&aggregator);
+        parser.parse();
+        failure = parser.error();
+        if (!options.events)
+            rows = aggregator.takeLines();
+    }
+
+    if (failure) {
+        // A stream failure names its file already; data failures get FILE:LINE.
+        if (failure->code == CHCSVErrorCodeStreamFailed)
+            context.err << failure->description << '\n';
+        else
+            context.err << name << ':' << failure->line << ": " << failure->description << '\n';
+        context.status = ExitStatus::Failed;
+        return;
+    }
+    if (rows) {
+        std::string out = "[";
+        for (std::size_t r = 0; r < rows->size(); ++r) {
+            out += r == 0 ? "[" : ",[";
+            const std::vector<Text>& row = (*rows)[r];
+            for (std::size_t f = 0; f < row.size(); ++f) {
+                if (f > 0)
+                    out += ',';
+                appendJsonString(out, row[f]);
+            }
+            out += ']';
+        }
+        out += "]\n";
+        context.out << out;
+    }
+    context.status = ExitStatus::Ok;
+}
+
+} // namespace
+
+void addReadCommand(CLI::App& app, CommandContext& context)
+{
+    auto* command = app.add_subcommand(
+        "read", "Read a CSV file with the streaming reader: rows as a JSON array, or one JSON object per event");
+    auto options = std::make_shared<ReadOptions>();
+    command->add_flag("--escapes", options->escapes, "A backslash makes the next character literal");
+    command->add_flag("--sanitize", options->sanitize, "Remove quotes, escapes and surrounding whitespace from fields");
+    command->add_flag("--comments", options->comments, "Lines starting with \"#\" are comments");
+    command->add_option("--delimiter", options->delimiter, "Field delimiter: one character, or \"tab\" / \"\\t\"");
+    command->add_flag("--events", options->events, "Print one JSON object per reader event instead of rows");
+    command->add_option("FILE", options->file, "CSV file, or - for standard input (the default)");
+    command->callback([&context, options] { runRead(*options, context); });
+}
+
+} // namespace plistable::cli
