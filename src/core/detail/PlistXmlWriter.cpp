@@ -2,6 +2,9 @@
 
 #include "core/AtomicFile.hpp"
 
+#include <array>
+#include <cstring>
+
 namespace plistable::detail {
 namespace {
 
@@ -14,53 +17,23 @@ constexpr std::string_view prologText =
 
 constexpr std::string_view replacement = "\xEF\xBF\xBD"; // U+FFFD
 
-// Appends `text` as escaped UTF-8 and returns how many characters had to be replaced.
-// ASCII that needs no escaping is the common case and is copied in runs.
-std::size_t appendEscaped(std::string& out, std::u16string_view text)
-{
-    std::size_t replaced = 0;
-    const std::size_t n = text.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        const char16_t c = text[i];
-        if (c < 0x80) {
-            if (c >= 0x20 || c == u'\t' || c == u'\n' || c == u'\r') {
-                switch (c) {
-                case u'&': out += "&amp;"; break;
-                case u'<': out += "&lt;"; break;
-                case u'>': out += "&gt;"; break;
-                default: out.push_back(static_cast<char>(c));
-                }
-            } else {
-                out += replacement;
-                ++replaced;
-            }
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            const char32_t cp = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if ((c >= 0xD800 && c <= 0xDFFF) || c == 0xFFFE || c == 0xFFFF) {
-            out += replacement;
-            ++replaced;
-        } else {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return replaced;
-}
+// ASCII characters that go out unchanged: everything printable but & < >, and TAB, LF, CR.
+constexpr auto plainAscii = [] {
+    std::array<bool, 128> table{};
+    for (int c = 0x20; c < 0x80; ++c)
+        table[c] = c != '&' && c != '<' && c != '>';
+    table['\t'] = table['\n'] = table['\r'] = true;
+    return table;
+}();
+
+// Every UTF-16 unit becomes at most 5 bytes ("&amp;"); U+FFFD for a lone surrogate is 3.
+constexpr std::size_t maxBytesPerUnit = 5;
 
 } // namespace
 
 PlistXmlWriter::PlistXmlWriter(AtomicFile& file) : _file(file)
 {
-    _buffer.reserve(flushThreshold + 4096);
+    reserve(flushThreshold * 2);
 }
 
 std::string_view PlistXmlWriter::prolog()
@@ -68,54 +41,129 @@ std::string_view PlistXmlWriter::prolog()
     return prologText;
 }
 
-void PlistXmlWriter::beginDocument()
+void PlistXmlWriter::reserve(std::size_t bytes)
 {
-    _buffer += prologText;
-    _buffer += "\n<array>";
+    if (_used + bytes <= _capacity)
+        return;
+    flush();
+    if (bytes <= _capacity)
+        return;
+    // Only a field larger than the buffer gets here; the buffer grows to hold it.
+    _capacity = std::max(bytes, flushThreshold * 2);
+    _buffer = std::make_unique<char[]>(_capacity);
 }
 
-void PlistXmlWriter::appendElement(std::string_view open, std::u16string_view text, std::string_view close)
+void PlistXmlWriter::flush()
 {
-    _buffer += open;
-    _replaced += appendEscaped(_buffer, text);
-    _buffer += close;
+    if (_used > 0)
+        _file.write(std::string_view(_buffer.get(), _used));
+    _used = 0;
+}
+
+void PlistXmlWriter::append(std::string_view bytes)
+{
+    reserve(bytes.size());
+    std::memcpy(_buffer.get() + _used, bytes.data(), bytes.size());
+    _used += bytes.size();
+}
+
+void PlistXmlWriter::appendEscaped(std::u16string_view text)
+{
+    reserve(text.size() * maxBytesPerUnit);
+    char* out = _buffer.get() + _used;
+    const char16_t* p = text.data();
+    const char16_t* const end = p + text.size();
+    while (p < end) {
+        const char16_t c = *p++;
+        if (c < 0x80) {
+            if (plainAscii[c]) {
+                *out++ = static_cast<char>(c);
+            } else if (c == u'&') {
+                std::memcpy(out, "&amp;", 5), out += 5;
+            } else if (c == u'<') {
+                std::memcpy(out, "&lt;", 4), out += 4;
+            } else if (c == u'>') {
+                std::memcpy(out, "&gt;", 4), out += 4;
+            } else {
+                std::memcpy(out, replacement.data(), 3), out += 3;
+                ++_replaced;
+            }
+        } else if (c < 0x800) {
+            *out++ = static_cast<char>(0xC0 | (c >> 6));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c >= 0xD800 && c <= 0xDBFF && p < end && *p >= 0xDC00 && *p <= 0xDFFF) {
+            const char32_t cp = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (*p++ - 0xDC00);
+            *out++ = static_cast<char>(0xF0 | (cp >> 18));
+            *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+        } else if ((c >= 0xD800 && c <= 0xDFFF) || c == 0xFFFE || c == 0xFFFF) {
+            std::memcpy(out, replacement.data(), 3), out += 3;
+            ++_replaced;
+        } else {
+            *out++ = static_cast<char>(0xE0 | (c >> 12));
+            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    _used = static_cast<std::size_t>(out - _buffer.get());
+}
+
+void PlistXmlWriter::beginDocument()
+{
+    append(prologText);
+    append("\n<array>");
 }
 
 void PlistXmlWriter::writeRow(const Row& row)
 {
-    _buffer += "\n\t<array>";
-    for (const Text& field : row)
-        appendElement("\n\t\t<string>", field, "</string>");
-    _buffer += "\n\t</array>";
-    flushIfLarge();
+    append("\n\t<array>");
+    for (const Text& field : row) {
+        append("\n\t\t<string>");
+        appendEscaped(field);
+        append("</string>");
+    }
+    append("\n\t</array>");
 }
 
 void PlistXmlWriter::writeDictionary(const RecordDictionary& record, const std::vector<Text>& names,
                                      bool namesAreRecordHeader)
 {
-    _buffer += "\n\t<dict>";
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        appendElement("\n\t\t<key>", names[i], "</key>");
-        const Text* value = namesAreRecordHeader ? record.objectForHeaderIndex(i) : record.objectForKey(names[i]);
-        appendElement("\n\t\t<string>", value ? std::u16string_view(*value) : std::u16string_view(), "</string>");
+    if (_prefixedNames != &names || _keyPrefixes.size() != names.size()) {
+        // The key elements are the same in every record: escape them once. Replaced characters in
+        // names are counted once, not once per record.
+        _keyPrefixes.clear();
+        // Escape into the empty buffer, made large enough that no append below flushes it.
+        flush();
+        std::size_t total = 0;
+        for (const Text& name : names)
+            total += name.size() * maxBytesPerUnit + 32;
+        reserve(total);
+        for (const Text& name : names) {
+            const std::size_t start = _used;
+            append("\n\t\t<key>");
+            appendEscaped(name);
+            append("</key>\n\t\t<string>");
+            _keyPrefixes.emplace_back(_buffer.get() + start, _used - start);
+            _used = start;
+        }
+        _prefixedNames = &names;
     }
-    _buffer += "\n\t</dict>";
-    flushIfLarge();
+    append("\n\t<dict>");
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        append(_keyPrefixes[i]);
+        const Text* value = namesAreRecordHeader ? record.objectForHeaderIndex(i) : record.objectForKey(names[i]);
+        if (value)
+            appendEscaped(*value);
+        append("</string>");
+    }
+    append("\n\t</dict>");
 }
 
 void PlistXmlWriter::endDocument()
 {
-    _buffer += "\n</array>\n</plist>";
-    _file.write(_buffer);
-    _buffer.clear();
-}
-
-void PlistXmlWriter::flushIfLarge()
-{
-    if (_buffer.size() >= flushThreshold) {
-        _file.write(_buffer);
-        _buffer.clear();
-    }
+    append("\n</array>\n</plist>");
+    flush();
 }
 
 } // namespace plistable::detail

@@ -3,6 +3,7 @@
 #include "core/CSVParser.hpp"
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,12 +42,21 @@ public:
     static std::string_view prolog();
 
 private:
-    void appendElement(std::string_view open, std::u16string_view text, std::string_view close);
-    void flushIfLarge();
+    void append(std::string_view bytes);
+    void appendEscaped(std::u16string_view text);
+    void reserve(std::size_t bytes);
+    void flush();
 
     AtomicFile& _file;
-    std::string _buffer;
+    // A plain byte buffer written through a pointer: growing a std::string for every character
+    // would cost more than the escaping itself.
+    std::unique_ptr<char[]> _buffer;
+    std::size_t _used = 0;
+    std::size_t _capacity = 0;
     std::size_t _replaced = 0;
+    // "\n\t\t<key>NAME</key>\n\t\t<string>" per header name, escaped once per document.
+    std::vector<std::string> _keyPrefixes;
+    const std::vector<Text>* _prefixedNames = nullptr;
 };
 
 } // namespace plistable::detail
