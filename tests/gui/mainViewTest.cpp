@@ -50,9 +50,12 @@ protected:
         view.setFolderChooser(chooser.chooser());
     }
 
-    // Sends a real drop event, as the platform would, and reports whether the view accepted it.
+    // Sends a drag entering the view and its drop, as the platform would, and reports whether the
+    // view accepted the drop. (Qt hands a drop only to the widget that accepted the drag's entry.)
     bool drop(const QMimeData& data)
     {
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&view, &enter);
         QDropEvent event(QPointF(10, 10), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
         event.setAccepted(false);
         QCoreApplication::sendEvent(&view, &event);
