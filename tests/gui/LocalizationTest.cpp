@@ -9,17 +9,6 @@ using plistable::test::TempDir;
 
 namespace {
 
-TEST(LocalizationTest, ShippedTableHoldsTheFolderQuestionTexts)
-{
-    for (const char* key : {"OPEN_PANEL_TITLE", "OPEN_PANEL_PROMPT", "HEADER_CHECKBOX", "WINDOW_TITLE"}) {
-        SCOPED_TRACE(key);
-        const QString text = Localization::localizedString(QString::fromLatin1(key));
-        EXPECT_FALSE(text.isEmpty());
-        EXPECT_NE(text, QString::fromLatin1(key));
-    }
-    EXPECT_EQ(Localization::localizedString(QStringLiteral("HEADER_CHECKBOX")), QStringLiteral("First line is a header"));
-}
-
 TEST(LocalizationTest, MissingKeyShowsAsTheKey)
 {
     struct Case {

@@ -77,13 +77,6 @@ TEST_F(MainWindowTest, OpenButtonConvertsLikeADropAndReportsWhatWasWritten)
     EXPECT_FALSE(dir.read("out/a.plist").empty());
 }
 
-TEST_F(MainWindowTest, CancelledFileQuestionAsksNoFolder)
-{
-    window.openFiles();
-    EXPECT_EQ(filesAsked, 1);
-    EXPECT_TRUE(chooser.questions.empty());
-}
-
 TEST_F(MainWindowTest, ControlOOpensFiles)
 {
     window.show();
