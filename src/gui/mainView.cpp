@@ -125,6 +125,9 @@ std::optional<QString> mainView::chooseFolderWithDialog(QWidget* parent, const Q
     // the buttons that create, rename or delete folders.
     dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog | QFileDialog::ReadOnly);
     dialog.setLabelText(QFileDialog::Accept, prompt);
+    // ReadOnly only disables the new-folder button; hide it too when this Qt version names it so.
+    if (auto* newFolder = dialog.findChild<QWidget*>(QStringLiteral("newFolderButton")))
+        newFolder->hide();
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     const QStringList chosen = dialog.selectedFiles();
