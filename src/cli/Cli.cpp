@@ -27,6 +27,7 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     addConvertCommand(app, context);
     addConfigCommand(app, context);
     addDetectEncodingCommand(app, context);
+    addWriteCommand(app, context);
 
     std::vector<std::string> reversed(args.rbegin(), args.rend() - (args.empty() ? 0 : 1));
     try {

@@ -32,5 +32,7 @@ using CommandInstaller = std::function<void(CLI::App& app, CommandContext& conte
 void addConvertCommand(CLI::App& app, CommandContext& context);
 void addConfigCommand(CLI::App& app, CommandContext& context);
 void addDetectEncodingCommand(CLI::App& app, CommandContext& context);
+/// `write [FILE | -]`: prints the CSV text of a JSON array read from FILE or standard input.
+void addWriteCommand(CLI::App& app, CommandContext& context);
 
 } // namespace plistable::cli

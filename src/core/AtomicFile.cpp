@@ -37,7 +37,8 @@ AtomicFile::AtomicFile(std::string targetPath) : _targetPath(std::move(targetPat
         folder += '/';
     // A dot name keeps the temporary file out of sight; the suffix keeps it from ever being taken
     // for a finished output.
-    _temporaryPath = folder + "." + lastPathComponent(_targetPath) + ".plistable-XXXXXX";
+    _temporaryPath = std::move(folder);
+    _temporaryPath.append(".").append(lastPathComponent(_targetPath)).append(".plistable-XXXXXX");
     _fd = ::mkstemp(_temporaryPath.data());
     if (_fd < 0) {
         _temporaryPath.clear();

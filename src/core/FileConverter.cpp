@@ -1,10 +1,16 @@
 #include "core/FileConverter.hpp"
 
 #include "core/AtomicFile.hpp"
+#include "core/AtomicFileOutputStream.hpp"
+#include "core/CHCSVWriter.hpp"
 #include "core/EncodingDetection.hpp"
+#include "core/Log.hpp"
 #include "core/PathUtilities.hpp"
 #include "core/UserDefaults.hpp"
+#include "core/PropertyListReader.hpp"
 #include "core/detail/PlistXmlWriter.hpp"
+
+#include <algorithm>
 
 namespace plistable {
 namespace {
@@ -24,9 +30,11 @@ std::string describeStop(const CSVParseStop& stop)
     case CSVStopReason::UnexpectedQuote: reason = "unexpected double quote"; break;
     case CSVStopReason::UnexpectedCharacter: reason = "unexpected character after a closing double quote"; break;
     case CSVStopReason::UnterminatedQuote: reason = "quoted field is never closed"; break;
+    case CSVStopReason::LeadingLineBreak: reason = "the text begins with a line break"; break;
     case CSVStopReason::None: reason = "the text could not be read further"; break;
     }
-    return "line " + std::to_string(stop.line) + ": " + reason + "; " + plural(stop.records, "record", "records")
+    const std::size_t line = stop.reason == CSVStopReason::LeadingLineBreak ? 1 : stop.line;
+    return "line " + std::to_string(line) + ": " + reason + "; " + plural(stop.records, "record", "records")
            + " converted, the rest was not read";
 }
 
@@ -174,11 +182,205 @@ ConversionReport FileConverter::createPlist(const std::string& path)
     return report;
 }
 
+namespace {
+
+// One property list to CSV conversion: forwards the XML events to the converter's key-list pass and
+// writes each element of the root array as a line as soon as the reader hands it over. By then the
+// key list is final whenever the element is a dictionary: collection ends inside the first dictionary.
+class CsvConversion : public PlistReaderDelegate {
+public:
+    CsvConversion(FileConverter& converter, CHCSVWriter& writer, bool header)
+        : _converter(converter), _writer(writer), _header(header)
+    {
+    }
+
+    void parserDidStartDocument() override { _converter.parserDidStartDocument(); }
+    void parserDidStartElement(std::u16string_view name) override { _converter.parserDidStartElement(name); }
+    void parserDidEndElement(std::u16string_view name) override { _converter.parserDidEndElement(name); }
+    void parserFoundCharacters(std::u16string_view characters) override
+    {
+        _converter.parserFoundCharacters(characters);
+    }
+    void parserDidEndDocument() override { _converter.parserDidEndDocument(); }
+
+    void readerDidReadRootArrayElement(PlistValue&& element) override
+    {
+        ++_elements;
+        if (_stopped)
+            return;
+        if (element.isDictionary()) {
+            const auto& keys = _converter.keys();
+            if (!keys) {
+                log("error: not exist keys");
+                _stopped = true;
+                return;
+            }
+            if (_header && !_headerWritten) {
+                _writer.writeLineOfFields(*keys);
+                _headerWritten = true;
+                ++_lines;
+            }
+            std::vector<const PlistValue*> fields;
+            fields.reserve(keys->size());
+            for (const Text& key : *keys)
+                fields.push_back(element.objectForKey(key));
+            _writer.writeLineOfFields(fields);
+            ++_lines;
+            noteLeftOutKeys(element, *keys);
+        } else if (element.isArray()) {
+            _writer.writeLineOfFields(element.array());
+            ++_lines;
+        }
+    }
+
+    std::size_t lines() const { return _lines; }
+    bool stopped() const { return _stopped; }
+
+    /// "element 3 (x, y), element 7 (z)": the keys of later dictionaries that the key list lacks.
+    std::string leftOutKeys() const
+    {
+        std::string text;
+        for (const auto& [index, keys] : _leftOut) {
+            if (!text.empty())
+                text += ", ";
+            text += "element " + std::to_string(index) + " (" + keys + ")";
+        }
+        if (_moreLeftOut > 0)
+            text += " and " + std::to_string(_moreLeftOut) + " more elements";
+        return text;
+    }
+
+private:
+    void noteLeftOutKeys(const PlistValue& dictionary, const std::vector<Text>& keys)
+    {
+        std::string missing;
+        for (const auto& [key, value] : dictionary.dictionary()) {
+            if (std::find(keys.begin(), keys.end(), key) != keys.end())
+                continue;
+            if (!missing.empty())
+                missing += ", ";
+            missing += toUtf8Lossy(key);
+        }
+        if (missing.empty())
+            return;
+        constexpr std::size_t listed = 10; // enough to find them; the count tells the rest
+        if (_leftOut.size() < listed)
+            _leftOut.emplace_back(_elements, std::move(missing));
+        else
+            ++_moreLeftOut;
+    }
+
+    FileConverter& _converter;
+    CHCSVWriter& _writer;
+    const bool _header;
+    bool _headerWritten = false;
+    bool _stopped = false;
+    std::size_t _elements = 0;
+    std::size_t _lines = 0;
+    std::vector<std::pair<std::size_t, std::string>> _leftOut;
+    std::size_t _moreLeftOut = 0;
+};
+
+std::string describeReadFailure(const PropertyListReadResult& result)
+{
+    using Status = PropertyListReadResult::Status;
+    std::string where;
+    if (result.line > 0)
+        where = "line " + std::to_string(result.line) + ", column " + std::to_string(result.column) + ": ";
+    else if (result.status != Status::Unreadable && result.status != Status::RootNotArray)
+        where = "byte " + std::to_string(result.byteOffset) + ": ";
+    switch (result.status) {
+    case Status::Unreadable: return "cannot read: " + result.message;
+    case Status::RootNotArray: return "not a property list with an array at its root";
+    case Status::TooDeep: return "not converted: " + where + result.message;
+    case Status::NotPropertyList:
+    case Status::Ok: break;
+    }
+    return "not a property list with an array at its root: " + where + result.message;
+}
+
+} // namespace
+
+void FileConverter::parserDidStartDocument()
+{
+    _keys.emplace();
+    _count = 0;
+    _writeFlg = false;
+    _keyText.clear();
+}
+
+void FileConverter::finishKey()
+{
+    // The whole character content of one key element is one name; an empty key adds none.
+    if (_writeFlg && _keys && !_keyText.empty())
+        _keys->push_back(_keyText);
+    _keyText.clear();
+}
+
+void FileConverter::parserDidStartElement(std::u16string_view elementName)
+{
+    finishKey();
+    _writeFlg = false;
+    // Tested from the highest state down, each on the state the tests before it left, so one
+    // element start moves the pass on by one step at most.
+    if (_count == 3 && elementName == u"dict")
+        _count = 4;
+    if (_count == 3 && elementName == u"key")
+        _writeFlg = true;
+    if (_count == 2 && elementName == u"dict")
+        _count = 3;
+    if (_count == 1 && elementName == u"array")
+        _count = 2;
+    if (_count == 0 && elementName == u"plist")
+        _count = 1;
+}
+
+void FileConverter::parserDidEndElement(std::u16string_view)
+{
+    finishKey();
+    _writeFlg = false;
+}
+
+void FileConverter::parserFoundCharacters(std::u16string_view characters)
+{
+    if (_writeFlg)
+        _keyText.append(characters);
+}
+
 ConversionReport FileConverter::createCsv(const std::string& path)
 {
     ConversionReport report;
     report.sourcePath = path;
-    report.problems.push_back("converting property lists to CSV is not supported yet");
+    _keys.reset();
+    const bool header = headerSetting();
+    const std::string outputPath = outputPathFor(_saveDirPath, path, "csv");
+
+    auto stream = std::make_shared<AtomicFileOutputStream>(outputPath);
+    CHCSVWriter writer(stream, NSUTF8StringEncoding, u',');
+    CsvConversion conversion(*this, writer, header);
+    const PropertyListReadResult result = PropertyListReader::readFile(path, conversion);
+    report.records = conversion.lines();
+    if (!result.ok()) {
+        // Nothing is committed: an existing output file stays as it was.
+        report.problems.push_back(describeReadFailure(result));
+        return report;
+    }
+    writer.closeStream();
+    if (writer.hasFailed() && !stream->error()) {
+        // Text the writer could not encode (a lone surrogate): the field was left empty.
+        report.problems.push_back(writer.failureReason());
+    }
+    if (std::error_code error = stream->commit()) {
+        report.problems.assign(1, "cannot write " + outputPath + ": " + error.message());
+        return report;
+    }
+    if (conversion.stopped())
+        report.problems.push_back("error: not exist keys; the elements from the first dictionary on were not written");
+    const std::string leftOut = conversion.leftOutKeys();
+    if (!leftOut.empty())
+        report.notes.push_back("keys not in the first dictionary were left out: " + leftOut);
+    report.outputPath = outputPath;
+    report.status = report.problems.empty() ? ConversionReport::Status::Converted : ConversionReport::Status::Partial;
     return report;
 }
 

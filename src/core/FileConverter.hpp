@@ -3,6 +3,7 @@
 #include "core/CSVParser.hpp"
 #include "core/ConversionReport.hpp"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,8 +37,32 @@ public:
     /// file and renames it over the target. A file that cannot be read or decoded writes nothing.
     ConversionReport createPlist(const std::string& path);
 
-    /// Converts one property list whose root is an array into "<save folder><name>.csv".
+    /// Converts one property list (XML or binary) whose root is an array into "<save folder><name>.csv"
+    /// in one streaming pass: each array element becomes a line of its elements, each dictionary a
+    /// line of its values in the order of the key list (below); other elements are passed over. With
+    /// the header setting the key list is written once, just before the first dictionary line. The
+    /// output is replaced only when the whole list was read and written; a file that cannot be read,
+    /// is no property list or has another root writes nothing.
     ConversionReport createCsv(const std::string& path);
+
+    // The key-list pass, fed with the XML events of the property list being converted: it collects
+    // into `keys()` the names of the key elements of the first dictionary that starts after the first
+    // array began, at whatever depth, in document order; the next dictionary start ends collection.
+
+    /// Starts a new key list (empty) and resets the pass.
+    void parserDidStartDocument();
+    /// Moves the pass on by at most one state; a "key" inside the first dictionary is collected.
+    void parserDidStartElement(std::u16string_view elementName);
+    /// Ends the collection of the current key element's characters.
+    void parserDidEndElement(std::u16string_view elementName);
+    /// Characters of the document; those of a collected key element make up one name.
+    void parserFoundCharacters(std::u16string_view characters);
+    /// Does nothing.
+    void parserDidEndDocument() {}
+
+    /// The key list collected by the last pass, or nothing when no pass has begun a document since
+    /// the last conversion started.
+    const std::optional<std::vector<Text>>& keys() const { return _keys; }
 
     /// The records of `text` parsed with "," and the current header setting; nothing when it has none.
     std::optional<std::vector<Record>> csvparse(std::u16string_view text);
@@ -50,10 +75,18 @@ public:
 
 private:
     bool headerSetting() const;
+    void finishKey();
 
     UserDefaults& _defaults;
     ConversionOptions _options;
     std::optional<std::string> _saveDirPath;
+
+    // Key-list pass state: 0 before <plist>, 1 inside it, 2 after the first array began, 3 inside the
+    // first dictionary (collecting), 4 finished.
+    std::optional<std::vector<Text>> _keys;
+    std::int32_t _count = 0;
+    bool _writeFlg = false; // the characters now reported belong to a key being collected
+    Text _keyText;          // the characters of that key so far
 };
 
 } // namespace plistable

@@ -1,27 +1,14 @@
-#include "cli/Cli.hpp"
-
+#include "CliRun.hpp"
 #include "support/TestSupport.hpp"
 
-#include <sstream>
-
+using plistable::test::CliResult;
 using plistable::test::TempDir;
 
 namespace {
 
-struct CliResult {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-CliResult run(const std::vector<std::string>& args, const std::string& settings, const std::string& input = "")
+CliResult run(const std::vector<std::string>& args, const std::string& settings)
 {
-    std::istringstream in(input);
-    std::ostringstream out, err;
-    std::vector<std::string> full{"plistable"};
-    full.insert(full.end(), args.begin(), args.end());
-    const int status = plistable::cli::run(full, in, out, err, settings);
-    return {status, out.str(), err.str()};
+    return plistable::test::runCli(args, settings);
 }
 
 TEST(CliTest, ConfigShowsAndStoresTheHeaderSetting)

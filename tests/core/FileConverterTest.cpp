@@ -139,6 +139,22 @@ TEST_F(FileConverterTest, WritesWhatWasReadBeforeMalformedTextAndReportsWhere)
     EXPECT_EQ(output.find("<string>c</string>"), std::string::npos);
 }
 
+TEST_F(FileConverterTest, NamesEachKindOfEarlyStop)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"a\n\"q\" x\n", "line 2: unexpected character after a closing double quote; 2 records converted, the rest was not read"},
+        {"a\nb,\"open\nc\n", "line 2: quoted field is never closed; 2 records converted, the rest was not read"},
+        {"\na,b\n", "line 1: the text begins with a line break; 0 records converted, the rest was not read"},
+    };
+    for (const auto& [csv, problem] : cases) {
+        SCOPED_TRACE(csv);
+        ConversionReport report;
+        convert(csv, false, &report);
+        EXPECT_EQ(report.status, ConversionReport::Status::Partial);
+        EXPECT_EQ(report.problems, std::vector<std::string>{problem});
+    }
+}
+
 TEST_F(FileConverterTest, ReportsSurplusFieldsAndLeavesThemOut)
 {
     ConversionReport report;
@@ -152,7 +168,7 @@ TEST_F(FileConverterTest, ReportsSurplusFieldsAndLeavesThemOut)
 TEST_F(FileConverterTest, ReplacesCharactersXmlDoesNotAllow)
 {
     ConversionReport report;
-    const std::string output = convert(std::string("a\x01" "b,\x1B\n", 7), false, &report);
+    const std::string output = convert("a\x01" "b,\x1B\n", false, &report);
     EXPECT_NE(output.find("<string>a\xEF\xBF\xBD" "b</string>"), std::string::npos);
     EXPECT_EQ(report.status, ConversionReport::Status::Partial);
     EXPECT_EQ(report.problems, std::vector<std::string>{"2 characters that XML does not allow written as U+FFFD"});
@@ -172,7 +188,7 @@ TEST_F(FileConverterTest, AFileThatCannotBeReadOrDecodedWritesNothing)
     dir.write("bad.csv", "caf\xE9");
     reports = namedEncoding.convertDroppedFiles({dir.file("bad.csv")}, dir.file("out"));
     EXPECT_EQ(reports[0].status, ConversionReport::Status::Failed);
-    EXPECT_EQ(dir.names(), (std::vector<std::string>{"bad.csv", "out", "settings.json"}));
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"bad.csv", "out"}));
 }
 
 TEST_F(FileConverterTest, AFailedWriteLeavesTheOldFileAndIsReported)

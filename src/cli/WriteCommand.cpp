@@ -1,0 +1,170 @@
+#include "cli/CommandContext.hpp"
+#include "core/AtomicFile.hpp"
+#include "core/CHCSVAdditions.hpp"
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <iterator>
+#include <limits>
+#include <optional>
+#include <ostream>
+
+namespace plistable::cli {
+namespace {
+
+// Object keys stay in document order, which is the order their line writes them in.
+using Json = nlohmann::ordered_json;
+
+// Deeper documents are refused: turning them into values, and describing those values, recurses.
+constexpr std::size_t nestingLimit = 512;
+
+// The first parse error, found by a second pass that builds nothing, so that no exception is
+// involved in reporting bad input.
+class ErrorLocator : public nlohmann::json_sax<Json> {
+public:
+    std::size_t position = 0;
+    std::string message;
+
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t&) override { return true; }
+    bool binary(binary_t&) override { return true; }
+    bool start_object(std::size_t) override { return true; }
+    bool key(string_t&) override { return true; }
+    bool end_object() override { return true; }
+    bool start_array(std::size_t) override { return true; }
+    bool end_array() override { return true; }
+    bool parse_error(std::size_t where, const std::string&, const nlohmann::detail::exception& error) override
+    {
+        position = where;
+        // Keep the reason, without the library's tag and its own line/column prefix.
+        message = error.what();
+        const std::size_t column = message.find("column ");
+        const std::size_t reason = column == std::string::npos ? column : message.find(": ", column);
+        if (reason != std::string::npos)
+            message.erase(0, reason + 2);
+        return false;
+    }
+};
+
+// Byte offset of the first bracket nested deeper than the limit, in text already known to be JSON.
+std::optional<std::size_t> offsetBeyondNestingLimit(std::string_view json)
+{
+    std::size_t depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        const char c = json[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > nestingLimit)
+                return i;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return std::nullopt;
+}
+
+// Where the top-level value starts: after a UTF-8 byte-order mark and white space.
+std::size_t offsetOfValue(std::string_view json)
+{
+    std::size_t i = json.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    while (i < json.size() && (json[i] == ' ' || json[i] == '\t' || json[i] == '\n' || json[i] == '\r'))
+        ++i;
+    return i;
+}
+
+PlistValue toPlistValue(const Json& value)
+{
+    switch (value.type()) {
+    case Json::value_t::string: return PlistValue(fromUtf8Lossy(value.get_ref<const std::string&>()));
+    case Json::value_t::number_integer: return PlistValue::integer(value.get<std::int64_t>());
+    case Json::value_t::number_unsigned: {
+        const auto number = value.get<std::uint64_t>();
+        if (number <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+            return PlistValue::integer(static_cast<std::int64_t>(number));
+        return PlistValue::unsignedInteger(number);
+    }
+    case Json::value_t::number_float: return PlistValue::real(value.get<double>());
+    case Json::value_t::boolean: return PlistValue::boolean(value.get<bool>());
+    case Json::value_t::array: {
+        PlistValue::Array array;
+        array.reserve(value.size());
+        for (const Json& element : value)
+            array.push_back(toPlistValue(element));
+        return PlistValue(std::move(array));
+    }
+    case Json::value_t::object: {
+        PlistValue::Dictionary dictionary;
+        dictionary.reserve(value.size());
+        for (const auto& [key, element] : value.items())
+            dictionary.emplace_back(fromUtf8Lossy(key), toPlistValue(element));
+        return PlistValue(std::move(dictionary));
+    }
+    default: // null (and kinds a parse never yields) becomes the empty string
+        return PlistValue(Text());
+    }
+}
+
+void writeCsv(CommandContext& context, const std::string& file)
+{
+    const bool fromInput = file.empty() || file == "-";
+    const std::string name = fromInput ? "-" : file;
+    std::string json;
+    if (fromInput) {
+        json.assign(std::istreambuf_iterator<char>(context.in), std::istreambuf_iterator<char>());
+    } else {
+        FileContents contents = readFileContents(file);
+        if (contents.error) {
+            context.err << name << ": cannot read: " << contents.error.message() << '\n';
+            context.status = ExitStatus::Failed;
+            return;
+        }
+        json = std::move(contents.bytes);
+    }
+
+    auto failAt = [&](std::size_t offset, const std::string& reason) {
+        context.err << name << ": byte offset " << offset << ": " << reason << '\n';
+        context.status = ExitStatus::Failed;
+    };
+    const Json document = Json::parse(json, nullptr, /*allow_exceptions=*/false);
+    if (document.is_discarded()) {
+        ErrorLocator locator;
+        Json::sax_parse(json, &locator);
+        // The parser counts the bytes it has read, up to the last byte of the offending token, so
+        // the offset names where reading stopped.
+        const std::size_t offset = locator.position > 0 ? std::min(locator.position - 1, json.size()) : 0;
+        return failAt(offset, "invalid JSON: " + locator.message);
+    }
+    if (!document.is_array())
+        return failAt(offsetOfValue(json), std::string("expected a JSON array at the top level, found: ") + document.type_name());
+    if (const std::optional<std::size_t> offset = offsetBeyondNestingLimit(json))
+        return failAt(*offset, "JSON nested deeper than " + std::to_string(nestingLimit) + " levels");
+
+    const PlistValue rows = toPlistValue(document);
+    context.out << toUtf8Lossy(CSVString(rows.array()));
+}
+
+} // namespace
+
+void addWriteCommand(CLI::App& app, CommandContext& context)
+{
+    auto* command = app.add_subcommand(
+        "write", "Print a JSON array as CSV: each array or object element is one line (an object gives its keys)");
+    auto file = std::make_shared<std::string>("-");
+    command->add_option("FILE", *file, "JSON file to read; standard input when absent or -");
+    command->callback([&context, file] { writeCsv(context, *file); });
+}
+
+} // namespace plistable::cli

@@ -1,0 +1,421 @@
+#include "core/detail/XmlPropertyListReader.hpp"
+
+#include "core/detail/PlistScalarText.hpp"
+#include "core/detail/Utf8.hpp"
+
+
+// How this works
+//
+// expat drives three handlers. Character data is converted to UTF-16 as it comes but only
+// reported at the next tag, so one run of text between two tags reaches the delegate as one
+// piece whatever the sizes of the pieces read from the file, and it is checked before it is
+// reported. Each open element has a small Frame on `_frames`; each open array or dictionary also
+// has a Container holding its value under construction. Scalar elements collect their text in
+// `_scalarText` / `_scalarUtf8` (scalars cannot nest, so one of each is enough). When an element
+// ends, its value goes to the parent container, or, when the parent is the root array, to the
+// delegate at once, so nothing of the root array is kept. A root value that is no array is
+// checked but not kept (Frame::keep is false all the way down).
+//
+// Every check happens before the event it concerns is reported: a failure stops the parser and
+// the offending tag or text is never reported. If you add an element, extend elementFor(),
+// the names table and finishScalar() together.
+
+namespace plistable::detail {
+namespace {
+
+using Status = PropertyListReadResult::Status;
+
+constexpr std::u16string_view elementNames[] = {u"plist", u"array", u"dict", u"key",  u"string", u"integer",
+                                                u"real",  u"date",  u"data", u"true", u"false"};
+
+// Looks a name up by its first letter, then compares it whole: called for every tag.
+bool elementFor(const char* name, std::uint8_t& index)
+{
+    auto is = [&](std::uint8_t i) {
+        const std::u16string_view expected = elementNames[i];
+        for (std::size_t k = 0; k < expected.size(); ++k)
+            if (name[k] != static_cast<char>(expected[k]))
+                return false;
+        if (name[expected.size()] != '\0')
+            return false;
+        index = i;
+        return true;
+    };
+    switch (name[0]) {
+    case 'p': return is(0);
+    case 'a': return is(1);
+    case 'd': return is(2) || is(7) || is(8);
+    case 'k': return is(3);
+    case 's': return is(4);
+    case 'i': return is(5);
+    case 'r': return is(6);
+    case 't': return is(9);
+    case 'f': return is(10);
+    default: return false;
+    }
+}
+
+bool onlyXmlSpace(std::u16string_view text)
+{
+    for (char16_t c : text)
+        if (!(c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'))
+            return false;
+    return true;
+}
+
+std::string utf8(std::u16string_view text)
+{
+    std::string out;
+    for (char16_t c : text) // for messages only: other characters as '?'
+        out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    return out;
+}
+
+std::string nameOf(std::u16string_view name)
+{
+    return std::string(name.begin(), name.end());
+}
+
+// Containers wider than this do not make the next one at their level reserve room ahead.
+constexpr std::size_t maxSizeHint = 1024;
+
+std::string quoted(std::string_view text)
+{
+    constexpr std::size_t shown = 40;
+    std::string out = "\"";
+    out.append(text.substr(0, shown));
+    if (text.size() > shown)
+        out += "...";
+    out += "\"";
+    return out;
+}
+
+} // namespace
+
+XmlPropertyListReader::XmlPropertyListReader(PlistReaderDelegate& delegate) : _delegate(delegate), _parser(*this)
+{
+}
+
+void XmlPropertyListReader::begin()
+{
+    _delegate.parserDidStartDocument();
+}
+
+bool XmlPropertyListReader::feedBuffer(std::size_t length, bool isFinal)
+{
+    if (_stopped || _finished)
+        return false;
+    return afterParse(_parser.parseBuffer(length, isFinal), isFinal);
+}
+
+bool XmlPropertyListReader::feed(std::string_view bytes, bool isFinal)
+{
+    if (_stopped || _finished)
+        return false;
+    return afterParse(_parser.parse(bytes, isFinal), isFinal);
+}
+
+bool XmlPropertyListReader::afterParse(bool parsed, bool isFinal)
+{
+    if (!parsed) {
+        if (!_stopped) {
+            _stopped = true;
+            _result.status = Status::NotPropertyList;
+            _result.message = _parser.errorMessage();
+            const XmlPosition at = _parser.errorPosition();
+            _result.line = at.line;
+            _result.column = at.column;
+            _result.byteOffset = at.byteOffset;
+        }
+        return false;
+    }
+    if (isFinal) {
+        _finished = true;
+        if (_rootNotArray) {
+            _result.status = Status::RootNotArray;
+            _result.message = "the root value is not an array";
+        }
+        _delegate.parserDidEndDocument();
+    }
+    return true;
+}
+
+PropertyListReadResult XmlPropertyListReader::result() const
+{
+    if (!_stopped && !_finished) {
+        PropertyListReadResult unfinished;
+        unfinished.status = Status::NotPropertyList;
+        unfinished.message = "the document ended early";
+        return unfinished;
+    }
+    return _result;
+}
+
+void XmlPropertyListReader::fail(Status status, std::string message)
+{
+    if (_stopped)
+        return;
+    _stopped = true;
+    _result.status = status;
+    _result.message = std::move(message);
+    const XmlPosition at = _parser.position();
+    _result.line = at.line;
+    _result.column = at.column;
+    _result.byteOffset = at.byteOffset;
+    _parser.stop();
+}
+
+void XmlPropertyListReader::xmlCharacters(std::string_view utf8Text)
+{
+    // Converted at once, so the text is copied only once; reported at the next tag. Most pieces
+    // are short ASCII runs (indentation, numbers, names), which widen without the general path.
+    bool ascii = true;
+    for (char c : utf8Text)
+        ascii &= static_cast<unsigned char>(c) < 0x80;
+    if (ascii)
+        _pendingText.append(utf8Text.begin(), utf8Text.end());
+    else if (!appendUtf8AsUtf16(utf8Text, _pendingText)) {
+        fail(Status::NotPropertyList, "character data is not well-formed UTF-8");
+        return;
+    }
+    switch (_frames.back().element) {
+    case Element::Integer:
+    case Element::Real:
+    case Element::Date:
+    case Element::Data: _scalarUtf8.append(utf8Text); break;
+    default: break;
+    }
+}
+
+bool XmlPropertyListReader::flushCharacters()
+{
+    if (_pendingText.empty())
+        return true;
+    const Element current = _frames.back().element;
+    switch (current) {
+    case Element::Plist:
+    case Element::Array:
+    case Element::Dict:
+    case Element::True:
+    case Element::False:
+        if (!onlyXmlSpace(_pendingText)) {
+            fail(Status::NotPropertyList, "unexpected text " + quoted(utf8(_pendingText)) + " in <"
+                                              + nameOf(elementNames[static_cast<int>(current)]) + ">");
+            return false;
+        }
+        break;
+    default: break;
+    }
+    _delegate.parserFoundCharacters(_pendingText);
+    if ((current == Element::Key || current == Element::String) && _scalarText.empty())
+        _scalarText.swap(_pendingText);
+    else if (current == Element::Key || current == Element::String)
+        _scalarText.append(_pendingText);
+    _pendingText.clear();
+    return true;
+}
+
+void XmlPropertyListReader::xmlStartElement(const char* name)
+{
+    if (!flushCharacters())
+        return;
+    std::uint8_t index = 0;
+    if (!elementFor(name, index)) {
+        fail(Status::NotPropertyList, std::string("unknown element <") + name + ">");
+        return;
+    }
+    const auto element = static_cast<Element>(index);
+    if (_frames.empty()) {
+        if (element == Element::Plist) {
+            _delegate.parserDidStartElement(elementNames[index]);
+            _frames.push_back(Frame{Element::Plist});
+        } else if (element == Element::Key) {
+            fail(Status::NotPropertyList, "<key> outside a dictionary");
+        } else {
+            startValue(element);
+        }
+        return;
+    }
+    Frame& parent = _frames.back();
+    switch (parent.element) {
+    case Element::Plist:
+    case Element::Array:
+        if (element == Element::Plist)
+            fail(Status::NotPropertyList, "<plist> inside a property list");
+        else if (element == Element::Key)
+            fail(Status::NotPropertyList, "<key> outside a dictionary");
+        else if (parent.element == Element::Plist && parent.hasKey)
+            fail(Status::NotPropertyList, "<plist> holds more than one value");
+        else
+            startValue(element);
+        return;
+    case Element::Dict:
+        if (element == Element::Key) {
+            if (parent.hasKey) {
+                fail(Status::NotPropertyList, "dictionary key without a value");
+                return;
+            }
+            _delegate.parserDidStartElement(elementNames[index]);
+            _scalarText.clear();
+            _frames.push_back(Frame{Element::Key});
+        } else if (element == Element::Plist) {
+            fail(Status::NotPropertyList, "<plist> inside a property list");
+        } else if (!parent.hasKey) {
+            fail(Status::NotPropertyList, "dictionary value without a key");
+        } else {
+            startValue(element);
+        }
+        return;
+    default:
+        fail(Status::NotPropertyList, std::string("element <") + name + "> inside <"
+                                          + nameOf(elementNames[static_cast<int>(parent.element)]) + ">");
+        return;
+    }
+}
+
+void XmlPropertyListReader::startValue(Element element)
+{
+    const bool container = element == Element::Array || element == Element::Dict;
+    if (container && _containers.size() >= PropertyListReader::maxDepth) {
+        fail(Status::TooDeep, "arrays and dictionaries nested deeper than "
+                                  + std::to_string(PropertyListReader::maxDepth) + " levels");
+        return;
+    }
+    Frame frame{element};
+    if (_frames.empty() || _frames.back().element == Element::Plist) {
+        frame.isRootArray = element == Element::Array;
+        _rootNotArray = !frame.isRootArray;
+    } else {
+        const Frame& parent = _frames.back();
+        frame.keep = parent.isRootArray || parent.keep;
+    }
+    _delegate.parserDidStartElement(elementNames[static_cast<int>(element)]);
+    if (container) {
+        const std::size_t level = _containers.size();
+        Container& open = _containers.emplace_back();
+        if (frame.keep) {
+            // Rows of a table tend to have one shape: room for as many values as the last
+            // container completed at this level saves growing the vector step by step.
+            const std::size_t hint = level < _sizeHints.size() ? _sizeHints[level] : 0;
+            if (element == Element::Array) {
+                open.value = PlistValue(PlistValue::Array());
+                open.value.array().reserve(hint);
+            } else {
+                open.value = PlistValue(PlistValue::Dictionary());
+                open.value.dictionary().reserve(hint);
+            }
+        }
+    } else {
+        _scalarText.clear();
+        _scalarUtf8.clear();
+    }
+    _frames.push_back(frame);
+}
+
+bool XmlPropertyListReader::finishScalar(Element element, PlistValue& value)
+{
+    std::optional<PlistValue> parsed;
+    switch (element) {
+    case Element::String:
+        value = PlistValue(std::move(_scalarText));
+        _scalarText = Text();
+        return true;
+    case Element::True:
+    case Element::False:
+        value = PlistValue::boolean(element == Element::True);
+        return true;
+    case Element::Integer: parsed = parseIntegerText(_scalarUtf8); break;
+    case Element::Real: parsed = parseRealText(_scalarUtf8); break;
+    case Element::Date: parsed = parseDateText(_scalarUtf8); break;
+    case Element::Data:
+        if (auto bytes = decodeBase64Text(_scalarUtf8))
+            parsed = PlistValue::data(std::move(*bytes));
+        break;
+    default: break;
+    }
+    if (!parsed) {
+        fail(Status::NotPropertyList,
+             "invalid <" + nameOf(elementNames[static_cast<int>(element)]) + "> value " + quoted(_scalarUtf8));
+        return false;
+    }
+    value = std::move(*parsed);
+    return true;
+}
+
+void XmlPropertyListReader::xmlEndElement(const char* /*name*/)
+{
+    if (!flushCharacters())
+        return;
+    const Frame frame = _frames.back();
+    PlistValue value;
+    switch (frame.element) {
+    case Element::Plist:
+        if (!frame.hasKey) {
+            fail(Status::NotPropertyList, "<plist> holds no value");
+            return;
+        }
+        _delegate.parserDidEndElement(elementNames[static_cast<int>(frame.element)]);
+        _frames.pop_back();
+        return;
+    case Element::Key:
+        _delegate.parserDidEndElement(elementNames[static_cast<int>(frame.element)]);
+        _frames.pop_back();
+        _containers.back().key = std::move(_scalarText);
+        _scalarText = Text();
+        _frames.back().hasKey = true;
+        return;
+    case Element::Dict:
+        if (frame.hasKey) {
+            fail(Status::NotPropertyList, "dictionary key without a value");
+            return;
+        }
+        [[fallthrough]];
+    case Element::Array: {
+        value = std::move(_containers.back().value);
+        _containers.pop_back();
+        if (frame.keep) {
+            const std::size_t level = _containers.size();
+            if (_sizeHints.size() <= level)
+                _sizeHints.resize(level + 1, 0);
+            const std::size_t size = value.isArray() ? value.array().size() : value.dictionary().size();
+            _sizeHints[level] = std::min(size, maxSizeHint);
+        }
+        break;
+    }
+    default:
+        if (!finishScalar(frame.element, value))
+            return;
+    }
+    _delegate.parserDidEndElement(elementNames[static_cast<int>(frame.element)]);
+    _frames.pop_back();
+    attach(std::move(value));
+}
+
+void XmlPropertyListReader::attach(PlistValue&& value)
+{
+    if (_frames.empty())
+        return; // the root value of a document without <plist>; its elements went out already
+    Frame& parent = _frames.back();
+    switch (parent.element) {
+    case Element::Plist:
+        parent.hasKey = true;
+        break;
+    case Element::Array:
+        if (parent.isRootArray)
+            _delegate.readerDidReadRootArrayElement(std::move(value));
+        else if (parent.keep)
+            _containers.back().value.array().push_back(std::move(value));
+        break;
+    case Element::Dict: {
+        Container& dict = _containers.back();
+        if (parent.keep)
+            dict.value.dictionary().emplace_back(std::move(dict.key), std::move(value));
+        dict.key = Text();
+        parent.hasKey = false;
+        break;
+    }
+    default: break;
+    }
+}
+
+} // namespace plistable::detail

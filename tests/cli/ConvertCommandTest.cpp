@@ -1,0 +1,114 @@
+#include "CliRun.hpp"
+#include "support/TestSupport.hpp"
+
+#include <cstdlib>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+using plistable::test::CliResult;
+using plistable::test::runCli;
+using plistable::test::TempDir;
+
+namespace {
+
+class ConvertCommandTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string settings = dir.file("conf/settings.json");
+
+    CliResult convert(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"convert", "-o", dir.file("out")});
+        ::mkdir(dir.file("out").c_str(), 0700);
+        return runCli(args, settings);
+    }
+};
+
+TEST_F(ConvertCommandTest, ConvertsEveryFileInOrderAndSaysWhatItWrote)
+{
+    const std::string csv = dir.write("a.csv", "a,b\n1,2\n");
+    const std::string list = dir.write("b.plist", "<plist><array><array><string>x</string></array></array></plist>");
+    const std::string text = dir.write("c.txt", "x");
+    const CliResult result = convert({csv, list, text});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, csv + " -> " + dir.file("out/a.plist") + "\n" + list + " -> " + dir.file("out/b.csv") + "\n");
+    EXPECT_EQ(result.err, text + ": not a .csv or .plist file; passed over\n");
+    EXPECT_EQ(dir.read("out/b.csv"), "x\n");
+}
+
+TEST_F(ConvertCommandTest, HeaderFlagsOverrideTheStoredSettingForOneRun)
+{
+    const std::string csv = dir.write("t.csv", "a,b\n1,2\n");
+    EXPECT_EQ(runCli({"config", "header", "on"}, settings).status, 0);
+    ASSERT_EQ(convert({csv}).status, 0);
+    EXPECT_NE(dir.read("out/t.plist").find("<dict>"), std::string::npos);
+    ASSERT_EQ(convert({"--no-header", csv}).status, 0);
+    EXPECT_EQ(dir.read("out/t.plist").find("<dict>"), std::string::npos);
+    EXPECT_EQ(runCli({"config"}, settings).out, "header = on\n");
+    EXPECT_EQ(runCli({"config", "header", "off"}, settings).status, 0);
+    ASSERT_EQ(convert({"--header", csv}).status, 0);
+    EXPECT_NE(dir.read("out/t.plist").find("<dict>"), std::string::npos);
+    EXPECT_EQ(convert({"--header", "--no-header", csv}).status, 2);
+}
+
+TEST_F(ConvertCommandTest, ReportsPartialAndFailedFilesWithExitStatusOne)
+{
+    const std::string bad = dir.write("data.csv", "a,b\n1,2\nx,y\"z\n");
+    const std::string good = dir.write("good.csv", "a\n");
+    CliResult result = convert({bad, good});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, bad + ": line 3: unexpected double quote; 3 records converted, the rest was not read\n");
+
+    const std::string list = dir.write("list.plist", "<plist><dict/></plist>");
+    result = convert({list});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, list + ": not a property list with an array at its root\n");
+
+    result = convert({dir.file("missing.csv")});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("missing.csv: cannot read: "), std::string::npos);
+}
+
+TEST_F(ConvertCommandTest, ReadsInANamedEncodingOrSaysWhenItGuessed)
+{
+    const std::string latin = dir.write("latin.csv", "caf\xE9\n");
+    CliResult result = convert({latin});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, latin + ": read as Mac OS Roman; use --encoding to choose another\n");
+
+    result = convert({"--encoding", "windows-1252", latin});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_NE(dir.read("out/latin.plist").find("<string>caf\xC3\xA9</string>"), std::string::npos);
+
+    result = convert({"--encoding", "no-such-encoding", latin});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find("unknown encoding: no-such-encoding"), std::string::npos);
+
+    result = convert({"--encoding", "utf-8", latin});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, latin + ": cannot be decoded as utf-8\n");
+}
+
+TEST_F(ConvertCommandTest, NeedsAtLeastOneFile)
+{
+    EXPECT_EQ(runCli({"convert"}, settings).status, 2);
+}
+
+// The real binary on the bundled examples, as the Quick start runs it.
+TEST(ConvertExamplesTest, TheBuiltToolConvertsTheBundledExamples)
+{
+    TempDir dir;
+    const std::string command = std::string("XDG_CONFIG_HOME=") + dir.file("conf") + " " + PLISTABLE_BINARY
+                                + " convert -o " + dir.path() + " " + PLISTABLE_EXAMPLES + "/* > /dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"contacts.csv", "fruit.plist", "stations-sjis.plist"}));
+    EXPECT_EQ(dir.read("contacts.csv"), "Ada Lovelace,ada@example.com,2024-03-01T09:30:00Z\n"
+                                        "\xE5\xB1\xB1\xE7\x94\xB0 \xE5\xA4\xAA\xE9\x83\x8E,taro@example.jp,2025-11-20T17:05:00Z\n"
+                                        "\"Grace \"\"Amazing\"\" Hopper\",grace@example.com,\n");
+    EXPECT_NE(dir.read("stations-sjis.plist").find("<string>\xE6\x96\xB0\xE5\xAE\xBF</string>"), std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,86 @@
+#include "CliRun.hpp"
+#include "support/TestSupport.hpp"
+
+using plistable::test::CliResult;
+using plistable::test::TempDir;
+
+namespace {
+
+CliResult run(std::vector<std::string> args, const std::string& input = "")
+{
+    TempDir dir;
+    args.insert(args.begin(), "write");
+    return plistable::test::runCli(args, dir.file("settings.json"), input);
+}
+
+TEST(WriteCommandTest, PrintsTheCsvOfAJsonArray)
+{
+    struct Case {
+        const char* name;
+        std::string json;
+        std::string csv;
+    };
+    const Case cases[] = {
+        {"empty array", "[]", ""},
+        {"rows of strings, with quoting", R"([["a","b,c"],["say \"hi\"","x\ny"],[]])",
+         "a,\"b,c\"\n\"say \"\"hi\"\"\",\"x\ny\"\n\n"},
+        {"elements that are no collection are skipped", R"([["a"],"plain",3,null,["b"]])", "a\nb\n"},
+        {"an object gives its keys in document order", R"([{"zeta":1,"alpha":{"n":2}}])", "zeta,alpha\n"},
+        {"non-text values and null", R"([[1,-2,2.5,true,false,null,18446744073709551615,[1,"x"]]])",
+         "1,-2,2.5,true,false,,18446744073709551615,\"[1,\"\"x\"\"]\"\n"},
+        {"text beyond ASCII", "[[\"caf\xC3\xA9\",\"\\u00e9\\ud83d\\ude00\"]]", "caf\xC3\xA9,\xC3\xA9\xF0\x9F\x98\x80\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CliResult result = run({}, c.json);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, c.csv);
+        EXPECT_EQ(result.err, "");
+    }
+}
+
+TEST(WriteCommandTest, RefusesInputThatIsNoJsonArray)
+{
+    struct Case {
+        const char* name;
+        std::string json;
+        std::string error; // the start of the message
+    };
+    const Case cases[] = {
+        {"invalid literal", "[1,x]", "-: byte offset 3: invalid JSON: "},
+        {"cut off", "[1,", "-: byte offset 3: invalid JSON: "},
+        {"empty input", "", "-: byte offset 0: invalid JSON: "},
+        {"trailing text", "[[1]] x", "-: byte offset 6: invalid JSON: "},
+        {"an object", "{\"a\":1}", "-: byte offset 0: expected a JSON array at the top level, found: object"},
+        {"a number after white space", " \n 7", "-: byte offset 3: expected a JSON array at the top level, found: number"},
+        {"nested too deep", std::string(600, '[') + std::string(600, ']'), "-: byte offset 512: JSON nested deeper"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CliResult result = run({"-"}, c.json);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err.substr(0, c.error.size()), c.error) << result.err;
+    }
+}
+
+TEST(WriteCommandTest, ReadsANamedFile)
+{
+    TempDir dir;
+    const std::string good = dir.write("rows.json", R"([["a","b"]])");
+    CliResult result = run({good}, "[[\"ignored\"]]");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "a,b\n");
+
+    const std::string bad = dir.write("bad.json", "[\"a\" \"b\"]");
+    result = run({bad});
+    EXPECT_EQ(result.status, 1);
+    // The offset is where reading stopped: the last byte of the unexpected token "b".
+    EXPECT_EQ(result.err.substr(0, bad.size() + 15), bad + ": byte offset 7");
+
+    result = run({dir.file("none.json")});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("none.json: cannot read"), std::string::npos);
+}
+
+} // namespace
