@@ -90,9 +90,9 @@ TEST_F(mainViewTest, DropConvertsEveryFileInDropOrderIntoTheChosenFolder)
     EXPECT_EQ(reports[2].sourcePath, c);
     EXPECT_EQ(reports[2].status, Status::Skipped);
     EXPECT_NE(dir.read("out/a.plist").find("<string>a</string>"), std::string::npos);
-    if (reports[1].status == Status::Converted) {
-        EXPECT_EQ(reports[1].outputPath, dir.file("out/b.csv"));
-    }
+    EXPECT_EQ(reports[1].status, Status::Converted);
+    EXPECT_EQ(reports[1].outputPath, dir.file("out/b.csv"));
+    EXPECT_EQ(dir.read("out/b.csv"), "x,y\n");
     EXPECT_EQ(view.saveDirPath(), qs(dir.file("out") + "/"));
 
     // Progress came file by file, in drop order, before the end.
