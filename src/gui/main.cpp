@@ -1,0 +1,57 @@
+#include "core/UserDefaults.hpp"
+#include "gui/AppDelegate.hpp"
+#include "gui/MainWindow.hpp"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QIcon>
+#include <QTimer>
+
+int main(int argc, char* argv[])
+{
+    using namespace plistable;
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("plistable"));
+    QApplication::setApplicationVersion(QStringLiteral(PLISTABLE_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("plistable-gui"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("plistable-gui")));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Converts tables between CSV and XML property lists."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Files to convert, as if dropped."),
+                                 QStringLiteral("[FILE...]"));
+    // Saves a picture of the window and ends; used to make the screenshot in the documentation.
+    QCommandLineOption screenshot(QStringLiteral("screenshot"), QStringLiteral("Save the window to FILE and quit."),
+                                  QStringLiteral("FILE"));
+    screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(screenshot);
+    parser.process(app);
+
+    UserDefaults defaults(UserDefaults::standardStorePath());
+    gui::MainWindow window(defaults);
+    gui::AppDelegate delegate(defaults);
+    delegate.setWindow(&window);
+    delegate.setHeaderCheckBtn(window.headerCheckBtn());
+    window.show();
+    delegate.applicationDidFinishLaunching();
+
+    if (parser.isSet(screenshot)) {
+        const QString file = parser.value(screenshot);
+        // A short wait lets the window manager map and paint the window before it is grabbed.
+        QTimer::singleShot(500, &window, [&window, file] {
+            const bool saved = window.grab().save(file);
+            QApplication::exit(saved ? 0 : 1);
+        });
+        return QApplication::exec();
+    }
+
+    QStringList files;
+    for (const QString& argument : parser.positionalArguments())
+        files.append(QFileInfo(argument).absoluteFilePath());
+    if (!files.isEmpty())
+        QTimer::singleShot(0, &window, [&window, files] { window.dropView()->convertFiles(files); });
+    return QApplication::exec();
+}

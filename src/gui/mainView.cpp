@@ -1,0 +1,208 @@
+#include "gui/mainView.hpp"
+
+#include "core/FileConverter.hpp"
+#include "core/UserDefaults.hpp"
+#include "gui/Localization.hpp"
+
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QPainter>
+#include <QTimer>
+#include <QUrl>
+
+namespace plistable::gui {
+
+mainView::mainView(UserDefaults& defaults, QWidget* parent)
+    : QWidget(parent), _defaults(defaults), _stopRequested(std::make_shared<std::atomic<bool>>(false))
+{
+    setAcceptDrops(true);
+    setAccessibleName(Localization::localizedString(QStringLiteral("DROP_HINT")));
+    _folderChooser = [this](const QString& startFolder, const QString& title, const QString& prompt) {
+        return chooseFolderWithDialog(this, startFolder, title, prompt);
+    };
+}
+
+mainView::~mainView()
+{
+    // The worker posts its results to this object; it must be gone before the object is. Stopping
+    // between files keeps closing the window quick even in the middle of a large drop.
+    _stopRequested->store(true);
+    if (_worker)
+        _worker->join();
+}
+
+QColor mainView::backgroundColor()
+{
+    return QColor::fromRgbF(0.2f, 0.21f, 0.23f, 1.0f);
+}
+
+void mainView::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(this);
+    painter.fillRect(event->rect(), backgroundColor());
+    painter.setPen(QColor(200, 203, 208));
+    painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap,
+                     Localization::localizedString(QStringLiteral("DROP_HINT")));
+}
+
+void mainView::dragEnterEvent(QDragEnterEvent* event)
+{
+    // Every drag is offered the copy action; whether it carries files is only decided at the drop.
+    // While a drop is being handled new ones are refused at once, so the cursor says so.
+    if (isBusy()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void mainView::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (isBusy()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void mainView::dropEvent(QDropEvent* event)
+{
+    std::optional<QStringList> paths = droppedFilePaths(event->mimeData());
+    if (!paths || isBusy()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    // The folder question is modal; asking it after the drop event has returned lets the drag
+    // source (a file manager) finish its side of the drag first instead of waiting on the dialog.
+    _dropPending = true;
+    QTimer::singleShot(0, this, [this, files = std::move(*paths)] {
+        _dropPending = false;
+        convertFiles(files);
+    });
+}
+
+bool mainView::performDragOperation(const QMimeData* data)
+{
+    std::optional<QStringList> paths = droppedFilePaths(data);
+    if (!paths || isBusy())
+        return false;
+    convertFiles(*paths);
+    return true;
+}
+
+std::optional<QStringList> mainView::droppedFilePaths(const QMimeData* data)
+{
+    if (data == nullptr || !data->hasUrls())
+        return std::nullopt;
+    const QList<QUrl> urls = data->urls();
+    QStringList paths;
+    for (const QUrl& url : urls) {
+        // toLocalFile undoes percent-escapes: file:///tmp/a%20b.csv is "/tmp/a b.csv".
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    }
+    // Links to web pages and the like are not file names; an empty list is a drop of nothing.
+    if (paths.isEmpty() && !urls.isEmpty())
+        return std::nullopt;
+    return paths;
+}
+
+std::optional<QString> mainView::chooseFolderWithDialog(QWidget* parent, const QString& startFolder,
+                                                        const QString& title, const QString& prompt)
+{
+    QFileDialog dialog(parent, title, startFolder);
+    dialog.setFileMode(QFileDialog::Directory);
+    // The Qt dialog, not the platform's, so that these options are honoured; ReadOnly takes away
+    // the buttons that create, rename or delete folders.
+    dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog | QFileDialog::ReadOnly);
+    dialog.setLabelText(QFileDialog::Accept, prompt);
+    // ReadOnly only disables the new-folder button; hide it too when this Qt version names it so.
+    if (auto* newFolder = dialog.findChild<QWidget*>(QStringLiteral("newFolderButton")))
+        newFolder->hide();
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty())
+        return std::nullopt;
+    return chosen.first();
+}
+
+bool mainView::convertFiles(const QStringList& paths)
+{
+    if (paths.isEmpty() || isBusy())
+        return false;
+    const QString startFolder = QFileInfo(paths.first()).absolutePath();
+    _askingFolder = true;
+    const std::optional<QString> folder =
+        _folderChooser(startFolder, Localization::localizedString(QStringLiteral("OPEN_PANEL_TITLE")),
+                       Localization::localizedString(QStringLiteral("OPEN_PANEL_PROMPT")));
+    _askingFolder = false;
+    if (!folder) {
+        emit conversionCancelled();
+        return false;
+    }
+    // Plain concatenation, as the dispatch forms it: the root folder gives "//".
+    _saveDirPath = *folder + QLatin1Char('/');
+    startWorker(paths, *folder);
+    return true;
+}
+
+void mainView::startWorker(const QStringList& paths, const QString& folder)
+{
+    // The worker gets copies of everything it uses, made here on the GUI thread: its own settings
+    // object and converter, the header value as it is now, and the paths in the file system's
+    // encoding. Nothing it touches is shared with this thread.
+    auto defaults = std::make_shared<UserDefaults>(_defaults);
+    ConversionOptions options;
+    options.header = _defaults.boolForKey("header");
+    std::vector<std::string> files;
+    files.reserve(static_cast<std::size_t>(paths.size()));
+    for (const QString& path : paths)
+        files.push_back(QFile::encodeName(path).toStdString());
+    const std::string folderName = QFile::encodeName(folder).toStdString();
+
+    _stopRequested = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<bool>> stop = _stopRequested;
+
+    emit busyChanged(true);
+    emit conversionStarted(static_cast<int>(files.size()), *_saveDirPath);
+    _worker.emplace([this, defaults, options, files = std::move(files), folderName, stop] {
+        FileConverter converter(*defaults, options);
+        ConversionReports reports;
+        reports.reserve(files.size());
+        for (std::size_t index = 0; index < files.size() && !stop->load(); ++index) {
+            // One file at a time through the dispatch keeps the drop order and gives progress.
+            ConversionReport report = std::move(converter.convertDroppedFiles({files[index]}, folderName).front());
+            reports.push_back(report);
+            QMetaObject::invokeMethod(
+                this, [this, index, report = std::move(report)] { emit fileConverted(static_cast<int>(index), report); },
+                Qt::QueuedConnection);
+        }
+        // Queued after every progress event from this thread, so it arrives last.
+        QMetaObject::invokeMethod(
+            this, [this, reports = std::move(reports)]() mutable { finishConversion(std::move(reports)); },
+            Qt::QueuedConnection);
+    });
+}
+
+void mainView::finishConversion(ConversionReports reports)
+{
+    // The worker posts this as its last act, so the join only waits for the thread to return.
+    if (_worker) {
+        _worker->join();
+        _worker.reset();
+    }
+    emit busyChanged(false);
+    emit conversionFinished(reports);
+}
+
+} // namespace plistable::gui

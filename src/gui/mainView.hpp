@@ -1,0 +1,111 @@
+#pragma once
+
+#include "core/ConversionReport.hpp"
+
+#include <QMetaType>
+#include <QStringList>
+#include <QWidget>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+class QMimeData;
+
+namespace plistable {
+class UserDefaults;
+}
+
+namespace plistable::gui {
+
+/// One report per converted path, in the order of the drop.
+using ConversionReports = std::vector<ConversionReport>;
+
+/// Asks the user for a folder: gets the folder to start in, the window title and the label of the
+/// confirming button; answers the chosen folder's path, or nothing when the user cancelled.
+using FolderChooser =
+    std::function<std::optional<QString>(const QString& startFolder, const QString& title, const QString& prompt)>;
+
+/// The drop area. A drop of files asks once for a folder and converts every dropped file into it,
+/// in drop order, on a worker thread so the window stays responsive; a drag without files is
+/// refused. Paints the window's dark background. Conversions never throw; what each did comes back
+/// as reports through fileConverted and conversionFinished.
+class mainView : public QWidget {
+    Q_OBJECT
+
+public:
+    /// A view reading the "header" setting from `defaults` (which must outlive it) at each drop.
+    explicit mainView(UserDefaults& defaults, QWidget* parent = nullptr);
+
+    /// Waits for a running conversion: the file being converted is finished, the rest are not started.
+    ~mainView() override;
+
+    /// The drop: refuses (false) a drag without file names, or any drop while a conversion runs;
+    /// otherwise hands the files to convertFiles and answers true, whether or not a folder is chosen.
+    bool performDragOperation(const QMimeData* data);
+
+    /// Asks once for a folder, starting in the folder of the first path, then converts every path
+    /// into it in order, off the GUI thread. Cancelling converts nothing and keeps the save folder;
+    /// an empty list converts nothing and asks nothing. False when nothing was started.
+    bool convertFiles(const QStringList& paths);
+
+    /// The local file paths a drag carries, in drag order; nothing when it carries no file names.
+    static std::optional<QStringList> droppedFilePaths(const QMimeData* data);
+
+    /// Replaces the folder question (tests answer without a dialog).
+    void setFolderChooser(FolderChooser chooser) { _folderChooser = std::move(chooser); }
+
+    /// The folder question shown when none is set: a Qt directory-only dialog.
+    static std::optional<QString> chooseFolderWithDialog(QWidget* parent, const QString& startFolder,
+                                                         const QString& title, const QString& prompt);
+
+    /// The folder of the last confirmed question followed by "/", or nothing before the first.
+    const std::optional<QString>& saveDirPath() const { return _saveDirPath; }
+
+    /// True while a drop's files are being converted.
+    bool isConverting() const { return _worker.has_value(); }
+
+    /// True while a drop waits for its folder or converts: new drops are refused.
+    bool isBusy() const { return isConverting() || _askingFolder || _dropPending; }
+
+    /// The background colour: red 0.2, green 0.21, blue 0.23, alpha 1.0.
+    static QColor backgroundColor();
+
+signals:
+    /// Conversion of `count` files into `folder` (with its "/") has started.
+    void conversionStarted(int count, const QString& folder);
+    /// The file at `index` (0-based) of the drop is done.
+    void fileConverted(int index, const plistable::ConversionReport& report);
+    /// Every file of the drop is done; one report per path, in drop order.
+    void conversionFinished(const plistable::gui::ConversionReports& reports);
+    /// The user cancelled the folder question; nothing was converted.
+    void conversionCancelled();
+    /// True when a conversion starts, false when it ends: new drops are refused meanwhile.
+    void busyChanged(bool busy);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void startWorker(const QStringList& paths, const QString& folder);
+    void finishConversion(ConversionReports reports);
+
+    UserDefaults& _defaults;
+    FolderChooser _folderChooser;
+    std::optional<QString> _saveDirPath;
+    bool _askingFolder = false;
+    bool _dropPending = false;
+    std::optional<std::thread> _worker;
+    std::shared_ptr<std::atomic<bool>> _stopRequested;
+};
+
+} // namespace plistable::gui
+
+Q_DECLARE_METATYPE(plistable::ConversionReport)
+Q_DECLARE_METATYPE(plistable::gui::ConversionReports)
