@@ -1,6 +1,7 @@
 #include "core/AtomicFile.hpp"
 
 #include "core/PathUtilities.hpp"
+#include "core/detail/BackgroundWriter.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -11,7 +12,9 @@
 namespace plistable {
 namespace {
 
-constexpr std::size_t bufferLimit = 1 << 16;
+constexpr std::size_t bufferLimit = 1 << 20;
+// Output beyond this is written by a helper thread; smaller files never start one.
+constexpr std::size_t backgroundThreshold = 4 << 20;
 
 // Mode bits a newly created file would get (0666 less the umask), read once at start-up while the
 // process is still single-threaded.
@@ -64,48 +67,84 @@ void AtomicFile::fail(int errnoValue)
         _error = std::error_code(errnoValue, std::generic_category());
 }
 
+bool AtomicFile::failed() const
+{
+    return _background ? _background->failed() : static_cast<bool>(_error);
+}
+
+std::error_code AtomicFile::error() const
+{
+    return _background ? std::error_code() : _error;
+}
+
 void AtomicFile::write(std::string_view bytes)
 {
-    if (_error || _fd < 0)
+    if (_fd < 0 || failed())
         return;
-    if (_buffer.size() + bytes.size() > bufferLimit) {
+    while (_buffer.size() + bytes.size() > bufferLimit) {
+        const std::size_t room = bufferLimit - _buffer.size();
+        _buffer.append(bytes.substr(0, room));
+        bytes.remove_prefix(room);
         flush();
-        if (bytes.size() >= bufferLimit) {
-            // Large pieces go straight out instead of through the buffer.
-            while (!_error && !bytes.empty()) {
-                const ssize_t n = ::write(_fd, bytes.data(), bytes.size());
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n < 0)
-                    fail(errno);
-                else
-                    bytes.remove_prefix(static_cast<std::size_t>(n));
-            }
-            return;
-        }
     }
     _buffer.append(bytes);
 }
 
 void AtomicFile::flush()
 {
-    std::string_view pending = _buffer;
-    while (!_error && !pending.empty()) {
-        const ssize_t n = ::write(_fd, pending.data(), pending.size());
+    if (_buffer.empty())
+        return;
+    if (!_background && _written + _buffer.size() < backgroundThreshold) {
+        writeThrough(_buffer);
+        _buffer.clear();
+        return;
+    }
+    if (!_background) {
+        // From here on only the helper thread touches the descriptor, the counts and _error.
+        _background = std::make_unique<detail::BackgroundWriter>([this](std::string_view chunk) {
+            writeThrough(chunk);
+            return !_error;
+        });
+    }
+    _buffer = _background->push(std::move(_buffer));
+    _buffer.reserve(bufferLimit);
+}
+
+void AtomicFile::finishBackground()
+{
+    if (_background) {
+        _background->finish();
+        _background.reset();
+    }
+}
+
+void AtomicFile::writeThrough(std::string_view bytes)
+{
+    while (!_error && !bytes.empty()) {
+        const ssize_t n = ::write(_fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             fail(errno);
         else
-            pending.remove_prefix(static_cast<std::size_t>(n));
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+        _written += static_cast<std::size_t>(n > 0 ? n : 0);
     }
-    _buffer.clear();
+    // Start writing large files back while we go, so that the sync at commit waits only for the
+    // tail instead of the whole file. Failures show at that sync.
+    constexpr std::size_t writeBackStep = 8 << 20;
+    if (_written - _writeBackStart >= writeBackStep) {
+        ::sync_file_range(_fd, static_cast<off_t>(_writeBackStart), static_cast<off_t>(_written - _writeBackStart),
+                          SYNC_FILE_RANGE_WRITE);
+        _writeBackStart = _written;
+    }
 }
 
 std::error_code AtomicFile::commit()
 {
-    if (_fd >= 0 && !_error) {
+    if (_fd >= 0 && !failed()) {
         flush();
+        finishBackground();
         if (!_error && ::fsync(_fd) != 0)
             fail(errno);
         if (::close(_fd) != 0)
@@ -123,6 +162,7 @@ std::error_code AtomicFile::commit()
 
 void AtomicFile::discard()
 {
+    finishBackground();
     if (_fd >= 0) {
         ::close(_fd);
         _fd = -1;

@@ -1,15 +1,21 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <system_error>
 
 namespace plistable {
 
+namespace detail {
+class BackgroundWriter;
+}
+
 /// Writes a file so that its target is only ever replaced by a complete new file: the bytes go to
 /// a temporary file in the target's folder, which commit() renames over the target. Until then
 /// the target (or its absence) is untouched; a symbolic link at the target is replaced, never
-/// written through. Failures are remembered, never thrown.
+/// written through. Failures are remembered, never thrown. Large files are written by a helper
+/// thread while the caller goes on producing; the caller still sees one ordered stream of bytes.
 class AtomicFile {
 public:
     /// Creates the temporary file. On failure error() says why and every later call does nothing.
@@ -29,22 +35,29 @@ public:
     /// Removes the temporary file; the target stays as it was.
     void discard();
 
-    /// The first failure so far, or {}.
-    std::error_code error() const { return _error; }
+    /// The first failure so far, or {}. While a large file is being written, a failure of the last
+    /// bytes handed over may only show after commit().
+    std::error_code error() const;
 
     const std::string& targetPath() const { return _targetPath; }
     const std::string& temporaryPath() const { return _temporaryPath; }
 
 private:
     void flush();
+    void finishBackground();
+    void writeThrough(std::string_view bytes);
     void fail(int errnoValue);
+    bool failed() const;
 
     std::string _targetPath;
     std::string _temporaryPath;
     std::string _buffer;
     int _fd = -1;
+    std::size_t _written = 0;        // bytes in the temporary file so far
+    std::size_t _writeBackStart = 0; // bytes before this were handed to write-back already
     bool _committed = false;
-    std::error_code _error;
+    std::error_code _error;                               // written by the helper thread while it runs
+    std::unique_ptr<detail::BackgroundWriter> _background; // set once the file grows large
 };
 
 /// The bytes of a file, or the reason it could not be read.

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace plistable::detail {
+
+/// Hands byte chunks to a sink on a thread of its own, in order, so that the thread producing
+/// them goes on while the kernel copies the last ones. At most `maxQueued` chunks wait; push()
+/// blocks beyond that, so memory stays bounded. Once the sink reports a failure, later chunks are
+/// dropped.
+class BackgroundWriter {
+public:
+    /// Writes one chunk; returns false on a failure (the sink remembers why).
+    using Sink = std::function<bool(std::string_view chunk)>;
+
+    explicit BackgroundWriter(Sink sink, std::size_t maxQueued = 4);
+    /// finish(), if not done yet.
+    ~BackgroundWriter();
+    BackgroundWriter(const BackgroundWriter&) = delete;
+    BackgroundWriter& operator=(const BackgroundWriter&) = delete;
+
+    /// Queues `chunk` and returns an empty buffer to fill next (a recycled one when there is).
+    std::string push(std::string&& chunk);
+
+    /// Waits until every queued chunk has reached the sink, then ends the thread.
+    void finish();
+
+    /// The sink has failed: the rest is dropped.
+    bool failed() const;
+
+private:
+    void run();
+
+    Sink _sink;
+    const std::size_t _maxQueued;
+    mutable std::mutex _mutex;
+    std::condition_variable _changed;
+    std::deque<std::string> _queue;
+    std::string _spare;
+    bool _finishing = false;
+    bool _failed = false;
+    std::thread _thread; // last: starts once everything above is ready
+};
+
+} // namespace plistable::detail
