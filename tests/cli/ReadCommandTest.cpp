@@ -1,29 +1,20 @@
-#include "cli/Cli.hpp"
-
+#include "CliRun.hpp"
 #include "support/TestSupport.hpp"
 
 #include <nlohmann/json.hpp>
 
 #include <sstream>
 
+using plistable::test::CliResult;
 using plistable::test::TempDir;
 
 namespace {
 
-struct CliResult {
-    int status;
-    std::string out;
-    std::string err;
-};
-
 CliResult run(std::vector<std::string> args, const std::string& input = "")
 {
     TempDir dir;
-    std::istringstream in(input);
-    std::ostringstream out, err;
-    args.insert(args.begin(), {"plistable", "read"});
-    const int status = plistable::cli::run(args, in, out, err, dir.file("settings.json"));
-    return {status, out.str(), err.str()};
+    args.insert(args.begin(), "read");
+    return plistable::test::runCli(args, dir.file("settings.json"), input);
 }
 
 struct Case {
