@@ -66,6 +66,30 @@ TEST_F(FileConverterTest, WritesTheDictionaryDocumentByteForByte)
     EXPECT_EQ(output.size(), 278u);
 }
 
+TEST_F(FileConverterTest, LargeDocumentsComeOutWholeAcrossBufferBoundaries)
+{
+    // Megabytes of output, with fields of every length, so pieces straddle every internal buffer edge.
+    for (bool header : {false, true}) {
+        SCOPED_TRACE(header);
+        std::string csv = "k&1,k<2\n";
+        std::string body;
+        for (int i = 0; i < 30000; ++i) {
+            const std::string a(static_cast<std::size_t>(i % 97), 'x');
+            const std::string b = "\xE6\x97\xA5" + std::to_string(i) + "&";
+            csv += a + "," + b + "\n";
+            const std::string escapedB = "\xE6\x97\xA5" + std::to_string(i) + "&amp;";
+            if (header)
+                body += "\n\t<dict>\n\t\t<key>k&amp;1</key>\n\t\t<string>" + a
+                        + "</string>\n\t\t<key>k&lt;2</key>\n\t\t<string>" + escapedB + "</string>\n\t</dict>";
+            else
+                body += "\n\t<array>\n\t\t<string>" + a + "</string>\n\t\t<string>" + escapedB + "</string>\n\t</array>";
+        }
+        if (!header)
+            body = "\n\t<array>\n\t\t<string>k&amp;1</string>\n\t\t<string>k&lt;2</string>\n\t</array>" + body;
+        EXPECT_EQ(convert(csv, header), prolog + "\n<array>" + body + "\n</array>\n</plist>");
+    }
+}
+
 TEST_F(FileConverterTest, TextWithoutRecordsGivesTheEmptyDocument)
 {
     const std::pair<const char*, bool> cases[] = {{"", false}, {"", true}, {"id,name", true}, {"id,name\n\n", true}};

@@ -67,10 +67,8 @@ void PlistXmlWriter::append(std::string_view bytes)
     _used += bytes.size();
 }
 
-void PlistXmlWriter::appendEscaped(std::u16string_view text)
+char* PlistXmlWriter::escapeInto(char* out, std::u16string_view text)
 {
-    reserve(text.size() * maxBytesPerUnit);
-    char* out = _buffer.get() + _used;
     const char16_t* p = text.data();
     const char16_t* const end = p + text.size();
     while (p < end) {
@@ -106,7 +104,13 @@ void PlistXmlWriter::appendEscaped(std::u16string_view text)
             *out++ = static_cast<char>(0x80 | (c & 0x3F));
         }
     }
-    _used = static_cast<std::size_t>(out - _buffer.get());
+    return out;
+}
+
+void PlistXmlWriter::appendEscaped(std::u16string_view text)
+{
+    reserve(text.size() * maxBytesPerUnit);
+    _used = static_cast<std::size_t>(escapeInto(_buffer.get() + _used, text) - _buffer.get());
 }
 
 void PlistXmlWriter::beginDocument()
@@ -149,15 +153,30 @@ void PlistXmlWriter::writeDictionary(const RecordDictionary& record, const std::
         }
         _prefixedNames = &names;
     }
-    append("\n\t<dict>");
+    // One reservation for the whole element, then plain copies: this loop runs for every field of
+    // every record.
+    constexpr std::string_view open = "\n\t<dict>", close = "\n\t</dict>", endString = "</string>";
+    _values.resize(names.size());
+    std::size_t bound = open.size() + close.size();
     for (std::size_t i = 0; i < names.size(); ++i) {
-        append(_keyPrefixes[i]);
-        const Text* value = namesAreRecordHeader ? record.objectForHeaderIndex(i) : record.objectForKey(names[i]);
-        if (value)
-            appendEscaped(*value);
-        append("</string>");
+        _values[i] = namesAreRecordHeader ? record.objectForHeaderIndex(i) : record.objectForKey(names[i]);
+        bound += _keyPrefixes[i].size() + endString.size() + (_values[i] ? _values[i]->size() * maxBytesPerUnit : 0);
     }
-    append("\n\t</dict>");
+    reserve(bound);
+    char* out = _buffer.get() + _used;
+    auto copy = [&out](std::string_view bytes) {
+        std::memcpy(out, bytes.data(), bytes.size());
+        out += bytes.size();
+    };
+    copy(open);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        copy(_keyPrefixes[i]);
+        if (_values[i])
+            out = escapeInto(out, *_values[i]);
+        copy(endString);
+    }
+    copy(close);
+    _used = static_cast<std::size_t>(out - _buffer.get());
 }
 
 void PlistXmlWriter::endDocument()

@@ -44,6 +44,8 @@ public:
 private:
     void append(std::string_view bytes);
     void appendEscaped(std::u16string_view text);
+    // Writes `text` escaped at `out`, which has room for maxBytesPerUnit bytes per unit; returns the end.
+    char* escapeInto(char* out, std::u16string_view text);
     void reserve(std::size_t bytes);
     void flush();
 
@@ -57,6 +59,7 @@ private:
     // "\n\t\t<key>NAME</key>\n\t\t<string>" per header name, escaped once per document.
     std::vector<std::string> _keyPrefixes;
     const std::vector<Text>* _prefixedNames = nullptr;
+    std::vector<const Text*> _values; // the current record's value per name, reused
 };
 
 } // namespace plistable::detail
