@@ -48,7 +48,8 @@ void removeStaleTemporaries(const std::string& folder, const std::string& prefix
             continue;
         const std::string path = folder + std::string(name);
         struct stat info {};
-        if (path == own || ::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || now - info.st_mtime < staleAge)
+        if (path == own || ::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)
+            || now - info.st_mtime < staleAge)
             continue;
         ::unlink(path.c_str());
     }
@@ -73,9 +74,8 @@ AtomicFile::AtomicFile(std::string targetPath) : _targetPath(std::move(targetPat
         fail(errno);
         return;
     }
-    const std::string folderPath = _temporaryPath.substr(0, folderLength);
-    const std::size_t prefixLength = _temporaryPath.size() - 6;
-    removeStaleTemporaries(folderPath, _temporaryPath.substr(folderLength, prefixLength - folderLength), _temporaryPath);
+    const std::string prefix = _temporaryPath.substr(folderLength, _temporaryPath.size() - 6 - folderLength);
+    removeStaleTemporaries(_temporaryPath.substr(0, folderLength), prefix, _temporaryPath);
     // Keep the mode of the file we replace, else give what a plain create would.
     struct stat existing {};
     const mode_t mode = ::stat(_targetPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)

@@ -27,7 +27,10 @@ void makeFolders(const std::string& folder)
 
 } // namespace
 
-UserDefaults::UserDefaults(std::string path) : _path(std::move(path)), _stored(load(_path).value_or(std::map<std::string, bool>{})) {}
+UserDefaults::UserDefaults(std::string path)
+    : _path(std::move(path)), _stored(load(_path).value_or(std::map<std::string, bool>{}))
+{
+}
 
 std::string UserDefaults::standardStorePath()
 {

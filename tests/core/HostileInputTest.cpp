@@ -384,7 +384,8 @@ TEST(HostileInputTest, StreamingReaderRefusesWhatWholeDecodingRefuses)
         NSWindowsCP1254StringEncoding, NSISO2022JPStringEncoding,     NSUnicodeStringEncoding,
         NSUTF32BigEndianStringEncoding, NSUTF32LittleEndianStringEncoding, NSISO2022KRStringEncoding,
     };
-    const int trails[] = {0x00, 0x20, 0x40, 0x7E, 0x7F, 0x80, 0x8E, 0x9F, 0xA0, 0xA1, 0xBF, 0xC0, 0xDF, 0xE0, 0xFE, 0xFF};
+    const int trails[] = {0x00, 0x20, 0x40, 0x7E, 0x7F, 0x80, 0x8E, 0x9F,
+                          0xA0, 0xA1, 0xBF, 0xC0, 0xDF, 0xE0, 0xFE, 0xFF};
     std::vector<std::string> inputs;
     for (int a = 0; a < 256; ++a) {
         inputs.emplace_back(1, static_cast<char>(a));

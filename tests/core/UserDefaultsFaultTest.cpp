@@ -148,3 +148,21 @@ TEST(UserDefaultsFaultTest, AReadOnlyFolderKeepsTheValueInMemoryAndTheStoreAsItW
 }
 
 } // namespace
+
+namespace {
+
+// A store named without a folder lives in the current folder (no folder of its name is made).
+TEST(UserDefaultsFaultTest, AStoreWithoutAFolderInItsPathIsWrittenInTheCurrentFolder)
+{
+    TempDir dir;
+    const std::string previous = std::filesystem::current_path();
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    UserDefaults defaults("settings.json");
+    defaults.setBool("header", true);
+    const bool written = defaults.synchronize();
+    ASSERT_EQ(::chdir(previous.c_str()), 0);
+    EXPECT_TRUE(written);
+    EXPECT_EQ(readStore(dir.file("settings.json")), nlohmann::json({{"header", true}}));
+}
+
+} // namespace
