@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,6 +31,34 @@ mode_t newFileMode()
 }
 [[maybe_unused]] const mode_t initialMode = newFileMode();
 
+// How old a temporary file of the same target must be before a new write removes it. A writer
+// that was killed leaves its temporary file behind; one still at work keeps changing its file (and
+// if it loses it anyway, its rename fails and it reports that: the target is never damaged).
+constexpr time_t staleAge = 60;
+
+// Removes the temporary files that earlier writes of the same target left in `folder`: regular
+// files named exactly ".NAME.plistable-XXXXXX", unchanged for staleAge seconds, except `own`.
+void removeStaleTemporaries(const std::string& folder, const std::string& prefix, const std::string& own)
+{
+    DIR* directory = ::opendir(folder.c_str());
+    if (directory == nullptr)
+        return;
+    const time_t now = ::time(nullptr);
+    constexpr std::size_t suffixLength = 6; // the XXXXXX mkstemp fills in
+    while (const dirent* entry = ::readdir(directory)) {
+        const std::string_view name = entry->d_name;
+        if (name.size() != prefix.size() + suffixLength || !name.starts_with(prefix))
+            continue;
+        const std::string path = folder + std::string(name);
+        struct stat info {};
+        if (path == own || ::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)
+            || now - info.st_mtime < staleAge)
+            continue;
+        ::unlink(path.c_str());
+    }
+    ::closedir(directory);
+}
+
 } // namespace
 
 AtomicFile::AtomicFile(std::string targetPath) : _targetPath(std::move(targetPath))
@@ -39,6 +69,7 @@ AtomicFile::AtomicFile(std::string targetPath) : _targetPath(std::move(targetPat
     _temporaryPath.append(folder.empty() ? std::string_view(".") : std::string_view(folder));
     if (_temporaryPath.back() != '/')
         _temporaryPath.push_back('/');
+    const std::size_t folderLength = _temporaryPath.size();
     _temporaryPath.append(".").append(lastPathComponent(_targetPath)).append(".plistable-XXXXXX");
     _fd = ::mkstemp(_temporaryPath.data());
     if (_fd < 0) {
@@ -46,6 +77,8 @@ AtomicFile::AtomicFile(std::string targetPath) : _targetPath(std::move(targetPat
         fail(errno);
         return;
     }
+    const std::string prefix = _temporaryPath.substr(folderLength, _temporaryPath.size() - 6 - folderLength);
+    removeStaleTemporaries(_temporaryPath.substr(0, folderLength), prefix, _temporaryPath);
     // Keep the mode of the file we replace, else give what a plain create would.
     struct stat existing {};
     const mode_t mode = ::stat(_targetPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)

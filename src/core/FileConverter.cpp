@@ -11,6 +11,8 @@
 #include "core/detail/PlistXmlWriter.hpp"
 
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace plistable {
 namespace {
@@ -188,6 +190,9 @@ namespace {
 // writes each element of the root array as a line as soon as the reader hands it over. By then the
 // key list is final whenever the element is a dictionary: collection ends inside the first dictionary.
 class CsvConversion : public PlistReaderDelegate {
+    // Up to this many entries or keys a plain scan is quicker than building an index.
+    static constexpr std::size_t linearLookupLimit = 32;
+
 public:
     CsvConversion(FileConverter& converter, CHCSVWriter& writer, bool header)
         : _converter(converter), _writer(writer), _header(header)
@@ -222,8 +227,23 @@ public:
             }
             std::vector<const PlistValue*> fields;
             fields.reserve(keys->size());
-            for (const Text& key : *keys)
-                fields.push_back(element.objectForKey(key));
+            const PlistValue::Dictionary& entries = element.dictionary();
+            if (entries.size() <= linearLookupLimit) {
+                for (const Text& key : *keys)
+                    fields.push_back(element.objectForKey(key));
+            } else {
+                // A look-up per key through every entry would take time quadratic in the size of
+                // one dictionary (minutes for 100,000 keys): index the entries once, the later of
+                // equal keys winning as it does in objectForKey().
+                std::unordered_map<std::u16string_view, const PlistValue*> byKey;
+                byKey.reserve(entries.size());
+                for (const auto& [key, value] : entries)
+                    byKey.insert_or_assign(std::u16string_view(key), &value);
+                for (const Text& key : *keys) {
+                    const auto found = byKey.find(key);
+                    fields.push_back(found == byKey.end() ? nullptr : found->second);
+                }
+            }
             _writer.writeLineOfFields(fields);
             ++_lines;
             noteLeftOutKeys(element, *keys);
@@ -253,9 +273,13 @@ public:
 private:
     void noteLeftOutKeys(const PlistValue& dictionary, const std::vector<Text>& keys)
     {
+        // The key list is final by the first dictionary, so its set is built once, when needed.
+        const bool indexed = keys.size() > linearLookupLimit;
+        if (indexed && _keySet.empty())
+            _keySet.insert(keys.begin(), keys.end());
         std::string missing;
         for (const auto& [key, value] : dictionary.dictionary()) {
-            if (std::find(keys.begin(), keys.end(), key) != keys.end())
+            if (indexed ? _keySet.contains(key) : std::find(keys.begin(), keys.end(), key) != keys.end())
                 continue;
             if (!missing.empty())
                 missing += ", ";
@@ -279,6 +303,7 @@ private:
     std::size_t _lines = 0;
     std::vector<std::pair<std::size_t, std::string>> _leftOut;
     std::size_t _moreLeftOut = 0;
+    std::unordered_set<Text> _keySet; // the key list, for look-ups once it is long
 };
 
 std::string describeReadFailure(const PropertyListReadResult& result)

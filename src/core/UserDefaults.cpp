@@ -5,8 +5,11 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <nlohmann/json.hpp>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace plistable {
 namespace {
@@ -24,7 +27,10 @@ void makeFolders(const std::string& folder)
 
 } // namespace
 
-UserDefaults::UserDefaults(std::string path) : _path(std::move(path)), _stored(load(_path)) {}
+UserDefaults::UserDefaults(std::string path)
+    : _path(std::move(path)), _stored(load(_path).value_or(std::map<std::string, bool>{}))
+{
+}
 
 std::string UserDefaults::standardStorePath()
 {
@@ -38,18 +44,20 @@ std::string UserDefaults::standardStorePath()
     return base + "/plistable/settings.json";
 }
 
-std::map<std::string, bool> UserDefaults::load(const std::string& path)
+// The stored values; nothing (after a warning) when the store exists but cannot be read or parsed.
+std::optional<std::map<std::string, bool>> UserDefaults::load(const std::string& path)
 {
     FileContents contents = readFileContents(path);
     if (contents.error) {
-        if (contents.error != std::errc::no_such_file_or_directory)
-            log("plistable: cannot read settings " + path + ": " + contents.error.message() + "; using defaults");
-        return {};
+        if (contents.error == std::errc::no_such_file_or_directory)
+            return std::map<std::string, bool>{};
+        log("plistable: cannot read settings " + path + ": " + contents.error.message() + "; using defaults");
+        return std::nullopt;
     }
     const nlohmann::json document = nlohmann::json::parse(contents.bytes, nullptr, false);
     if (!document.is_object()) {
         log("plistable: settings " + path + " are damaged; using defaults");
-        return {};
+        return std::nullopt;
     }
     std::map<std::string, bool> values;
     for (const auto& [key, value] : document.items()) {
@@ -84,8 +92,27 @@ void UserDefaults::setBool(const std::string& key, bool value)
 
 bool UserDefaults::synchronize()
 {
-    // Another process may have stored other keys since we loaded: start from the file as it is now.
-    std::map<std::string, bool> merged = load(_path);
+    const std::string folder = _path.rfind('/') == std::string::npos ? "." : _path.substr(0, _path.rfind('/'));
+    makeFolders(folder);
+    // Another process may store values between our reading the store and replacing it, and ours
+    // would then undo its change: writers take turns, holding a lock on the store's folder (which
+    // is released when the descriptor closes, also when a writer dies). Without the lock (a folder
+    // we cannot open) the write goes ahead as before.
+    const int lock = ::open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (lock >= 0)
+        while (::flock(lock, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    struct Unlock {
+        int fd;
+        ~Unlock()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } unlock{lock};
+
+    // Start from the store as it is now; a damaged one gives way to the values we know.
+    std::map<std::string, bool> merged = load(_path).value_or(_stored);
     for (const std::string& key : _changed)
         merged[key] = _stored[key];
 
@@ -93,7 +120,6 @@ bool UserDefaults::synchronize()
     for (const auto& [key, value] : merged)
         document[key] = value;
 
-    makeFolders(_path.substr(0, _path.rfind('/')));
     AtomicFile file(_path);
     file.write(document.dump(2) + "\n");
     if (std::error_code error = file.commit()) {

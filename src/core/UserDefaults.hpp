@@ -10,7 +10,8 @@ namespace plistable {
 /// The user's settings: boolean values by key, kept in a small JSON file that the command line
 /// and the desktop window share. Registered defaults answer for keys with no stored value and are
 /// never written. A missing store reads as empty; a damaged one reads as empty with a warning in
-/// the log, and is replaced at the next synchronize().
+/// the log, and is replaced at the next synchronize() (by the values last read or set here).
+/// Writers in several processes are serialized, so none loses another's values.
 class UserDefaults {
 public:
     /// The store at `path`, loaded at once.
@@ -43,7 +44,7 @@ public:
     const std::string& path() const { return _path; }
 
 private:
-    static std::map<std::string, bool> load(const std::string& path);
+    static std::optional<std::map<std::string, bool>> load(const std::string& path);
 
     std::string _path;
     std::map<std::string, bool> _stored;
