@@ -3,10 +3,16 @@
 #include "core/detail/PlistScalarText.hpp"
 #include "core/detail/Utf8.hpp"
 
+#include <cstring>
+
+#if defined(__SSE2__) && defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 
 // How this works
 //
-// expat drives three handlers. Character data is converted to UTF-16 as it comes but only
+// expat drives three handlers. Character data is gathered as UTF-8 and converted to UTF-16 and
 // reported at the next tag, so one run of text between two tags reaches the delegate as one
 // piece whatever the sizes of the pieces read from the file, and it is checked before it is
 // reported. Each open element has a small Frame on `_frames`; each open array or dictionary also
@@ -167,30 +173,52 @@ void XmlPropertyListReader::fail(Status status, std::string message)
 
 void XmlPropertyListReader::xmlCharacters(std::string_view utf8Text)
 {
-    // Converted at once, so the text is copied only once; reported at the next tag. Most pieces
-    // are short ASCII runs (indentation, numbers, names), which widen without the general path.
-    bool ascii = true;
-    for (char c : utf8Text)
-        ascii &= static_cast<unsigned char>(c) < 0x80;
-    if (ascii)
-        _pendingText.append(utf8Text.begin(), utf8Text.end());
-    else if (!appendUtf8AsUtf16(utf8Text, _pendingText)) {
-        fail(Status::NotPropertyList, "character data is not well-formed UTF-8");
-        return;
-    }
-    switch (_frames.back().element) {
-    case Element::Integer:
-    case Element::Real:
-    case Element::Date:
-    case Element::Data: _scalarUtf8.append(utf8Text); break;
-    default: break;
-    }
+    // Kept as UTF-8 until the next tag: expat reports a line break and the indentation after it
+    // (or the text on both sides of an entity reference) as separate pieces, and one conversion
+    // of the whole run costs less than one per piece.
+    if (utf8Text.size() == 1) // a line break, reported on its own
+        _pendingUtf8.push_back(utf8Text[0]);
+    else
+        _pendingUtf8.append(utf8Text);
 }
 
 bool XmlPropertyListReader::flushCharacters()
 {
-    if (_pendingText.empty())
+    if (_pendingUtf8.empty())
         return true;
+    // ASCII (all indentation and most table text) is widened here into a buffer that only ever
+    // grows; the rest goes through the general decoder.
+    const std::size_t n = _pendingUtf8.size();
+    if (_pendingText.size() < n)
+        _pendingText.resize(n);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(_pendingUtf8.data());
+    char16_t* units = _pendingText.data();
+    std::size_t ascii = 0;
+#if defined(__SSE2__) && defined(__x86_64__)
+    const __m128i zero = _mm_setzero_si128();
+    while (ascii + 8 <= n) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + ascii, sizeof word);
+        if ((word & 0x8080808080808080ULL) != 0)
+            break;
+        const __m128i wide = _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(word)), zero);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(units + ascii), wide);
+        ascii += 8;
+    }
+#endif
+    while (ascii < n && bytes[ascii] < 0x80) {
+        units[ascii] = bytes[ascii];
+        ++ascii;
+    }
+    std::u16string_view text(units, n);
+    if (ascii < n) {
+        _pendingText.resize(ascii);
+        if (!appendUtf8AsUtf16(std::string_view(_pendingUtf8).substr(ascii), _pendingText)) {
+            fail(Status::NotPropertyList, "character data is not well-formed UTF-8");
+            return false;
+        }
+        text = _pendingText;
+    }
     const Element current = _frames.back().element;
     switch (current) {
     case Element::Plist:
@@ -198,20 +226,25 @@ bool XmlPropertyListReader::flushCharacters()
     case Element::Dict:
     case Element::True:
     case Element::False:
-        if (!onlyXmlSpace(_pendingText)) {
-            fail(Status::NotPropertyList, "unexpected text " + quoted(utf8(_pendingText)) + " in <"
+        if (!onlyXmlSpace(text)) {
+            fail(Status::NotPropertyList, "unexpected text " + quoted(utf8(text)) + " in <"
                                               + nameOf(elementNames[static_cast<int>(current)]) + ">");
             return false;
         }
         break;
     default: break;
     }
-    _delegate.parserFoundCharacters(_pendingText);
-    if ((current == Element::Key || current == Element::String) && _scalarText.empty())
-        _scalarText.swap(_pendingText);
-    else if (current == Element::Key || current == Element::String)
-        _scalarText.append(_pendingText);
-    _pendingText.clear();
+    _delegate.parserFoundCharacters(text);
+    switch (current) {
+    case Element::Key:
+    case Element::String: _scalarText.append(text); break;
+    case Element::Integer:
+    case Element::Real:
+    case Element::Date:
+    case Element::Data: _scalarUtf8.append(_pendingUtf8); break;
+    default: break;
+    }
+    _pendingUtf8.clear();
     return true;
 }
 

@@ -61,7 +61,8 @@ private:
     std::vector<Frame> _frames;                // one per open element
     std::vector<Container> _containers;        // one per open array or dictionary
     std::vector<std::size_t> _sizeHints;       // per nesting level: size of the last container completed there
-    Text _pendingText;                         // character data not yet reported (coalesced until the next tag)
+    std::string _pendingUtf8;                  // character data not yet reported (coalesced until the next tag)
+    Text _pendingText;                         // buffer for its UTF-16 form (its size is no length)
     Text _scalarText;                          // text of the open <string> or <key>
     std::string _scalarUtf8;                   // text of the open <integer>, <real>, <date> or <data>
     bool _stopped = false;
