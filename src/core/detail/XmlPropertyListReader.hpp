@@ -54,7 +54,14 @@ private:
     void startValue(Element element);
     bool finishScalar(Element element, PlistValue& value);
     void attach(PlistValue&& value);
-    void fail(PropertyListReadResult::Status status, std::string message);
+    [[gnu::cold, gnu::noinline]] void fail(PropertyListReadResult::Status status, std::string message);
+    [[gnu::cold, gnu::noinline]] void fail(PropertyListReadResult::Status status, const char* message);
+    [[gnu::cold, gnu::noinline]] void failUnknownElement(const char* name);
+    [[gnu::cold, gnu::noinline]] void failNestedElement(const char* name, Element parent);
+    [[gnu::cold, gnu::noinline]] void failTooDeep();
+    [[gnu::cold, gnu::noinline]] void failInvalidValue(Element element);
+    [[gnu::cold, gnu::noinline]] void failUnexpectedText(std::u16string_view text, Element current);
+    [[gnu::cold, gnu::noinline]] void failMalformedText();
 
     PlistReaderDelegate& _delegate;
     ExpatParser _parser;
