@@ -1,7 +1,7 @@
 // Throughput of the streaming CSV reader on a generated, realistic document held in memory.
 #include "core/CHCSVAdditions.hpp"
 #include "core/CHCSVParser.hpp"
-#include "core/MemoryInputStream.hpp"
+#include "core/detail/MemoryViewInputStream.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -66,8 +66,10 @@ void streamingReaderCountingFields(benchmark::State& state)
 {
     const std::string& bytes = document();
     for (auto _ : state) {
+        // Over the document in place: copying 16 MB into a new stream per iteration was a tenth of
+        // the time measured and no part of reading.
         TextEncoding encoding = NSUTF8StringEncoding;
-        CHCSVParser parser(std::make_unique<MemoryInputStream>(bytes), &encoding, u',');
+        CHCSVParser parser(std::make_unique<detail::MemoryViewInputStream>(bytes), &encoding, u',');
         FieldCounter counter;
         parser.setDelegate(&counter);
         parser.parse();

@@ -10,6 +10,10 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace plistable {
 
 // How this works
@@ -50,6 +54,76 @@ constexpr int octothorpe = u'#';
 inline bool isNewline(int c)
 {
     return c >= 0 && detail::isNewline(static_cast<char16_t>(c));
+}
+
+// Length of the run of ordinary unquoted-field characters at the start of `text`: characters
+// that are valid field characters and, with `escapes`, not the backslash. `plain` is the ASCII
+// table of those characters.
+inline std::size_t unquotedRunLength(std::u16string_view text, const bool* plain, char16_t delimiter, bool escapes)
+{
+    const char16_t* s = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Eight characters at a time, each compared with every character that ends the run: the
+    // line breaks U+000A to U+000D, U+0085, U+2028 and U+2029, the double quote, the delimiter
+    // and (with escapes) the backslash.
+    const __m128i quotes = _mm_set1_epi16(quote);
+    const __m128i delimiters = _mm_set1_epi16(static_cast<short>(delimiter));
+    const __m128i backslashes = _mm_set1_epi16(escapes ? backslash : quote);
+    const __m128i nextLine = _mm_set1_epi16(0x85);
+    const __m128i separators = _mm_set1_epi16(0x2028);
+    const __m128i notLastBit = _mm_set1_epi16(static_cast<short>(0xFFFE));
+    const __m128i lineFeed = _mm_set1_epi16(0x0A);
+    const __m128i three = _mm_set1_epi16(3);
+    const __m128i zero = _mm_setzero_si128();
+    while (i + 8 <= n) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        // U+000A to U+000D: x - 0x0A is below 4, so subtracting 3 with saturation leaves 0.
+        const __m128i control = _mm_cmpeq_epi16(_mm_subs_epu16(_mm_sub_epi16(x, lineFeed), three), zero);
+        const __m128i unicode = _mm_or_si128(_mm_cmpeq_epi16(x, nextLine),
+                                             _mm_cmpeq_epi16(_mm_and_si128(x, notLastBit), separators));
+        const __m128i csv = _mm_or_si128(_mm_cmpeq_epi16(x, quotes),
+                                         _mm_or_si128(_mm_cmpeq_epi16(x, delimiters), _mm_cmpeq_epi16(x, backslashes)));
+        const unsigned bits
+            = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(control, unicode), csv)));
+        if (bits != 0)
+            return i + static_cast<std::size_t>(std::countr_zero(bits)) / 2;
+        i += 8;
+    }
+#endif
+    auto ordinary = [&](char16_t c) {
+        if (c < 128)
+            return plain[c];
+        return c != 0x85 && c != 0x2028 && c != 0x2029 && c != delimiter;
+    };
+    while (i < n && ordinary(s[i]))
+        ++i;
+    return i;
+}
+
+// Length of the run at the start of `text` that holds no double quote and, with `escapes`, no
+// backslash: the ordinary content of a quoted field.
+inline std::size_t quotedRunLength(std::u16string_view text, bool escapes)
+{
+    const char16_t* s = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i quotes = _mm_set1_epi16(quote);
+    const __m128i backslashes = _mm_set1_epi16(escapes ? backslash : quote);
+    while (i + 8 <= n) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        const unsigned bits = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(x, quotes), _mm_cmpeq_epi16(x, backslashes))));
+        if (bits != 0)
+            return i + static_cast<std::size_t>(std::countr_zero(bits)) / 2;
+        i += 8;
+    }
+#endif
+    while (i < n && s[i] != quote && !(escapes && s[i] == backslash))
+        ++i;
+    return i;
 }
 
 std::string formatCharacter(char16_t c)
@@ -273,7 +347,9 @@ void CHCSVParser::endRecord()
         _delegate->parserDidEndLine(*this, _currentRecord);
 }
 
-bool CHCSVParser::parseField()
+// Inlined into the loop over the fields of a line in parseRecord(): a call per field was a tenth
+// of the reading time for short fields.
+[[gnu::always_inline]] inline bool CHCSVParser::parseField()
 {
     if (_cancelled)
         return false;
@@ -322,9 +398,7 @@ bool CHCSVParser::parseEscapedField()
         if (!escaped) {
             // Fast path: a run of ordinary characters already decoded, scanned without loading.
             const std::u16string_view run = in.run();
-            std::size_t i = 0;
-            while (i < run.size() && run[i] != quote && !(escapes && run[i] == backslash))
-                ++i;
+            const std::size_t i = quotedRunLength(run, escapes);
             if (i != 0) {
                 if (keep)
                     _sanitizedField.append(run.data(), i);
@@ -365,11 +439,8 @@ bool CHCSVParser::parseEscapedField()
         if (!escaped) {
             // Fast path, as in parseEscapedField.
             // With escapes a backslash leaves the run too.
-            const bool* plain = escapes ? _plainAscii : _validAscii;
             const std::u16string_view run = in.run();
-            std::size_t i = 0;
-            while (i < run.size() && (run[i] < 128 ? plain[run[i]] : isValidFieldCharacter(run[i])))
-                ++i;
+            const std::size_t i = unquotedRunLength(run, escapes ? _plainAscii : _validAscii, _delimiter, escapes);
             if (i != 0) {
                 if (keep)
                     _sanitizedField.append(run.data(), i);
@@ -395,20 +466,25 @@ bool CHCSVParser::parseEscapedField()
     return true;
 }
 
-bool CHCSVParser::parseDelimiter()
+// Runs once per field, like parseField().
+[[gnu::always_inline]] inline bool CHCSVParser::parseDelimiter()
 {
     const int c = _input->peek();
-    if (c == _delimiter) {
+    if (c == _delimiter) [[likely]] {
         _input->advance();
         return true;
     }
     if (c == endOfInput || isNewline(c))
         return false;
-    const auto found = static_cast<char16_t>(c);
+    recordUnexpectedCharacter(static_cast<char16_t>(c));
+    return false;
+}
+
+void CHCSVParser::recordUnexpectedCharacter(char16_t found)
+{
     recordError(CHCSVErrorCodeUnexpectedDelimiter,
                 "Unexpected delimiter. Expected '" + formatCharacter(_delimiter) + "' (0x" + hexadecimal(_delimiter)
                     + "), but got '" + formatCharacter(found) + "' (0x" + hexadecimal(found) + ")");
-    return false;
 }
 
 [[gnu::always_inline]] inline void CHCSVParser::endField()

@@ -95,6 +95,7 @@ private:
     void endField();
     void endComment();
     void recordError(std::int64_t code, std::string message);
+    [[gnu::cold]] void recordUnexpectedCharacter(char16_t found);
     bool isValidFieldCharacter(int c) const;
 
     bool wants(CHCSVParserDelegate::Operation operation) const { return (_operations & operation) != 0; }

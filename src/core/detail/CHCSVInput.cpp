@@ -12,7 +12,7 @@ namespace plistable::detail {
 // How this works
 // --------------
 // The grammar calls peek(), peekPeek() and advance() several times per character, so those are
-// inline and cost two comparisons while nothing needs loading. _loadMark is the read position at
+// inline and cost one comparison while nothing needs loading. _loadMark is the read position at
 // which more text is due: when at most T characters are left ahead (T = 10 below 30 characters
 // kept, else a third of them). Crossing it runs loadStep(): one read of at most 512 bytes, then
 // decoding of everything that forms whole characters. A peek whose character is still not decoded
@@ -22,11 +22,12 @@ namespace plistable::detail {
 // Decoding is streaming: bytes of a character cut off by a read wait (in _bytes, or inside the ICU
 // converter) for the read that completes it, and each byte is examined once. Bytes that cannot be
 // decoded end the text there and leave a code-3 error; so does a character cut off at the very end.
-// A read failure ends the text and leaves a code-4 error. Once _finished, _loadMark is the largest
-// value and nothing is loaded again.
+// A read failure ends the text and leaves a code-4 error. Once _finished nothing is loaded again,
+// and _loadMark stays one before the end of the text so that the last characters are peeked
+// through the checked path.
 //
-// If you change when reading happens, keep the invariant that _next < _loadMark implies
-// _next + 1 < _text.size(): the inline peeks rely on it.
+// Keep the invariant that _next < _loadMark implies _next + 1 < _text.size(): the inline peeks
+// index the text without any other check.
 
 namespace {
 
@@ -188,8 +189,10 @@ void CHCSVInput::readChunk(std::size_t maxLength)
 
 void CHCSVInput::compact()
 {
-    // Called once per read at most, so the characters kept are moved once per 512 bytes read.
-    if (_start == 0)
+    // Dropped characters stay in place until there are many of them: moving the kept ones to the
+    // front at every read cost as much as a tenth of the reading time. Memory stays bounded by
+    // compactThreshold plus the kept text plus one read.
+    if (_start < compactThreshold)
         return;
     _text.erase(0, _start);
     _next -= _start;
@@ -311,7 +314,7 @@ void CHCSVInput::failStream()
         return;
     _streamEnded = true;
     _finished = true;
-    _loadMark = std::numeric_limits<std::size_t>::max();
+    updateLoadMark();
     _error = CHCSVError{std::string(CHCSVErrorDomain), CHCSVErrorCodeStreamFailed,
                         "cannot read " + _stream->name() + ": " + _stream->error().message(), 0, 0};
 }

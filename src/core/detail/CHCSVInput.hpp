@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -46,16 +45,19 @@ public:
     /// The character at the read position, or endOfInput.
     int peek()
     {
-        if (_next >= _loadMark) [[unlikely]]
-            loadFor(_next);
+        // Below the load mark the next two characters are decoded (see updateLoadMark()).
+        if (_next < _loadMark) [[likely]]
+            return _text[_next];
+        loadFor(_next);
         return _next < _text.size() ? _text[_next] : endOfInput;
     }
 
     /// The character after the one at the read position, or endOfInput.
     int peekPeek()
     {
-        if (_next >= _loadMark) [[unlikely]]
-            loadFor(_next + 1);
+        if (_next < _loadMark) [[likely]]
+            return _text[_next + 1];
+        loadFor(_next + 1);
         return _next + 1 < _text.size() ? _text[_next + 1] : endOfInput;
     }
 
@@ -109,6 +111,9 @@ public:
 private:
     enum class Decoder { None, Utf8, Utf16LittleEndian, Utf16BigEndian, Icu };
 
+    // Dropped characters are removed from the front of _text once there are this many.
+    static constexpr std::size_t compactThreshold = 16384;
+
     void loadFor(std::size_t index);
     void loadStep();
     void readChunk(std::size_t maxLength);
@@ -116,7 +121,8 @@ private:
     void updateLoadMark()
     {
         if (_finished) {
-            _loadMark = std::numeric_limits<std::size_t>::max();
+            // Nothing is loaded again; the mark only keeps the peeks' fast path within the text.
+            _loadMark = _text.empty() ? 0 : _text.size() - 1;
             return;
         }
         const std::size_t kept = _text.size() - _start;

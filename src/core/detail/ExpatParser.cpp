@@ -115,7 +115,14 @@ void ExpatParser::onEndElement(void* self, const char* name)
 void ExpatParser::onCharacters(void* self, const char* text, int length)
 {
     auto& parser = *static_cast<ExpatParser*>(self);
-    if (!parser._stoppedByHandler && parser._errorMessage.empty())
+    if (parser._stoppedByHandler || !parser._errorMessage.empty())
+        return;
+    if (parser._characterSink != nullptr) {
+        if (length == 1) // a line break, which expat reports on its own
+            parser._characterSink->push_back(*text);
+        else
+            parser._characterSink->append(text, static_cast<std::size_t>(length));
+    } else
         parser._handler.xmlCharacters(std::string_view(text, static_cast<std::size_t>(length)));
 }
 

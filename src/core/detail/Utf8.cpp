@@ -1,7 +1,12 @@
 #include "core/detail/Utf8.hpp"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace plistable::detail {
 namespace {
@@ -83,6 +88,29 @@ std::size_t appendUtf8PrefixAsUtf16(std::string_view bytes, std::u16string& out)
     std::size_t i = 0;
     while (i < n) {
         if (p[i] < 0x80) {
+#if defined(__SSE2__)
+            // Sixteen ASCII bytes at a time, widened by interleaving with zero bytes: this loop
+            // is most of the decoding time of a mostly-ASCII text.
+            const __m128i zero = _mm_setzero_si128();
+            // A chunk that holds other bytes is stored whole all the same (out has room for n
+            // units) and only its ASCII start is kept.
+            while (i + 16 <= n) {
+                const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_unpacklo_epi8(chunk, zero));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 8), _mm_unpackhi_epi8(chunk, zero));
+                const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(chunk));
+                if (mask != 0) {
+                    const unsigned ascii = static_cast<unsigned>(std::countr_zero(mask));
+                    dst += ascii;
+                    i += ascii;
+                    break;
+                }
+                dst += 16;
+                i += 16;
+            }
+            if (i < n && p[i] >= 0x80)
+                continue;
+#endif
             while (i + 8 <= n && (load64(p + i) & highBits) == 0) {
                 for (int k = 0; k < 8; ++k)
                     *dst++ = p[i + k];
@@ -90,6 +118,20 @@ std::size_t appendUtf8PrefixAsUtf16(std::string_view bytes, std::u16string& out)
             }
             while (i < n && p[i] < 0x80)
                 *dst++ = p[i++];
+            continue;
+        }
+        // Two- and three-byte characters outside the special ranges of the lead byte (most
+        // non-ASCII text) skip the full check.
+        const unsigned b0 = p[i];
+        if (b0 >= 0xE1 && b0 != 0xED && b0 <= 0xEF && i + 2 < n && (p[i + 1] & 0xC0) == 0x80
+            && (p[i + 2] & 0xC0) == 0x80) {
+            *dst++ = static_cast<char16_t>(((b0 & 0x0Fu) << 12) | ((p[i + 1] & 0x3Fu) << 6) | (p[i + 2] & 0x3Fu));
+            i += 3;
+            continue;
+        }
+        if (b0 >= 0xC2 && b0 <= 0xDF && i + 1 < n && (p[i + 1] & 0xC0) == 0x80) {
+            *dst++ = static_cast<char16_t>(((b0 & 0x1Fu) << 6) | (p[i + 1] & 0x3Fu));
+            i += 2;
             continue;
         }
         const std::size_t len = sequenceLength(p + i, n - i);

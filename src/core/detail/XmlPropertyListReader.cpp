@@ -3,10 +3,16 @@
 #include "core/detail/PlistScalarText.hpp"
 #include "core/detail/Utf8.hpp"
 
+#include <cstring>
+
+#if defined(__SSE2__) && defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 
 // How this works
 //
-// expat drives three handlers. Character data is converted to UTF-16 as it comes but only
+// expat drives three handlers. Character data is gathered as UTF-8 and converted to UTF-16 and
 // reported at the next tag, so one run of text between two tags reaches the delegate as one
 // piece whatever the sizes of the pieces read from the file, and it is checked before it is
 // reported. Each open element has a small Frame on `_frames`; each open array or dictionary also
@@ -76,6 +82,32 @@ std::string nameOf(std::u16string_view name)
     return std::string(name.begin(), name.end());
 }
 
+// Widens the ASCII start of `utf8` into `units` (room for utf8.size() units) and returns its
+// length. Eight bytes at a time where SSE2 is there: indentation and most table text are ASCII.
+std::size_t widenAscii(std::string_view utf8, char16_t* units)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
+    const std::size_t n = utf8.size();
+    std::size_t i = 0;
+#if defined(__SSE2__) && defined(__x86_64__)
+    const __m128i zero = _mm_setzero_si128();
+    while (i + 8 <= n) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + i, sizeof word);
+        if ((word & 0x8080808080808080ULL) != 0)
+            break;
+        const __m128i wide = _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(word)), zero);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(units + i), wide);
+        i += 8;
+    }
+#endif
+    while (i < n && bytes[i] < 0x80) {
+        units[i] = bytes[i];
+        ++i;
+    }
+    return i;
+}
+
 // Containers wider than this do not make the next one at their level reserve room ahead.
 constexpr std::size_t maxSizeHint = 1024;
 
@@ -94,6 +126,9 @@ std::string quoted(std::string_view text)
 
 XmlPropertyListReader::XmlPropertyListReader(PlistReaderDelegate& delegate) : _delegate(delegate), _parser(*this)
 {
+    // Character data is only gathered until the next tag (see xmlCharacters()): expat appends
+    // it itself, without a call per piece.
+    _parser.gatherCharactersInto(&_pendingUtf8);
 }
 
 void XmlPropertyListReader::begin()
@@ -167,52 +202,108 @@ void XmlPropertyListReader::fail(Status status, std::string message)
 
 void XmlPropertyListReader::xmlCharacters(std::string_view utf8Text)
 {
-    // Converted at once, so the text is copied only once; reported at the next tag. Most pieces
-    // are short ASCII runs (indentation, numbers, names), which widen without the general path.
-    bool ascii = true;
-    for (char c : utf8Text)
-        ascii &= static_cast<unsigned char>(c) < 0x80;
-    if (ascii)
-        _pendingText.append(utf8Text.begin(), utf8Text.end());
-    else if (!appendUtf8AsUtf16(utf8Text, _pendingText)) {
-        fail(Status::NotPropertyList, "character data is not well-formed UTF-8");
-        return;
-    }
-    switch (_frames.back().element) {
-    case Element::Integer:
-    case Element::Real:
-    case Element::Date:
-    case Element::Data: _scalarUtf8.append(utf8Text); break;
-    default: break;
-    }
+    // Kept as UTF-8 until the next tag: expat reports a line break and the indentation after it
+    // (or the text on both sides of an entity reference) as separate pieces, and one conversion
+    // of the whole run costs less than one per piece.
+    _pendingUtf8.append(utf8Text);
 }
 
 bool XmlPropertyListReader::flushCharacters()
 {
-    if (_pendingText.empty())
+    if (_pendingUtf8.empty())
         return true;
     const Element current = _frames.back().element;
+    const std::size_t n = _pendingUtf8.size();
+    std::u16string_view text;
+    if (current == Element::Key || current == Element::String) {
+        // Converted straight into the value's own text.
+        const std::size_t at = _scalarText.size();
+        _scalarText.resize(at + n);
+        const std::size_t ascii = widenAscii(_pendingUtf8, _scalarText.data() + at);
+        if (ascii < n) {
+            _scalarText.resize(at + ascii);
+            if (!appendUtf8AsUtf16(std::string_view(_pendingUtf8).substr(ascii), _scalarText)) {
+                failMalformedText();
+                return false;
+            }
+        }
+        text = std::u16string_view(_scalarText).substr(at);
+    } else {
+        // Into a buffer that only ever grows (its size is no length).
+        if (_pendingText.size() < n)
+            _pendingText.resize(n);
+        const std::size_t ascii = widenAscii(_pendingUtf8, _pendingText.data());
+        text = std::u16string_view(_pendingText.data(), n);
+        if (ascii < n) {
+            _pendingText.resize(ascii);
+            if (!appendUtf8AsUtf16(std::string_view(_pendingUtf8).substr(ascii), _pendingText)) {
+                failMalformedText();
+                return false;
+            }
+            text = _pendingText;
+        }
+    }
     switch (current) {
     case Element::Plist:
     case Element::Array:
     case Element::Dict:
     case Element::True:
     case Element::False:
-        if (!onlyXmlSpace(_pendingText)) {
-            fail(Status::NotPropertyList, "unexpected text " + quoted(utf8(_pendingText)) + " in <"
-                                              + nameOf(elementNames[static_cast<int>(current)]) + ">");
+        if (!onlyXmlSpace(text)) {
+            failUnexpectedText(text, current);
             return false;
         }
         break;
+    case Element::Integer:
+    case Element::Real:
+    case Element::Date:
+    case Element::Data: _scalarUtf8.append(_pendingUtf8); break;
     default: break;
     }
-    _delegate.parserFoundCharacters(_pendingText);
-    if ((current == Element::Key || current == Element::String) && _scalarText.empty())
-        _scalarText.swap(_pendingText);
-    else if (current == Element::Key || current == Element::String)
-        _scalarText.append(_pendingText);
-    _pendingText.clear();
+    _delegate.parserFoundCharacters(text);
+    _pendingUtf8.clear();
     return true;
+}
+
+// The failures are out of line, so that building their messages does not weigh on the event
+// handlers, which run for every tag and every run of text.
+void XmlPropertyListReader::fail(Status status, const char* message)
+{
+    fail(status, std::string(message));
+}
+
+void XmlPropertyListReader::failUnknownElement(const char* name)
+{
+    fail(Status::NotPropertyList, std::string("unknown element <") + name + ">");
+}
+
+void XmlPropertyListReader::failNestedElement(const char* name, Element parent)
+{
+    fail(Status::NotPropertyList,
+         std::string("element <") + name + "> inside <" + nameOf(elementNames[static_cast<int>(parent)]) + ">");
+}
+
+void XmlPropertyListReader::failTooDeep()
+{
+    fail(Status::TooDeep,
+         "arrays and dictionaries nested deeper than " + std::to_string(PropertyListReader::maxDepth) + " levels");
+}
+
+void XmlPropertyListReader::failInvalidValue(Element element)
+{
+    fail(Status::NotPropertyList,
+         "invalid <" + nameOf(elementNames[static_cast<int>(element)]) + "> value " + quoted(_scalarUtf8));
+}
+
+void XmlPropertyListReader::failUnexpectedText(std::u16string_view text, Element current)
+{
+    fail(Status::NotPropertyList, "unexpected text " + quoted(utf8(text)) + " in <"
+                                      + nameOf(elementNames[static_cast<int>(current)]) + ">");
+}
+
+void XmlPropertyListReader::failMalformedText()
+{
+    fail(Status::NotPropertyList, "character data is not well-formed UTF-8");
 }
 
 void XmlPropertyListReader::xmlStartElement(const char* name)
@@ -221,7 +312,7 @@ void XmlPropertyListReader::xmlStartElement(const char* name)
         return;
     std::uint8_t index = 0;
     if (!elementFor(name, index)) {
-        fail(Status::NotPropertyList, std::string("unknown element <") + name + ">");
+        failUnknownElement(name);
         return;
     }
     const auto element = static_cast<Element>(index);
@@ -267,8 +358,7 @@ void XmlPropertyListReader::xmlStartElement(const char* name)
         }
         return;
     default:
-        fail(Status::NotPropertyList, std::string("element <") + name + "> inside <"
-                                          + nameOf(elementNames[static_cast<int>(parent.element)]) + ">");
+        failNestedElement(name, parent.element);
         return;
     }
 }
@@ -277,8 +367,7 @@ void XmlPropertyListReader::startValue(Element element)
 {
     const bool container = element == Element::Array || element == Element::Dict;
     if (container && _containers.size() >= PropertyListReader::maxDepth) {
-        fail(Status::TooDeep, "arrays and dictionaries nested deeper than "
-                                  + std::to_string(PropertyListReader::maxDepth) + " levels");
+        failTooDeep();
         return;
     }
     Frame frame{element};
@@ -334,8 +423,7 @@ bool XmlPropertyListReader::finishScalar(Element element, PlistValue& value)
     default: break;
     }
     if (!parsed) {
-        fail(Status::NotPropertyList,
-             "invalid <" + nameOf(elementNames[static_cast<int>(element)]) + "> value " + quoted(_scalarUtf8));
+        failInvalidValue(element);
         return false;
     }
     value = std::move(*parsed);
@@ -347,6 +435,15 @@ void XmlPropertyListReader::xmlEndElement(const char* /*name*/)
     if (!flushCharacters())
         return;
     const Frame frame = _frames.back();
+    if (frame.element == Element::String) {
+        // The most common element, without the temporaries of the general path below.
+        PlistValue string(std::move(_scalarText));
+        _scalarText = Text();
+        _delegate.parserDidEndElement(elementNames[static_cast<int>(Element::String)]);
+        _frames.pop_back();
+        attach(std::move(string));
+        return;
+    }
     PlistValue value;
     switch (frame.element) {
     case Element::Plist:

@@ -54,14 +54,22 @@ private:
     void startValue(Element element);
     bool finishScalar(Element element, PlistValue& value);
     void attach(PlistValue&& value);
-    void fail(PropertyListReadResult::Status status, std::string message);
+    [[gnu::cold, gnu::noinline]] void fail(PropertyListReadResult::Status status, std::string message);
+    [[gnu::cold, gnu::noinline]] void fail(PropertyListReadResult::Status status, const char* message);
+    [[gnu::cold, gnu::noinline]] void failUnknownElement(const char* name);
+    [[gnu::cold, gnu::noinline]] void failNestedElement(const char* name, Element parent);
+    [[gnu::cold, gnu::noinline]] void failTooDeep();
+    [[gnu::cold, gnu::noinline]] void failInvalidValue(Element element);
+    [[gnu::cold, gnu::noinline]] void failUnexpectedText(std::u16string_view text, Element current);
+    [[gnu::cold, gnu::noinline]] void failMalformedText();
 
     PlistReaderDelegate& _delegate;
     ExpatParser _parser;
     std::vector<Frame> _frames;                // one per open element
     std::vector<Container> _containers;        // one per open array or dictionary
     std::vector<std::size_t> _sizeHints;       // per nesting level: size of the last container completed there
-    Text _pendingText;                         // character data not yet reported (coalesced until the next tag)
+    std::string _pendingUtf8;                  // character data not yet reported (coalesced until the next tag)
+    Text _pendingText;                         // buffer for its UTF-16 form (its size is no length)
     Text _scalarText;                          // text of the open <string> or <key>
     std::string _scalarUtf8;                   // text of the open <integer>, <real>, <date> or <data>
     bool _stopped = false;
