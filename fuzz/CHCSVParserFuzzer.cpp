@@ -7,6 +7,7 @@
 #include "core/detail/CharacterSets.hpp"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -39,7 +40,7 @@ private:
 
 constexpr TextEncoding encodings[] = {0, NSUTF8StringEncoding, NSUTF16LittleEndianStringEncoding,
                                       NSUTF16BigEndianStringEncoding, NSUTF32LittleEndianStringEncoding,
-                                      NSMacOSRomanStringEncoding, NSShiftJISStringEncoding, 0x80000840};
+                                      NSMacOSRomanStringEncoding, NSShiftJISStringEncoding, NSISO2022KRStringEncoding};
 
 std::string run(std::unique_ptr<InputStream> stream, std::uint8_t flags, char16_t delimiter, TextEncoding encoding)
 {
@@ -49,10 +50,14 @@ std::string run(std::unique_ptr<InputStream> stream, std::uint8_t flags, char16_
     parser.setSanitizesFields(flags & 2);
     parser.setRecognizesComments(flags & 4);
     fuzz::EventLog events;
+    // ICU's ISO-2022 decoder reports a bad escape sequence split over two reads with other bytes
+    // than one read whole, so the offset it gives cannot be compared across read sizes.
+    events.omitDecodingOffset = parser.streamEncoding() == NSISO2022KRStringEncoding;
     parser.setDelegate(&events);
     parser.parse();
-    return events.log + "bytes " + std::to_string(parser.totalBytesRead()) + " encoding "
-           + std::to_string(parser.streamEncoding()) + " used " + std::to_string(used) + "\n";
+    // After a failure the reader stops taking bytes, so how many it took depends on the read sizes.
+    const std::string taken = parser.error() ? "" : " bytes " + std::to_string(parser.totalBytesRead());
+    return events.log + "encoding " + std::to_string(parser.streamEncoding()) + " used " + std::to_string(used) + taken;
 }
 
 } // namespace
@@ -72,6 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string whole = run(std::make_unique<MemoryInputStream>(bytes), flags, delimiter, encoding);
     const std::string pieces = run(std::make_unique<ShortReadStream>(bytes, seed), flags, delimiter, encoding);
+    if (whole != pieces)
+        std::fprintf(stderr, "whole buffer:\n%s\nshort reads:\n%s", whole.c_str(), pieces.c_str());
     FUZZ_CHECK(whole == pieces);
     return 0;
 }

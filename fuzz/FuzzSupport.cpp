@@ -65,23 +65,31 @@ namespace scratch {
 
 const std::string& folder()
 {
-    static const std::string path = [] {
-        std::string name = (std::filesystem::temp_directory_path() / "plistable-fuzz-XXXXXX").string();
+    // Never destroyed: the removal at exit runs after the destructors of statics made before it.
+    static const std::string* const path = [] {
+        // Memory-backed when the system has such a folder: a run writes files thousands of times.
+        std::error_code error;
+        const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", error)
+                                               ? std::filesystem::path("/dev/shm")
+                                               : std::filesystem::temp_directory_path();
+        std::string name = (base / "plistable-fuzz-XXXXXX").string();
         FUZZ_CHECK(::mkdtemp(name.data()) != nullptr);
         std::atexit([] {
             std::error_code ignored;
             std::filesystem::remove_all(folder(), ignored);
         });
-        return name;
+        return new std::string(name);
     }();
-    return path;
+    return *path;
 }
 
 std::string path(std::string_view name) { return folder() + "/" + std::string(name); }
 
 std::string write(std::string_view name, std::string_view bytes)
 {
+    // A new file rather than a truncated one: truncating makes some file systems write it out at close.
     const std::string file = path(name);
+    std::remove(file.c_str());
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
@@ -132,8 +140,10 @@ void EventLog::parserDidReadComment(CHCSVParser&, const Text& comment)
 
 void EventLog::parserDidFailWithError(CHCSVParser&, const CHCSVError& error)
 {
-    log += "error " + std::to_string(error.code) + " " + std::to_string(error.line) + " "
-           + std::to_string(error.offset) + " " + error.description + "\n";
+    log += "error " + std::to_string(error.code) + " " + std::to_string(error.line);
+    if (!omitDecodingOffset || error.code != CHCSVErrorCodeUndecodableBytes)
+        log += " " + std::to_string(error.offset) + " " + error.description;
+    log += '\n';
 }
 
 void EventLog::parserDidEndDocument(CHCSVParser&) { log += "done\n"; }

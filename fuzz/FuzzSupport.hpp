@@ -85,6 +85,8 @@ public:
     void parserDidEndDocument(CHCSVParser& parser) override;
 
     std::string log;
+    /// Leaves the offset and message out of code-3 (undecodable bytes) errors.
+    bool omitDecodingOffset = false;
 };
 
 } // namespace plistable::fuzz
