@@ -115,7 +115,7 @@ TEST_F(FileConverterTest, ShapesRecordsAsTheHeaderSettingSays)
         {"escaping", "a<b&c,x>y\n", false,
          "\n\t<array>\n\t\t<string>a&lt;b&amp;c</string>\n\t\t<string>x&gt;y</string>\n\t</array>"},
         {"quoted comma, quote and line break", "\"a,\"\"b\"\"\r\nc\"\n", false,
-         "\n\t<array>\n\t\t<string>a,\"b\"\r\nc</string>\n\t</array>"},
+         "\n\t<array>\n\t\t<string>a,\"b\"&#13;\nc</string>\n\t</array>"},
         {"empty field", "a,\n", false, "\n\t<array>\n\t\t<string>a</string>\n\t\t<string></string>\n\t</array>"},
         {"repeated header name takes the later column", "a,a\n1,2\n", true,
          "\n\t<dict>\n\t\t<key>a</key>\n\t\t<string>2</string>\n\t\t<key>a</key>\n\t\t<string>2</string>\n\t</dict>"},

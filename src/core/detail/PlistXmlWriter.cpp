@@ -17,16 +17,18 @@ constexpr std::string_view prologText =
 
 constexpr std::string_view replacement = "\xEF\xBF\xBD"; // U+FFFD
 
-// ASCII characters that go out unchanged: everything printable but & < >, and TAB, LF, CR.
+// ASCII characters that go out unchanged: everything printable but & < >, and TAB, LF. A CR is
+// written as a character reference: a reader of XML turns a raw CR (and CR LF) into LF, so the
+// field would come back changed.
 constexpr auto plainAscii = [] {
     std::array<bool, 128> table{};
     for (int c = 0x20; c < 0x80; ++c)
         table[c] = c != '&' && c != '<' && c != '>';
-    table['\t'] = table['\n'] = table['\r'] = true;
+    table['\t'] = table['\n'] = true;
     return table;
 }();
 
-// Every UTF-16 unit becomes at most 5 bytes ("&amp;"); U+FFFD for a lone surrogate is 3.
+// Every UTF-16 unit becomes at most 5 bytes ("&amp;", "&#13;"); U+FFFD for a lone surrogate is 3.
 constexpr std::size_t maxBytesPerUnit = 5;
 
 } // namespace
@@ -82,6 +84,8 @@ char* PlistXmlWriter::escapeInto(char* out, std::u16string_view text)
                 std::memcpy(out, "&lt;", 4), out += 4;
             } else if (c == u'>') {
                 std::memcpy(out, "&gt;", 4), out += 4;
+            } else if (c == u'\r') {
+                std::memcpy(out, "&#13;", 5), out += 5;
             } else {
                 std::memcpy(out, replacement.data(), 3), out += 3;
                 ++_replaced;

@@ -1,0 +1,59 @@
+// Both conversions on random file contents: no exception; a Failed report leaves an existing output
+// file as it was; a written property list reads back whole with as many elements as records reported.
+#include "FuzzSupport.hpp"
+
+#include "core/FileConverter.hpp"
+#include "core/PropertyListReader.hpp"
+#include "core/UserDefaults.hpp"
+
+#include <filesystem>
+
+using namespace plistable;
+
+namespace {
+
+struct Counter : PlistReaderDelegate {
+    void readerDidReadRootArrayElement(PlistValue&&) override { ++elements; }
+    std::size_t elements = 0;
+};
+
+const std::string sentinel = "\x01 left in place \x01"; // no conversion writes this
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    fuzz::ByteReader in(data, size);
+    const std::uint8_t flags = in.take();
+    const std::string csv = fuzz::scratch::write("x.csv", in.rest());
+    const std::string plist = fuzz::scratch::write("x.plist", in.rest());
+    std::filesystem::create_directories(fuzz::scratch::path("out"));
+    for (const char* name : {"out/x.plist", "out/x.csv"})
+        flags & 1 ? (void)fuzz::scratch::write(name, sentinel) : fuzz::scratch::remove(name);
+
+    UserDefaults defaults(fuzz::scratch::path("settings.json"));
+    ConversionOptions options;
+    options.header = (flags & 2) != 0;
+    if (flags & 4)
+        options.encodingName = flags & 8 ? "Shift_JIS" : "UTF-8";
+    FileConverter converter(defaults, options);
+    const auto reports = converter.convertDroppedFiles({csv, plist}, fuzz::scratch::path("out"));
+    FUZZ_CHECK(reports.size() == 2);
+    for (const ConversionReport& report : reports) {
+        const std::string output = report.sourcePath == csv ? "out/x.plist" : "out/x.csv";
+        const auto written = fuzz::scratch::read(output);
+        if (report.status == ConversionReport::Status::Failed) {
+            FUZZ_CHECK(report.outputPath.empty() && !report.problems.empty());
+            FUZZ_CHECK(flags & 1 ? written == sentinel : !written);
+            continue;
+        }
+        FUZZ_CHECK(report.status != ConversionReport::Status::Skipped);
+        FUZZ_CHECK(report.outputPath == fuzz::scratch::path(output) && written && written != sentinel);
+        if (report.sourcePath == csv) {
+            Counter counter;
+            FUZZ_CHECK(PropertyListReader::readBytes(*written, counter).ok());
+            FUZZ_CHECK(counter.elements == report.records);
+        }
+    }
+    return 0;
+}

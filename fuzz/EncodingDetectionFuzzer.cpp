@@ -1,0 +1,30 @@
+// detectEncoding() on random bytes: its answer decodes them (Mac OS Roman takes any bytes), no
+// candidate tried before it does, and its quick verdicts for UTF-8 and Mac OS Roman match a decoding.
+#include "FuzzSupport.hpp"
+
+#include "core/EncodingDetection.hpp"
+
+#include <algorithm>
+
+using namespace plistable;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const TextEncoding encoding = detectEncoding(bytes);
+    FUZZ_CHECK(decodeText(bytes, NSMacOSRomanStringEncoding).has_value());
+    if (encoding != encodingCandidates.back())
+        FUZZ_CHECK(decodeText(bytes, encoding).has_value());
+    if (encoding == NSISO2022JPStringEncoding) {
+        FUZZ_CHECK(bytes.find('\x1B') != std::string_view::npos);
+        return 0;
+    }
+    const auto chosen = std::find(encodingCandidates.begin(), encodingCandidates.end(), encoding);
+    FUZZ_CHECK(chosen != encodingCandidates.end());
+    // This holds for NSNonLossyASCIIStringEncoding too, which detectEncoding skips: what it decodes
+    // is ASCII, which the UTF-8 trial takes first.
+    for (auto earlier = encodingCandidates.begin(); earlier != chosen; ++earlier)
+        FUZZ_CHECK(!decodeText(bytes, *earlier).has_value());
+    FUZZ_CHECK((encoding == NSUTF8StringEncoding) == decodeText(bytes, NSUTF8StringEncoding).has_value());
+    return 0;
+}
