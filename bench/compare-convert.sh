@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Times whole conversions side by side: cat (the floor), plistable convert, and the same conversion in
-# Python (csv + plistlib). Prints MB/s of input and peak resident memory for each.
+# Python (csv + plistlib). Each command runs RUNS times (default 3) into an empty folder; prints MB/s of
+# input for the best and the median run (wall clock), the median CPU time, and the peak resident memory.
 # Usage: bench/compare-convert.sh [DATA_DIR]   (make the data first with bench/generate-data.py)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,25 +11,39 @@ tool=build/app/src/cli/plistable
 out=$(mktemp -d /tmp/plistable-bench.XXXXXX)
 trap 'rm -rf "$out"' EXIT
 
-measure() { # label input command...
-    local label=$1 input=$2; shift 2
-    local bytes; bytes=$(stat -c %s "$input")
+runs="${RUNS:-3}"
+
+measure() { # label count input command...
+    local label=$1 count=$2 input=$3; shift 3
     local log="$out/time.log"
-    /usr/bin/time -f "%e %M" -o "$log" "$@" >/dev/null
-    read -r seconds kb <"$log"
-    awk -v l="$label" -v b="$bytes" -v s="$seconds" -v k="$kb" \
-        'BEGIN { printf "%-44s %8.1f MB/s  %8.1f MB peak RSS  (%.2f s)\n", l, (b/1e6)/(s>0?s:0.01), k/1024, s }'
+    : >"$out/runs"
+    for _ in $(seq "$count"); do
+        find "$out" -maxdepth 1 -type f ! -name time.log ! -name runs -delete
+        /usr/bin/time -f "%e %U %S %M" -o "$log" "$@" >/dev/null
+        cat "$log" >>"$out/runs"
+    done
+    python3 - "$label" "$(stat -c %s "$input")" "$out/runs" <<'PY'
+import statistics, sys
+label, size, path = sys.argv[1], int(sys.argv[2]) / 1e6, sys.argv[3]
+runs = [list(map(float, line.split())) for line in open(path) if line.strip()]
+wall = sorted(r[0] for r in runs)
+cpu = statistics.median(r[1] + r[2] for r in runs)
+peak = max(r[3] for r in runs) / 1024
+med = statistics.median(wall)
+print(f"{label:<38} best {size / max(wall[0], 0.01):7.1f} MB/s  median {size / max(med, 0.01):7.1f} MB/s"
+      f"  (median {med:.2f} s, CPU {cpu:.2f} s)  {peak:7.1f} MB peak RSS")
+PY
 }
 
 for input in "$data/table.csv" "$data/table-sjis.csv"; do
     name=$(basename "$input")
     echo "== $name ($(( $(stat -c %s "$input") / 1000000 )) MB)"
-    measure "cat" "$input" cat "$input"
-    measure "plistable convert --no-header" "$input" "$tool" convert --no-header -o "$out" "$input"
-    measure "plistable convert --header" "$input" "$tool" convert --header -o "$out" "$input"
+    measure "cat" "$runs" "$input" cat "$input"
+    measure "plistable convert --no-header" "$runs" "$input" "$tool" convert --no-header -o "$out" "$input"
+    measure "plistable convert --header" "$runs" "$input" "$tool" convert --header -o "$out" "$input"
     if [ "$name" = table.csv ]; then
-        measure "python csv+plistlib (no header)" "$input" python3 bench/python-convert.py to-plist "$input" "$out/py.plist"
-        measure "python csv+plistlib (header)" "$input" python3 bench/python-convert.py to-plist "$input" "$out/py.plist" --header
+        measure "python csv+plistlib (no header)" 1 "$input" python3 bench/python-convert.py to-plist "$input" "$out/py.plist"
+        measure "python csv+plistlib (header)" 1 "$input" python3 bench/python-convert.py to-plist "$input" "$out/py.plist" --header
     fi
 done
 
@@ -36,7 +51,7 @@ for input in "$data/table-dicts.plist" "$data/table-arrays.plist"; do
     [ -f "$input" ] || continue
     name=$(basename "$input")
     echo "== $name ($(( $(stat -c %s "$input") / 1000000 )) MB)"
-    measure "cat" "$input" cat "$input"
-    measure "plistable convert --header" "$input" "$tool" convert --header -o "$out" "$input"
-    measure "python plistlib+csv (header)" "$input" python3 bench/python-convert.py to-csv "$input" "$out/py.csv" --header
+    measure "cat" "$runs" "$input" cat "$input"
+    measure "plistable convert --header" "$runs" "$input" "$tool" convert --header -o "$out" "$input"
+    measure "python plistlib+csv (header)" 1 "$input" python3 bench/python-convert.py to-csv "$input" "$out/py.csv" --header
 done

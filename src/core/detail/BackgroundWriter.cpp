@@ -41,8 +41,7 @@ void BackgroundWriter::finish()
 
 bool BackgroundWriter::failed() const
 {
-    std::lock_guard lock(_mutex);
-    return _failed;
+    return _failed.load(std::memory_order_relaxed);
 }
 
 void BackgroundWriter::run()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -45,7 +46,7 @@ private:
     std::deque<std::string> _queue;
     std::string _spare;
     bool _finishing = false;
-    bool _failed = false;
+    std::atomic<bool> _failed = false; // read by the producer on every write, without the lock
     std::thread _thread; // last: starts once everything above is ready
 };
 
