@@ -15,19 +15,9 @@
 
 using plistable::test::TempDir;
 
-namespace {
+using plistable::test::sanitized;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool sanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool sanitized = true;
-#else
-constexpr bool sanitized = false;
-#endif
-#else
-constexpr bool sanitized = false;
-#endif
+namespace {
 
 // Starts `plistable convert -o OUT SOURCE` with its settings under `config`; returns the child.
 pid_t startConversion(const std::string& config, const std::string& out, const std::string& source)

@@ -23,19 +23,9 @@ using plistable::test::LogCapture;
 using plistable::test::RecordingDelegate;
 using plistable::test::TempDir;
 
-namespace {
+using plistable::test::sanitized;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool sanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool sanitized = true;
-#else
-constexpr bool sanitized = false;
-#endif
-#else
-constexpr bool sanitized = false;
-#endif
+namespace {
 
 constexpr std::uint64_t MB = 1 << 20;
 

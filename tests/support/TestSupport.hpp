@@ -10,6 +10,19 @@
 
 namespace plistable::test {
 
+/// Whether the tests run under AddressSanitizer, which makes large inputs several times slower.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool sanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool sanitized = true;
+#else
+inline constexpr bool sanitized = false;
+#endif
+#else
+inline constexpr bool sanitized = false;
+#endif
+
 /// UTF-16 text from a UTF-8 literal, so tests can write u("café") and compare with library text.
 Text u(std::string_view utf8);
 
