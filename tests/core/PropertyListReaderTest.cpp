@@ -7,6 +7,7 @@
 #include <plist/plist.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <regex>
@@ -592,6 +593,48 @@ TEST(PropertyListReaderTest, RefusesDamagedAndHostileBinaryLists)
         EXPECT_NE(read->result.status, Status::Ok);
         EXPECT_TRUE(read->recorder.elements.empty());
     }
+}
+
+} // namespace
+
+namespace {
+
+// Binary lists are decoded by our own reader because libplist's binary reader loses values: it keeps
+// dates as 32-bit seconds. This list holds one date, 2100-01-01 (3,124,137,600 s after 2001), made
+// by hand: the header, an array of one reference, the date, the offset table and the trailer.
+TEST(PropertyListReaderTest, BinaryDatesBeyondThirtyTwoBitSecondsKeepTheirValue)
+{
+    std::string list = "bplist00";
+    list += std::string("\xA1\x01", 2); // object 0: array of one element, object 1
+    list += '\x33';                      // object 1: date, an 8-byte big-endian double
+    const double seconds = 3124137600.0;
+    std::uint64_t bits;
+    std::memcpy(&bits, &seconds, sizeof bits);
+    for (int shift = 56; shift >= 0; shift -= 8)
+        list += static_cast<char>((bits >> shift) & 0xFF);
+    const char offsetTable[] = {8, 10};
+    list.append(offsetTable, 2);
+    std::string trailer(32, '\0');
+    trailer[6] = 1;  // offsets are one byte
+    trailer[7] = 1;  // references are one byte
+    trailer[15] = 2; // two objects
+    trailer[23] = 0; // the root is object 0
+    trailer[31] = 19; // the offset table starts at byte 19
+    list += trailer;
+
+    auto read = readBytes(list);
+    ASSERT_TRUE(read->result.ok()) << read->result.message;
+    ASSERT_EQ(read->recorder.elements.size(), 1u);
+    EXPECT_EQ(s(read->recorder.elements[0].description()), "2100-01-01T00:00:00Z");
+
+    // What libplist 2.2 gives for the same bytes: a date that no longer is 2100.
+    plist_t root = nullptr;
+    plist_from_bin(list.data(), static_cast<uint32_t>(list.size()), &root);
+    ASSERT_NE(root, nullptr);
+    int32_t sec = 0, usec = 0;
+    plist_get_date_val(plist_array_get_item(root, 0), &sec, &usec);
+    EXPECT_NE(static_cast<double>(sec), seconds);
+    plist_free(root);
 }
 
 } // namespace
