@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <iosfwd>
 #include <string>
 
@@ -26,14 +25,17 @@ struct CommandContext {
     ExitStatus status = ExitStatus::Ok;  ///< set by the command that ran
 };
 
-/// Adds one subcommand to `app`; its callback runs the command and sets context.status.
-using CommandInstaller = std::function<void(CLI::App& app, CommandContext& context)>;
+// Each adds one subcommand to `app`; its callback runs the command and sets context.status.
 
+/// `convert [-o DIR] [--header | --no-header] [--encoding NAME] FILE...`: the dispatch into DIR.
 void addConvertCommand(CLI::App& app, CommandContext& context);
+/// `config [header [on|off]]`: shows or stores the settings.
 void addConfigCommand(CLI::App& app, CommandContext& context);
+/// `detect-encoding FILE...`: PATH<TAB>IDENTIFIER<TAB>NAME per file.
 void addDetectEncodingCommand(CLI::App& app, CommandContext& context);
 /// `write [FILE | -]`: prints the CSV text of a JSON array read from FILE or standard input.
 void addWriteCommand(CLI::App& app, CommandContext& context);
+/// `read [options] [FILE | -]`: the rows (or the events) of a CSV file as JSON.
 void addReadCommand(CLI::App& app, CommandContext& context);
 
 } // namespace plistable::cli
