@@ -1,5 +1,6 @@
 #include "core/TextEncoding.hpp"
 
+#include "core/detail/EucJpStructure.hpp"
 #include "core/detail/IcuConverter.hpp"
 #include "core/detail/Utf8.hpp"
 
@@ -38,31 +39,6 @@ constexpr EncodingInfo encodings[] = {
     {NSISO2022KRStringEncoding, "ISO-2022-KR", "ISO-2022-KR"},
 };
 
-// EUC-JP's byte structure: single bytes below 0x80; pairs in 0xA1-0xFE; 0x8E before a byte in
-// 0xA1-0xDF; 0x8F before two bytes in 0xA1-0xFE. ICU's converter also takes the C1 control bytes
-// 0x80-0x8D and 0x90-0xA0 on their own, which EUC-JP text never holds; they are refused here, and
-// ICU then judges which pairs are assigned characters.
-bool isStructurallyEucJp(std::string_view bytes)
-{
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t n = bytes.size();
-    auto inRange = [&](std::size_t i, unsigned char lo, unsigned char hi) { return i < n && p[i] >= lo && p[i] <= hi; };
-    for (std::size_t i = 0; i < n;) {
-        const unsigned char b = p[i];
-        if (b < 0x80)
-            i += 1;
-        else if (b >= 0xA1 && b <= 0xFE && inRange(i + 1, 0xA1, 0xFE))
-            i += 2;
-        else if (b == 0x8E && inRange(i + 1, 0xA1, 0xDF))
-            i += 2;
-        else if (b == 0x8F && inRange(i + 1, 0xA1, 0xFE) && inRange(i + 2, 0xA1, 0xFE))
-            i += 3;
-        else
-            return false;
-    }
-    return true;
-}
-
 const EncodingInfo* find(TextEncoding encoding)
 {
     for (const EncodingInfo& info : encodings)
@@ -87,7 +63,7 @@ std::optional<Text> decodeText(std::string_view bytes, TextEncoding encoding)
             return std::nullopt;
         return text;
     }
-    if (encoding == NSJapaneseEUCStringEncoding && !isStructurallyEucJp(bytes))
+    if (encoding == NSJapaneseEUCStringEncoding && !detail::EucJpStructure::isWellFormed(bytes))
         return std::nullopt;
     const EncodingInfo* info = find(encoding);
     if (info == nullptr || info->converter == nullptr)

@@ -132,7 +132,7 @@ void CHCSVInput::setEncoding(TextEncoding encoding)
 {
     _encoding = encoding;
     _converter.reset();
-    _eucJpPending = 0;
+    _eucJp = EucJpStructure();
     if (encoding == NSUTF8StringEncoding) {
         _decoder = Decoder::Utf8;
     } else if (encoding == NSUTF16LittleEndianStringEncoding) {
@@ -241,7 +241,7 @@ void CHCSVInput::decodeBytes(bool flush)
         // For EUC-JP it is given only the bytes before a sequence the encoding never holds.
         std::optional<std::uint64_t> malformed;
         if (_encoding == NSJapaneseEUCStringEncoding)
-            malformed = findMalformedEucJp(bytes);
+            malformed = _eucJp.findMalformed(bytes, _bytesOffset);
         const std::string_view taken =
             malformed ? bytes.substr(0, *malformed > _bytesOffset ? *malformed - _bytesOffset : 0) : bytes;
         const IcuConverter::Chunk chunk = _converter->decodeSome(taken, flush && !malformed, _text);
@@ -266,36 +266,6 @@ void CHCSVInput::decodeBytes(bool flush)
     std::memmove(_bytes, _bytes + used, _byteCount - used);
     _byteCount -= used;
     _bytesOffset += used;
-}
-
-// The stream offset where the first sequence of `bytes` (the next bytes of the stream) that is not
-// EUC-JP begins, or nothing. Single bytes are below 0x80; pairs are in 0xA1-0xFE; 0x8E comes before
-// a byte in 0xA1-0xDF; 0x8F before two bytes in 0xA1-0xFE. ICU also takes the C1 control bytes
-// 0x80-0x8D and 0x90-0xA0 on their own, and decodeText() refuses them, so the reader must too.
-std::optional<std::uint64_t> CHCSVInput::findMalformedEucJp(std::string_view bytes)
-{
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const auto b = static_cast<unsigned char>(bytes[i]);
-        if (_eucJpPending > 0) {
-            if (b < 0xA1 || b > _eucJpTrailHigh)
-                return _eucJpCharacterStart;
-            --_eucJpPending;
-            _eucJpTrailHigh = 0xFE;
-            continue;
-        }
-        _eucJpCharacterStart = _bytesOffset + i;
-        if (b < 0x80)
-            continue;
-        if (b >= 0xA1 && b <= 0xFE)
-            _eucJpPending = 1;
-        else if (b == 0x8E)
-            _eucJpPending = 1, _eucJpTrailHigh = 0xDF;
-        else if (b == 0x8F)
-            _eucJpPending = 2;
-        else
-            return _eucJpCharacterStart;
-    }
-    return std::nullopt;
 }
 
 void CHCSVInput::failDecoding(std::uint64_t offset, bool cutOff)

@@ -3,6 +3,7 @@
 #include "core/CHCSVError.hpp"
 #include "core/InputStream.hpp"
 #include "core/TextEncoding.hpp"
+#include "core/detail/EucJpStructure.hpp"
 #include "core/detail/IcuConverter.hpp"
 
 #include <cstddef>
@@ -130,7 +131,6 @@ private:
         _loadMark = _text.size() > threshold ? _text.size() - threshold : 0;
     }
     void compact();
-    std::optional<std::uint64_t> findMalformedEucJp(std::string_view bytes);
     void failDecoding(std::uint64_t offset, bool cutOff);
     void failStream();
 
@@ -139,10 +139,8 @@ private:
     Decoder _decoder = Decoder::None;
     std::optional<IcuConverter> _converter;
     // EUC-JP's byte structure, followed across reads: ICU's converter takes bytes that EUC-JP text
-    // never holds (see findMalformedEucJp).
-    std::uint64_t _eucJpCharacterStart = 0; // stream offset of the character in progress
-    unsigned _eucJpPending = 0;             // bytes that character still needs
-    unsigned char _eucJpTrailHigh = 0xFE;   // highest byte its next byte may be
+    // never holds.
+    EucJpStructure _eucJp;
 
     // Bytes read but not yet decoded; at most a cut-off character waits here between reads.
     char _bytes[maxReadLength + 8];
