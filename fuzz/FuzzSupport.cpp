@@ -1,5 +1,7 @@
 #include "FuzzSupport.hpp"
 
+#include "core/detail/CharacterSets.hpp"
+
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +11,17 @@
 #include <stdlib.h>
 
 namespace plistable::fuzz {
+
+Text trimmed(const Text& field)
+{
+    std::size_t begin = 0, end = field.size();
+    while (begin < end && plistable::detail::isWhitespaceOrNewline(field[begin]))
+        ++begin;
+    while (end > begin && plistable::detail::isWhitespaceOrNewline(field[end - 1]))
+        --end;
+    return field.substr(begin, end - begin);
+}
+
 
 void checkFailed(const char* condition, const char* file, int line)
 {

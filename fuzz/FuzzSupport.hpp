@@ -24,6 +24,9 @@ namespace plistable::fuzz {
 
 using Rows = std::vector<std::vector<Text>>;
 
+/// `field` without whitespace and line breaks at either end, as the sanitizing reader trims fields.
+Text trimmed(const Text& field);
+
 /// Prints the oracle that failed and aborts.
 [[noreturn]] void checkFailed(const char* condition, const char* file, int line);
 

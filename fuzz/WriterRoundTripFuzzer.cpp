@@ -7,26 +7,12 @@
 #include "FuzzSupport.hpp"
 
 #include "core/CHCSVAdditions.hpp"
-#include "core/detail/CharacterSets.hpp"
 
 #include <algorithm>
 #include <cstdio>
 
 using namespace plistable;
-
-namespace {
-
-Text trimmed(const Text& field)
-{
-    std::size_t begin = 0, end = field.size();
-    while (begin < end && detail::isWhitespaceOrNewline(field[begin]))
-        ++begin;
-    while (end > begin && detail::isWhitespaceOrNewline(field[end - 1]))
-        --end;
-    return field.substr(begin, end - begin);
-}
-
-} // namespace
+using plistable::fuzz::trimmed;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
