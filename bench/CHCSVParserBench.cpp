@@ -1,7 +1,7 @@
 // Throughput of the streaming CSV reader on a generated, realistic document held in memory.
-#include "core/CHCSVAdditions.hpp"
-#include "core/CHCSVParser.hpp"
-#include "core/detail/MemoryViewInputStream.hpp"
+#include "core/csv/CHCSVAdditions.hpp"
+#include "core/csv/CHCSVParser.hpp"
+#include "core/io/detail/MemoryViewInputStream.hpp"
 
 #include <benchmark/benchmark.h>
 

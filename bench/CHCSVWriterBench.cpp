@@ -1,5 +1,5 @@
-#include "core/CHCSVWriter.hpp"
-#include "core/MemoryOutputStream.hpp"
+#include "core/csv/CHCSVWriter.hpp"
+#include "core/io/MemoryOutputStream.hpp"
 
 #include <benchmark/benchmark.h>
 

@@ -1,7 +1,7 @@
 // CSVParser on a seeded ~16 MB CSV text: 10 columns of numbers, words, dates and some Japanese,
 // about 10% quoted fields holding commas, doubled quotes and line breaks. Bytes/second count the
 // text's UTF-8 size. Target: >= 300 MB/s in receiver mode.
-#include "core/CSVParser.hpp"
+#include "core/csv/CSVParser.hpp"
 
 #include <benchmark/benchmark.h>
 

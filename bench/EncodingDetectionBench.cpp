@@ -1,6 +1,6 @@
 // detectEncoding on realistic UTF-8 (mostly ASCII with some Japanese), on Shift_JIS, and on text that
 // falls through to Mac OS Roman. Target: >= 1 GB/s on UTF-8.
-#include "core/EncodingDetection.hpp"
+#include "core/text/EncodingDetection.hpp"
 
 #include <benchmark/benchmark.h>
 

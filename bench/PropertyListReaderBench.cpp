@@ -1,7 +1,7 @@
 // Reading speed of XML property lists: the streaming reader with a delegate that takes every
 // event and element, against libplist's whole-tree parse of the same bytes, and against expat
 // alone with handlers that do nothing (the ceiling for any reader built on it).
-#include "core/PropertyListReader.hpp"
+#include "core/plist/PropertyListReader.hpp"
 
 #include <benchmark/benchmark.h>
 #include <expat.h>

@@ -2,9 +2,9 @@
 // returns random short reads: its events, error and counts must equal those of one whole buffer.
 #include "FuzzSupport.hpp"
 
-#include "core/CHCSVParser.hpp"
-#include "core/MemoryInputStream.hpp"
-#include "core/detail/CharacterSets.hpp"
+#include "core/csv/CHCSVParser.hpp"
+#include "core/io/MemoryInputStream.hpp"
+#include "core/text/detail/CharacterSets.hpp"
 
 #include <algorithm>
 #include <cstdio>

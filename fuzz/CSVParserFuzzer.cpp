@@ -2,8 +2,8 @@
 // same records and stop, and firstParsedRow() the first record of a parse without a header.
 #include "FuzzSupport.hpp"
 
-#include "core/CSVParser.hpp"
-#include "core/detail/CharacterSets.hpp"
+#include "core/csv/CSVParser.hpp"
+#include "core/text/detail/CharacterSets.hpp"
 
 using namespace plistable;
 

@@ -2,8 +2,8 @@
 // file as it was; a written property list reads back whole with as many elements as records reported.
 #include "FuzzSupport.hpp"
 
-#include "core/FileConverter.hpp"
-#include "core/PropertyListReader.hpp"
+#include "core/convert/FileConverter.hpp"
+#include "core/plist/PropertyListReader.hpp"
 #include "core/UserDefaults.hpp"
 
 #include <filesystem>

@@ -5,8 +5,8 @@
 // carry are skipped.
 #include "FuzzSupport.hpp"
 
-#include "core/CSVParser.hpp"
-#include "core/FileConverter.hpp"
+#include "core/csv/CSVParser.hpp"
+#include "core/convert/FileConverter.hpp"
 #include "core/UserDefaults.hpp"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 // candidate tried before it does, and its quick verdicts for UTF-8 and Mac OS Roman match a decoding.
 #include "FuzzSupport.hpp"
 
-#include "core/EncodingDetection.hpp"
+#include "core/text/EncodingDetection.hpp"
 
 #include <algorithm>
 

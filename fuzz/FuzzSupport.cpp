@@ -1,6 +1,6 @@
 #include "FuzzSupport.hpp"
 
-#include "core/detail/CharacterSets.hpp"
+#include "core/text/detail/CharacterSets.hpp"
 
 #include <array>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/CHCSVParserDelegate.hpp"
-#include "core/TextEncoding.hpp"
+#include "core/csv/CHCSVParserDelegate.hpp"
+#include "core/text/TextEncoding.hpp"
 
 #include <cstddef>
 #include <cstdint>

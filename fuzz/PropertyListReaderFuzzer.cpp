@@ -3,8 +3,8 @@
 // pass of the property-list conversion, which must collect only names of key elements.
 #include "FuzzSupport.hpp"
 
-#include "core/FileConverter.hpp"
-#include "core/PropertyListReader.hpp"
+#include "core/convert/FileConverter.hpp"
+#include "core/plist/PropertyListReader.hpp"
 #include "core/UserDefaults.hpp"
 
 using namespace plistable;

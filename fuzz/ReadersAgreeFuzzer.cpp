@@ -4,9 +4,9 @@
 // sanitizing gives the values without their surrounding whitespace and line breaks.
 #include "FuzzSupport.hpp"
 
-#include "core/CHCSVAdditions.hpp"
-#include "core/CSVParser.hpp"
-#include "core/detail/CharacterSets.hpp"
+#include "core/csv/CHCSVAdditions.hpp"
+#include "core/csv/CSVParser.hpp"
+#include "core/text/detail/CharacterSets.hpp"
 
 using namespace plistable;
 using plistable::fuzz::trimmed;

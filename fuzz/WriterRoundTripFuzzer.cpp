@@ -6,7 +6,7 @@
 // field (so an empty text reads as that line alone).
 #include "FuzzSupport.hpp"
 
-#include "core/CHCSVAdditions.hpp"
+#include "core/csv/CHCSVAdditions.hpp"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,5 @@
 #include "cli/CommandContext.hpp"
+#include "core/Settings.hpp"
 #include "core/UserDefaults.hpp"
 
 #include <CLI/CLI.hpp>
@@ -8,7 +9,7 @@ namespace plistable::cli {
 namespace {
 
 // The settings the command line knows, with their registered defaults.
-const std::map<std::string, bool> knownSettings = {{"header", false}};
+const std::map<std::string, bool> knownSettings = {{std::string(settings::headerKey), settings::headerDefault}};
 
 } // namespace
 
@@ -17,7 +18,7 @@ void addConfigCommand(CLI::App& app, CommandContext& context)
     auto* command = app.add_subcommand("config", "Show the stored settings, or store one (config header on|off)");
     auto key = std::make_shared<std::string>();
     auto value = std::make_shared<std::string>();
-    command->add_option("key", *key, "Setting to store")->check(CLI::IsMember({"header"}));
+    command->add_option("key", *key, "Setting to store")->check(CLI::IsMember({std::string(settings::headerKey)}));
     command->add_option("value", *value, "on or off")->check(CLI::IsMember({"on", "off", "true", "false"}));
     command->callback([&context, key, value] {
         UserDefaults defaults(context.settingsPath);

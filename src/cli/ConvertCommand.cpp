@@ -1,6 +1,6 @@
 #include "cli/CommandContext.hpp"
-#include "core/FileConverter.hpp"
-#include "core/TextEncoding.hpp"
+#include "core/convert/FileConverter.hpp"
+#include "core/text/TextEncoding.hpp"
 #include "core/UserDefaults.hpp"
 
 #include <CLI/CLI.hpp>

@@ -1,6 +1,7 @@
 #include "cli/CommandContext.hpp"
-#include "core/AtomicFile.hpp"
-#include "core/EncodingDetection.hpp"
+#include "core/io/FileContents.hpp"
+#include "core/io/AtomicFile.hpp"
+#include "core/text/EncodingDetection.hpp"
 
 #include <CLI/CLI.hpp>
 #include <ostream>

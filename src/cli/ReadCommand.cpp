@@ -1,8 +1,8 @@
 #include "cli/CommandContext.hpp"
-#include "core/CHCSVAdditions.hpp"
-#include "core/CHCSVAggregator.hpp"
-#include "core/CHCSVParser.hpp"
-#include "core/FileInputStream.hpp"
+#include "core/csv/CHCSVAdditions.hpp"
+#include "core/csv/CHCSVAggregator.hpp"
+#include "core/csv/CHCSVParser.hpp"
+#include "core/io/FileInputStream.hpp"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -199,7 +199,7 @@ void runRead(const ReadOptions& options, CommandContext& context)
         parser.setSanitizesFields(options.sanitize);
         parser.setRecognizesComments(options.comments);
         EventPrinter printer(context.out);
-        detail::CHCSVAggregator aggregator;
+        CHCSVAggregator aggregator;
         if (options.events)
             parser.setDelegate(&printer);
         else

@@ -1,6 +1,7 @@
 #include "cli/CommandContext.hpp"
-#include "core/AtomicFile.hpp"
-#include "core/CHCSVAdditions.hpp"
+#include "core/io/FileContents.hpp"
+#include "core/io/AtomicFile.hpp"
+#include "core/csv/CHCSVAdditions.hpp"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>

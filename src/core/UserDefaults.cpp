@@ -1,6 +1,7 @@
+#include "core/io/FileContents.hpp"
 #include "core/UserDefaults.hpp"
 
-#include "core/AtomicFile.hpp"
+#include "core/io/AtomicFile.hpp"
 #include "core/Log.hpp"
 
 #include <cerrno>

@@ -1,5 +1,6 @@
 #include "gui/AppDelegate.hpp"
 
+#include "core/Settings.hpp"
 #include "core/UserDefaults.hpp"
 
 #include <QApplication>
@@ -7,7 +8,7 @@
 namespace plistable::gui {
 namespace {
 
-const std::string headerKey = "header";
+const std::string headerKey(settings::headerKey);
 
 } // namespace
 
@@ -26,7 +27,7 @@ void AppDelegate::setHeaderCheckBtn(QCheckBox* checkBox)
 
 void AppDelegate::applicationDidFinishLaunching()
 {
-    _defaults.registerDefaults({{headerKey, false}});
+    _defaults.registerDefaults({{headerKey, settings::headerDefault}});
     if (_headerCheckBtn)
         _headerCheckBtn->setCheckState(_defaults.boolForKey(headerKey) ? Qt::Checked : Qt::Unchecked);
     if (qApp != nullptr)

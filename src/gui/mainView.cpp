@@ -1,6 +1,7 @@
 #include "gui/mainView.hpp"
 
-#include "core/FileConverter.hpp"
+#include "core/convert/FileConverter.hpp"
+#include "core/Settings.hpp"
 #include "core/UserDefaults.hpp"
 #include "gui/Localization.hpp"
 
@@ -163,7 +164,7 @@ void mainView::startWorker(const QStringList& paths, const QString& folder)
     // encoding. Nothing it touches is shared with this thread.
     auto defaults = std::make_shared<UserDefaults>(_defaults);
     ConversionOptions options;
-    options.header = _defaults.boolForKey("header");
+    options.header = _defaults.boolForKey(std::string(settings::headerKey));
     std::vector<std::string> files;
     files.reserve(static_cast<std::size_t>(paths.size()));
     for (const QString& path : paths)

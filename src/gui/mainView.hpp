@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/ConversionReport.hpp"
+#include "core/convert/ConversionReport.hpp"
 
 #include <QMetaType>
 #include <QStringList>

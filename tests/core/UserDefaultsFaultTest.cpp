@@ -1,7 +1,8 @@
 // The settings store under faults: writers in several processes at once, a store cut short or
 // overwritten with garbage, a folder that cannot be written. Settings then read as their last good
 // value or their default, with a warning; the store on disk is always whole JSON.
-#include "core/AtomicFile.hpp"
+#include "core/io/FileContents.hpp"
+#include "core/io/AtomicFile.hpp"
 #include "core/UserDefaults.hpp"
 
 #include "support/ReadOnlyFolder.hpp"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/InputStream.hpp"
+#include "core/io/InputStream.hpp"
 
 #include <string>
 

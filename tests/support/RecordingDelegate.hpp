@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/CHCSVParser.hpp"
-#include "core/CHCSVParserDelegate.hpp"
+#include "core/csv/CHCSVParser.hpp"
+#include "core/csv/CHCSVParserDelegate.hpp"
 
 #include <functional>
 #include <string>

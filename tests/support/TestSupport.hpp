@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/TextEncoding.hpp"
+#include "core/text/TextEncoding.hpp"
 
 #include <gtest/gtest.h>
 

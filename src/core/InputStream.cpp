@@ -1,8 +1,0 @@
-#include "core/InputStream.hpp"
-
-namespace plistable {
-
-// Out of line so that the vtable has one home.
-InputStream::~InputStream() = default;
-
-} // namespace plistable

@@ -1,0 +1,127 @@
+#include "core/convert/FileConverter.hpp"
+
+#include "core/Settings.hpp"
+#include "core/UserDefaults.hpp"
+#include "core/convert/detail/CsvToPlistConversion.hpp"
+#include "core/convert/detail/PlistToCsvConversion.hpp"
+#include "core/io/PathUtilities.hpp"
+
+namespace plistable {
+namespace {
+
+// The output path for `source`: the save folder, the source's name with its last extension replaced.
+std::string outputPathFor(const std::optional<std::string>& saveDirPath, const std::string& source,
+                          std::string_view extension)
+{
+    return saveDirPath.value_or("")
+           + stringByAppendingPathExtension(stringByDeletingPathExtension(lastPathComponent(source)), extension);
+}
+
+} // namespace
+
+FileConverter::FileConverter(UserDefaults& defaults, ConversionOptions options)
+    : _defaults(defaults), _options(std::move(options))
+{
+    _defaults.registerDefaults({{std::string(settings::headerKey), settings::headerDefault}});
+}
+
+bool FileConverter::headerSetting() const
+{
+    return _options.header.value_or(_defaults.boolForKey(std::string(settings::headerKey)));
+}
+
+std::vector<ConversionReport> FileConverter::convertDroppedFiles(const std::vector<std::string>& paths,
+                                                                 const std::string& folder)
+{
+    // Plain concatenation, as the save folder has always been formed: the root gives "//".
+    _saveDirPath = folder + "/";
+    std::vector<ConversionReport> reports;
+    reports.reserve(paths.size());
+    for (const std::string& path : paths) {
+        const std::string extension = pathExtension(path);
+        if (extension == "csv") {
+            reports.push_back(createPlist(path));
+        } else if (extension == "plist") {
+            reports.push_back(createCsv(path));
+        } else {
+            ConversionReport skipped;
+            skipped.sourcePath = path;
+            skipped.status = ConversionReport::Status::Skipped;
+            skipped.notes.push_back("not a .csv or .plist file; passed over");
+            reports.push_back(std::move(skipped));
+        }
+    }
+    return reports;
+}
+
+std::optional<std::vector<Record>> FileConverter::csvparse(std::u16string_view text)
+{
+    CSVParser parser(text, u",", headerSetting());
+    return parser.arrayOfParsedRows();
+}
+
+std::optional<Row> FileConverter::csvparseToHeader(std::u16string_view text)
+{
+    CSVParser parser(text, u",", false);
+    return parser.firstParsedRow();
+}
+
+ConversionReport FileConverter::createPlist(const std::string& path)
+{
+    return detail::convertCsvToPlist(path, outputPathFor(_saveDirPath, path, "plist"), headerSetting(),
+                                     _options.encodingName);
+}
+
+void FileConverter::parserDidStartDocument()
+{
+    _keys.emplace();
+    _count = keyListBeforePlist;
+    _writeFlg = false;
+    _keyText.clear();
+}
+
+void FileConverter::finishKey()
+{
+    // The whole character content of one key element is one name; an empty key adds none.
+    if (_writeFlg && _keys && !_keyText.empty())
+        _keys->push_back(_keyText);
+    _keyText.clear();
+}
+
+void FileConverter::parserDidStartElement(std::u16string_view elementName)
+{
+    finishKey();
+    _writeFlg = false;
+    // Tested from the highest state down, each on the state the tests before it left, so one
+    // element start moves the pass on by one step at most.
+    if (_count == keyListCollecting && elementName == u"dict")
+        _count = keyListFinished;
+    if (_count == keyListCollecting && elementName == u"key")
+        _writeFlg = true;
+    if (_count == keyListInArray && elementName == u"dict")
+        _count = keyListCollecting;
+    if (_count == keyListInPlist && elementName == u"array")
+        _count = keyListInArray;
+    if (_count == keyListBeforePlist && elementName == u"plist")
+        _count = keyListInPlist;
+}
+
+void FileConverter::parserDidEndElement(std::u16string_view)
+{
+    finishKey();
+    _writeFlg = false;
+}
+
+void FileConverter::parserFoundCharacters(std::u16string_view characters)
+{
+    if (_writeFlg)
+        _keyText.append(characters);
+}
+
+ConversionReport FileConverter::createCsv(const std::string& path)
+{
+    _keys.reset();
+    return detail::convertPlistToCsv(path, outputPathFor(_saveDirPath, path, "csv"), headerSetting(), *this);
+}
+
+} // namespace plistable

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "core/csv/CSVParser.hpp"
+#include "core/plist/PropertyListReadResult.hpp"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace plistable::detail {
+
+/// "1 record" / "2 records".
+std::string plural(std::size_t count, std::string_view one, std::string_view many);
+
+/// Why a CSV parse stopped early and how much was converted, as reports give it: "line 3: unexpected
+/// double quote; 2 records converted, the rest was not read".
+std::string describeStop(const CSVParseStop& stop);
+
+/// Why a property list could not be converted, with its line and column (XML) or byte offset.
+std::string describeReadFailure(const PropertyListReadResult& result);
+
+} // namespace plistable::detail

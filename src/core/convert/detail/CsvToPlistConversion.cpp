@@ -1,0 +1,102 @@
+#include "core/convert/detail/CsvToPlistConversion.hpp"
+
+#include "core/convert/detail/ConversionText.hpp"
+#include "core/csv/CSVParser.hpp"
+#include "core/io/AtomicFile.hpp"
+#include "core/io/FileContents.hpp"
+#include "core/plist/detail/PlistXmlWriter.hpp"
+#include "core/text/EncodingDetection.hpp"
+
+namespace plistable::detail {
+
+ConversionReport convertCsvToPlist(const std::string& path, const std::string& outputPath, bool header,
+                                   const std::optional<std::string>& encodingName)
+{
+    ConversionReport report;
+    report.sourcePath = path;
+
+    FileContents contents = readFileContents(path);
+    if (contents.error) {
+        report.problems.push_back("cannot read: " + contents.error.message());
+        return report;
+    }
+
+    std::optional<Text> decoded;
+    if (encodingName) {
+        report.encodingName = *encodingName;
+        decoded = decodeTextNamed(contents.bytes, *encodingName);
+    } else {
+        report.encoding = detectEncoding(contents.bytes);
+        report.encodingName = std::string(plistable::encodingName(report.encoding));
+        report.encodingGuessed = report.encoding == NSMacOSRomanStringEncoding;
+        decoded = decodeText(contents.bytes, report.encoding);
+    }
+    if (!decoded) {
+        report.problems.push_back("cannot be decoded as " + report.encodingName);
+        return report;
+    }
+    // The bytes are no longer needed; give their memory back before the document is built.
+    contents.bytes = std::string();
+    if (report.encodingGuessed)
+        report.notes.push_back("read as Mac OS Roman; use --encoding to choose another");
+
+    // A byte-order mark is not data: without this the first header name would begin with U+FEFF.
+    std::u16string_view text = *decoded;
+    if (!text.empty() && text.front() == u'\uFEFF')
+        text.remove_prefix(1);
+
+    std::optional<Row> names;
+    if (header)
+        names = CSVParser(text, u",", false).firstParsedRow();
+
+    AtomicFile file(outputPath);
+    detail::PlistXmlWriter writer(file);
+    writer.beginDocument();
+
+    CSVParser parser(text, u",", header);
+    const std::vector<Text> noNames;
+    const std::vector<Text>& keyNames = names ? *names : noNames;
+    std::vector<const Text*> values(keyNames.size());
+    bool namesAreRecordHeader = false;
+    bool checkedNames = false;
+    parser.parseRowsForReceiver([&](Record&& record) {
+        if (auto* row = std::get_if<Row>(&record)) {
+            writer.writeRow(*row);
+            return;
+        }
+        if (!checkedNames) {
+            // Names come from a header-less read of the first line, which gives exactly the header
+            // the records were read with whenever it gives any; then values are found by position.
+            namesAreRecordHeader = parser.fieldNames() && *parser.fieldNames() == keyNames;
+            checkedNames = true;
+        }
+        const RecordDictionary& dictionary = std::get<RecordDictionary>(record);
+        for (std::size_t i = 0; i < keyNames.size(); ++i)
+            values[i] = namesAreRecordHeader ? dictionary.objectForHeaderIndex(i) : dictionary.objectForKey(keyNames[i]);
+        writer.writeDictionary(keyNames, values);
+    });
+    writer.endDocument();
+
+    const CSVParseStop& stop = parser.lastParseStop();
+    report.records = stop.records;
+    if (!stop.complete)
+        report.problems.push_back(describeStop(stop));
+    if (stop.recordsWithSurplusFields > 0)
+        report.problems.push_back("line " + std::to_string(stop.firstSurplusLine) + ": "
+                                  + plural(stop.recordsWithSurplusFields, "record has", "records have")
+                                  + " more fields than the header has names; the extra fields were left out");
+    if (writer.replacedCharacters() > 0)
+        report.problems.push_back(plural(writer.replacedCharacters(), "character", "characters")
+                                  + " that XML does not allow written as U+FFFD");
+
+    if (std::error_code error = file.commit()) {
+        report.problems.insert(report.problems.begin(), "cannot write " + outputPath + ": " + error.message());
+        report.status = ConversionReport::Status::Failed;
+        return report;
+    }
+    report.outputPath = outputPath;
+    report.status = report.problems.empty() ? ConversionReport::Status::Converted : ConversionReport::Status::Partial;
+    return report;
+}
+
+} // namespace plistable::detail

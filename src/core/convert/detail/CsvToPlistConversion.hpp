@@ -1,0 +1,17 @@
+#pragma once
+
+#include "core/convert/ConversionReport.hpp"
+
+#include <optional>
+#include <string>
+
+namespace plistable::detail {
+
+/// Converts the CSV file at `path` into the XML property list at `outputPath`: decodes it in
+/// `encodingName` (or the detected encoding when none), drops a leading byte-order mark, parses with
+/// "," (the first line naming the keys when `header`), streams the document into a temporary file and
+/// renames it over the target. A file that cannot be read or decoded writes nothing.
+ConversionReport convertCsvToPlist(const std::string& path, const std::string& outputPath, bool header,
+                                   const std::optional<std::string>& encodingName);
+
+} // namespace plistable::detail

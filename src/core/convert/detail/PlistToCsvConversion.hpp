@@ -1,0 +1,19 @@
+#pragma once
+
+#include "core/convert/ConversionReport.hpp"
+
+#include <string>
+
+namespace plistable {
+class FileConverter;
+}
+
+namespace plistable::detail {
+
+/// Converts the property list at `path` into the CSV file at `outputPath` in one streaming pass,
+/// feeding the list's XML events to the key-list pass of `keyListPass` on the way (see FileConverter).
+/// The output is replaced only when the whole list was read and written.
+ConversionReport convertPlistToCsv(const std::string& path, const std::string& outputPath, bool header,
+                                   FileConverter& keyListPass);
+
+} // namespace plistable::detail

@@ -1,0 +1,365 @@
+#include "core/csv/CHCSVWriter.hpp"
+
+#include "core/io/FileOutputStream.hpp"
+#include "core/text/detail/CharacterSets.hpp"
+#include "core/text/detail/Utf8.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace plistable {
+
+// How this works: every piece (field, delimiter, line end, comment line) is encoded on its own and
+// handed to the stream in one write, so the stream sees exactly the pieces and nothing is held
+// back. For UTF-8, the common case, pieces are encoded straight from UTF-16 into one reused buffer;
+// other encodings go through encodeText(), whose output may carry a byte-order mark in front that
+// is cut off again (only the mark written by the constructor stays in the stream). If you change
+// what counts as a piece, the tests that record the sequence of writes must change with it.
+
+namespace {
+
+// Four UTF-16 code units at a time, each in a 16-bit lane of a 64-bit word.
+constexpr std::uint64_t lanes = 0x0001000100010001ULL;
+constexpr std::uint64_t laneHighBits = 0x8000800080008000ULL;
+
+// Nonzero exactly when some lane of `word` is zero.
+constexpr std::uint64_t zeroLane(std::uint64_t word)
+{
+    return (word - lanes) & ~word & laneHighBits;
+}
+
+// True when the four units of `word` are ASCII and none of them is in the quoting set. The newline
+// set's ASCII members are 0A..0D: clearing bit 0 of each lane folds them onto 0A and 0C.
+// `delimiterLanes` holds the delimiter in every lane, or FF when it is not ASCII (never matched).
+constexpr bool isPlainBlock(std::uint64_t word, std::uint64_t delimiterLanes)
+{
+    if (word & (0xFF80 * lanes))
+        return false;
+    const std::uint64_t folded = word & ~lanes;
+    return !(zeroLane(folded ^ (0x0A * lanes)) | zeroLane(folded ^ (0x0C * lanes)) | zeroLane(word ^ ('"' * lanes))
+             | zeroLane(word ^ delimiterLanes));
+}
+
+} // namespace
+
+CHCSVWriter::CHCSVWriter(const std::string& path)
+    : CHCSVWriter(std::make_shared<FileOutputStream>(path), NSUTF8StringEncoding, u',')
+{
+}
+
+CHCSVWriter::CHCSVWriter(std::shared_ptr<OutputStream> stream, TextEncoding encoding, char16_t delimiter)
+    : _stream(std::move(stream)), _streamEncoding(encoding), _utf8(encoding == NSUTF8StringEncoding)
+{
+    if (!_stream) {
+        fail("there is no output stream");
+    } else if (_stream->streamStatus() == OutputStream::Status::NotOpen) {
+        _stream->open();
+        if (const std::error_code failure = _stream->error())
+            fail("cannot open the output: " + failure.message());
+    }
+
+    // An encoder that puts a mark in front of every result makes "a" shorter than half of "aa" by
+    // the mark's length. Unknown encodings encode nothing, which reads as "no mark".
+    const std::optional<std::string> one = encodeText(u"a", encoding);
+    const std::optional<std::string> two = encodeText(u"aa", encoding);
+    const std::size_t oneLength = one ? one->size() : 0;
+    const std::size_t twoLength = two ? two->size() : 0;
+    if (2 * oneLength > twoLength) {
+        _bom = one->substr(0, 2 * oneLength - twoLength);
+        writeData(_bom);
+    }
+
+    auto encodeFixed = [&](std::u16string_view text) -> std::optional<std::string> {
+        std::optional<std::string> bytes = encodeText(text, encoding);
+        if (bytes)
+            bytes->erase(0, std::min(_bom.size(), bytes->size()));
+        return bytes;
+    };
+    _delimiter = encodeFixed(std::u16string_view(&delimiter, 1));
+    _lineEnd = encodeFixed(u"\n");
+
+    for (char16_t c = 0x0A; c <= 0x0D; ++c)
+        _illegalCharacters.ascii[c] = true;
+    _illegalCharacters.ascii['"'] = true;
+    if (delimiter < _illegalCharacters.ascii.size())
+        _illegalCharacters.ascii[delimiter] = true;
+    _illegalCharacters.delimiter = delimiter;
+    _delimiterLanes = (delimiter < 0x80 ? delimiter : 0xFF) * lanes;
+}
+
+CHCSVWriter::~CHCSVWriter()
+{
+    closeStream();
+}
+
+bool CHCSVWriter::IllegalCharacters::contains(char16_t c) const
+{
+    return c < ascii.size() ? ascii[c] : (c == delimiter || detail::isNewline(c));
+}
+
+bool CHCSVWriter::needsQuotes(std::u16string_view text) const
+{
+    for (const char16_t c : text)
+        if (_illegalCharacters.contains(c))
+            return true;
+    return false;
+}
+
+void CHCSVWriter::fail(std::string reason)
+{
+    if (_failureReason.empty())
+        _failureReason = std::move(reason);
+}
+
+void CHCSVWriter::failEncoding(std::string_view what)
+{
+    if (!_failureReason.empty())
+        return;
+    const std::string_view name = encodingName(_streamEncoding);
+    fail("line " + std::to_string(_line) + ": " + std::string(what) + " cannot be encoded in "
+         + (name.empty() ? "encoding " + std::to_string(_streamEncoding) : std::string(name)));
+}
+
+void CHCSVWriter::writeData(const char* bytes, std::size_t length)
+{
+    if (!_stream || length == 0)
+        return;
+    const std::ptrdiff_t written = _stream->write(bytes, length);
+    if (written != static_cast<std::ptrdiff_t>(length))
+        writeRemainder(bytes, length, written);
+}
+
+void CHCSVWriter::writeRemainder(const char* bytes, std::size_t length, std::ptrdiff_t written)
+{
+    // One write per piece when the stream takes it all; a short write is completed with more.
+    for (;;) {
+        if (written <= 0) {
+            const std::error_code failure = _stream->error();
+            if (failure)
+                fail("writing failed: " + failure.message());
+            else if (written == 0)
+                fail("writing failed: the output took no bytes");
+            else
+                fail("writing failed: the output is not open");
+            return;
+        }
+        bytes += written;
+        length -= static_cast<std::size_t>(written);
+        if (length == 0)
+            return;
+        written = _stream->write(bytes, length);
+    }
+}
+
+void CHCSVWriter::writeString(std::u16string_view text, std::string_view what)
+{
+    if (!_stream || text.empty())
+        return;
+    if (_utf8) {
+        _scratch.clear();
+        if (!detail::appendUtf16AsUtf8(text, _scratch))
+            return failEncoding(what);
+        return writeData(_scratch);
+    }
+    std::optional<std::string> bytes = encodeText(text, _streamEncoding);
+    if (!bytes)
+        return failEncoding(what);
+    const std::size_t mark = std::min(_bom.size(), bytes->size());
+    writeData(bytes->data() + mark, bytes->size() - mark);
+}
+
+void CHCSVWriter::writeQuoted(std::u16string_view text)
+{
+    if (!_stream)
+        return;
+    if (_utf8) {
+        // Encode the runs between double quotes; a quote never splits a surrogate pair, so each
+        // run is valid exactly when the whole text is.
+        _scratch.clear();
+        _scratch.push_back('"');
+        for (;;) {
+            const std::size_t quote = text.find(u'"');
+            if (!detail::appendUtf16AsUtf8(text.substr(0, quote), _scratch))
+                return failEncoding("a field");
+            if (quote == std::u16string_view::npos)
+                break;
+            _scratch.append("\"\"");
+            text.remove_prefix(quote + 1);
+        }
+        _scratch.push_back('"');
+        return writeData(_scratch);
+    }
+    Text quoted;
+    quoted.reserve(text.size() + 2);
+    quoted.push_back(u'"');
+    for (const char16_t c : text) {
+        quoted.push_back(c);
+        if (c == u'"')
+            quoted.push_back(u'"');
+    }
+    quoted.push_back(u'"');
+    writeString(quoted, "a field");
+}
+
+void CHCSVWriter::writeDelimiter()
+{
+    if (_delimiter)
+        writeData(*_delimiter);
+    else if (_stream)
+        failEncoding("the delimiter");
+}
+
+void CHCSVWriter::writeField(std::u16string_view field)
+{
+    if (_currentField > 0)
+        writeDelimiter();
+    // The field counts even when it produces no bytes, so the line keeps its shape.
+    ++_currentField;
+    if (!_stream)
+        return;
+    if (_utf8) {
+        // Most fields are ASCII that needs no quotes: narrow them in the same pass that looks for
+        // quoting characters, and leave everything else to the general path from the first
+        // character that is not plain.
+        if (_scratch.size() < field.size())
+            _scratch.resize(std::max(field.size(), 2 * _scratch.size()));
+        char* out = _scratch.data();
+        const char16_t* in = field.data();
+        std::size_t plain = 0;
+        for (; plain + 4 <= field.size(); plain += 4) {
+            std::uint64_t word;
+            std::memcpy(&word, in + plain, sizeof word);
+            if (!isPlainBlock(word, _delimiterLanes))
+                break;
+            for (std::size_t k = 0; k < 4; ++k)
+                out[plain + k] = static_cast<char>(in[plain + k]);
+        }
+        for (; plain < field.size(); ++plain) {
+            const char16_t c = field[plain];
+            if (c >= 0x80 || _illegalCharacters.ascii[c])
+                break;
+            out[plain] = static_cast<char>(c);
+        }
+        if (plain == field.size())
+            return writeData(out, plain);
+        if (needsQuotes(field.substr(plain)))
+            return writeQuoted(field);
+        // Keep the plain prefix and encode the rest after it; the prefix ends before the first
+        // unit that is not ASCII, so it never splits a surrogate pair.
+        _scratch.resize(plain);
+        if (!detail::appendUtf16AsUtf8(field.substr(plain), _scratch))
+            return failEncoding("a field");
+        return writeData(_scratch);
+    }
+    if (needsQuotes(field))
+        writeQuoted(field);
+    else
+        writeString(field, "a field");
+}
+
+void CHCSVWriter::writeValue(const PlistValue& field)
+{
+    if (field.isString())
+        writeField(std::u16string_view(field.string()));
+    else
+        writeField(std::u16string_view(field.description()));
+}
+
+void CHCSVWriter::writeField(const PlistValue* field)
+{
+    if (field)
+        writeValue(*field);
+    else
+        writeField(std::u16string_view());
+}
+
+void CHCSVWriter::finishLine()
+{
+    if (_lineEnd)
+        writeData(*_lineEnd);
+    else if (_stream)
+        failEncoding("the line end");
+    _currentField = 0;
+    ++_line;
+}
+
+void CHCSVWriter::finishLineIfNecessary()
+{
+    if (_currentField > 0)
+        finishLine();
+}
+
+void CHCSVWriter::writeLineOfFields(const std::vector<Text>& fields)
+{
+    finishLineIfNecessary();
+    for (const Text& field : fields)
+        writeField(std::u16string_view(field));
+    finishLine();
+}
+
+void CHCSVWriter::writeLineOfFields(const PlistValue::Array& fields)
+{
+    finishLineIfNecessary();
+    for (const PlistValue& field : fields)
+        writeValue(field);
+    finishLine();
+}
+
+void CHCSVWriter::writeLineOfFields(const PlistValue& collection)
+{
+    if (collection.isArray())
+        return writeLineOfFields(collection.array());
+    finishLineIfNecessary();
+    if (collection.isDictionary()) {
+        // Enumerating a dictionary gives its keys, in their order.
+        for (const auto& [key, value] : collection.dictionary())
+            writeField(std::u16string_view(key));
+    } else {
+        // Not a collection: written whole rather than lost.
+        writeValue(collection);
+    }
+    finishLine();
+}
+
+void CHCSVWriter::writeLineOfFields(const std::vector<const PlistValue*>& fields)
+{
+    finishLineIfNecessary();
+    for (const PlistValue* field : fields)
+        writeField(field);
+    finishLine();
+}
+
+void CHCSVWriter::writeComment(std::optional<std::u16string_view> comment)
+{
+    finishLineIfNecessary();
+    if (!comment)
+        return;
+    // Every newline character separates pieces on its own; empty pieces are kept.
+    const std::u16string_view text = *comment;
+    std::size_t start = 0;
+    Text line;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !detail::isNewline(text[i]))
+            continue;
+        const std::u16string_view piece = text.substr(start, i - start);
+        line.resize(piece.size() + 2);
+        line.front() = u'#';
+        std::copy(piece.begin(), piece.end(), line.begin() + 1);
+        line.back() = u'\n';
+        writeString(line, "a comment");
+        ++_line;
+        start = i + 1;
+    }
+}
+
+void CHCSVWriter::closeStream()
+{
+    if (!_stream)
+        return;
+    _stream->close();
+    if (const std::error_code failure = _stream->error())
+        fail("writing failed: " + failure.message());
+    _stream.reset();
+}
+
+} // namespace plistable

@@ -1,0 +1,210 @@
+#include "core/io/AtomicFile.hpp"
+
+#include "core/io/PathUtilities.hpp"
+#include "core/io/detail/BackgroundWriter.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace plistable {
+namespace {
+
+constexpr std::size_t bufferLimit = 1 << 20;
+// Output beyond this is written by a helper thread; smaller files never start one.
+constexpr std::size_t backgroundThreshold = 4 << 20;
+
+// Mode bits a newly created file would get (0666 less the umask), read once at start-up while the
+// process is still single-threaded.
+mode_t newFileMode()
+{
+    static const mode_t mode = [] {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        return static_cast<mode_t>(0666 & ~mask);
+    }();
+    return mode;
+}
+[[maybe_unused]] const mode_t initialMode = newFileMode();
+
+// How old a temporary file of the same target must be before a new write removes it. A writer
+// that was killed leaves its temporary file behind; one still at work keeps changing its file (and
+// if it loses it anyway, its rename fails and it reports that: the target is never damaged).
+constexpr time_t staleAge = 60;
+
+// Removes the temporary files that earlier writes of the same target left in `folder`: regular
+// files named exactly ".NAME.plistable-XXXXXX", unchanged for staleAge seconds, except `own`.
+void removeStaleTemporaries(const std::string& folder, const std::string& prefix, const std::string& own)
+{
+    DIR* directory = ::opendir(folder.c_str());
+    if (directory == nullptr)
+        return;
+    const time_t now = ::time(nullptr);
+    constexpr std::size_t suffixLength = 6; // the XXXXXX mkstemp fills in
+    while (const dirent* entry = ::readdir(directory)) {
+        const std::string_view name = entry->d_name;
+        if (name.size() != prefix.size() + suffixLength || !name.starts_with(prefix))
+            continue;
+        const std::string path = folder + std::string(name);
+        struct stat info {};
+        if (path == own || ::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)
+            || now - info.st_mtime < staleAge)
+            continue;
+        ::unlink(path.c_str());
+    }
+    ::closedir(directory);
+}
+
+} // namespace
+
+AtomicFile::AtomicFile(std::string targetPath) : _targetPath(std::move(targetPath))
+{
+    const std::string folder = stringByDeletingLastPathComponent(_targetPath);
+    // A dot name keeps the temporary file out of sight; the suffix keeps it from ever being taken
+    // for a finished output. (Built by appending: GCC 12 misreports assignments here as overlapping.)
+    _temporaryPath.append(folder.empty() ? std::string_view(".") : std::string_view(folder));
+    if (_temporaryPath.back() != '/')
+        _temporaryPath.push_back('/');
+    const std::size_t folderLength = _temporaryPath.size();
+    _temporaryPath.append(".").append(lastPathComponent(_targetPath)).append(".plistable-XXXXXX");
+    _fd = ::mkstemp(_temporaryPath.data());
+    if (_fd < 0) {
+        _temporaryPath.clear();
+        fail(errno);
+        return;
+    }
+    const std::string prefix = _temporaryPath.substr(folderLength, _temporaryPath.size() - 6 - folderLength);
+    removeStaleTemporaries(_temporaryPath.substr(0, folderLength), prefix, _temporaryPath);
+    // Keep the mode of the file we replace, else give what a plain create would.
+    struct stat existing {};
+    const mode_t mode = ::stat(_targetPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)
+                            ? (existing.st_mode & 07777)
+                            : newFileMode();
+    ::fchmod(_fd, mode);
+    _buffer.reserve(bufferLimit);
+}
+
+AtomicFile::~AtomicFile()
+{
+    if (!_committed)
+        discard();
+}
+
+void AtomicFile::fail(int errnoValue)
+{
+    if (!_error)
+        _error = std::error_code(errnoValue, std::generic_category());
+}
+
+bool AtomicFile::failed() const
+{
+    return _background ? _background->failed() : static_cast<bool>(_error);
+}
+
+std::error_code AtomicFile::error() const
+{
+    return _background ? std::error_code() : _error;
+}
+
+void AtomicFile::write(std::string_view bytes)
+{
+    if (_fd < 0 || failed())
+        return;
+    while (_buffer.size() + bytes.size() > bufferLimit) {
+        const std::size_t room = bufferLimit - _buffer.size();
+        _buffer.append(bytes.substr(0, room));
+        bytes.remove_prefix(room);
+        flush();
+    }
+    _buffer.append(bytes);
+}
+
+void AtomicFile::flush()
+{
+    if (_buffer.empty())
+        return;
+    if (!_background && _written + _buffer.size() < backgroundThreshold) {
+        writeThrough(_buffer);
+        _buffer.clear();
+        return;
+    }
+    if (!_background) {
+        // From here on only the helper thread touches the descriptor, the counts and _error.
+        _background = std::make_unique<detail::BackgroundWriter>([this](std::string_view chunk) {
+            writeThrough(chunk);
+            return !_error;
+        });
+    }
+    _buffer = _background->push(std::move(_buffer));
+    _buffer.reserve(bufferLimit);
+}
+
+void AtomicFile::finishBackground()
+{
+    if (_background) {
+        _background->finish();
+        _background.reset();
+    }
+}
+
+void AtomicFile::writeThrough(std::string_view bytes)
+{
+    while (!_error && !bytes.empty()) {
+        const ssize_t n = ::write(_fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            fail(errno);
+        else
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+        _written += static_cast<std::size_t>(n > 0 ? n : 0);
+    }
+    // Start writing large files back while we go, so that the sync at commit waits only for the
+    // tail instead of the whole file. Failures show at that sync.
+    constexpr std::size_t writeBackStep = 8 << 20;
+    if (_written - _writeBackStart >= writeBackStep) {
+        ::sync_file_range(_fd, static_cast<off_t>(_writeBackStart), static_cast<off_t>(_written - _writeBackStart),
+                          SYNC_FILE_RANGE_WRITE);
+        _writeBackStart = _written;
+    }
+}
+
+std::error_code AtomicFile::commit()
+{
+    if (_fd >= 0 && !failed()) {
+        flush();
+        finishBackground();
+        if (!_error && ::fsync(_fd) != 0)
+            fail(errno);
+        if (::close(_fd) != 0)
+            fail(errno);
+        _fd = -1;
+        if (!_error && ::rename(_temporaryPath.c_str(), _targetPath.c_str()) != 0)
+            fail(errno);
+        if (!_error)
+            _committed = true;
+    }
+    if (!_committed)
+        discard();
+    return _error;
+}
+
+void AtomicFile::discard()
+{
+    finishBackground();
+    if (_fd >= 0) {
+        ::close(_fd);
+        _fd = -1;
+    }
+    if (!_temporaryPath.empty() && !_committed) {
+        ::unlink(_temporaryPath.c_str());
+        _temporaryPath.clear();
+    }
+    _buffer.clear();
+}
+
+} // namespace plistable

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace plistable {
+
+namespace detail {
+class BackgroundWriter;
+}
+
+/// Writes a file so that its target is only ever replaced by a complete new file: the bytes go to
+/// a temporary file in the target's folder, which commit() renames over the target. Until then
+/// the target (or its absence) is untouched; a symbolic link at the target is replaced, never
+/// written through. Failures are remembered, never thrown. Large files are written by a helper
+/// thread while the caller goes on producing; the caller still sees one ordered stream of bytes.
+class AtomicFile {
+public:
+    /// Creates the temporary file. On failure error() says why and every later call does nothing.
+    explicit AtomicFile(std::string targetPath);
+    /// Removes the temporary file unless commit() succeeded.
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    /// Appends bytes (buffered). After a failure nothing more is written.
+    void write(std::string_view bytes);
+
+    /// Flushes, syncs and closes the temporary file, then renames it over the target.
+    /// Returns the first failure since construction (then the temporary file is removed), or {}.
+    std::error_code commit();
+
+    /// Removes the temporary file; the target stays as it was.
+    void discard();
+
+    /// The first failure so far, or {}. While a large file is being written, a failure of the last
+    /// bytes handed over may only show after commit().
+    std::error_code error() const;
+
+    const std::string& targetPath() const { return _targetPath; }
+    const std::string& temporaryPath() const { return _temporaryPath; }
+
+private:
+    void flush();
+    void finishBackground();
+    void writeThrough(std::string_view bytes);
+    void fail(int errnoValue);
+    bool failed() const;
+
+    std::string _targetPath;
+    std::string _temporaryPath;
+    std::string _buffer;
+    int _fd = -1;
+    std::size_t _written = 0;        // bytes in the temporary file so far
+    std::size_t _writeBackStart = 0; // bytes before this were handed to write-back already
+    bool _committed = false;
+    std::error_code _error;                               // written by the helper thread while it runs
+    std::unique_ptr<detail::BackgroundWriter> _background; // set once the file grows large
+};
+
+} // namespace plistable

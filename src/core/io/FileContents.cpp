@@ -1,0 +1,44 @@
+#include "core/io/FileContents.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace plistable {
+
+FileContents readFileContents(const std::string& path)
+{
+    FileContents result;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        result.error = std::error_code(errno, std::generic_category());
+        return result;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        result.error = std::make_error_code(std::errc::is_a_directory);
+        return result;
+    }
+    if (S_ISREG(info.st_mode) && info.st_size > 0)
+        result.bytes.reserve(static_cast<std::size_t>(info.st_size));
+    char chunk[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            result.error = std::error_code(errno, std::generic_category());
+            result.bytes.clear();
+            break;
+        }
+        if (n == 0)
+            break;
+        result.bytes.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return result;
+}
+
+} // namespace plistable

@@ -1,0 +1,68 @@
+#include "core/io/detail/BackgroundWriter.hpp"
+
+namespace plistable::detail {
+
+BackgroundWriter::BackgroundWriter(Sink sink, std::size_t maxQueued)
+    : _sink(std::move(sink)), _maxQueued(maxQueued == 0 ? 1 : maxQueued), _thread([this] { run(); })
+{
+}
+
+BackgroundWriter::~BackgroundWriter()
+{
+    finish();
+}
+
+std::string BackgroundWriter::push(std::string&& chunk)
+{
+    std::unique_lock lock(_mutex);
+    _changed.wait(lock, [this] { return _queue.size() < _maxQueued || _failed; });
+    if (!_failed)
+        _queue.push_back(std::move(chunk));
+    std::string next = std::move(_spare);
+    _spare = std::string();
+    lock.unlock();
+    _changed.notify_all();
+    next.clear();
+    return next;
+}
+
+void BackgroundWriter::finish()
+{
+    {
+        std::lock_guard lock(_mutex);
+        if (_finishing && !_thread.joinable())
+            return;
+        _finishing = true;
+    }
+    _changed.notify_all();
+    if (_thread.joinable())
+        _thread.join();
+}
+
+bool BackgroundWriter::failed() const
+{
+    return _failed.load(std::memory_order_relaxed);
+}
+
+void BackgroundWriter::run()
+{
+    std::unique_lock lock(_mutex);
+    for (;;) {
+        _changed.wait(lock, [this] { return !_queue.empty() || _finishing; });
+        if (_queue.empty())
+            return; // finishing, and everything is written
+        std::string chunk = std::move(_queue.front());
+        _queue.pop_front();
+        const bool drop = _failed;
+        lock.unlock();
+        const bool ok = drop || _sink(chunk);
+        lock.lock();
+        if (!ok)
+            _failed = true;
+        if (_spare.capacity() < chunk.capacity())
+            _spare = std::move(chunk); // the producer fills it next instead of allocating
+        _changed.notify_all();
+    }
+}
+
+} // namespace plistable::detail

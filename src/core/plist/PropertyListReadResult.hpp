@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace plistable {
+
+/// Deepest nesting of arrays and dictionaries a property list may have (the root array counts as 1).
+inline constexpr std::size_t maxPropertyListDepth = 512;
+
+/// How reading a property list ended, and where.
+struct PropertyListReadResult {
+    enum class Status {
+        Ok,              ///< the whole list was read and its root is an array
+        NotPropertyList, ///< malformed XML, no property-list structure, a bad value or a damaged binary list
+        RootNotArray,    ///< a well-formed property list whose root value is no array
+        TooDeep,         ///< arrays and dictionaries nested deeper than maxPropertyListDepth
+        Unreadable,      ///< the file could not be opened or read
+    };
+
+    Status status = Status::Ok;
+    std::string message;         ///< why reading stopped (UTF-8), empty when Ok
+    std::uint64_t line = 0;      ///< XML: 1-based line of the stop; 0 for binary lists and I/O errors
+    std::uint64_t column = 0;    ///< XML: 1-based column of the stop; 0 for binary lists and I/O errors
+    std::uint64_t byteOffset = 0; ///< offset of the stop in bytes from the start of the file
+    bool binary = false;         ///< the input is a binary property list ("bplist" magic)
+
+    bool ok() const { return status == Status::Ok; }
+};
+
+} // namespace plistable

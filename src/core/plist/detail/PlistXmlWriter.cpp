@@ -1,0 +1,188 @@
+#include "core/plist/detail/PlistXmlWriter.hpp"
+
+#include "core/io/AtomicFile.hpp"
+
+#include <array>
+#include <cstring>
+
+namespace plistable::detail {
+namespace {
+
+constexpr std::size_t flushThreshold = 1 << 16;
+
+constexpr std::string_view prologText =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+    "<plist version=\"1.0\">";
+
+constexpr std::string_view replacement = "\xEF\xBF\xBD"; // U+FFFD
+
+// ASCII characters that go out unchanged: everything printable but & < >, and TAB, LF. A CR is
+// written as a character reference: a reader of XML turns a raw CR (and CR LF) into LF, so the
+// field would come back changed.
+constexpr auto plainAscii = [] {
+    std::array<bool, 128> table{};
+    for (int c = 0x20; c < 0x80; ++c)
+        table[c] = c != '&' && c != '<' && c != '>';
+    table['\t'] = table['\n'] = true;
+    return table;
+}();
+
+// Every UTF-16 unit becomes at most 5 bytes ("&amp;", "&#13;"); U+FFFD for a lone surrogate is 3.
+constexpr std::size_t maxBytesPerUnit = 5;
+
+} // namespace
+
+PlistXmlWriter::PlistXmlWriter(AtomicFile& file) : _file(file)
+{
+    reserve(flushThreshold * 2);
+}
+
+std::string_view PlistXmlWriter::prolog()
+{
+    return prologText;
+}
+
+void PlistXmlWriter::reserve(std::size_t bytes)
+{
+    if (_used + bytes <= _capacity)
+        return;
+    flush();
+    if (bytes <= _capacity)
+        return;
+    // Only a field larger than the buffer gets here; the buffer grows to hold it.
+    _capacity = std::max(bytes, flushThreshold * 2);
+    _buffer = std::make_unique<char[]>(_capacity);
+}
+
+void PlistXmlWriter::flush()
+{
+    if (_used > 0)
+        _file.write(std::string_view(_buffer.get(), _used));
+    _used = 0;
+}
+
+void PlistXmlWriter::append(std::string_view bytes)
+{
+    reserve(bytes.size());
+    std::memcpy(_buffer.get() + _used, bytes.data(), bytes.size());
+    _used += bytes.size();
+}
+
+char* PlistXmlWriter::escapeInto(char* out, std::u16string_view text)
+{
+    const char16_t* p = text.data();
+    const char16_t* const end = p + text.size();
+    while (p < end) {
+        const char16_t c = *p++;
+        if (c < 0x80) {
+            if (plainAscii[c]) {
+                *out++ = static_cast<char>(c);
+            } else if (c == u'&') {
+                std::memcpy(out, "&amp;", 5), out += 5;
+            } else if (c == u'<') {
+                std::memcpy(out, "&lt;", 4), out += 4;
+            } else if (c == u'>') {
+                std::memcpy(out, "&gt;", 4), out += 4;
+            } else if (c == u'\r') {
+                std::memcpy(out, "&#13;", 5), out += 5;
+            } else {
+                std::memcpy(out, replacement.data(), 3), out += 3;
+                ++_replaced;
+            }
+        } else if (c < 0x800) {
+            *out++ = static_cast<char>(0xC0 | (c >> 6));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c >= 0xD800 && c <= 0xDBFF && p < end && *p >= 0xDC00 && *p <= 0xDFFF) {
+            const char32_t cp = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (*p++ - 0xDC00);
+            *out++ = static_cast<char>(0xF0 | (cp >> 18));
+            *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+        } else if ((c >= 0xD800 && c <= 0xDFFF) || c == 0xFFFE || c == 0xFFFF) {
+            std::memcpy(out, replacement.data(), 3), out += 3;
+            ++_replaced;
+        } else {
+            *out++ = static_cast<char>(0xE0 | (c >> 12));
+            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+void PlistXmlWriter::appendEscaped(std::u16string_view text)
+{
+    reserve(text.size() * maxBytesPerUnit);
+    _used = static_cast<std::size_t>(escapeInto(_buffer.get() + _used, text) - _buffer.get());
+}
+
+void PlistXmlWriter::beginDocument()
+{
+    append(prologText);
+    append("\n<array>");
+}
+
+void PlistXmlWriter::writeRow(const std::vector<Text>& row)
+{
+    append("\n\t<array>");
+    for (const Text& field : row) {
+        append("\n\t\t<string>");
+        appendEscaped(field);
+        append("</string>");
+    }
+    append("\n\t</array>");
+}
+
+void PlistXmlWriter::writeDictionary(const std::vector<Text>& names, const std::vector<const Text*>& values)
+{
+    if (_prefixedNames != &names || _keyPrefixes.size() != names.size()) {
+        // The key elements are the same in every record: escape them once. Replaced characters in
+        // names are counted once, not once per record.
+        _keyPrefixes.clear();
+        // Escape into the empty buffer, made large enough that no append below flushes it.
+        flush();
+        std::size_t total = 0;
+        for (const Text& name : names)
+            total += name.size() * maxBytesPerUnit + 32;
+        reserve(total);
+        for (const Text& name : names) {
+            const std::size_t start = _used;
+            append("\n\t\t<key>");
+            appendEscaped(name);
+            append("</key>\n\t\t<string>");
+            _keyPrefixes.emplace_back(_buffer.get() + start, _used - start);
+            _used = start;
+        }
+        _prefixedNames = &names;
+    }
+    // One reservation for the whole element, then plain copies: this loop runs for every field of
+    // every record.
+    constexpr std::string_view open = "\n\t<dict>", close = "\n\t</dict>", endString = "</string>";
+    std::size_t bound = open.size() + close.size();
+    for (std::size_t i = 0; i < names.size(); ++i)
+        bound += _keyPrefixes[i].size() + endString.size() + (values[i] ? values[i]->size() * maxBytesPerUnit : 0);
+    reserve(bound);
+    char* out = _buffer.get() + _used;
+    auto copy = [&out](std::string_view bytes) {
+        std::memcpy(out, bytes.data(), bytes.size());
+        out += bytes.size();
+    };
+    copy(open);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        copy(_keyPrefixes[i]);
+        if (values[i])
+            out = escapeInto(out, *values[i]);
+        copy(endString);
+    }
+    copy(close);
+    _used = static_cast<std::size_t>(out - _buffer.get());
+}
+
+void PlistXmlWriter::endDocument()
+{
+    append("\n</array>\n</plist>");
+    flush();
+}
+
+} // namespace plistable::detail

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "core/text/TextEncoding.hpp"
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plistable {
+class AtomicFile;
+}
+
+namespace plistable::detail {
+
+/// Writes the XML property-list document of CSV records piece by piece into a file: the prolog,
+/// "\n<array>", one element per record, "\n</array>\n</plist>". LF line ends, TAB indents, UTF-8,
+/// no line end after the last line. The bytes are those of the whole document built at once.
+///
+/// Text in <key> and <string> elements is escaped with &amp; &lt; &gt; only. Characters that XML 1.0
+/// does not allow (controls other than TAB, LF and CR; lone surrogates; U+FFFE and U+FFFF) are written
+/// as U+FFFD, so the document is always well-formed; replacedCharacters() counts them.
+class PlistXmlWriter {
+public:
+    explicit PlistXmlWriter(AtomicFile& file);
+
+    /// The prolog (XML declaration, document type, <plist version="1.0">) and "\n<array>".
+    void beginDocument();
+    /// "\n\t<array>", one "\n\t\t<string>...</string>" per field, "\n\t</array>".
+    void writeRow(const std::vector<Text>& row);
+    /// "\n\t<dict>", then per name "\n\t\t<key>name</key>" and "\n\t\t<string>value</string>" with
+    /// `values[i]` for `names[i]` (empty where it is null), then "\n\t</dict>". `values` has one entry
+    /// per name. Pass the same `names` object for every record: its key elements are escaped once.
+    void writeDictionary(const std::vector<Text>& names, const std::vector<const Text*>& values);
+    /// "\n</array>\n</plist>" and the last buffered bytes.
+    void endDocument();
+
+    std::size_t replacedCharacters() const { return _replaced; }
+
+    /// The prolog's exact text (163 bytes).
+    static std::string_view prolog();
+
+private:
+    void append(std::string_view bytes);
+    void appendEscaped(std::u16string_view text);
+    // Writes `text` escaped at `out`, which has room for maxBytesPerUnit bytes per unit; returns the end.
+    char* escapeInto(char* out, std::u16string_view text);
+    void reserve(std::size_t bytes);
+    void flush();
+
+    AtomicFile& _file;
+    // A plain byte buffer written through a pointer: growing a std::string for every character
+    // would cost more than the escaping itself.
+    std::unique_ptr<char[]> _buffer;
+    std::size_t _used = 0;
+    std::size_t _capacity = 0;
+    std::size_t _replaced = 0;
+    // "\n\t\t<key>NAME</key>\n\t\t<string>" per header name, escaped once per document.
+    std::vector<std::string> _keyPrefixes;
+    const std::vector<Text>* _prefixedNames = nullptr;
+};
+
+} // namespace plistable::detail

@@ -1,0 +1,265 @@
+#include "core/convert/FileConverter.hpp"
+
+#include "core/UserDefaults.hpp"
+#include "support/TestSupport.hpp"
+
+#include <sys/stat.h>
+
+using namespace plistable;
+using plistable::test::TempDir;
+using plistable::test::u;
+
+namespace {
+
+const std::string prolog = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                           "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+                           "<plist version=\"1.0\">";
+
+// The document body lines after the prolog, joined with the LF each piece begins with.
+std::string document(std::initializer_list<std::string> lines)
+{
+    std::string result = prolog;
+    for (const std::string& line : lines)
+        result += "\n" + line;
+    return result;
+}
+
+class FileConverterTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    UserDefaults defaults{dir.file("settings.json")};
+
+    // Converts `csv` (saved as name) with the given header setting into dir/out and returns the document.
+    std::string convert(std::string_view csv, bool header, ConversionReport* reportOut = nullptr,
+                        const std::string& name = "data.csv")
+    {
+        defaults.setBool("header", header);
+        const std::string source = dir.write(name, csv);
+        ::mkdir(dir.file("out").c_str(), 0700);
+        FileConverter converter(defaults);
+        const auto reports = converter.convertDroppedFiles({source}, dir.file("out"));
+        if (reportOut)
+            *reportOut = reports.at(0);
+        return dir.read("out/" + name.substr(0, name.rfind('.')) + ".plist");
+    }
+};
+
+TEST_F(FileConverterTest, WritesTheRowsDocumentByteForByte)
+{
+    ConversionReport report;
+    const std::string output = convert("a,b\n1,2\n", false, &report);
+    EXPECT_EQ(output, document({"<array>", "\t<array>", "\t\t<string>a</string>", "\t\t<string>b</string>",
+                                "\t</array>", "\t<array>", "\t\t<string>1</string>", "\t\t<string>2</string>",
+                                "\t</array>", "</array>", "</plist>"}));
+    EXPECT_EQ(output.size(), 311u);
+    EXPECT_EQ(report.status, ConversionReport::Status::Converted);
+    EXPECT_EQ(report.records, 2u);
+    EXPECT_EQ(report.encoding, NSUTF8StringEncoding);
+}
+
+TEST_F(FileConverterTest, WritesTheDictionaryDocumentByteForByte)
+{
+    const std::string output = convert("a,b\n1,2\n", true);
+    EXPECT_EQ(output, document({"<array>", "\t<dict>", "\t\t<key>a</key>", "\t\t<string>1</string>",
+                                "\t\t<key>b</key>", "\t\t<string>2</string>", "\t</dict>", "</array>", "</plist>"}));
+    EXPECT_EQ(output.size(), 278u);
+}
+
+TEST_F(FileConverterTest, LargeDocumentsComeOutWholeAcrossBufferBoundaries)
+{
+    // Megabytes of output, with fields of every length, so pieces straddle every internal buffer edge.
+    for (bool header : {false, true}) {
+        SCOPED_TRACE(header);
+        std::string csv = "k&1,k<2\n";
+        std::string body;
+        for (int i = 0; i < 30000; ++i) {
+            const std::string a(static_cast<std::size_t>(i % 97), 'x');
+            const std::string b = "\xE6\x97\xA5" + std::to_string(i) + "&";
+            csv += a + "," + b + "\n";
+            const std::string escapedB = "\xE6\x97\xA5" + std::to_string(i) + "&amp;";
+            if (header)
+                body += "\n\t<dict>\n\t\t<key>k&amp;1</key>\n\t\t<string>" + a
+                        + "</string>\n\t\t<key>k&lt;2</key>\n\t\t<string>" + escapedB + "</string>\n\t</dict>";
+            else
+                body += "\n\t<array>\n\t\t<string>" + a + "</string>\n\t\t<string>" + escapedB + "</string>\n\t</array>";
+        }
+        if (!header)
+            body = "\n\t<array>\n\t\t<string>k&amp;1</string>\n\t\t<string>k&lt;2</string>\n\t</array>" + body;
+        EXPECT_EQ(convert(csv, header), prolog + "\n<array>" + body + "\n</array>\n</plist>");
+    }
+}
+
+TEST_F(FileConverterTest, TextWithoutRecordsGivesTheEmptyDocument)
+{
+    const std::pair<const char*, bool> cases[] = {{"", false}, {"", true}, {"id,name", true}, {"id,name\n\n", true}};
+    for (const auto& [csv, header] : cases) {
+        SCOPED_TRACE(csv);
+        const std::string output = convert(csv, header);
+        EXPECT_EQ(output, document({"<array>", "</array>", "</plist>"}));
+        EXPECT_EQ(output.size(), 189u);
+    }
+}
+
+TEST_F(FileConverterTest, ShapesRecordsAsTheHeaderSettingSays)
+{
+    struct Case {
+        const char* name;
+        const char* csv;
+        bool header;
+        std::string body;
+    };
+    const Case cases[] = {
+        {"rows keep their own lengths", "a\nb,c\n", false,
+         "\n\t<array>\n\t\t<string>a</string>\n\t</array>\n\t<array>\n\t\t<string>b</string>\n\t\t<string>c</string>\n\t</array>"},
+        {"escaping", "a<b&c,x>y\n", false,
+         "\n\t<array>\n\t\t<string>a&lt;b&amp;c</string>\n\t\t<string>x&gt;y</string>\n\t</array>"},
+        {"quoted comma, quote and line break", "\"a,\"\"b\"\"\r\nc\"\n", false,
+         "\n\t<array>\n\t\t<string>a,\"b\"&#13;\nc</string>\n\t</array>"},
+        {"empty field", "a,\n", false, "\n\t<array>\n\t\t<string>a</string>\n\t\t<string></string>\n\t</array>"},
+        {"repeated header name takes the later column", "a,a\n1,2\n", true,
+         "\n\t<dict>\n\t\t<key>a</key>\n\t\t<string>2</string>\n\t\t<key>a</key>\n\t\t<string>2</string>\n\t</dict>"},
+        {"short record gives empty strings", "id,name\n1\n", true,
+         "\n\t<dict>\n\t\t<key>id</key>\n\t\t<string>1</string>\n\t\t<key>name</key>\n\t\t<string></string>\n\t</dict>"},
+        {"leading line break gives empty dictionaries", "\nx\ny", true, "\n\t<dict>\n\t</dict>\n\t<dict>\n\t</dict>"},
+        {"byte-order mark is not part of the first name", "\xEF\xBB\xBFid\n7\n", true,
+         "\n\t<dict>\n\t\t<key>id</key>\n\t\t<string>7</string>\n\t</dict>"},
+        {"Japanese text", "\xE6\x97\xA5\xE6\x9C\xAC\n", false,
+         "\n\t<array>\n\t\t<string>\xE6\x97\xA5\xE6\x9C\xAC</string>\n\t</array>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(convert(c.csv, c.header), prolog + "\n<array>" + c.body + "\n</array>\n</plist>");
+    }
+}
+
+TEST_F(FileConverterTest, ReadsShiftJisFilesInTheirEncoding)
+{
+    ConversionReport report;
+    const std::string output = convert("\x93\xFA\x96\x7B,x\n", false, &report);
+    EXPECT_EQ(report.encoding, NSShiftJISStringEncoding);
+    EXPECT_NE(output.find("<string>\xE6\x97\xA5\xE6\x9C\xAC</string>"), std::string::npos);
+}
+
+TEST_F(FileConverterTest, SaysWhenMacOsRomanWasAssumed)
+{
+    ConversionReport report;
+    const std::string output = convert("caf\xE9", false, &report);
+    EXPECT_TRUE(report.encodingGuessed);
+    EXPECT_EQ(report.status, ConversionReport::Status::Converted);
+    EXPECT_EQ(report.notes, std::vector<std::string>{"read as Mac OS Roman; use --encoding to choose another"});
+    EXPECT_NE(output.find("<string>caf\xC3\x88</string>"), std::string::npos); // 0xE9 is U+00C8 in Mac OS Roman
+}
+
+TEST_F(FileConverterTest, WritesWhatWasReadBeforeMalformedTextAndReportsWhere)
+{
+    ConversionReport report;
+    const std::string output = convert("a,b\nx,y\"z\nc,d\n", false, &report);
+    EXPECT_EQ(report.status, ConversionReport::Status::Partial);
+    EXPECT_EQ(report.records, 2u);
+    ASSERT_EQ(report.problems.size(), 1u);
+    EXPECT_EQ(report.problems[0], "line 2: unexpected double quote; 2 records converted, the rest was not read");
+    EXPECT_NE(output.find("<string>y</string>"), std::string::npos);
+    EXPECT_EQ(output.find("<string>c</string>"), std::string::npos);
+}
+
+TEST_F(FileConverterTest, NamesEachKindOfEarlyStop)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"a\n\"q\" x\n", "line 2: unexpected character after a closing double quote; 2 records converted, the rest was not read"},
+        {"a\nb,\"open\nc\n", "line 2: quoted field is never closed; 2 records converted, the rest was not read"},
+        {"\na,b\n", "line 1: the text begins with a line break; 0 records converted, the rest was not read"},
+    };
+    for (const auto& [csv, problem] : cases) {
+        SCOPED_TRACE(csv);
+        ConversionReport report;
+        convert(csv, false, &report);
+        EXPECT_EQ(report.status, ConversionReport::Status::Partial);
+        EXPECT_EQ(report.problems, std::vector<std::string>{problem});
+    }
+}
+
+TEST_F(FileConverterTest, ReportsSurplusFieldsAndLeavesThemOut)
+{
+    ConversionReport report;
+    const std::string output = convert("a\n1,2\n3\n", true, &report);
+    EXPECT_EQ(report.status, ConversionReport::Status::Partial);
+    ASSERT_EQ(report.problems.size(), 1u);
+    EXPECT_EQ(report.problems[0], "line 2: 1 record has more fields than the header has names; the extra fields were left out");
+    EXPECT_EQ(output.find("<string>2</string>"), std::string::npos);
+}
+
+TEST_F(FileConverterTest, ReplacesCharactersXmlDoesNotAllow)
+{
+    ConversionReport report;
+    const std::string output = convert("a\x01" "b,\x1B\n", false, &report);
+    EXPECT_NE(output.find("<string>a\xEF\xBF\xBD" "b</string>"), std::string::npos);
+    EXPECT_EQ(report.status, ConversionReport::Status::Partial);
+    EXPECT_EQ(report.problems, std::vector<std::string>{"2 characters that XML does not allow written as U+FFFD"});
+}
+
+TEST_F(FileConverterTest, AFileThatCannotBeReadOrDecodedWritesNothing)
+{
+    ::mkdir(dir.file("out").c_str(), 0700);
+    dir.write("out/gone.plist", "keep me");
+    FileConverter converter(defaults);
+    auto reports = converter.convertDroppedFiles({dir.file("gone.csv")}, dir.file("out"));
+    EXPECT_EQ(reports[0].status, ConversionReport::Status::Failed);
+    EXPECT_EQ(reports[0].problems[0].rfind("cannot read: ", 0), 0u);
+    EXPECT_EQ(dir.read("out/gone.plist"), "keep me");
+
+    FileConverter namedEncoding(defaults, ConversionOptions{std::nullopt, "utf-8"});
+    dir.write("bad.csv", "caf\xE9");
+    reports = namedEncoding.convertDroppedFiles({dir.file("bad.csv")}, dir.file("out"));
+    EXPECT_EQ(reports[0].status, ConversionReport::Status::Failed);
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"bad.csv", "out"}));
+}
+
+TEST_F(FileConverterTest, AFailedWriteLeavesTheOldFileAndIsReported)
+{
+    const std::string source = dir.write("data.csv", "a\n");
+    FileConverter converter(defaults);
+    const auto reports = converter.convertDroppedFiles({source}, dir.file("missing-folder"));
+    EXPECT_EQ(reports[0].status, ConversionReport::Status::Failed);
+    EXPECT_NE(reports[0].problems[0].find("cannot write"), std::string::npos);
+}
+
+TEST_F(FileConverterTest, DispatchesByExactExtensionInOrder)
+{
+    dir.write("a.csv", "1\n");
+    dir.write("A.CSV", "1\n");
+    dir.write("x.tar.csv", "1\n");
+    dir.write("c.txt", "1\n");
+    dir.write("noext", "1\n");
+    dir.write("a.plist", "old");
+    FileConverter converter(defaults);
+    const auto reports = converter.convertDroppedFiles(
+        {dir.file("a.csv"), dir.file("A.CSV"), dir.file("x.tar.csv"), dir.file("c.txt"), dir.file("noext")}, dir.path());
+    ASSERT_EQ(reports.size(), 5u);
+    EXPECT_EQ(reports[0].outputPath, dir.path() + "/a.plist");
+    EXPECT_EQ(reports[1].status, ConversionReport::Status::Skipped);
+    EXPECT_EQ(reports[2].outputPath, dir.path() + "/x.tar.plist");
+    EXPECT_EQ(reports[3].status, ConversionReport::Status::Skipped);
+    EXPECT_EQ(reports[4].status, ConversionReport::Status::Skipped);
+    EXPECT_EQ(converter.saveDirPath(), dir.path() + "/");
+    EXPECT_NE(dir.read("a.plist"), "old"); // replaced
+}
+
+TEST_F(FileConverterTest, ParsesWithTheCurrentHeaderSetting)
+{
+    FileConverter converter(defaults);
+    EXPECT_EQ(converter.saveDirPath(), std::nullopt);
+    auto rows = converter.csvparse(u"a,b\n1,2");
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(rows->size(), 2u);
+    defaults.setBool("header", true);
+    rows = converter.csvparse(u"a,b\n1,2");
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(rows->size(), 1u);
+    EXPECT_EQ(*std::get<RecordDictionary>((*rows)[0]).objectForKey(u"b"), u"2");
+    EXPECT_EQ(converter.csvparseToHeader(u"a,b\n1,2"), (Row{u"a", u"b"}));
+    EXPECT_EQ(converter.csvparseToHeader(u"\nx"), std::nullopt);
+    EXPECT_EQ(converter.csvparseToHeader(u""), std::nullopt);
+}
+
+} // namespace

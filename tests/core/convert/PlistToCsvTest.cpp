@@ -1,0 +1,192 @@
+// The property list to CSV conversion of FileConverter, and round trips through both conversions.
+#include "core/convert/FileConverter.hpp"
+
+#include "core/UserDefaults.hpp"
+#include "support/TestSupport.hpp"
+
+#include <plist/plist.h>
+
+#include <cstdlib>
+
+#include <sys/stat.h>
+
+using namespace plistable;
+using plistable::test::LogCapture;
+using plistable::test::TempDir;
+
+namespace {
+
+std::string plist(const std::string& body)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n" + body + "\n</plist>\n";
+}
+
+// The binary form of an XML property list, made with libplist.
+std::string binaryOf(const std::string& xml)
+{
+    plist_t root = nullptr;
+    plist_from_xml(xml.data(), static_cast<uint32_t>(xml.size()), &root);
+    EXPECT_NE(root, nullptr);
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(root, &bytes, &length);
+    std::string result(bytes, length);
+    free(bytes);
+    plist_free(root);
+    return result;
+}
+
+class PlistToCsvTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    UserDefaults defaults{dir.file("settings.json")};
+
+    ConversionReport convert(const std::string& contents, bool header, const std::string& name = "list.plist")
+    {
+        defaults.setBool("header", header);
+        const std::string source = dir.write(name, contents);
+        ::mkdir(dir.file("out").c_str(), 0700);
+        FileConverter converter(defaults);
+        return converter.convertDroppedFiles({source}, dir.file("out")).at(0);
+    }
+
+    std::string output(const std::string& name = "list.csv") { return dir.read("out/" + name); }
+};
+
+struct Case {
+    const char* name;
+    std::string body;
+    bool header;
+    const char* csv;
+};
+
+TEST_F(PlistToCsvTest, WritesOneLinePerArrayOrDictionaryElement)
+{
+    const std::string twoDicts = "<dict><key>a</key><string>1</string><key>b</key><string>2</string></dict>"
+                                 "<dict><key>b</key><string>4</string><key>a</key><string>3</string></dict>";
+    const Case cases[] = {
+        {"arrays, header off", "<array><array><string>a</string><string>b</string></array>"
+                               "<array><string>1</string><string>2</string></array></array>", false, "a,b\n1,2\n"},
+        {"arrays, header on", "<array><array><string>a</string><string>b</string></array>"
+                              "<array><string>1</string><string>2</string></array></array>", true, "a,b\n1,2\n"},
+        {"dictionaries follow the first one's key order", "<array>" + twoDicts + "</array>", false, "1,2\n3,4\n"},
+        {"header once, just before the first dictionary",
+         "<array><array><string>x</string><string>y</string></array>" + twoDicts + "</array>", true,
+         "x,y\na,b\n1,2\n3,4\n"},
+        {"a missing value is an empty field, an extra key is left out",
+         "<array><dict><key>a</key><string>1</string><key>b</key><string>2</string></dict>"
+         "<dict><key>a</key><string>3</string><key>c</key><string>9</string></dict></array>", false, "1,2\n3,\n"},
+        {"a dictionary without keys gives empty lines", "<array><dict/></array>", true, "\n\n"},
+        {"a nested dictionary ends the key list",
+         "<array><dict><key>a</key><string>1</string><key>n</key><dict><key>z</key><string>0</string></dict>"
+         "<key>c</key><string>3</string></dict></array>", false,
+         "1,\"{\"\"z\"\":\"\"0\"\"}\"\n"},
+        {"top-level single values write nothing",
+         "<array><string>s</string><integer>5</integer><array><string>x</string></array></array>", false, "x\n"},
+        {"non-text values in their text form",
+         "<array><array><integer>-7</integer><real>1.5</real><true/><false/><date>2001-01-01T00:00:00Z</date>"
+         "<data>TWFu</data></array></array>", false, "-7,1.5,true,false,2001-01-01T00:00:00Z,TWFu\n"},
+        {"a key with an entity reference matches its dictionary key",
+         "<array><dict><key>a&amp;b</key><string>1</string></dict></array>", true, "a&b\n1\n"},
+        {"the first dictionary may be nested in an array",
+         "<array><array><dict><key>k</key><string>v</string></dict></array>"
+         "<dict><key>k</key><string>w</string></dict></array>", false,
+         "\"{\"\"k\"\":\"\"v\"\"}\"\nw\n"},
+        {"quoting as the writer does", "<array><array><string>a,b</string><string>say \"hi\"</string>"
+                                        "<string>two\nlines</string></array></array>", false,
+         "\"a,b\",\"say \"\"hi\"\"\",\"two\nlines\"\n"},
+        {"an empty root array gives an empty file", "<array/>", true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ConversionReport report = convert(plist(c.body), c.header);
+        EXPECT_TRUE(report.status == ConversionReport::Status::Converted) << testing::PrintToString(report.problems);
+        EXPECT_EQ(output(), c.csv);
+        // The binary form converts the same way.
+        const ConversionReport binary = convert(binaryOf(plist(c.body)), c.header, "bin.plist");
+        EXPECT_TRUE(binary.status == ConversionReport::Status::Converted) << testing::PrintToString(binary.problems);
+        EXPECT_EQ(output("bin.csv"), c.csv);
+    }
+}
+
+TEST_F(PlistToCsvTest, SaysWhichKeysWereLeftOut)
+{
+    const ConversionReport report = convert(
+        plist("<array><dict><key>a</key><string>1</string></dict>"
+              "<dict><key>a</key><string>2</string><key>x</key><string>3</string><key>y</key><string>4</string></dict>"
+              "</array>"),
+        false);
+    EXPECT_EQ(report.status, ConversionReport::Status::Converted);
+    EXPECT_EQ(report.notes, std::vector<std::string>{"keys not in the first dictionary were left out: element 2 (x, y)"});
+}
+
+TEST_F(PlistToCsvTest, WritesNothingForInputThatIsNoUsablePropertyList)
+{
+    const std::pair<const char*, std::string> cases[] = {
+        {"root is a dictionary", plist("<dict><key>a</key><string>1</string></dict>")},
+        {"malformed XML", plist("<array><array><string>a</string></array>")},
+        {"not a property list at all", "a,b\n1,2\n"},
+        {"empty file", ""},
+        {"truncated binary list", binaryOf(plist("<array><string>a</string></array>")).substr(0, 20)},
+    };
+    for (const auto& [name, contents] : cases) {
+        SCOPED_TRACE(name);
+        ::mkdir(dir.file("out").c_str(), 0700);
+        dir.write("out/list.csv", "keep me");
+        const ConversionReport report = convert(contents, false);
+        EXPECT_EQ(report.status, ConversionReport::Status::Failed);
+        ASSERT_FALSE(report.problems.empty());
+        EXPECT_EQ(report.problems[0].rfind("not a property list with an array at its root", 0), 0u)
+            << report.problems[0];
+        EXPECT_EQ(output(), "keep me");
+        EXPECT_EQ(dir.names(), (std::vector<std::string>{"list.plist", "out"}));
+    }
+    FileConverter converter(defaults);
+    const ConversionReport missing = converter.createCsv(dir.file("none.plist"));
+    EXPECT_EQ(missing.status, ConversionReport::Status::Failed);
+    EXPECT_EQ(missing.problems[0].rfind("cannot read: ", 0), 0u);
+}
+
+TEST_F(PlistToCsvTest, CollectsTheKeyListByTheStateMachine)
+{
+    FileConverter converter(defaults);
+    EXPECT_EQ(converter.keys(), std::nullopt);
+    converter.parserDidStartDocument();
+    // A key before the first array and dictionary is not collected; nor is one after the next dictionary starts.
+    for (const char16_t* name : {u"plist", u"key", u"array", u"dict", u"key"})
+        converter.parserDidStartElement(name);
+    converter.parserFoundCharacters(u"fir");
+    converter.parserFoundCharacters(u"st");
+    converter.parserDidEndElement(u"key");
+    converter.parserFoundCharacters(u"ignored");
+    converter.parserDidStartElement(u"key"); // empty key element: no name
+    converter.parserDidEndElement(u"key");
+    converter.parserDidStartElement(u"dict");
+    converter.parserDidStartElement(u"key");
+    converter.parserFoundCharacters(u"nested");
+    converter.parserDidEndElement(u"key");
+    ASSERT_TRUE(converter.keys());
+    EXPECT_EQ(*converter.keys(), std::vector<Text>{u"first"});
+    converter.parserDidStartDocument();
+    EXPECT_EQ(converter.keys(), std::vector<Text>{});
+}
+
+TEST_F(PlistToCsvTest, ConvertsBackWhatTheCsvConversionWrote)
+{
+    const std::string csv = "id,name,note\n1,\xE6\x9D\xB1\xE4\xBA\xAC,\"a, \"\"quoted\"\" note\"\n"
+                            "2,Osaka,\"two\nlines\"\n3,,<&>\n";
+    for (bool header : {true, false}) {
+        SCOPED_TRACE(header);
+        defaults.setBool("header", header);
+        dir.write("table.csv", csv);
+        FileConverter converter(defaults);
+        const auto there = converter.convertDroppedFiles({dir.file("table.csv")}, dir.path());
+        ASSERT_EQ(there[0].status, ConversionReport::Status::Converted);
+        ::mkdir(dir.file("back").c_str(), 0700);
+        const auto back = converter.convertDroppedFiles({dir.file("table.plist")}, dir.file("back"));
+        ASSERT_EQ(back[0].status, ConversionReport::Status::Converted);
+        EXPECT_EQ(dir.read("back/table.csv"), csv);
+    }
+}
+
+} // namespace

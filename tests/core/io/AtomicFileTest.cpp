@@ -1,0 +1,107 @@
+#include "core/io/FileContents.hpp"
+#include "core/io/AtomicFile.hpp"
+
+#include "support/TestSupport.hpp"
+
+#include <filesystem>
+#include <sys/stat.h>
+
+using namespace plistable;
+using plistable::test::TempDir;
+
+namespace {
+
+TEST(AtomicFileTest, ReplacesTheTargetOnlyAtCommit)
+{
+    TempDir dir;
+    dir.write("out.txt", "old");
+    {
+        AtomicFile file(dir.file("out.txt"));
+        file.write("new ");
+        file.write(std::string(200000, 'x')); // larger than the buffer
+        EXPECT_EQ(dir.read("out.txt"), "old");
+        EXPECT_FALSE(file.commit());
+    }
+    EXPECT_EQ(dir.read("out.txt"), "new " + std::string(200000, 'x'));
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"out.txt"});
+}
+
+TEST(AtomicFileTest, LargeFilesKeepEveryByteInOrder)
+{
+    // Past a few megabytes a helper thread does the writing; the bytes must come out as written.
+    TempDir dir;
+    std::string expected;
+    {
+        AtomicFile file(dir.file("big.bin"));
+        for (std::size_t i = 0; expected.size() < (24u << 20); ++i) {
+            const std::string piece(1 + (i * 7919) % 300000, static_cast<char>('a' + i % 26));
+            file.write(piece);
+            expected += piece;
+        }
+        EXPECT_FALSE(file.commit());
+    }
+    EXPECT_EQ(dir.read("big.bin"), expected);
+    {
+        AtomicFile file(dir.file("big.bin"));
+        file.write(std::string(16u << 20, 'x'));
+    } // not committed
+    EXPECT_EQ(dir.read("big.bin").size(), expected.size());
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"big.bin"});
+}
+
+TEST(AtomicFileTest, AnUncommittedFileLeavesNothingBehind)
+{
+    TempDir dir;
+    dir.write("out.txt", "old");
+    {
+        AtomicFile file(dir.file("out.txt"));
+        file.write("partial");
+    }
+    EXPECT_EQ(dir.read("out.txt"), "old");
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"out.txt"});
+}
+
+TEST(AtomicFileTest, ReportsAMissingFolder)
+{
+    TempDir dir;
+    AtomicFile file(dir.file("missing/out.txt"));
+    file.write("x");
+    EXPECT_EQ(file.commit(), std::errc::no_such_file_or_directory);
+}
+
+TEST(AtomicFileTest, ReplacesASymbolicLinkInsteadOfWritingThroughIt)
+{
+    TempDir dir;
+    dir.write("elsewhere.txt", "keep");
+    std::filesystem::create_symlink(dir.file("elsewhere.txt"), dir.file("out.txt"));
+    AtomicFile file(dir.file("out.txt"));
+    file.write("new");
+    EXPECT_FALSE(file.commit());
+    EXPECT_EQ(dir.read("elsewhere.txt"), "keep");
+    EXPECT_FALSE(std::filesystem::is_symlink(dir.file("out.txt")));
+    EXPECT_EQ(dir.read("out.txt"), "new");
+}
+
+TEST(AtomicFileTest, KeepsTheModeOfTheFileItReplaces)
+{
+    TempDir dir;
+    const std::string target = dir.write("out.txt", "old");
+    ::chmod(target.c_str(), 0640);
+    AtomicFile file(target);
+    file.write("new");
+    ASSERT_FALSE(file.commit());
+    struct stat info {};
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+TEST(AtomicFileTest, ReadsWholeFilesAndReportsFailures)
+{
+    TempDir dir;
+    dir.write("in.txt", std::string("a\0b", 3));
+    EXPECT_EQ(readFileContents(dir.file("in.txt")).bytes, std::string("a\0b", 3));
+    EXPECT_EQ(readFileContents(dir.file("none.txt")).error, std::errc::no_such_file_or_directory);
+    EXPECT_EQ(readFileContents(dir.path()).error, std::errc::is_a_directory);
+}
+
+} // namespace

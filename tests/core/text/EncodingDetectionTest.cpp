@@ -1,0 +1,60 @@
+#include "core/text/EncodingDetection.hpp"
+
+#include "support/TestSupport.hpp"
+
+using namespace plistable;
+using plistable::test::bytes;
+
+namespace {
+
+struct Case {
+    const char* name;
+    std::string input;
+    TextEncoding expected;
+};
+
+TEST(EncodingDetectionTest, ChoosesTheFirstEncodingThatDecodesEverything)
+{
+    const Case cases[] = {
+        {"empty buffer", "", NSUTF8StringEncoding},
+        {"plain ASCII", "a,b\n1,2\n", NSUTF8StringEncoding},
+        {"UTF-8 with mark", bytes({0xEF, 0xBB, 0xBF}) + "a,\xC3\xA9", NSUTF8StringEncoding},
+        {"UTF-8 Japanese", "\xE6\x97\xA5\xE6\x9C\xAC", NSUTF8StringEncoding},
+        {"NUL bytes are UTF-8", std::string("a\0b", 3), NSUTF8StringEncoding},
+        {"ISO-2022-JP", "\x1B$B$\"\x1B(B,x", NSISO2022JPStringEncoding},
+        {"ISO-2022-JP via JIS Roman", "\x1B(Jabc\x1B(B", NSISO2022JPStringEncoding},
+        {"terminal colour sequence", "\x1B[1mbold\x1B[0m", NSUTF8StringEncoding},
+        {"ESC with a katakana byte", "\x1B$B$\"\x1B(B\xB1", NSShiftJISStringEncoding},
+        {"Shift_JIS Japanese", "\x93\xFA\x96\x7B", NSShiftJISStringEncoding},
+        {"Latin-1 A-umlaut then ASCII", "\xC4x", NSShiftJISStringEncoding},
+        {"EUC-JP hiragana a", "\xA4\xA2", NSShiftJISStringEncoding},
+        {"EUC-JP kanji", "\xC6\xFC\xCB\xDC\xB8\xEC", NSJapaneseEUCStringEncoding},
+        {"cafe in Latin-1", "caf\xE9", NSMacOSRomanStringEncoding},
+        {"overlong UTF-8 read as katakana", "\xC0\xAF", NSShiftJISStringEncoding},
+        {"encoded surrogate", "\xED\xA0\x80", NSMacOSRomanStringEncoding},
+        {"Shift_JIS lead byte last", "ab\x93", NSMacOSRomanStringEncoding},
+        {"EUC-JP C1 byte", "\x85" "ab", NSMacOSRomanStringEncoding},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(detectEncoding(c.input), c.expected);
+    }
+}
+
+TEST(EncodingDetectionTest, CandidateTableHoldsTwelveEntriesInOrder)
+{
+    const std::array<TextEncoding, 12> expected = {4, 7, 8, 3, 30, 11, 12, 13, 14, 15, 5, 10};
+    EXPECT_EQ(encodingCandidates, expected);
+}
+
+TEST(EncodingDetectionTest, EveryByteValueGivesAnAnswerWhichDecodesTheBytes)
+{
+    std::string all;
+    for (int b = 0; b < 256; ++b)
+        all.push_back(static_cast<char>(b));
+    const TextEncoding chosen = detectEncoding(all);
+    EXPECT_EQ(chosen, NSMacOSRomanStringEncoding);
+    EXPECT_TRUE(decodeText(all, chosen).has_value());
+}
+
+} // namespace
