@@ -254,4 +254,43 @@ TEST_F(PlistToCsvTest, ConvertsBackWhatTheCsvConversionWrote)
     }
 }
 
+TEST_F(PlistToCsvTest, ALineOfOneEmptyFieldSurvivesTheRoundTrip)
+{
+    const struct {
+        const char* name;
+        const char* csv;
+    } cases[] = {
+        {"first line", "\"\"\nx\ny\n"},
+        {"middle line", "x\n\"\"\ny\n"},
+        {"last line", "x\ny\n\"\"\n"},
+        {"every line", "\"\"\n\"\"\n"},
+    };
+    for (const auto& c : cases) {
+        for (bool header : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (header ? ", header on" : ", header off"));
+            defaults.setBool("header", header);
+            dir.write("table.csv", c.csv);
+            FileConverter converter(defaults);
+            const auto there = converter.convertDroppedFiles({dir.file("table.csv")}, dir.path());
+            ASSERT_EQ(there[0].status, ConversionReport::Status::Converted) << testing::PrintToString(there[0].problems);
+            ::mkdir(dir.file("back").c_str(), 0700);
+            const auto back = converter.convertDroppedFiles({dir.file("table.plist")}, dir.file("back"));
+            ASSERT_EQ(back[0].status, ConversionReport::Status::Converted) << testing::PrintToString(back[0].problems);
+            EXPECT_EQ(dir.read("back/table.csv"), c.csv);
+        }
+    }
+}
+
+TEST_F(PlistToCsvTest, NestedValuesKeepTheirStoredKeyOrder)
+{
+    const std::string body = "<array><array><dict><key>z</key><integer>1</integer><key>a</key><array>"
+                             "<dict><key>y</key><true/><key>b</key><string>s</string></dict></array></dict>"
+                             "</array></array>";
+    const std::string csv = "\"{\"\"z\"\":1,\"\"a\"\":[{\"\"y\"\":true,\"\"b\"\":\"\"s\"\"}]}\"\n";
+    EXPECT_EQ(convert(plist(body), false).status, ConversionReport::Status::Converted);
+    EXPECT_EQ(output(), csv);
+    EXPECT_EQ(convert(binaryOf(plist(body)), false, "bin.plist").status, ConversionReport::Status::Converted);
+    EXPECT_EQ(output("bin.csv"), csv);
+}
+
 } // namespace
