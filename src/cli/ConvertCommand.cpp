@@ -33,7 +33,11 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
         "convert", "Convert .csv files to XML property lists and .plist files to CSV, into one folder");
     auto args = std::make_shared<ConvertArguments>();
     command->add_option("FILE", args->files, "Files to convert, in order (others are passed over)")->required();
-    command->add_option("-o,--output-dir", args->outputDir, "Folder to write into (default: the current folder)");
+    command->add_option("-o,--output-dir", args->outputDir, "Folder to write into (default: the current folder)")
+        ->check([](const std::string& folder) {
+            // An empty name would make the save folder "/", the root.
+            return folder.empty() ? std::string("the output folder name is empty") : std::string();
+        });
     auto* header = command->add_flag("--header", args->header, "The first CSV line is a header row (this run only)");
     command->add_flag("--no-header", args->noHeader, "The first CSV line is a record (this run only)")->excludes(header);
     command->add_option("--encoding", args->encoding,

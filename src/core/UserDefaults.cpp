@@ -48,6 +48,14 @@ std::string UserDefaults::standardStorePath()
 // The stored values; nothing (after a warning) when the store exists but cannot be read or parsed.
 std::optional<std::map<std::string, bool>> UserDefaults::load(const std::string& path)
 {
+    // A store of a few settings is a few bytes; one over this size is damaged, and neither
+    // reading nor parsing it is worth the time and memory.
+    constexpr off_t largestStore = 1 << 20;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > largestStore) {
+        log("plistable: settings " + path + " are damaged; using defaults");
+        return std::nullopt;
+    }
     FileContents contents = readFileContents(path);
     if (contents.error) {
         if (contents.error == std::errc::no_such_file_or_directory)

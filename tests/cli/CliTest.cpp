@@ -1,6 +1,8 @@
 #include "CliRun.hpp"
 #include "support/TestSupport.hpp"
 
+#include <sys/stat.h>
+
 using plistable::test::CliResult;
 using plistable::test::TempDir;
 
@@ -48,6 +50,34 @@ TEST(CliTest, UsageErrorsExitWithTwo)
     const CliResult version = run({"--version"}, dir.file("s.json"));
     EXPECT_EQ(version.status, 0);
     EXPECT_NE(version.out.find("plistable"), std::string::npos);
+}
+
+// Hostile or odd invocations: each a clear result, never an abort or a write somewhere unasked.
+TEST(CliTest, ProbedInvocationsGiveClearResults)
+{
+    TempDir dir;
+    const std::string csv = dir.write("t.csv", "a\n1\n");
+    ::mkdir(dir.file("out").c_str(), 0700);
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int status;
+        std::string inErr; // a part of the error output
+        std::string inOut; // a part of the output
+    };
+    const Case cases[] = {
+        {"an empty output folder name is a usage error", {"convert", "-o", "", csv}, 2,
+         "the output folder name is empty", ""},
+        {"-- before the operands makes the rest operands", {"convert", "-o", dir.file("out"), "--", csv, "--no-header"},
+         0, "--no-header", "out/t.plist"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CliResult result = run(c.args, dir.file("s.json"));
+        EXPECT_EQ(result.status, c.status) << result.out << result.err;
+        EXPECT_NE(result.err.find(c.inErr), std::string::npos) << result.err;
+        EXPECT_NE(result.out.find(c.inOut), std::string::npos) << result.out;
+    }
 }
 
 } // namespace

@@ -28,6 +28,10 @@ TEST(WriteCommandTest, PrintsTheCsvOfAJsonArray)
         {"an object gives its keys in document order", R"([{"zeta":1,"alpha":{"n":2}}])", "zeta,alpha\n"},
         {"non-text values and null", R"([[1,-2,2.5,true,false,null,18446744073709551615,[1,"x"]]])",
          "1,-2,2.5,true,false,,18446744073709551615,\"[1,\"\"x\"\"]\"\n"},
+        {"a line of one empty field, first, middle and last", R"([[""],["a"],[""],["b"],[""]])",
+         "\"\"\na\n\"\"\nb\n\"\"\n"},
+        {"nested objects keep their key order", R"([[{"z":1,"a":[{"y":true,"b":"s"}]}]])",
+         "\"{\"\"z\"\":1,\"\"a\"\":[{\"\"y\"\":true,\"\"b\"\":\"\"s\"\"}]}\"\n"},
         {"text beyond ASCII", "[[\"caf\xC3\xA9\",\"\\u00e9\\ud83d\\ude00\"]]", "caf\xC3\xA9,\xC3\xA9\xF0\x9F\x98\x80\n"},
     };
     for (const Case& c : cases) {

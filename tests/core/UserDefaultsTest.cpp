@@ -51,9 +51,11 @@ TEST(UserDefaultsTest, SynchronizeKeepsKeysAnotherWriterStored)
 
 TEST(UserDefaultsTest, ADamagedStoreReadsAsEmptyWithAWarning)
 {
-    const char* damaged[] = {"", "{", "[true]", "\x01\x02garbage", "{\"header\": \"yes\"}"};
-    for (const char* contents : damaged) {
-        SCOPED_TRACE(contents);
+    // The last: a valid store padded beyond 1 MB, taken as damaged without being parsed.
+    const std::string damaged[] = {"", "{", "[true]", "\x01\x02garbage", "{\"header\": \"yes\"}",
+                                   "{\"header\": true}" + std::string((1 << 20) + 1, ' ')};
+    for (const std::string& contents : damaged) {
+        SCOPED_TRACE(contents.substr(0, 20));
         TempDir dir;
         const std::string path = dir.write("settings.json", contents);
         LogCapture log;

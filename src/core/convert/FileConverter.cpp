@@ -78,12 +78,15 @@ void FileConverter::parserDidStartDocument()
     _count = keyListBeforePlist;
     _writeFlg = false;
     _keyText.clear();
+    _depth = 0;
+    _arrayDepth = 0;
+    _dictDepth = 0;
 }
 
 void FileConverter::finishKey()
 {
-    // The whole character content of one key element is one name; an empty key adds none.
-    if (_writeFlg && _keys && !_keyText.empty())
+    // The whole character content of one key element is one name, the empty name included.
+    if (_writeFlg && _keys)
         _keys->push_back(_keyText);
     _keyText.clear();
 }
@@ -92,16 +95,22 @@ void FileConverter::parserDidStartElement(std::u16string_view elementName)
 {
     finishKey();
     _writeFlg = false;
+    // `depth` counts the elements open around this one. Only a dictionary that is an element of
+    // the root array starts collection, only its own keys count, and only its end finishes the
+    // list: dictionaries nested in it or in earlier array rows are passed over.
+    const std::size_t depth = _depth++;
     // Tested from the highest state down, each on the state the tests before it left, so one
     // element start moves the pass on by one step at most.
-    if (_count == keyListCollecting && elementName == u"dict")
-        _count = keyListFinished;
-    if (_count == keyListCollecting && elementName == u"key")
+    if (_count == keyListCollecting && elementName == u"key" && depth == _dictDepth + 1)
         _writeFlg = true;
-    if (_count == keyListInArray && elementName == u"dict")
+    if (_count == keyListInArray && elementName == u"dict" && depth == _arrayDepth + 1) {
         _count = keyListCollecting;
-    if (_count == keyListInPlist && elementName == u"array")
+        _dictDepth = depth;
+    }
+    if (_count == keyListInPlist && elementName == u"array") {
         _count = keyListInArray;
+        _arrayDepth = depth;
+    }
     if (_count == keyListBeforePlist && elementName == u"plist")
         _count = keyListInPlist;
 }
@@ -110,6 +119,10 @@ void FileConverter::parserDidEndElement(std::u16string_view)
 {
     finishKey();
     _writeFlg = false;
+    if (_depth > 0)
+        --_depth;
+    if (_count == keyListCollecting && _depth == _dictDepth)
+        _count = keyListFinished;
 }
 
 void FileConverter::parserFoundCharacters(std::u16string_view characters)

@@ -86,12 +86,15 @@ private:
     static constexpr std::int32_t keyListInPlist = 1;     // inside it
     static constexpr std::int32_t keyListInArray = 2;     // after the first array began
     static constexpr std::int32_t keyListCollecting = 3;  // inside the first dictionary
-    static constexpr std::int32_t keyListFinished = 4;    // the next dictionary began
+    static constexpr std::int32_t keyListFinished = 4;    // the first dictionary ended
 
     std::optional<std::vector<Text>> _keys;
     std::int32_t _count = keyListBeforePlist;
     bool _writeFlg = false; // the characters now reported belong to a key being collected
     Text _keyText;          // the characters of that key so far
+    std::size_t _depth = 0;      // elements open now
+    std::size_t _arrayDepth = 0; // elements open around the root array
+    std::size_t _dictDepth = 0;  // elements open around the first dictionary of the root array
 };
 
 } // namespace plistable

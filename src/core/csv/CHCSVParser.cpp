@@ -482,9 +482,21 @@ bool CHCSVParser::parseEscapedField()
 
 void CHCSVParser::recordUnexpectedCharacter(char16_t found)
 {
+    // A character beyond the basic plane is named whole: both halves of its surrogate pair.
+    char16_t pair[2] = {found, 0};
+    std::u16string_view character(pair, 1);
+    unsigned codePoint = found;
+    if (found >= 0xD800 && found <= 0xDBFF) {
+        const int low = _input->peekPeek();
+        if (low >= 0xDC00 && low <= 0xDFFF) {
+            pair[1] = static_cast<char16_t>(low);
+            character = std::u16string_view(pair, 2);
+            codePoint = 0x10000 + ((found - 0xD800u) << 10) + (static_cast<unsigned>(low) - 0xDC00u);
+        }
+    }
     recordError(CHCSVErrorCodeUnexpectedDelimiter,
                 "Unexpected delimiter. Expected '" + formatCharacter(_delimiter) + "' (0x" + hexadecimal(_delimiter)
-                    + "), but got '" + formatCharacter(found) + "' (0x" + hexadecimal(found) + ")");
+                    + "), but got '" + toUtf8Lossy(character) + "' (0x" + hexadecimal(codePoint) + ")");
 }
 
 [[gnu::always_inline]] inline void CHCSVParser::endField()

@@ -215,6 +215,7 @@ void CHCSVWriter::writeField(std::u16string_view field)
         writeDelimiter();
     // The field counts even when it produces no bytes, so the line keeps its shape.
     ++_currentField;
+    _lastFieldEmpty = field.empty();
     if (!_stream)
         return;
     if (_utf8) {
@@ -275,6 +276,10 @@ void CHCSVWriter::writeField(const PlistValue* field)
 
 void CHCSVWriter::finishLine()
 {
+    // A line of one empty field would be an empty line, which readers take as no line at all:
+    // that one field is quoted so that it reads back.
+    if (_currentField == 1 && _lastFieldEmpty)
+        writeQuoted(std::u16string_view());
     if (_lineEnd)
         writeData(*_lineEnd);
     else if (_stream)

@@ -110,6 +110,7 @@ private:
     IllegalCharacters _illegalCharacters;
     std::uint64_t _delimiterLanes = 0; ///< the delimiter in each 16-bit lane, for the fast scan
     std::uint64_t _currentField = 0;
+    bool _lastFieldEmpty = false; ///< the last field written was empty
 
     bool _utf8;                       ///< the fast path: encode straight into _scratch
     std::optional<std::string> _lineEnd; ///< "\n" encoded, without mark

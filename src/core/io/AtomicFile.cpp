@@ -70,7 +70,18 @@ AtomicFile::AtomicFile(std::string targetPath) : _targetPath(std::move(targetPat
     if (_temporaryPath.back() != '/')
         _temporaryPath.push_back('/');
     const std::size_t folderLength = _temporaryPath.size();
-    _temporaryPath.append(".").append(lastPathComponent(_targetPath)).append(".plistable-XXXXXX");
+    // The name must fit NAME_MAX as the target's does: a long stem is shortened (at a character
+    // boundary of UTF-8 names) and the dot, the recognisable suffix and the random part kept.
+    constexpr std::string_view suffix = ".plistable-XXXXXX";
+    constexpr std::size_t nameMax = 255;
+    std::string stem = lastPathComponent(_targetPath);
+    if (stem.size() > nameMax - 1 - suffix.size()) {
+        std::size_t length = nameMax - 1 - suffix.size();
+        while (length > 0 && (static_cast<unsigned char>(stem[length]) & 0xC0) == 0x80)
+            --length;
+        stem.resize(length);
+    }
+    _temporaryPath.append(".").append(stem).append(suffix);
     _fd = ::mkstemp(_temporaryPath.data());
     if (_fd < 0) {
         _temporaryPath.clear();

@@ -189,6 +189,34 @@ TEST_F(FileConverterTest, ReportsSurplusFieldsAndLeavesThemOut)
     EXPECT_EQ(output.find("<string>2</string>"), std::string::npos);
 }
 
+TEST_F(FileConverterTest, RepeatedHeaderNamesMakeThePartialResult)
+{
+    struct Case {
+        const char* name;
+        const char* csv;
+        std::vector<std::string> problems;
+    };
+    const Case cases[] = {
+        {"one name twice", "a,a\n1,2\n", {"header repeats \"a\" (columns 1 and 2); the later value is kept"}},
+        {"three times and another twice", "b,a,b,a,b\n1,2,3,4,5\n",
+         {"header repeats \"b\" (columns 1, 3 and 5); the later value is kept",
+          "header repeats \"a\" (columns 2 and 4); the later value is kept"}},
+        {"the empty name twice", ",x,\n1,2,3\n", {"header repeats \"\" (columns 1 and 3); the later value is kept"}},
+        {"no repeats", "a,b\n1,2\n", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ConversionReport report;
+        convert(c.csv, true, &report);
+        EXPECT_EQ(report.problems, c.problems);
+        EXPECT_EQ(report.status,
+                  c.problems.empty() ? ConversionReport::Status::Converted : ConversionReport::Status::Partial);
+        // Header off: the names are a row like any other.
+        convert(c.csv, false, &report);
+        EXPECT_EQ(report.status, ConversionReport::Status::Converted);
+    }
+}
+
 TEST_F(FileConverterTest, ReplacesCharactersXmlDoesNotAllow)
 {
     ConversionReport report;

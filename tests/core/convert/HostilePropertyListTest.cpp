@@ -218,11 +218,11 @@ TEST_F(HostilePropertyListTest, ADictionaryOfAHundredThousandKeysConverts)
     xml += "</dict></array></plist>\n";
 
     const ConversionReport report = convert(xml, true);
-    EXPECT_EQ(report.status, ConversionReport::Status::Converted);
+    EXPECT_EQ(report.status, ConversionReport::Status::Partial);
     EXPECT_EQ(report.records, 4u);
     EXPECT_EQ(dir.read("out/list.csv"), names + "\n" + values + "\n" + second + "\n" + third + "\n");
-    ASSERT_EQ(report.notes.size(), 1u);
-    EXPECT_EQ(report.notes[0], "keys not in the first dictionary were left out: element 2 (extra)");
+    ASSERT_EQ(report.problems.size(), 1u);
+    EXPECT_EQ(report.problems[0], "keys not in the first dictionary were left out: element 2 (extra)");
 }
 
 } // namespace

@@ -73,14 +73,14 @@ TEST_F(PlistToCsvTest, WritesOneLinePerArrayOrDictionaryElement)
         {"header once, just before the first dictionary",
          "<array><array><string>x</string><string>y</string></array>" + twoDicts + "</array>", true,
          "x,y\na,b\n1,2\n3,4\n"},
-        {"a missing value is an empty field, an extra key is left out",
+        {"a missing value is an empty field",
          "<array><dict><key>a</key><string>1</string><key>b</key><string>2</string></dict>"
-         "<dict><key>a</key><string>3</string><key>c</key><string>9</string></dict></array>", false, "1,2\n3,\n"},
+         "<dict><key>a</key><string>3</string></dict></array>", false, "1,2\n3,\n"},
         {"a dictionary without keys gives empty lines", "<array><dict/></array>", true, "\n\n"},
-        {"a nested dictionary ends the key list",
+        {"a nested dictionary does not end the key list",
          "<array><dict><key>a</key><string>1</string><key>n</key><dict><key>z</key><string>0</string></dict>"
          "<key>c</key><string>3</string></dict></array>", false,
-         "1,\"{\"\"z\"\":\"\"0\"\"}\"\n"},
+         "1,\"{\"\"z\"\":\"\"0\"\"}\",3\n"},
         {"top-level single values write nothing",
          "<array><string>s</string><integer>5</integer><array><string>x</string></array></array>", false, "x\n"},
         {"non-text values in their text form",
@@ -109,15 +109,19 @@ TEST_F(PlistToCsvTest, WritesOneLinePerArrayOrDictionaryElement)
     }
 }
 
-TEST_F(PlistToCsvTest, SaysWhichKeysWereLeftOut)
+TEST_F(PlistToCsvTest, KeysLeftOutOfLaterDictionariesMakeThePartialResult)
 {
-    const ConversionReport report = convert(
-        plist("<array><dict><key>a</key><string>1</string></dict>"
-              "<dict><key>a</key><string>2</string><key>x</key><string>3</string><key>y</key><string>4</string></dict>"
-              "</array>"),
-        false);
-    EXPECT_EQ(report.status, ConversionReport::Status::Converted);
-    EXPECT_EQ(report.notes, std::vector<std::string>{"keys not in the first dictionary were left out: element 2 (x, y)"});
+    const std::string body = "<array><dict><key>a</key><string>1</string></dict>"
+                             "<dict><key>a</key><string>2</string><key>x</key><string>3</string><key>y</key>"
+                             "<string>4</string></dict></array>";
+    const ConversionReport report = convert(plist(body), false);
+    EXPECT_EQ(report.status, ConversionReport::Status::Partial);
+    EXPECT_EQ(report.problems,
+              std::vector<std::string>{"keys not in the first dictionary were left out: element 2 (x, y)"});
+    EXPECT_EQ(output(), "1\n2\n");
+    const ConversionReport binary = convert(binaryOf(plist(body)), false, "bin.plist");
+    EXPECT_EQ(binary.problems, report.problems);
+    EXPECT_EQ(output("bin.csv"), "1\n2\n");
 }
 
 TEST_F(PlistToCsvTest, WritesNothingForInputThatIsNoUsablePropertyList)
@@ -152,23 +156,84 @@ TEST_F(PlistToCsvTest, CollectsTheKeyListByTheStateMachine)
     FileConverter converter(defaults);
     EXPECT_EQ(converter.keys(), std::nullopt);
     converter.parserDidStartDocument();
-    // A key before the first array and dictionary is not collected; nor is one after the next dictionary starts.
-    for (const char16_t* name : {u"plist", u"key", u"array", u"dict", u"key"})
+    // A key before the first array and dictionary is not collected; nor is one of a nested
+    // dictionary, nor one after the first dictionary ended. The empty key element is a name.
+    for (const char16_t* name : {u"plist", u"key"})
+        converter.parserDidStartElement(name);
+    converter.parserDidEndElement(u"key");
+    for (const char16_t* name : {u"array", u"dict", u"key"})
         converter.parserDidStartElement(name);
     converter.parserFoundCharacters(u"fir");
     converter.parserFoundCharacters(u"st");
     converter.parserDidEndElement(u"key");
     converter.parserFoundCharacters(u"ignored");
-    converter.parserDidStartElement(u"key"); // empty key element: no name
+    converter.parserDidStartElement(u"key");
     converter.parserDidEndElement(u"key");
     converter.parserDidStartElement(u"dict");
     converter.parserDidStartElement(u"key");
     converter.parserFoundCharacters(u"nested");
     converter.parserDidEndElement(u"key");
+    converter.parserDidEndElement(u"dict");
+    converter.parserDidStartElement(u"key");
+    converter.parserFoundCharacters(u"last");
+    converter.parserDidEndElement(u"key");
+    converter.parserDidEndElement(u"dict");
+    for (const char16_t* name : {u"dict", u"key"})
+        converter.parserDidStartElement(name);
+    converter.parserFoundCharacters(u"later");
+    converter.parserDidEndElement(u"key");
     ASSERT_TRUE(converter.keys());
-    EXPECT_EQ(*converter.keys(), std::vector<Text>{u"first"});
+    EXPECT_EQ(*converter.keys(), (std::vector<Text>{u"first", u"", u"last"}));
     converter.parserDidStartDocument();
     EXPECT_EQ(converter.keys(), std::vector<Text>{});
+}
+
+TEST_F(PlistToCsvTest, TheKeyListIsEveryOwnKeyOfTheFirstDictionaryRow)
+{
+    const std::string nested = "<dict><key>z</key><string>0</string></dict>";
+    const std::string cell = "\"{\"\"z\"\":\"\"0\"\"}\""; // `nested` as a field
+    struct KeyCase {
+        const char* name;
+        std::string body;
+        std::string csv;
+        bool binaryToo; // libplist keeps one of repeated keys, so those rows are read as XML only
+    };
+    const KeyCase cases[] = {
+        {"nested dictionary first",
+         "<array><dict><key>n</key>" + nested + "<key>a</key><string>1</string><key>b</key><string>2</string></dict>"
+         "</array>", "n,a,b\n" + cell + ",1,2\n", true},
+        {"nested dictionary in the middle",
+         "<array><dict><key>a</key><string>1</string><key>n</key>" + nested + "<key>b</key><string>2</string></dict>"
+         "</array>", "a,n,b\n1," + cell + ",2\n", true},
+        {"nested dictionary last",
+         "<array><dict><key>a</key><string>1</string><key>b</key><string>2</string><key>n</key>" + nested + "</dict>"
+         "</array>", "a,b,n\n1,2," + cell + "\n", true},
+        {"a dictionary inside a nested array",
+         "<array><dict><key>a</key><array>" + nested + "</array><key>b</key><string>2</string></dict></array>",
+         "a,b\n\"[{\"\"z\"\":\"\"0\"\"}]\",2\n", true},
+        {"the empty key is a column",
+         "<array><dict><key>a</key><string>1</string><key></key><string>2</string><key/><string>3</string>"
+         "<key>c</key><string>4</string></dict></array>", "a,,,c\n1,3,3,4\n", false},
+        {"the empty key alone", "<array><dict><key></key><string>2</string></dict></array>", "\"\"\n2\n", true},
+        {"repeated keys as written, each the later value",
+         "<array><dict><key>a</key><string>1</string><key>a</key><string>2</string></dict></array>", "a,a\n2,2\n",
+         false},
+        {"an array row holding a dictionary before the first dictionary row",
+         "<array><array>" + nested + "</array><dict><key>a</key><string>1</string></dict></array>",
+         cell + "\na\n1\n", true},
+    };
+    for (const KeyCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ConversionReport report = convert(plist(c.body), true);
+        EXPECT_TRUE(report.status == ConversionReport::Status::Converted) << testing::PrintToString(report.problems);
+        EXPECT_EQ(report.notes, std::vector<std::string>{});
+        EXPECT_EQ(output(), c.csv);
+        if (!c.binaryToo)
+            continue;
+        const ConversionReport binary = convert(binaryOf(plist(c.body)), true, "bin.plist");
+        EXPECT_TRUE(binary.status == ConversionReport::Status::Converted) << testing::PrintToString(binary.problems);
+        EXPECT_EQ(output("bin.csv"), c.csv);
+    }
 }
 
 TEST_F(PlistToCsvTest, ConvertsBackWhatTheCsvConversionWrote)
@@ -187,6 +252,45 @@ TEST_F(PlistToCsvTest, ConvertsBackWhatTheCsvConversionWrote)
         ASSERT_EQ(back[0].status, ConversionReport::Status::Converted);
         EXPECT_EQ(dir.read("back/table.csv"), csv);
     }
+}
+
+TEST_F(PlistToCsvTest, ALineOfOneEmptyFieldSurvivesTheRoundTrip)
+{
+    const struct {
+        const char* name;
+        const char* csv;
+    } cases[] = {
+        {"first line", "\"\"\nx\ny\n"},
+        {"middle line", "x\n\"\"\ny\n"},
+        {"last line", "x\ny\n\"\"\n"},
+        {"every line", "\"\"\n\"\"\n"},
+    };
+    for (const auto& c : cases) {
+        for (bool header : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (header ? ", header on" : ", header off"));
+            defaults.setBool("header", header);
+            dir.write("table.csv", c.csv);
+            FileConverter converter(defaults);
+            const auto there = converter.convertDroppedFiles({dir.file("table.csv")}, dir.path());
+            ASSERT_EQ(there[0].status, ConversionReport::Status::Converted) << testing::PrintToString(there[0].problems);
+            ::mkdir(dir.file("back").c_str(), 0700);
+            const auto back = converter.convertDroppedFiles({dir.file("table.plist")}, dir.file("back"));
+            ASSERT_EQ(back[0].status, ConversionReport::Status::Converted) << testing::PrintToString(back[0].problems);
+            EXPECT_EQ(dir.read("back/table.csv"), c.csv);
+        }
+    }
+}
+
+TEST_F(PlistToCsvTest, NestedValuesKeepTheirStoredKeyOrder)
+{
+    const std::string body = "<array><array><dict><key>z</key><integer>1</integer><key>a</key><array>"
+                             "<dict><key>y</key><true/><key>b</key><string>s</string></dict></array></dict>"
+                             "</array></array>";
+    const std::string csv = "\"{\"\"z\"\":1,\"\"a\"\":[{\"\"y\"\":true,\"\"b\"\":\"\"s\"\"}]}\"\n";
+    EXPECT_EQ(convert(plist(body), false).status, ConversionReport::Status::Converted);
+    EXPECT_EQ(output(), csv);
+    EXPECT_EQ(convert(binaryOf(plist(body)), false, "bin.plist").status, ConversionReport::Status::Converted);
+    EXPECT_EQ(output("bin.csv"), csv);
 }
 
 } // namespace

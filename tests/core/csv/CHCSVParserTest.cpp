@@ -64,6 +64,9 @@ const GrammarCase grammarCases[] = {
     {"SecondWorkedExample", "#note\na,\"b\"c\n", comments,
      logOf({"beginDocument", R"~(comment "note")~", "beginLine 1", R"~(field 0 "a")~", R"~(field 1 "\"b\"")~", "endLine 1",
             R"~(error 1 "Unexpected delimiter. Expected ',' (0x2C), but got 'c' (0x63)")~"})},
+    {"UnexpectedCharacterBeyondTheBasicPlaneNamedWhole", "\"a\"\xF0\x9F\x98\x80", 0,
+     logOf({"beginDocument", "beginLine 1", R"~(field 0 "\"a\"")~", "endLine 1",
+            "error 1 \"Unexpected delimiter. Expected ',' (0x2C), but got '\xF0\x9F\x98\x80' (0x1F600)\""})},
     {"EmptyInput", "", 0, logOf({"beginDocument", "beginLine 1", R"~(field 0 "")~", "endLine 1", "endDocument"})},
     {"NoFinalLineBreak", "a,b", 0,
      logOf({"beginDocument", "beginLine 1", R"~(field 0 "a")~", R"~(field 1 "b")~", "endLine 1", "endDocument"})},
@@ -234,6 +237,23 @@ TEST(CHCSVParserTest, CharactersSplitBetweenReadsDecodeWhole)
                                               "field 0 \"" + std::string(before, 'a') + std::string(character) + "\"",
                                               R"~(field 1 "b")~", "endLine 1", "endDocument"}));
             EXPECT_TRUE(logs.lines().empty());
+        }
+    }
+}
+
+// A sample that ends in the start of a sequence the next bytes do not complete is not UTF-8.
+TEST(CHCSVParserTest, ASampleCutInsideWhatIsNoUtf8CharacterIsMacRoman)
+{
+    for (std::string_view after : {"z", "", "\xA9"}) {
+        for (std::size_t chunk : {whole, std::size_t{1}, std::size_t{512}}) {
+            SCOPED_TRACE(std::string("after: ") + std::string(after) + ", chunk " + std::to_string(chunk));
+            // Latin-1 é at offset 511, then a letter, the end, or one continuation byte and the end.
+            const std::string input = std::string(511, 'a') + "\xE9" + std::string(after);
+            TextEncoding used = 0;
+            plistable::test::LogCapture logs;
+            const std::string log = parseLog(input, 0, chunk, u',', &used);
+            EXPECT_EQ(used, plistable::NSMacOSRomanStringEncoding);
+            EXPECT_EQ(log.find("error"), std::string::npos) << log;
         }
     }
 }

@@ -91,7 +91,7 @@ TEST(CHCSVWriterTest, QuotesExactlyTheFieldsThatNeedIt)
         {"number sign first", u"#a", "23 61 | 0A"},
         {"backslash", u"a\\b", "61 5C 62 | 0A"},
         {"tab", u"\t", "09 | 0A"},
-        {"empty", u"", "0A"},
+        {"empty, alone on its line", u"", "22 22 | 0A"},
         {"beyond the basic plane", u"\U0001F600,", "22 F0 9F 98 80 2C 22 | 0A"},
     };
     for (const Case& c : cases) {

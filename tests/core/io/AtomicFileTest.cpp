@@ -26,6 +26,33 @@ TEST(AtomicFileTest, ReplacesTheTargetOnlyAtCommit)
     EXPECT_EQ(dir.names(), std::vector<std::string>{"out.txt"});
 }
 
+TEST(AtomicFileTest, NamesUpToTheLongestAllowedAreWritten)
+{
+    const struct {
+        const char* name;
+        std::string file;
+    } cases[] = {
+        {"237 bytes", std::string(233, 'a') + ".csv"},
+        {"238 bytes", std::string(234, 'a') + ".csv"},
+        {"255 bytes", std::string(251, 'a') + ".csv"},
+        {"255 bytes, two-byte characters at the cut", std::string(1, 'a') + [] {
+             std::string e;
+             for (int i = 0; i < 125; ++i)
+                 e += "\xC3\xA9";
+             return e;
+         }() + ".csv"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        AtomicFile file(dir.file(c.file));
+        file.write("x");
+        EXPECT_FALSE(file.commit());
+        EXPECT_EQ(dir.read(c.file), "x");
+        EXPECT_EQ(dir.names(), std::vector<std::string>{c.file});
+    }
+}
+
 TEST(AtomicFileTest, LargeFilesKeepEveryByteInOrder)
 {
     // Past a few megabytes a helper thread does the writing; the bytes must come out as written.

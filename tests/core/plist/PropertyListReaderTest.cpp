@@ -540,6 +540,42 @@ std::string arrayOf(std::initializer_list<int> references)
     return out;
 }
 
+// A UID reads as the dictionary its XML form writes, so both forms give the same elements and events.
+TEST(PropertyListReaderTest, BinaryUidsReadAsTheirXmlDictionary)
+{
+    auto uid = [](std::uint64_t n) {
+        return "<dict><key>CF$UID</key><integer>" + std::to_string(n) + "</integer></dict>";
+    };
+    const struct {
+        const char* name;
+        std::string binary;
+        std::string xml;
+    } cases[] = {
+        {"UIDs of one, two and eight bytes in an array",
+         binaryList({arrayOf({1}), arrayOf({2, 3, 4}), std::string("\x80\x00", 2), "\x81\x12\x34",
+                     std::string("\x87\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 9)}),
+         "<array><array>" + uid(0) + uid(0x1234) + uid(18446744073709551615u) + "</array></array>"},
+        {"a keyed-archive-like list",
+         binaryList({arrayOf({1, 5}), "\xD2\x02\x03\x04\x06", "\x56$class", "\x54name", "\x80\x01", arrayOf({7}),
+                     "\x51x", "\x80\xC8"}),
+         "<array><dict><key>$class</key>" + uid(1) + "<key>name</key><string>x</string></dict><array>" + uid(200)
+             + "</array></array>"},
+        {"a UID as a root array element", binaryList({arrayOf({1}), "\x80\x05"}), "<array>" + uid(5) + "</array>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto fromBinary = readBytes(c.binary);
+        const auto fromXml = readBytes("<plist version=\"1.0\">" + c.xml + "</plist>"); // no text runs
+        ASSERT_EQ(fromBinary->result.status, Status::Ok) << fromBinary->result.message;
+        ASSERT_EQ(fromXml->result.status, Status::Ok) << fromXml->result.message;
+        EXPECT_EQ(fromBinary->recorder.elements, fromXml->recorder.elements);
+        EXPECT_EQ(fromBinary->recorder.events, fromXml->recorder.events);
+    }
+    const auto tooLong = readBytes(binaryList({arrayOf({1}), std::string("\x88") + std::string(9, '\x01')}));
+    EXPECT_EQ(tooLong->result.status, Status::NotPropertyList);
+    EXPECT_NE(tooLong->result.message.find("UID"), std::string::npos) << tooLong->result.message;
+}
+
 TEST(PropertyListReaderTest, RefusesDamagedAndHostileBinaryLists)
 {
     const std::string good = binaryList({arrayOf({1, 2}), "\x51x", std::string("\x10\x07", 2)});

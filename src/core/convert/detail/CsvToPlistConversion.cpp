@@ -7,7 +7,41 @@
 #include "core/plist/detail/PlistXmlWriter.hpp"
 #include "core/text/EncodingDetection.hpp"
 
+#include <string_view>
+#include <unordered_map>
+
 namespace plistable::detail {
+namespace {
+
+// One reason per header name written more than once: `header repeats "a" (columns 1 and 2); the
+// later value is kept`. A dictionary holds one value per key, so the earlier columns are lost.
+void noteRepeatedNames(const std::vector<Text>& names, std::vector<std::string>& problems)
+{
+    // Indexed, as headers can hold many thousands of names; reasons follow the first appearances.
+    std::unordered_map<std::u16string_view, std::vector<std::size_t>> columns;
+    std::vector<std::u16string_view> order;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        auto& at = columns[names[i]];
+        if (at.empty())
+            order.push_back(names[i]);
+        at.push_back(i + 1);
+    }
+    for (const std::u16string_view name : order) {
+        const std::vector<std::size_t>& at = columns[name];
+        if (at.size() < 2)
+            continue;
+        std::string list;
+        for (std::size_t k = 0; k < at.size(); ++k) {
+            if (k > 0)
+                list += k + 1 == at.size() ? " and " : ", ";
+            list += std::to_string(at[k]);
+        }
+        problems.push_back("header repeats \"" + toUtf8Lossy(name) + "\" (columns " + list
+                           + "); the later value is kept");
+    }
+}
+
+} // namespace
 
 ConversionReport convertCsvToPlist(const std::string& path, const std::string& outputPath, bool header,
                                    const std::optional<std::string>& encodingName)
@@ -85,6 +119,8 @@ ConversionReport convertCsvToPlist(const std::string& path, const std::string& o
         report.problems.push_back("line " + std::to_string(stop.firstSurplusLine) + ": "
                                   + plural(stop.recordsWithSurplusFields, "record has", "records have")
                                   + " more fields than the header has names; the extra fields were left out");
+    if (checkedNames)
+        noteRepeatedNames(keyNames, report.problems);
     if (writer.replacedCharacters() > 0)
         report.problems.push_back(plural(writer.replacedCharacters(), "character", "characters")
                                   + " that XML does not allow written as U+FFFD");

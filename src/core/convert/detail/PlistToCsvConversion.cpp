@@ -166,7 +166,7 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
         report.problems.push_back("error: not exist keys; the elements from the first dictionary on were not written");
     const std::string leftOut = conversion.leftOutKeys();
     if (!leftOut.empty())
-        report.notes.push_back("keys not in the first dictionary were left out: " + leftOut);
+        report.problems.push_back("keys not in the first dictionary were left out: " + leftOut);
     report.outputPath = outputPath;
     report.status = report.problems.empty() ? ConversionReport::Status::Converted : ConversionReport::Status::Partial;
     return report;

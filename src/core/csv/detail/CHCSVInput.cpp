@@ -117,9 +117,17 @@ TextEncoding CHCSVInput::sniffEncoding()
         return _encoding;
     }
 
-    // A character cut off by the 512-byte limit does not make a UTF-8 stream Mac OS Roman.
-    const std::size_t valid = validUtf8Length(first);
-    if (valid == first.size() || (!_streamEnded && isUtf8Start(first.substr(valid)))) {
+    // A character cut off by the 512-byte limit does not make a UTF-8 stream Mac OS Roman when
+    // the bytes after the sample complete it; they are read one at a time (the buffer has room
+    // for the at most three), and the sample is not UTF-8 when they do not.
+    std::size_t valid = validUtf8Length(first);
+    const std::size_t sampleSize = first.size();
+    while (valid < sampleSize && !_streamEnded && _byteCount < sampleSize + 3
+           && isUtf8Start(std::string_view(_bytes + valid, _byteCount - valid))) {
+        readChunk(1);
+        valid = validUtf8Length(std::string_view(_bytes, _byteCount));
+    }
+    if (valid >= sampleSize) {
         setEncoding(NSUTF8StringEncoding);
     } else {
         log("unable to determine stream encoding; assuming MacOSRoman");

@@ -21,6 +21,8 @@
 // collection its height and expanded size from its children, refusing heights above maxDepth
 // and an expanded size above about twice the file size (a list whose collections are not shared
 // expands to at most one value per reference byte). decode() then trusts the structure.
+// A UID (keyed archives) is read as the dictionary {"CF$UID": n}, as its XML form is written: it
+// counts as one level of nesting but holds no references.
 // If you accept a new object type, teach both readObject() and decodeScalar()/decode().
 
 namespace plistable::detail {
@@ -32,7 +34,8 @@ constexpr std::size_t headerSize = 8;
 constexpr std::size_t trailerSize = 32;
 
 enum Type : std::uint8_t {
-    Simple = 0x0, Int = 0x1, Real = 0x2, Date = 0x3, Data = 0x4, Ascii = 0x5, Utf16 = 0x6, Array = 0xA, Dict = 0xD
+    Simple = 0x0, Int = 0x1, Real = 0x2, Date = 0x3, Data = 0x4, Ascii = 0x5, Utf16 = 0x6, Uid = 0x8, Array = 0xA,
+    Dict = 0xD
 };
 
 bool isCollection(std::uint8_t marker)
@@ -140,6 +143,13 @@ bool BinaryPropertyList::readObject(std::uint64_t index, Object& object, BinaryP
         object.count = 8;
         unit = 1;
         break;
+    case Uid:
+        // 1 to 8 big-endian bytes of an unsigned number.
+        if (low > 7)
+            return fail(problem, "invalid UID size", offset);
+        object.count = low + 1u;
+        unit = 1;
+        break;
     case Data:
     case Ascii: unit = 1; break;
     case Utf16: unit = 2; break;
@@ -207,7 +217,7 @@ bool BinaryPropertyList::check(BinaryPlistProblem& problem)
             return false;
         if (!isCollection(object.marker)) {
             state[index] = 2;
-            height[index] = 0;
+            height[index] = (object.marker >> 4) == Uid ? 1 : 0;
             expanded[index] = 1;
             return true;
         }
@@ -317,6 +327,15 @@ PlistValue BinaryPropertyList::decodeScalar(const Object& object) const
         for (std::uint64_t i = 0; i < object.count; ++i)
             text[i] = static_cast<char16_t>(readUnsigned(object.start + 2 * i, 2));
         return PlistValue(std::move(text));
+    }
+    case Uid: {
+        const std::uint64_t value = readUnsigned(object.start, static_cast<unsigned>(object.count));
+        PlistValue uid{PlistValue::Dictionary()};
+        // As the XML form's <integer> reads: signed where it fits.
+        uid.dictionary().emplace_back(u"CF$UID", value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
+                                                     ? PlistValue::unsignedInteger(value)
+                                                     : PlistValue::integer(static_cast<std::int64_t>(value)));
+        return uid;
     }
     default: return PlistValue();
     }
