@@ -1,3 +1,4 @@
+#include "core/Log.hpp"
 #include "core/UserDefaults.hpp"
 #include "gui/AppDelegate.hpp"
 #include "gui/MainWindow.hpp"
@@ -51,6 +52,8 @@ int main(int argc, char* argv[])
     using namespace plistable;
     if (answerInformationOptions(argc, argv))
         return 0;
+    // The library is silent unless a program installs a sink; the window's messages go to stderr.
+    setLogSink(logToStandardError);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("plistable"));
     QApplication::setApplicationVersion(QStringLiteral(PLISTABLE_VERSION));
