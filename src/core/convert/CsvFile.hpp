@@ -20,7 +20,8 @@ struct CsvFileError {
     std::string reason;    ///< what went wrong, in a few words ("unexpected double quote")
 };
 
-/// What readCsvFile() read: the rows, in UTF-8, or the rows before the place where it stopped.
+/// What readCsvFile() read: the rows, in UTF-8; when it stopped early, the rows up to the place where it
+/// stopped (the last one cut short there, an unclosed quoted field left empty).
 struct CsvFileResult {
     std::vector<std::string> header;             ///< the column names, when options.header
     std::vector<std::vector<std::string>> rows;  ///< every record (after the header), in file order

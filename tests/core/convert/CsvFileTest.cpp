@@ -49,9 +49,10 @@ TEST(CsvFileTest, ReadsFiles)
         {"tab delimiter", "a\tb,c\n", {"\t", "", false}, {}, {{"a", "b,c"}}, "UTF-8", 0, ""},
         {"several-character delimiter", "a::b\n", {"::", "", false}, {}, {{"a", "b"}}, "UTF-8", 0, ""},
         {"empty file", "", {}, {}, {}, "UTF-8", 0, ""},
-        {"stray quote keeps the rows before it", "a,b\nc,d\"e\nf,g\n", {}, {}, {{"a", "b"}}, "UTF-8", 2,
+        {"stray quote keeps what was read up to it", "a,b\nc,d\"e\nf,g\n", {}, {}, {{"a", "b"}, {"c", "d"}}, "UTF-8", 2,
          "unexpected double quote"},
-        {"unclosed quote", "a\n\"b,c\n", {}, {}, {{"a"}}, "UTF-8", 2, "quoted field is never closed"},
+        {"unclosed quote loses the quoted content", "a\n\"b,c\n", {}, {}, {{"a"}, {""}}, "UTF-8", 2,
+         "quoted field is never closed"},
         {"unknown encoding name", "a\n", {",", "no-such-encoding", false}, {}, {}, "", 0,
          "unknown encoding: no-such-encoding"},
         {"bytes invalid in the named encoding", "\xFF\xFE\xFD", {",", "utf-8", false}, {}, {}, "", 0,
@@ -66,8 +67,9 @@ TEST(CsvFileTest, ReadsFiles)
         const CsvFileResult result = readCsvFile(dir.write("in.csv", c.bytes), c.options);
         EXPECT_EQ(result.header, c.header);
         EXPECT_EQ(result.rows, c.rows);
-        if (!c.encoding.empty())
+        if (!c.encoding.empty()) {
             EXPECT_EQ(result.encoding, c.encoding);
+        }
         if (c.errorReason.empty()) {
             EXPECT_TRUE(result) << result.error->reason;
         } else {
