@@ -4,14 +4,16 @@ include(CMakePackageConfigHelpers)
 
 set(PLISTABLE_BASH_COMPLETION_DIR "${CMAKE_INSTALL_DATADIR}/bash-completion/completions"
   CACHE STRING "Where bash-completion finds completions, relative to the prefix")
-# Debian's zsh reads packages' completions from /usr/share/zsh/vendor-completions, local ones from site-functions.
-if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
-  set(plistable_zsh_folder vendor-completions)
+# Debian's zsh reads packages' completions from /usr/share/zsh/vendor-completions, local ones from
+# site-functions; empty means "choose by the prefix", worked out on every configure.
+set(PLISTABLE_ZSH_COMPLETION_DIR "" CACHE STRING "Where zsh finds completions, relative to the prefix (empty: by prefix)")
+if(PLISTABLE_ZSH_COMPLETION_DIR)
+  set(plistable_zsh_dir "${PLISTABLE_ZSH_COMPLETION_DIR}")
+elseif(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  set(plistable_zsh_dir "${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions")
 else()
-  set(plistable_zsh_folder site-functions)
+  set(plistable_zsh_dir "${CMAKE_INSTALL_DATADIR}/zsh/site-functions")
 endif()
-set(PLISTABLE_ZSH_COMPLETION_DIR "${CMAKE_INSTALL_DATADIR}/zsh/${plistable_zsh_folder}"
-  CACHE STRING "Where zsh finds completions, relative to the prefix")
 set(PLISTABLE_FISH_COMPLETION_DIR "${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d"
   CACHE STRING "Where fish finds completions, relative to the prefix")
 
@@ -21,7 +23,7 @@ set(PLISTABLE_DOC_DIR "${CMAKE_INSTALL_DATADIR}/doc/plistable")
 install(FILES man/plistable.1 DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT runtime)
 install(FILES completions/plistable.bash DESTINATION "${PLISTABLE_BASH_COMPLETION_DIR}"
   RENAME plistable COMPONENT runtime)
-install(FILES completions/_plistable DESTINATION "${PLISTABLE_ZSH_COMPLETION_DIR}" COMPONENT runtime)
+install(FILES completions/_plistable DESTINATION "${plistable_zsh_dir}" COMPONENT runtime)
 install(FILES completions/plistable.fish DESTINATION "${PLISTABLE_FISH_COMPLETION_DIR}" COMPONENT runtime)
 if(PLISTABLE_BUILD_GUI)
   install(FILES man/plistable-gui.1 DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT runtime)
