@@ -22,13 +22,13 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME "plistable")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION "utils")
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
-  "Converts tables between CSV and XML property lists\n plistable converts CSV files (UTF-8, Shift_JIS, EUC-JP, ISO-2022-JP or Mac OS Roman,\n detected by trial decoding) into XML property lists, and XML or binary property lists\n into CSV. It comes as a command-line tool and a window that converts dropped files.")
+  "plistable converts CSV files (UTF-8, Shift_JIS, EUC-JP, ISO-2022-JP or Mac OS Roman,\ndetected by trial decoding) into XML property lists, and XML or binary property lists\ninto CSV. It comes as a command-line tool and a window that converts dropped files.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME "plistable-dev")
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION "libdevel")
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libicu-dev, libexpat1-dev, nlohmann-json3-dev")
 set(CPACK_COMPONENT_DEV_DESCRIPTION
-  "C++20 library for CSV and property lists (development files)\n Headers, the plistable_core library, its CMake package (find_package(plistable))\n and pkg-config module (plistable).")
+  "Headers, the plistable_core C++20 library, its CMake package (find_package(plistable))\nand pkg-config module (plistable).")
 if(BUILD_SHARED_LIBS)
   string(APPEND CPACK_DEBIAN_DEV_PACKAGE_DEPENDS ", plistable (= ${PROJECT_VERSION})")
 endif()
