@@ -17,10 +17,13 @@ LogSink& currentSink()
 
 void log(std::string_view message)
 {
-    if (const LogSink& sink = currentSink()) {
+    // A library prints nothing of its own accord: without a sink the message is dropped.
+    if (const LogSink& sink = currentSink())
         sink(message);
-        return;
-    }
+}
+
+void logToStandardError(std::string_view message)
+{
     // One write per line, so lines of concurrent processes sharing stderr do not interleave.
     std::string line(message);
     line.push_back('\n');

@@ -1,3 +1,4 @@
+#include "core/Log.hpp"
 #include "core/UserDefaults.hpp"
 #include "gui/AppDelegate.hpp"
 #include "gui/MainWindow.hpp"
@@ -8,9 +9,51 @@
 #include <QIcon>
 #include <QTimer>
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr const char* helpText =
+    "Usage: plistable-gui [options] [FILE...]\n"
+    "Converts tables between CSV and XML property lists.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     Displays help on commandline options.\n"
+    "  -v, --version  Displays version information.\n"
+    "\n"
+    "Arguments:\n"
+    "  FILE...        Files to convert, as if dropped.\n";
+
+// --help and --version are answered before QApplication exists: it needs a display and aborts without one.
+// Returns true when one of them was given and answered.
+bool answerInformationOptions(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0)
+            return false;
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0
+            || std::strcmp(argv[i], "-?") == 0) {
+            std::fputs(helpText, stdout);
+            return true;
+        }
+        if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0) {
+            std::fputs("plistable " PLISTABLE_VERSION "\n", stdout);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
     using namespace plistable;
+    if (answerInformationOptions(argc, argv))
+        return 0;
+    // The library is silent unless a program installs a sink; the window's messages go to stderr.
+    setLogSink(logToStandardError);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("plistable"));
     QApplication::setApplicationVersion(QStringLiteral(PLISTABLE_VERSION));

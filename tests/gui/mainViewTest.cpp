@@ -248,7 +248,7 @@ TEST_F(mainViewTest, ClosingDuringALargeDropStopsCleanly)
 {
     std::vector<std::string> files;
     for (int i = 0; i < 200; ++i)
-        files.push_back(dir.write("f" + std::to_string(i) + ".csv", "a,b\n1,2\n"));
+        files.push_back(dir.write(std::string("f").append(std::to_string(i)).append(".csv"), "a,b\n1,2\n")); // not "f" + ...: GCC 12 false -Wrestrict
     auto other = std::make_unique<mainView>(defaults);
     other->setFolderChooser(chooser.chooser());
     const auto data = fileDrag(files);

@@ -205,8 +205,13 @@ TEST_F(HostilePropertyListTest, ADictionaryOfAHundredThousandKeysConverts)
     for (int i = count - 1; i >= 0; --i)
         if (i % 2 == 0)
             xml += "<key>k" + std::to_string(i) + "</key><string>w" + std::to_string(i) + "</string>";
-    for (int i = 0; i < count; ++i)
-        second += (i ? "," : "") + (i % 2 == 0 ? "w" + std::to_string(i) : std::string());
+    // Appended piece by piece: GCC 12 reports a false -Werror=restrict on `"literal" + std::string`.
+    for (int i = 0; i < count; ++i) {
+        if (i)
+            second += ',';
+        if (i % 2 == 0)
+            second.append("w").append(std::to_string(i));
+    }
     // A third with a key given twice, among enough others to be looked up by index: the later wins.
     xml += "</dict><dict><key>k1</key><string>first</string><key>k1</key><string>later</string>";
     std::string third = ",later";

@@ -93,7 +93,7 @@ TEST(CHCSVAdditionsTest, FailureIsOfferedThroughTheErrorArgument)
 {
     std::string longText;
     for (int i = 0; i < 2000; ++i)
-        longText += "x" + std::to_string(i) + ",y\n";
+        longText.append("x").append(std::to_string(i)).append(",y\n");
     longText += "p\"q";
     CHCSVError error;
     EXPECT_EQ(CSVComponentsWithOptions(u(longText), 0, &error), std::nullopt);

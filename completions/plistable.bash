@@ -1,0 +1,55 @@
+# bash completion for plistable and plistable-gui
+_plistable()
+{
+    local cur prev words cword
+    _init_completion || return
+
+    local commands="convert config detect-encoding read write"
+    local command="" i
+    for ((i = 1; i < cword; i++)); do
+        case "${words[i]}" in
+            convert|config|detect-encoding|read|write) command="${words[i]}"; break ;;
+        esac
+    done
+
+    case "$prev" in
+        -o|--output-dir) _filedir -d; return ;;
+        --encoding) COMPREPLY=($(compgen -W "utf-8 shift_jis cp932 euc-jp iso-2022-jp macintosh windows-1252" -- "$cur")); return ;;
+        --delimiter) COMPREPLY=($(compgen -W "tab , ; |" -- "$cur")); return ;;
+    esac
+
+    case "$command" in
+        "") COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur")) ;;
+        convert)
+            if [[ $cur == -* ]]; then
+                COMPREPLY=($(compgen -W "-o --output-dir --header --no-header --encoding --help" -- "$cur"))
+            else
+                _filedir '@(csv|plist)'
+            fi ;;
+        config)
+            COMPREPLY=($(compgen -W "header on off --help" -- "$cur")) ;;
+        detect-encoding)
+            if [[ $cur == -* ]]; then COMPREPLY=($(compgen -W "--help" -- "$cur")); else _filedir csv; fi ;;
+        read)
+            if [[ $cur == -* ]]; then
+                COMPREPLY=($(compgen -W "--escapes --sanitize --comments --delimiter --events --help" -- "$cur"))
+            else
+                _filedir csv
+            fi ;;
+        write)
+            if [[ $cur == -* ]]; then COMPREPLY=($(compgen -W "--help" -- "$cur")); else _filedir json; fi ;;
+    esac
+}
+complete -F _plistable plistable
+
+_plistable_gui()
+{
+    local cur prev words cword
+    _init_completion || return
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "--help --version" -- "$cur"))
+    else
+        _filedir '@(csv|plist)'
+    fi
+}
+complete -F _plistable_gui plistable-gui

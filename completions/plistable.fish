@@ -1,0 +1,23 @@
+# fish completion for plistable
+set -l commands convert config detect-encoding read write
+complete -c plistable -f
+complete -c plistable -n "not __fish_seen_subcommand_from $commands" -a convert -d 'Convert .csv to property lists and .plist to CSV'
+complete -c plistable -n "not __fish_seen_subcommand_from $commands" -a config -d 'Show or store the header setting'
+complete -c plistable -n "not __fish_seen_subcommand_from $commands" -a detect-encoding -d 'Print the encoding trial decoding chooses'
+complete -c plistable -n "not __fish_seen_subcommand_from $commands" -a read -d 'Read a CSV file with the streaming reader'
+complete -c plistable -n "not __fish_seen_subcommand_from $commands" -a write -d 'Print a JSON array as CSV'
+complete -c plistable -n "not __fish_seen_subcommand_from $commands" -l version -d 'Print the version'
+complete -c plistable -l help -d 'Print usage'
+complete -c plistable -n "__fish_seen_subcommand_from convert" -s o -l output-dir -r -a '(__fish_complete_directories)' -d 'Folder to write into'
+complete -c plistable -n "__fish_seen_subcommand_from convert" -l header -d 'The first CSV line is a header row'
+complete -c plistable -n "__fish_seen_subcommand_from convert" -l no-header -d 'The first CSV line is a record'
+complete -c plistable -n "__fish_seen_subcommand_from convert" -l encoding -x -a 'utf-8 shift_jis cp932 euc-jp iso-2022-jp macintosh windows-1252' -d 'Read CSV in this encoding'
+complete -c plistable -n "__fish_seen_subcommand_from convert" -k -a '(__fish_complete_suffix .csv; __fish_complete_suffix .plist)'
+complete -c plistable -n "__fish_seen_subcommand_from config" -a 'header on off'
+complete -c plistable -n "__fish_seen_subcommand_from detect-encoding read" -k -a '(__fish_complete_suffix .csv)'
+complete -c plistable -n "__fish_seen_subcommand_from read" -l escapes -d 'A backslash makes the next character literal'
+complete -c plistable -n "__fish_seen_subcommand_from read" -l sanitize -d 'Remove quotes, escapes and surrounding whitespace'
+complete -c plistable -n "__fish_seen_subcommand_from read" -l comments -d 'Lines starting with # are comments'
+complete -c plistable -n "__fish_seen_subcommand_from read" -l delimiter -x -a 'tab , ; |' -d 'Field delimiter'
+complete -c plistable -n "__fish_seen_subcommand_from read" -l events -d 'Print one JSON object per reader event'
+complete -c plistable -n "__fish_seen_subcommand_from write" -k -a '(__fish_complete_suffix .json)'

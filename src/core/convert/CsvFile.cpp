@@ -1,0 +1,148 @@
+#include "core/convert/CsvFile.hpp"
+
+#include "core/csv/CHCSVWriter.hpp"
+#include "core/csv/CSVParser.hpp"
+#include "core/io/AtomicFileOutputStream.hpp"
+#include "core/io/FileContents.hpp"
+#include "core/text/EncodingDetection.hpp"
+#include "core/text/TextEncoding.hpp"
+
+#include <memory>
+#include <utility>
+
+namespace plistable {
+namespace {
+
+bool isLineBreak(char16_t c)
+{
+    return c == u'\n' || c == u'\r' || c == 0x0085 || c == 0x2028 || c == 0x2029;
+}
+
+// The parser asserts on a bad separator (a programmer error for it); here the delimiter comes from the
+// caller's data, so it is checked first and reported as an error instead.
+std::optional<CsvFileError> checkDelimiter(const Text& delimiter)
+{
+    if (delimiter.empty())
+        return CsvFileError{0, "the delimiter is empty"};
+    for (char16_t c : delimiter) {
+        if (c == u'"' || isLineBreak(c))
+            return CsvFileError{0, "the delimiter holds a double quote or a line break"};
+    }
+    return std::nullopt;
+}
+
+std::string stopReason(CSVStopReason reason)
+{
+    switch (reason) {
+    case CSVStopReason::UnexpectedQuote: return "unexpected double quote";
+    case CSVStopReason::UnexpectedCharacter: return "unexpected character after a closing double quote";
+    case CSVStopReason::UnterminatedQuote: return "quoted field is never closed";
+    case CSVStopReason::LeadingLineBreak: return "the text begins with a line break";
+    case CSVStopReason::None: break;
+    }
+    return "the text could not be read further";
+}
+
+std::vector<std::string> toUtf8(const Row& row)
+{
+    std::vector<std::string> fields;
+    fields.reserve(row.size());
+    for (const Text& field : row)
+        fields.push_back(toUtf8Lossy(field));
+    return fields;
+}
+
+} // namespace
+
+CsvFileResult readCsvFile(const std::string& path, const CsvFileOptions& options)
+{
+    CsvFileResult result;
+    const Text delimiter = fromUtf8Lossy(options.delimiter);
+    if (auto error = checkDelimiter(delimiter)) {
+        result.error = std::move(error);
+        return result;
+    }
+
+    FileContents contents = readFileContents(path);
+    if (contents.error) {
+        result.error = CsvFileError{0, "cannot read: " + contents.error.message()};
+        return result;
+    }
+
+    std::optional<Text> decoded;
+    if (options.encoding.empty()) {
+        const TextEncoding encoding = detectEncoding(contents.bytes);
+        result.encoding = std::string(encodingName(encoding));
+        decoded = decodeText(contents.bytes, encoding);
+    } else {
+        const std::optional<std::string> canonical = canonicalEncodingName(options.encoding);
+        if (!canonical) {
+            result.error = CsvFileError{0, "unknown encoding: " + options.encoding};
+            return result;
+        }
+        result.encoding = *canonical;
+        decoded = decodeTextNamed(contents.bytes, options.encoding);
+    }
+    if (!decoded) {
+        result.error = CsvFileError{0, "cannot be decoded as " + result.encoding};
+        result.encoding.clear();
+        return result;
+    }
+    contents.bytes = std::string();
+
+    // A byte-order mark is not data: without this the first field would begin with U+FEFF.
+    std::u16string_view text = *decoded;
+    if (!text.empty() && text.front() == u'\uFEFF')
+        text.remove_prefix(1);
+
+    // Read without the parser's header mode, which keys records by name (and so merges equal names);
+    // the first row read is the header, so every column stays in file order.
+    CSVParser parser(text, delimiter, false);
+    bool headerTaken = !options.header;
+    parser.parseRowsForReceiver([&](Record&& record) {
+        Row& row = std::get<Row>(record);
+        if (!headerTaken) {
+            result.header = toUtf8(row);
+            headerTaken = true;
+            return;
+        }
+        result.rows.push_back(toUtf8(row));
+    });
+
+    const CSVParseStop& stop = parser.lastParseStop();
+    if (!stop.complete) {
+        const std::size_t line = stop.reason == CSVStopReason::LeadingLineBreak ? 1 : stop.line;
+        result.error = CsvFileError{line, stopReason(stop.reason)};
+    }
+    return result;
+}
+
+std::optional<CsvFileError> writeCsvFile(const std::string& path, const std::vector<std::vector<std::string>>& rows,
+                                         const CsvFileOptions& options)
+{
+    const Text delimiter = fromUtf8Lossy(options.delimiter);
+    if (auto error = checkDelimiter(delimiter))
+        return error;
+    if (delimiter.size() != 1)
+        return CsvFileError{0, "the delimiter must be one character"};
+
+    auto stream = std::make_shared<AtomicFileOutputStream>(path);
+    {
+        CHCSVWriter writer(stream, NSUTF8StringEncoding, delimiter.front());
+        std::vector<Text> fields;
+        for (const std::vector<std::string>& row : rows) {
+            fields.clear();
+            for (const std::string& field : row)
+                fields.push_back(fromUtf8Lossy(field));
+            writer.writeLineOfFields(fields);
+        }
+        writer.closeStream();
+        if (writer.hasFailed())
+            return CsvFileError{0, writer.failureReason()};
+    }
+    if (const std::error_code error = stream->commit())
+        return CsvFileError{0, "cannot write: " + error.message()};
+    return std::nullopt;
+}
+
+} // namespace plistable
