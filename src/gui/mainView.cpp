@@ -171,8 +171,11 @@ void mainView::startWorker(const QStringList& paths, const QString& folder)
         files.push_back(QFile::encodeName(path).toStdString());
     const std::string folderName = QFile::encodeName(folder).toStdString();
 
+    _droppedPaths = paths;
     _stopRequested = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<std::atomic<bool>> stop = _stopRequested;
+    // To abandon the file being converted too, hand the flag to the conversion:
+    // options.cancel = stop.get();
 
     emit busyChanged(true);
     emit conversionStarted(static_cast<int>(files.size()), *_saveDirPath);
@@ -193,6 +196,12 @@ void mainView::startWorker(const QStringList& paths, const QString& folder)
             this, [this, reports = std::move(reports)]() mutable { finishConversion(std::move(reports)); },
             Qt::QueuedConnection);
     });
+}
+
+void mainView::cancelConversion()
+{
+    // Also honoured from a conversionStarted handler, before the first file is started.
+    _stopRequested->store(true);
 }
 
 void mainView::finishConversion(ConversionReports reports)
