@@ -15,6 +15,14 @@
 namespace plistable {
 namespace {
 
+bool isTextKey(const std::string& key)
+{
+    for (std::string_view textKey : UserDefaults::textKeys)
+        if (key == textKey)
+            return true;
+    return false;
+}
+
 // Creates every missing folder of `folder`, like mkdir -p; errors show up when the file is written.
 void makeFolders(const std::string& folder)
 {
@@ -65,7 +73,7 @@ std::optional<std::map<std::string, bool>> UserDefaults::load(const std::string&
     for (const auto& [key, value] : document.items()) {
         if (value.is_boolean())
             values[key] = value.get<bool>();
-        else if (!value.is_string()) // text values are read by loadStrings
+        else if (!(value.is_string() && isTextKey(key))) // text values are read by loadStrings
             log("plistable: settings " + path + ": ignoring \"" + key + "\", which is not true or false");
     }
     return values;
@@ -84,7 +92,7 @@ std::optional<std::map<std::string, std::string>> UserDefaults::loadStrings(cons
         return std::nullopt;
     std::map<std::string, std::string> values;
     for (const auto& [key, value] : document.items())
-        if (value.is_string())
+        if (value.is_string() && isTextKey(key))
             values[key] = value.get<std::string>();
     return values;
 }

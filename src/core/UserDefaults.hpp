@@ -4,6 +4,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 
 namespace plistable {
 
@@ -32,6 +33,10 @@ public:
 
     /// Stores a value in memory; synchronize() makes it persistent.
     void setBool(const std::string& key, bool value);
+
+    /// The keys that hold text instead of true or false: the window's last save folder. Text under
+    /// any other key is a damaged value.
+    static constexpr std::string_view textKeys[] = {"lastFolder"};
 
     /// The stored text value for `key`, or nothing when none is stored (text values have no defaults).
     std::optional<std::string> stringForKey(const std::string& key) const;

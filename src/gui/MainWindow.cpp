@@ -1,12 +1,16 @@
 #include "gui/MainWindow.hpp"
 
 #include "gui/Localization.hpp"
+#include "core/Settings.hpp"
+#include "core/UserDefaults.hpp"
+#include "core/convert/FileConverter.hpp"
 #include "gui/ResultsModel.hpp"
 #include "gui/StatusText.hpp"
 
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QMenu>
@@ -41,6 +45,7 @@ QString text(const char* key)
 
 MainWindow::MainWindow(UserDefaults& defaults, QWidget* parent)
     : QWidget(parent),
+      _defaults(defaults),
       _dropView(new mainView(defaults, this)),
       _headerCheckBox(new QCheckBox(text("HEADER_CHECKBOX"), this)),
       _openButton(new QPushButton(text("OPEN_FILES_BUTTON"), this)),
@@ -72,6 +77,8 @@ MainWindow::MainWindow(UserDefaults& defaults, QWidget* parent)
     _resultsView->setAllColumnsShowFocus(true);
     _resultsView->setAccessibleName(tr("Results"));
     _resultsView->header()->setStretchLastSection(true);
+    _resultsView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(_resultsView, &QTreeView::customContextMenuRequested, this, &MainWindow::showReadAsMenu);
     _showFolderButton->setEnabled(false);
     _cancelButton->setVisible(false);
 
@@ -220,6 +227,43 @@ void MainWindow::showOutputFolder()
 {
     if (!_folder.isEmpty())
         _urlOpener(QUrl::fromLocalFile(_folder));
+}
+
+QList<QPair<QString, QString>> MainWindow::offeredEncodings()
+{
+    return {{QStringLiteral("windows-1252"), tr("Windows-1252 (Western)")},
+            {QStringLiteral("ISO-8859-1"), tr("Latin-1 (ISO-8859-1)")},
+            {QStringLiteral("Shift_JIS"), tr("Shift_JIS (Japanese)")},
+            {QStringLiteral("EUC-JP"), tr("EUC-JP (Japanese)")},
+            {QStringLiteral("UTF-16"), tr("UTF-16")}};
+}
+
+void MainWindow::showReadAsMenu(const QPoint& position)
+{
+    const QModelIndex index = _resultsView->indexAt(position);
+    if (!index.isValid() || _results->state(index.row()) != ResultsModel::State::Fallback || _dropView->isBusy())
+        return;
+    QMenu menu(this);
+    QMenu* readAs = menu.addMenu(tr("Read as…"));
+    for (const auto& [name, label] : offeredEncodings())
+        readAs->addAction(label, this, [this, row = index.row(), name] { readAgainAs(row, name); });
+    menu.exec(_resultsView->viewport()->mapToGlobal(position));
+}
+
+void MainWindow::readAgainAs(int row, const QString& encoding)
+{
+    if (row < 0 || row >= _results->rowCount() || _folder.isEmpty() || _dropView->isBusy())
+        return;
+    // One small file the user asked for by name: converted here, on the GUI thread. A drop of
+    // many files goes through the drop view's worker instead.
+    ConversionOptions options;
+    options.header = _defaults.boolForKey(std::string(settings::headerKey));
+    options.encodingName = encoding.toStdString();
+    UserDefaults defaults(_defaults);
+    FileConverter converter(defaults, options);
+    // _folder ends in "/", which the dispatch adds itself.
+    const std::string folder = QFile::encodeName(_folder.chopped(1)).toStdString();
+    _results->replaceReport(row, converter.convertDroppedFiles({_results->report(row).sourcePath}, folder).front());
 }
 
 void MainWindow::showAbout()

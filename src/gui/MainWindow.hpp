@@ -66,6 +66,11 @@ public slots:
     void openResult(int row);
     /// Opens the folder the last drop was converted into.
     void showOutputFolder();
+    /// Converts the file of the result at `row` again, read in `encoding` (an ICU name such as
+    /// "windows-1252"), into the same folder, and shows the new result in its row.
+    void readAgainAs(int row, const QString& encoding);
+    /// The encodings offered for a file read with the fallback, as (ICU name, label).
+    static QList<QPair<QString, QString>> offeredEncodings();
     /// Shows the version and the licence.
     void showAbout();
 
@@ -75,6 +80,9 @@ private:
     void showFinished(const ConversionReports& reports);
     void buildMenus();
 
+    void showReadAsMenu(const QPoint& position);
+
+    UserDefaults& _defaults;
     mainView* _dropView;
     QCheckBox* _headerCheckBox;
     QPushButton* _openButton;

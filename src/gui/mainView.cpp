@@ -20,7 +20,7 @@ namespace plistable::gui {
 namespace {
 
 // Beside "header" in the settings store: the folder the last drop was converted into.
-const std::string lastFolderKey = "lastFolder";
+const std::string lastFolderKey(UserDefaults::textKeys[0]);
 
 } // namespace
 

@@ -197,3 +197,21 @@ TEST_F(MainWindowTest, CancelListsTheFilesNotStartedAsCancelled)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, ReadsAFallbackFileAgainInTheChosenEncoding)
+{
+    chosenFiles = {qs(dir.write("latin.csv", "caf\xE9\n"))};
+    QSignalSpy finished(window.dropView(), &mainView::conversionFinished);
+    window.openFiles();
+    ASSERT_TRUE(finished.wait(30000));
+    ASSERT_EQ(window.results()->state(0), ResultsModel::State::Fallback);
+
+    window.readAgainAs(0, QStringLiteral("windows-1252"));
+    EXPECT_EQ(window.results()->state(0), ResultsModel::State::Converted);
+    const std::string output = dir.read("out/latin.plist");
+    EXPECT_NE(output.find("<string>caf\xC3\xA9</string>"), std::string::npos) << output;
+}
+
+} // namespace
