@@ -15,6 +15,14 @@
 namespace plistable {
 namespace {
 
+bool isTextKey(const std::string& key)
+{
+    for (std::string_view textKey : UserDefaults::textKeys)
+        if (key == textKey)
+            return true;
+    return false;
+}
+
 // Creates every missing folder of `folder`, like mkdir -p; errors show up when the file is written.
 void makeFolders(const std::string& folder)
 {
@@ -29,7 +37,8 @@ void makeFolders(const std::string& folder)
 } // namespace
 
 UserDefaults::UserDefaults(std::string path)
-    : _path(std::move(path)), _stored(load(_path).value_or(std::map<std::string, bool>{}))
+    : _path(std::move(path)), _stored(load(_path).value_or(std::map<std::string, bool>{})),
+      _strings(loadStrings(_path).value_or(std::map<std::string, std::string>{}))
 {
 }
 
@@ -72,10 +81,41 @@ std::optional<std::map<std::string, bool>> UserDefaults::load(const std::string&
     for (const auto& [key, value] : document.items()) {
         if (value.is_boolean())
             values[key] = value.get<bool>();
-        else
+        else if (!(value.is_string() && isTextKey(key))) // text values are read by loadStrings
             log("plistable: settings " + path + ": ignoring \"" + key + "\", which is not true or false");
     }
     return values;
+}
+
+// The text values of the store, read without warnings (load gives those).
+std::optional<std::map<std::string, std::string>> UserDefaults::loadStrings(const std::string& path)
+{
+    FileContents contents = readFileContents(path);
+    if (contents.error)
+        return contents.error == std::errc::no_such_file_or_directory
+                   ? std::optional(std::map<std::string, std::string>{})
+                   : std::nullopt;
+    const nlohmann::json document = nlohmann::json::parse(contents.bytes, nullptr, false);
+    if (!document.is_object())
+        return std::nullopt;
+    std::map<std::string, std::string> values;
+    for (const auto& [key, value] : document.items())
+        if (value.is_string() && isTextKey(key))
+            values[key] = value.get<std::string>();
+    return values;
+}
+
+std::optional<std::string> UserDefaults::stringForKey(const std::string& key) const
+{
+    if (auto stored = _strings.find(key); stored != _strings.end())
+        return stored->second;
+    return std::nullopt;
+}
+
+void UserDefaults::setString(const std::string& key, std::string value)
+{
+    _strings[key] = std::move(value);
+    _changedStrings.insert(key);
 }
 
 void UserDefaults::registerDefaults(const std::map<std::string, bool>& defaults)
@@ -125,7 +165,13 @@ bool UserDefaults::synchronize()
     for (const std::string& key : _changed)
         merged[key] = _stored[key];
 
+    std::map<std::string, std::string> mergedStrings = loadStrings(_path).value_or(_strings);
+    for (const std::string& key : _changedStrings)
+        mergedStrings[key] = _strings[key];
+
     nlohmann::json document = nlohmann::json::object();
+    for (const auto& [key, value] : mergedStrings)
+        document[key] = value;
     for (const auto& [key, value] : merged)
         document[key] = value;
 
@@ -137,6 +183,8 @@ bool UserDefaults::synchronize()
     }
     _stored = std::move(merged);
     _changed.clear();
+    _strings = std::move(mergedStrings);
+    _changedStrings.clear();
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 
 namespace plistable {
 
@@ -33,6 +34,16 @@ public:
     /// Stores a value in memory; synchronize() makes it persistent.
     void setBool(const std::string& key, bool value);
 
+    /// The keys that hold text instead of true or false: the window's last save folder. Text under
+    /// any other key is a damaged value.
+    static constexpr std::string_view textKeys[] = {"lastFolder"};
+
+    /// The stored text value for `key`, or nothing when none is stored (text values have no defaults).
+    std::optional<std::string> stringForKey(const std::string& key) const;
+
+    /// Stores a text value in memory; synchronize writes it.
+    void setString(const std::string& key, std::string value);
+
     /// Writes the values set since the last synchronize() to the store at once, atomically, keeping
     /// values that another process stored meanwhile under other keys. False when the write failed
     /// (the old store then stays as it was).
@@ -45,11 +56,14 @@ public:
 
 private:
     static std::optional<std::map<std::string, bool>> load(const std::string& path);
+    static std::optional<std::map<std::string, std::string>> loadStrings(const std::string& path);
 
     std::string _path;
     std::map<std::string, bool> _stored;
     std::map<std::string, bool> _registered;
     std::set<std::string> _changed;
+    std::map<std::string, std::string> _strings;
+    std::set<std::string> _changedStrings;
 };
 
 } // namespace plistable

@@ -1,7 +1,23 @@
 #include "gui/MainWindow.hpp"
 
 #include "gui/Localization.hpp"
+#include "core/Settings.hpp"
+#include "core/UserDefaults.hpp"
+#include "core/convert/FileConverter.hpp"
+#include "gui/ResultsModel.hpp"
 #include "gui/StatusText.hpp"
+
+#include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTreeView>
+#include <QUrl>
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -15,7 +31,10 @@ namespace plistable::gui {
 namespace {
 
 // Lines of detail shown under the summary; the tooltip holds every line.
-constexpr qsizetype statusLines = 4;
+constexpr qsizetype statusLines = 2;
+
+// The progress bar counts in these steps, so that drops of many gigabytes fit in its int range.
+constexpr int progressSteps = 1000;
 
 QString text(const char* key)
 {
@@ -26,15 +45,42 @@ QString text(const char* key)
 
 MainWindow::MainWindow(UserDefaults& defaults, QWidget* parent)
     : QWidget(parent),
+      _defaults(defaults),
       _dropView(new mainView(defaults, this)),
       _headerCheckBox(new QCheckBox(text("HEADER_CHECKBOX"), this)),
       _openButton(new QPushButton(text("OPEN_FILES_BUTTON"), this)),
       _progressBar(new QProgressBar(this)),
-      _statusLabel(new QLabel(text("STATUS_IDLE"), this))
+      _statusLabel(new QLabel(text("STATUS_IDLE"), this)),
+      _resultsView(new QTreeView(this)),
+      _results(new ResultsModel(this)),
+      _showFolderButton(new QPushButton(tr("Show in folder"), this)),
+      _cancelButton(new QPushButton(tr("Cancel"), this)),
+      _menuBar(new QMenuBar(this))
 {
     setWindowTitle(text("WINDOW_TITLE"));
-    setMinimumSize(420, 320);
-    resize(560, 420);
+    setMinimumSize(480, 520);
+    resize(640, 620);
+    // A fixed floor, so that a long list of results never squeezes the place to drop files.
+    _dropView->setMinimumHeight(240);
+    _dropView->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    _dropView->setAccessibleName(tr("Drop area"));
+    _headerCheckBox->setAccessibleName(_headerCheckBox->text());
+    _openButton->setAccessibleName(_openButton->text());
+    _progressBar->setAccessibleName(tr("Progress"));
+    _statusLabel->setAccessibleName(tr("Status"));
+    _showFolderButton->setAccessibleName(_showFolderButton->text());
+    _cancelButton->setAccessibleName(_cancelButton->text());
+
+    _resultsView->setModel(_results);
+    _resultsView->setRootIsDecorated(false);
+    _resultsView->setUniformRowHeights(true);
+    _resultsView->setAllColumnsShowFocus(true);
+    _resultsView->setAccessibleName(tr("Results"));
+    _resultsView->header()->setStretchLastSection(true);
+    _resultsView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(_resultsView, &QTreeView::customContextMenuRequested, this, &MainWindow::showReadAsMenu);
+    _showFolderButton->setEnabled(false);
+    _cancelButton->setVisible(false);
 
     _openButton->setShortcut(QKeySequence::Open);
     _openButton->setToolTip(QKeySequence(QKeySequence::Open).toString(QKeySequence::NativeText));
@@ -43,26 +89,45 @@ MainWindow::MainWindow(UserDefaults& defaults, QWidget* parent)
     _statusLabel->setWordWrap(true);
     _statusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     _statusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Room for the summary and its few lines, and no more: the list below holds every file.
+    _statusLabel->setFixedHeight(_statusLabel->fontMetrics().lineSpacing() * static_cast<int>(statusLines + 2));
 
     auto* controls = new QHBoxLayout;
     controls->addWidget(_headerCheckBox);
     controls->addStretch(1);
+    controls->addWidget(_showFolderButton);
     controls->addWidget(_openButton);
 
+    auto* progress = new QHBoxLayout;
+    progress->addWidget(_progressBar, 1);
+    progress->addWidget(_cancelButton);
+
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(_dropView, 1);
+    layout->setMenuBar(_menuBar);
+    layout->addWidget(_dropView, 3);
     layout->addLayout(controls);
-    layout->addWidget(_progressBar);
+    layout->addLayout(progress);
     layout->addWidget(_statusLabel);
+    layout->addWidget(_resultsView, 1);
+    buildMenus();
 
     _filesChooser = [this](const QString& title, const QString& filter) {
         return QFileDialog::getOpenFileNames(this, title, QString(), filter);
     };
 
+    _urlOpener = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+
     connect(_openButton, &QPushButton::clicked, this, &MainWindow::openFiles);
+    connect(_showFolderButton, &QPushButton::clicked, this, &MainWindow::showOutputFolder);
+    connect(_cancelButton, &QPushButton::clicked, _dropView, &mainView::cancelConversion);
+    // activated is a double-click, or Enter on the current row.
+    connect(_resultsView, &QTreeView::activated, this, [this](const QModelIndex& index) { openResult(index.row()); });
     connect(_dropView, &mainView::busyChanged, _openButton, [this](bool busy) { _openButton->setEnabled(!busy); });
     connect(_dropView, &mainView::conversionStarted, this, &MainWindow::showStarted);
-    connect(_dropView, &mainView::fileConverted, this, [this](int index) { showProgress(index); });
+    connect(_dropView, &mainView::fileConverted, this, [this](int index, const ConversionReport& report) {
+        _results->addReport(report);
+        showProgress(index);
+    });
     connect(_dropView, &mainView::conversionFinished, this, &MainWindow::showFinished);
     connect(_dropView, &mainView::conversionCancelled, this, [this] {
         _statusLabel->setText(text("STATUS_CANCELLED"));
@@ -83,8 +148,20 @@ void MainWindow::showStarted(int count, const QString& folder)
 {
     _folder = folder;
     // With one file there is no progress to count, so the bar only says that work goes on.
-    _progressBar->setRange(0, count > 1 ? count : 0);
+    _results->clear();
+    _fileSizes.clear();
+    _bytesTotal = 0;
+    _bytesDone = 0;
+    for (const QString& path : _dropView->droppedPaths()) {
+        _fileSizes.push_back(QFileInfo(path).size());
+        _bytesTotal += _fileSizes.back();
+    }
+    // Progress counts bytes between files; with one file (or only empty ones) there is nothing to
+    // count, so the bar only says that work goes on.
+    _progressBar->setRange(0, count > 1 && _bytesTotal > 0 ? progressSteps : 0);
     _progressBar->setValue(0);
+    _cancelButton->setVisible(true);
+    _cancelButton->setEnabled(true);
     _progressBar->setVisible(true);
     _statusLabel->setText(text("STATUS_CONVERTING").arg(count).arg(folder));
     _statusLabel->setToolTip(QString());
@@ -92,16 +169,108 @@ void MainWindow::showStarted(int count, const QString& folder)
 
 void MainWindow::showProgress(int index)
 {
+    // Per-file progress from the conversion would add its bytesDone here on top of _bytesDone.
+    if (index >= 0 && static_cast<std::size_t>(index) < _fileSizes.size())
+        _bytesDone += _fileSizes[static_cast<std::size_t>(index)];
     if (_progressBar->maximum() > 0)
-        _progressBar->setValue(index + 1);
+        _progressBar->setValue(static_cast<int>(_bytesDone * progressSteps / _bytesTotal));
 }
 
 void MainWindow::showFinished(const ConversionReports& reports)
 {
     _progressBar->setVisible(false);
+    _cancelButton->setVisible(false);
+    // A stopped drop reports only the files it did; the rest were never started.
+    const QStringList& paths = _dropView->droppedPaths();
+    for (qsizetype index = static_cast<qsizetype>(reports.size()); index < paths.size(); ++index)
+        _results->addCancelled(paths[index]);
+    _showFolderButton->setEnabled(!_folder.isEmpty());
+    if (_results->rowCount() > 0)
+        _resultsView->setCurrentIndex(_results->index(0, 0));
     const StatusText status = describeReports(reports, _folder);
     _statusLabel->setText(shortStatus(status, statusLines));
     _statusLabel->setToolTip((QStringList{status.summary} + status.lines).join(QLatin1Char('\n')));
+}
+
+} // namespace plistable::gui
+
+namespace plistable::gui {
+
+void MainWindow::buildMenus()
+{
+    QMenu* file = _menuBar->addMenu(tr("&File"));
+    QAction* open = file->addAction(tr("&Open files…"), this, &MainWindow::openFiles);
+    // The button already owns Ctrl+O; the menu shows the key without taking it twice.
+    open->setShortcutVisibleInContextMenu(true);
+    open->setShortcut(QKeySequence::Open);
+    open->setShortcutContext(Qt::WidgetShortcut);
+    file->addAction(tr("&Show output folder"), this, &MainWindow::showOutputFolder);
+    file->addSeparator();
+    QAction* quit = file->addAction(tr("&Quit"), this, [this] { window()->close(); });
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    addAction(quit);
+    QMenu* help = _menuBar->addMenu(tr("&Help"));
+    help->addAction(tr("&About plistable"), this, &MainWindow::showAbout);
+    _menuBar->setAccessibleName(tr("Menu bar"));
+}
+
+void MainWindow::openResult(int row)
+{
+    if (row < 0 || row >= _results->rowCount())
+        return;
+    const QString output = _results->outputPath(row);
+    if (!output.isEmpty())
+        _urlOpener(QUrl::fromLocalFile(output));
+}
+
+void MainWindow::showOutputFolder()
+{
+    if (!_folder.isEmpty())
+        _urlOpener(QUrl::fromLocalFile(_folder));
+}
+
+QList<QPair<QString, QString>> MainWindow::offeredEncodings()
+{
+    return {{QStringLiteral("windows-1252"), tr("Windows-1252 (Western)")},
+            {QStringLiteral("ISO-8859-1"), tr("Latin-1 (ISO-8859-1)")},
+            {QStringLiteral("Shift_JIS"), tr("Shift_JIS (Japanese)")},
+            {QStringLiteral("EUC-JP"), tr("EUC-JP (Japanese)")},
+            {QStringLiteral("UTF-16"), tr("UTF-16")}};
+}
+
+void MainWindow::showReadAsMenu(const QPoint& position)
+{
+    const QModelIndex index = _resultsView->indexAt(position);
+    if (!index.isValid() || _results->state(index.row()) != ResultsModel::State::Fallback || _dropView->isBusy())
+        return;
+    QMenu menu(this);
+    QMenu* readAs = menu.addMenu(tr("Read as…"));
+    for (const auto& [name, label] : offeredEncodings())
+        readAs->addAction(label, this, [this, row = index.row(), name] { readAgainAs(row, name); });
+    menu.exec(_resultsView->viewport()->mapToGlobal(position));
+}
+
+void MainWindow::readAgainAs(int row, const QString& encoding)
+{
+    if (row < 0 || row >= _results->rowCount() || _folder.isEmpty() || _dropView->isBusy())
+        return;
+    // One small file the user asked for by name: converted here, on the GUI thread. A drop of
+    // many files goes through the drop view's worker instead.
+    ConversionOptions options;
+    options.header = _defaults.boolForKey(std::string(settings::headerKey));
+    options.encodingName = encoding.toStdString();
+    UserDefaults defaults(_defaults);
+    FileConverter converter(defaults, options);
+    // _folder ends in "/", which the dispatch adds itself.
+    const std::string folder = QFile::encodeName(_folder.chopped(1)).toStdString();
+    _results->replaceReport(row, converter.convertDroppedFiles({_results->report(row).sourcePath}, folder).front());
+}
+
+void MainWindow::showAbout()
+{
+    QMessageBox::about(this, tr("About plistable"),
+                       tr("plistable %1\nConverts tables between CSV and property lists.\nLicence: MIT")
+                           .arg(QApplication::applicationVersion()));
 }
 
 } // namespace plistable::gui

@@ -5,8 +5,13 @@
 #include <QWidget>
 
 #include <functional>
+#include <vector>
 
 class QCheckBox;
+class QMenuBar;
+class QModelIndex;
+class QTreeView;
+class QUrl;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -20,6 +25,11 @@ namespace plistable::gui {
 /// Asks the user for files to convert: gets the window title and the file-type filter; answers the
 /// chosen paths, empty when the user cancelled.
 using FilesChooser = std::function<QStringList(const QString& title, const QString& filter)>;
+
+/// Opens a file or folder with the desktop's default application; answers whether it could.
+using UrlOpener = std::function<bool(const QUrl& url)>;
+
+class ResultsModel;
 
 /// The main window: the drop view filling most of it, the header check box, an "Open files…"
 /// button (Ctrl+O) as the keyboard way to pick files, a progress bar shown while a drop converts
@@ -36,6 +46,14 @@ public:
     QPushButton* openButton() const { return _openButton; }
     QProgressBar* progressBar() const { return _progressBar; }
     QLabel* statusLabel() const { return _statusLabel; }
+    QTreeView* resultsView() const { return _resultsView; }
+    ResultsModel* results() const { return _results; }
+    QPushButton* showFolderButton() const { return _showFolderButton; }
+    QPushButton* cancelButton() const { return _cancelButton; }
+    QMenuBar* menuBar() const { return _menuBar; }
+
+    /// Replaces the desktop's opener (tests record the URL instead).
+    void setUrlOpener(UrlOpener opener) { _urlOpener = std::move(opener); }
 
     /// Replaces the file question (tests answer without a dialog).
     void setFilesChooser(FilesChooser chooser) { _filesChooser = std::move(chooser); }
@@ -44,19 +62,43 @@ public slots:
     /// Asks for files and converts them as a drop of those files; does nothing while a drop is
     /// being handled or when the user cancels.
     void openFiles();
+    /// Opens the output of the result at `row` with the desktop's default application.
+    void openResult(int row);
+    /// Opens the folder the last drop was converted into.
+    void showOutputFolder();
+    /// Converts the file of the result at `row` again, read in `encoding` (an ICU name such as
+    /// "windows-1252"), into the same folder, and shows the new result in its row.
+    void readAgainAs(int row, const QString& encoding);
+    /// The encodings offered for a file read with the fallback, as (ICU name, label).
+    static QList<QPair<QString, QString>> offeredEncodings();
+    /// Shows the version and the licence.
+    void showAbout();
 
 private:
     void showStarted(int count, const QString& folder);
     void showProgress(int index);
     void showFinished(const ConversionReports& reports);
+    void buildMenus();
 
+    void showReadAsMenu(const QPoint& position);
+
+    UserDefaults& _defaults;
     mainView* _dropView;
     QCheckBox* _headerCheckBox;
     QPushButton* _openButton;
     QProgressBar* _progressBar;
     QLabel* _statusLabel;
+    QTreeView* _resultsView;
+    ResultsModel* _results;
+    QPushButton* _showFolderButton;
+    QPushButton* _cancelButton;
+    QMenuBar* _menuBar;
     FilesChooser _filesChooser;
+    UrlOpener _urlOpener;
     QString _folder;
+    std::vector<qint64> _fileSizes;
+    qint64 _bytesTotal = 0;
+    qint64 _bytesDone = 0;
 };
 
 } // namespace plistable::gui

@@ -17,6 +17,12 @@
 #include <QUrl>
 
 namespace plistable::gui {
+namespace {
+
+// Beside "header" in the settings store: the folder the last drop was converted into.
+const std::string lastFolderKey(UserDefaults::textKeys[0]);
+
+} // namespace
 
 mainView::mainView(UserDefaults& defaults, QWidget* parent)
     : QWidget(parent), _defaults(defaults), _stopRequested(std::make_shared<std::atomic<bool>>(false))
@@ -122,13 +128,10 @@ std::optional<QString> mainView::chooseFolderWithDialog(QWidget* parent, const Q
 {
     QFileDialog dialog(parent, title, startFolder);
     dialog.setFileMode(QFileDialog::Directory);
-    // The Qt dialog, not the platform's, so that these options are honoured; ReadOnly takes away
-    // the buttons that create, rename or delete folders.
-    dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog | QFileDialog::ReadOnly);
+    // The Qt dialog, not the platform's, so that these options are honoured; without ReadOnly it
+    // offers a button that makes a new folder.
+    dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
     dialog.setLabelText(QFileDialog::Accept, prompt);
-    // ReadOnly only disables the new-folder button; hide it too when this Qt version names it so.
-    if (auto* newFolder = dialog.findChild<QWidget*>(QStringLiteral("newFolderButton")))
-        newFolder->hide();
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     const QStringList chosen = dialog.selectedFiles();
@@ -141,7 +144,13 @@ bool mainView::convertFiles(const QStringList& paths)
 {
     if (paths.isEmpty() || isBusy())
         return false;
-    const QString startFolder = QFileInfo(paths.first()).absolutePath();
+    // The last folder chosen, while it still exists; otherwise the folder of the first file.
+    QString startFolder = QFileInfo(paths.first()).absolutePath();
+    if (const std::optional<std::string> last = _defaults.stringForKey(lastFolderKey)) {
+        const QString lastFolder = QFile::decodeName(QByteArray::fromStdString(*last));
+        if (QFileInfo(lastFolder).isDir())
+            startFolder = lastFolder;
+    }
     _askingFolder = true;
     const std::optional<QString> folder =
         _folderChooser(startFolder, Localization::localizedString(QStringLiteral("OPEN_PANEL_TITLE")),
@@ -151,6 +160,8 @@ bool mainView::convertFiles(const QStringList& paths)
         emit conversionCancelled();
         return false;
     }
+    _defaults.setString(lastFolderKey, QFile::encodeName(*folder).toStdString());
+    _defaults.synchronize();
     // Plain concatenation, as the dispatch forms it: the root folder gives "//".
     _saveDirPath = *folder + QLatin1Char('/');
     startWorker(paths, *folder);
@@ -171,8 +182,11 @@ void mainView::startWorker(const QStringList& paths, const QString& folder)
         files.push_back(QFile::encodeName(path).toStdString());
     const std::string folderName = QFile::encodeName(folder).toStdString();
 
+    _droppedPaths = paths;
     _stopRequested = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<std::atomic<bool>> stop = _stopRequested;
+    // To abandon the file being converted too, hand the flag to the conversion:
+    // options.cancel = stop.get();
 
     emit busyChanged(true);
     emit conversionStarted(static_cast<int>(files.size()), *_saveDirPath);
@@ -193,6 +207,12 @@ void mainView::startWorker(const QStringList& paths, const QString& folder)
             this, [this, reports = std::move(reports)]() mutable { finishConversion(std::move(reports)); },
             Qt::QueuedConnection);
     });
+}
+
+void mainView::cancelConversion()
+{
+    // Also honoured from a conversionStarted handler, before the first file is started.
+    _stopRequested->store(true);
 }
 
 void mainView::finishConversion(ConversionReports reports)

@@ -65,6 +65,13 @@ public:
     /// The folder of the last confirmed question followed by "/", or nothing before the first.
     const std::optional<QString>& saveDirPath() const { return _saveDirPath; }
 
+    /// The paths of the drop being converted (or last converted), in drop order.
+    const QStringList& droppedPaths() const { return _droppedPaths; }
+
+    /// Stops the running drop before its next file: the file being converted is finished, the
+    /// later ones are not started, so conversionFinished carries fewer reports than paths.
+    void cancelConversion();
+
     /// True while a drop's files are being converted.
     bool isConverting() const { return _worker.has_value(); }
 
@@ -99,6 +106,7 @@ private:
     UserDefaults& _defaults;
     FolderChooser _folderChooser;
     std::optional<QString> _saveDirPath;
+    QStringList _droppedPaths;
     bool _askingFolder = false;
     bool _dropPending = false;
     std::optional<std::thread> _worker;

@@ -3,14 +3,19 @@
 #include "core/UserDefaults.hpp"
 #include "gui/AppDelegate.hpp"
 #include "gui/GuiTestSupport.hpp"
+#include "gui/ResultsModel.hpp"
 #include "support/TestSupport.hpp"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTreeView>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -105,6 +110,108 @@ TEST_F(MainWindowTest, ToggledBoxDecidesTheNextDropsOutput)
     const std::string output = dir.read("out/a.plist");
     EXPECT_NE(output.find("<dict>"), std::string::npos) << output;
     EXPECT_NE(output.find("<key>a</key>"), std::string::npos) << output;
+}
+
+TEST_F(MainWindowTest, ListsEveryFileOfADropWithItsStateAndKeepsTheDropArea)
+{
+    using State = ResultsModel::State;
+    window.show();
+    const int dropHeight = window.dropView()->height();
+    chosenFiles = {
+        qs(dir.write("a.csv", "a,b\n1,2\n")),
+        qs(dir.write("quote.csv", "a,b\nx,y\"z\n")),
+        qs(dir.file("missing.csv")),
+        qs(dir.write("notes.txt", "x")),
+        qs(dir.write("latin.csv", "caf\xE9\n")),
+        qs(dir.write("list.plist", "<plist><dict/></plist>")),
+        qs(dir.write("b.csv", "c\n3\n")),
+        qs(dir.write("picture.png", "p")),
+    };
+    QSignalSpy finished(window.dropView(), &mainView::conversionFinished);
+    window.openFiles();
+    ASSERT_TRUE(finished.wait(30000));
+
+    const struct {
+        State state;
+        const char* reasonPart;
+    } expected[] = {
+        {State::Converted, ""},
+        {State::Partial, "line 2: unexpected double quote"},
+        {State::Failed, "cannot read: "},
+        {State::PassedOver, ""},
+        {State::Fallback, "read as Mac OS Roman"},
+        {State::Failed, "not a property list with an array at its root"},
+        {State::Converted, ""},
+        {State::PassedOver, ""},
+    };
+    const ResultsModel& results = *window.results();
+    ASSERT_EQ(results.rowCount(), 8);
+    for (int row = 0; row < 8; ++row) {
+        SCOPED_TRACE(row);
+        EXPECT_EQ(results.state(row), expected[row].state);
+        const QString reason = results.index(row, ResultsModel::ReasonColumn).data().toString();
+        EXPECT_TRUE(reason.contains(QString::fromUtf8(expected[row].reasonPart))) << reason.toStdString();
+        EXPECT_FALSE(reason.contains(QStringLiteral("--"))) << reason.toStdString();
+    }
+    EXPECT_EQ(results.index(4, ResultsModel::EncodingColumn).data().toString(), QStringLiteral("Mac OS Roman"));
+    QApplication::processEvents();
+    EXPECT_GE(window.dropView()->height(), dropHeight);
+}
+
+TEST_F(MainWindowTest, OpensARowsOutputAndTheOutputFolder)
+{
+    std::vector<QUrl> opened;
+    window.setUrlOpener([&opened](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    });
+    chosenFiles = {qs(dir.write("a.csv", "a\n")), qs(dir.write("notes.txt", "x"))};
+    QSignalSpy finished(window.dropView(), &mainView::conversionFinished);
+    window.openFiles();
+    ASSERT_TRUE(finished.wait(30000));
+
+    window.show();
+    window.resultsView()->setFocus();
+    window.resultsView()->setCurrentIndex(window.results()->index(0, 0));
+    QTest::keyClick(window.resultsView(), Qt::Key_Return);
+    window.openResult(1); // passed over: nothing to open
+    window.showFolderButton()->click();
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_EQ(opened[0].toLocalFile(), qs(dir.file("out/a.plist")));
+    EXPECT_EQ(opened[1].toLocalFile(), qs(dir.file("out") + "/"));
+}
+
+TEST_F(MainWindowTest, CancelListsTheFilesNotStartedAsCancelled)
+{
+    chosenFiles = {qs(dir.write("a.csv", "a\n")), qs(dir.write("b.csv", "b\n"))};
+    // Cancelled as the drop starts, so no file is started, whatever the worker's speed.
+    QObject::connect(window.dropView(), &mainView::conversionStarted, window.cancelButton(), &QPushButton::click);
+    QSignalSpy finished(window.dropView(), &mainView::conversionFinished);
+    window.openFiles();
+    ASSERT_TRUE(finished.wait(30000));
+    ASSERT_EQ(window.results()->rowCount(), 2);
+    EXPECT_EQ(window.results()->state(0), ResultsModel::State::Cancelled);
+    EXPECT_EQ(window.results()->state(1), ResultsModel::State::Cancelled);
+    EXPECT_FALSE(window.cancelButton()->isVisibleTo(&window));
+    EXPECT_FALSE(QFileInfo::exists(qs(dir.file("out/a.plist"))));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, ReadsAFallbackFileAgainInTheChosenEncoding)
+{
+    chosenFiles = {qs(dir.write("latin.csv", "caf\xE9\n"))};
+    QSignalSpy finished(window.dropView(), &mainView::conversionFinished);
+    window.openFiles();
+    ASSERT_TRUE(finished.wait(30000));
+    ASSERT_EQ(window.results()->state(0), ResultsModel::State::Fallback);
+
+    window.readAgainAs(0, QStringLiteral("windows-1252"));
+    EXPECT_EQ(window.results()->state(0), ResultsModel::State::Converted);
+    const std::string output = dir.read("out/latin.plist");
+    EXPECT_NE(output.find("<string>caf\xC3\xA9</string>"), std::string::npos) << output;
 }
 
 } // namespace

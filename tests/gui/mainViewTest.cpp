@@ -275,3 +275,26 @@ TEST_F(mainViewTest, PaintsTheBackgroundColour)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(mainViewTest, FolderQuestionStartsInTheLastChosenFolderAfterARestart)
+{
+    ::mkdir(dir.file("in").c_str(), 0700);
+    const std::string file = dir.write("in/a.csv", "x\n");
+    QSignalSpy finished(&view, &mainView::conversionFinished);
+    ASSERT_TRUE(view.convertFiles({qs(file)}));
+    waitForReports(finished);
+
+    // A new window reading the same store, as after quitting and starting again.
+    UserDefaults restarted(dir.file("settings.json"));
+    EXPECT_EQ(restarted.objectForKey("header"), std::nullopt);
+    mainView again(restarted);
+    RecordingChooser secondChooser; // answers nothing: the question is all this test needs
+    again.setFolderChooser(secondChooser.chooser());
+    again.convertFiles({qs(file)});
+    ASSERT_EQ(secondChooser.questions.size(), 1u);
+    EXPECT_EQ(secondChooser.questions[0].startFolder, qs(dir.file("out")));
+}
+
+} // namespace

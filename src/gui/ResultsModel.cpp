@@ -1,0 +1,192 @@
+#include "gui/ResultsModel.hpp"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QStyle>
+
+namespace plistable::gui {
+namespace {
+
+QString fileName(const std::string& path)
+{
+    return QFileInfo(QFile::decodeName(QByteArray::fromStdString(path))).fileName();
+}
+
+// The command line adds "; use --option ..." to some reasons; the window has no options to type.
+QString withoutCommandLineAdvice(const std::string& text)
+{
+    QString reason = QString::fromStdString(text);
+    const qsizetype advice = reason.indexOf(QStringLiteral("; use --"));
+    if (advice >= 0)
+        reason.truncate(advice);
+    return reason;
+}
+
+QStyle::StandardPixmap iconOf(ResultsModel::State state)
+{
+    switch (state) {
+    case ResultsModel::State::Converted:
+        return QStyle::SP_DialogApplyButton;
+    case ResultsModel::State::Fallback:
+    case ResultsModel::State::Partial:
+        return QStyle::SP_MessageBoxWarning;
+    case ResultsModel::State::Failed:
+        return QStyle::SP_MessageBoxCritical;
+    case ResultsModel::State::PassedOver:
+        return QStyle::SP_MessageBoxInformation;
+    case ResultsModel::State::Cancelled:
+        break;
+    }
+    return QStyle::SP_DialogCancelButton;
+}
+
+} // namespace
+
+ResultsModel::ResultsModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void ResultsModel::clear()
+{
+    beginResetModel();
+    _rows.clear();
+    endResetModel();
+}
+
+void ResultsModel::addReport(const ConversionReport& report)
+{
+    const int row = static_cast<int>(_rows.size());
+    beginInsertRows({}, row, row);
+    _rows.push_back({report, false});
+    endInsertRows();
+}
+
+void ResultsModel::addCancelled(const QString& sourcePath)
+{
+    ConversionReport report;
+    report.sourcePath = QFile::encodeName(sourcePath).toStdString();
+    const int row = static_cast<int>(_rows.size());
+    beginInsertRows({}, row, row);
+    _rows.push_back({std::move(report), true});
+    endInsertRows();
+}
+
+void ResultsModel::replaceReport(int row, const ConversionReport& report)
+{
+    if (row < 0 || row >= rowCount())
+        return;
+    _rows[static_cast<std::size_t>(row)] = {report, false};
+    emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+}
+
+ResultsModel::State ResultsModel::stateOf(const ConversionReport& report)
+{
+    switch (report.status) {
+    case ConversionReport::Status::Converted:
+        return report.encodingGuessed ? State::Fallback : State::Converted;
+    case ConversionReport::Status::Partial:
+        return State::Partial;
+    case ConversionReport::Status::Failed:
+        return State::Failed;
+    case ConversionReport::Status::Skipped:
+        break;
+    }
+    return State::PassedOver;
+}
+
+ResultsModel::State ResultsModel::state(int row) const
+{
+    const Row& entry = _rows.at(static_cast<std::size_t>(row));
+    return entry.cancelled ? State::Cancelled : stateOf(entry.report);
+}
+
+QString ResultsModel::outputPath(int row) const
+{
+    return QFile::decodeName(QByteArray::fromStdString(report(row).outputPath));
+}
+
+QString ResultsModel::reason(const ConversionReport& report)
+{
+    QStringList parts;
+    for (const std::string& problem : report.problems)
+        parts.append(withoutCommandLineAdvice(problem));
+    for (const std::string& note : report.notes)
+        parts.append(withoutCommandLineAdvice(note));
+    return parts.join(QStringLiteral("; "));
+}
+
+QString ResultsModel::stateText(State state) const
+{
+    switch (state) {
+    case State::Converted:
+        return tr("Converted");
+    case State::Fallback:
+        return tr("Check encoding");
+    case State::Partial:
+        return tr("Partly converted");
+    case State::Failed:
+        return tr("Failed");
+    case State::PassedOver:
+        return tr("Passed over");
+    case State::Cancelled:
+        break;
+    }
+    return tr("Cancelled");
+}
+
+int ResultsModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(_rows.size());
+}
+
+int ResultsModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant ResultsModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    const Row& entry = _rows[static_cast<std::size_t>(index.row())];
+    const State rowState = state(index.row());
+    if (role == Qt::DecorationRole && index.column() == StateColumn && qApp != nullptr)
+        return QApplication::style()->standardIcon(iconOf(rowState));
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+        return {};
+    switch (index.column()) {
+    case StateColumn:
+        return stateText(rowState);
+    case SourceColumn:
+        return fileName(entry.report.sourcePath);
+    case OutputColumn:
+        return fileName(entry.report.outputPath);
+    case EncodingColumn:
+        return QString::fromStdString(entry.report.encodingName);
+    case ReasonColumn:
+        return entry.cancelled ? tr("the drop was cancelled before this file") : reason(entry.report);
+    default:
+        return {};
+    }
+}
+
+QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    switch (section) {
+    case StateColumn:
+        return tr("State");
+    case SourceColumn:
+        return tr("File");
+    case OutputColumn:
+        return tr("Output");
+    case EncodingColumn:
+        return tr("Encoding");
+    case ReasonColumn:
+        return tr("Reason");
+    default:
+        return {};
+    }
+}
+
+} // namespace plistable::gui
