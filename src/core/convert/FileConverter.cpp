@@ -39,7 +39,9 @@ std::vector<ConversionReport> FileConverter::convertDroppedFiles(const std::vect
     reports.reserve(paths.size());
     for (const std::string& path : paths) {
         const std::string extension = pathExtension(path);
-        if (extension == "csv") {
+        if (_options.inputKind) {
+            reports.push_back(*_options.inputKind == InputKind::Csv ? createPlist(path) : createCsv(path));
+        } else if (extension == "csv") {
             reports.push_back(createPlist(path));
         } else if (extension == "plist") {
             reports.push_back(createCsv(path));
@@ -68,8 +70,20 @@ std::optional<Row> FileConverter::csvparseToHeader(std::u16string_view text)
 
 ConversionReport FileConverter::createPlist(const std::string& path)
 {
-    return detail::convertCsvToPlist(path, outputPathFor(_saveDirPath, path, "plist"), headerSetting(),
-                                     _options.encodingName);
+    return detail::convertCsvToPlist(path, _options.outputPath.value_or(outputPathFor(_saveDirPath, path, "plist")),
+                                     headerSetting(), _options.encodingName);
+}
+
+ConversionReport FileConverter::convertBytes(std::string bytes, const std::string& sourceName, InputKind kind)
+{
+    if (kind == InputKind::Csv)
+        return detail::convertCsvToPlist(sourceName,
+                                         _options.outputPath.value_or(outputPathFor(_saveDirPath, sourceName, "plist")),
+                                         headerSetting(), _options.encodingName, &bytes);
+    _keys.reset();
+    return detail::convertPlistToCsv(sourceName,
+                                     _options.outputPath.value_or(outputPathFor(_saveDirPath, sourceName, "csv")),
+                                     headerSetting(), *this, &bytes);
 }
 
 void FileConverter::parserDidStartDocument()
@@ -121,7 +135,8 @@ void FileConverter::parserFoundCharacters(std::u16string_view characters)
 ConversionReport FileConverter::createCsv(const std::string& path)
 {
     _keys.reset();
-    return detail::convertPlistToCsv(path, outputPathFor(_saveDirPath, path, "csv"), headerSetting(), *this);
+    return detail::convertPlistToCsv(path, _options.outputPath.value_or(outputPathFor(_saveDirPath, path, "csv")),
+                                     headerSetting(), *this);
 }
 
 } // namespace plistable

@@ -10,12 +10,16 @@
 namespace plistable::detail {
 
 ConversionReport convertCsvToPlist(const std::string& path, const std::string& outputPath, bool header,
-                                   const std::optional<std::string>& encodingName)
+                                   const std::optional<std::string>& encodingName, std::string* bytes)
 {
     ConversionReport report;
     report.sourcePath = path;
 
-    FileContents contents = readFileContents(path);
+    FileContents contents;
+    if (bytes)
+        contents.bytes = std::move(*bytes);
+    else
+        contents = readFileContents(path);
     if (contents.error) {
         report.problems.push_back("cannot read: " + contents.error.message());
         return report;

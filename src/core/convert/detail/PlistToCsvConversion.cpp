@@ -138,7 +138,7 @@ private:
 } // namespace
 
 ConversionReport convertPlistToCsv(const std::string& path, const std::string& outputPath, bool header,
-                                   FileConverter& keyListPass)
+                                   FileConverter& keyListPass, const std::string* bytes)
 {
     ConversionReport report;
     report.sourcePath = path;
@@ -146,7 +146,8 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
     auto stream = std::make_shared<AtomicFileOutputStream>(outputPath);
     CHCSVWriter writer(stream, NSUTF8StringEncoding, u',');
     CsvConversion conversion(keyListPass, writer, header);
-    const PropertyListReadResult result = PropertyListReader::readFile(path, conversion);
+    const PropertyListReadResult result =
+        bytes ? PropertyListReader::readBytes(*bytes, conversion) : PropertyListReader::readFile(path, conversion);
     report.records = conversion.lines();
     if (!result.ok()) {
         // Nothing is committed: an existing output file stays as it was.

@@ -12,8 +12,9 @@ namespace plistable::detail {
 
 /// Converts the property list at `path` into the CSV file at `outputPath` in one streaming pass,
 /// feeding the list's XML events to the key-list pass of `keyListPass` on the way (see FileConverter).
-/// The output is replaced only when the whole list was read and written.
+/// The output is replaced only when the whole list was read and written. With `bytes` these are
+/// read instead of the file (`path` then only names the source).
 ConversionReport convertPlistToCsv(const std::string& path, const std::string& outputPath, bool header,
-                                   FileConverter& keyListPass);
+                                   FileConverter& keyListPass, const std::string* bytes = nullptr);
 
 } // namespace plistable::detail
