@@ -22,7 +22,23 @@ struct ConvertArguments {
     std::string encoding;
     std::string from; // "csv", "plist" or empty
     std::string output; // one exact output path
+    std::string delimiter;
+    bool excel = false;
 };
+
+// "comma", "semicolon", "tab", "pipe" or one character (a BMP character in UTF-8); nothing otherwise.
+std::optional<char16_t> delimiterNamed(const std::string& name)
+{
+    static const std::pair<std::string_view, char16_t> names[] = {
+        {"comma", u','}, {"semicolon", u';'}, {"tab", u'\t'}, {"pipe", u'|'}};
+    for (const auto& [word, character] : names)
+        if (name == word)
+            return character;
+    const Text text = fromUtf8Lossy(name);
+    if (text.size() == 1 && text[0] != u'"' && text[0] != u'\n' && text[0] != u'\r' && text[0] != u'\uFFFD')
+        return text[0];
+    return std::nullopt;
+}
 
 // A private folder for a result bound for standard output: the conversion writes it as it writes
 // any file, then its bytes are copied out. Removed with everything in it when it goes.
@@ -80,6 +96,12 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
     command->add_option("-o,--output-dir", args->outputDir,
                         "Folder to write into (default: the current folder); - writes the one result to standard output");
     auto* output = command->add_option("-O,--output", args->output, "Write the one result exactly to this path");
+    command->add_option("-d,--delimiter", args->delimiter,
+                        "CSV field delimiter: comma, semicolon, tab, pipe or one character (default: comma)")
+        ->check([](const std::string& name) {
+            return delimiterNamed(name) ? std::string() : "not a delimiter: " + name;
+        });
+    command->add_flag("--excel", args->excel, "Read CSV as a spreadsheet writes it: a first line sep=C sets the delimiter");
     command->add_option("--from", args->from, "Convert every FILE (and - for standard input) as this kind")
         ->check(CLI::IsMember({"csv", "plist"}));
     auto* header = command->add_flag("--header", args->header, "The first CSV line is a header row (this run only)");
@@ -113,6 +135,9 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
             options.header = false;
         if (!args->encoding.empty())
             options.encodingName = args->encoding;
+        if (!args->delimiter.empty())
+            options.delimiter = delimiterNamed(args->delimiter);
+        options.separatorLine = args->excel;
         if (!args->from.empty())
             options.inputKind = args->from == "csv" ? InputKind::Csv : InputKind::PropertyList;
         ScratchFolder scratch;

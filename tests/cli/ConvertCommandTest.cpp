@@ -112,6 +112,43 @@ TEST_F(ConvertCommandTest, RefusesStandardStreamsItCannotServe)
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"a.csv", "b.csv"}));
 }
 
+TEST_F(ConvertCommandTest, ReadsTheDelimiterGivenOrNamedByASeparatorLine)
+{
+    struct Case {
+        std::string_view name;
+        std::vector<std::string> options;
+        std::string input;
+        std::string expected; // the strings of the document, in order
+    };
+    const std::vector<Case> cases = {
+        {"semicolon by name", {"-d", "semicolon", "--header"}, "Name;Betrag\nM\xC3\xBCller;\"1,50\"\n",
+         "Name M\xC3\xBCller Betrag 1,50 "},
+        {"tab by name", {"--delimiter", "tab"}, "a\tb,c\n", "a b,c "},
+        {"one character", {"-d", "|"}, "a|b\n", "a b "},
+        {"separator line", {"--excel"}, "sep=;\na;b\n", "a b "},
+        {"separator line with CRLF over -d", {"--excel", "-d", "tab"}, "sep=|\r\na|b\r\n", "a b "},
+        {"separator line is data without --excel", {}, "sep=;\na;b\n", "sep=; a;b "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args{"convert", "--from", "csv", "-", "-o", "-"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const CliResult result = runCli(args, settings, c.input);
+        ASSERT_EQ(result.status, 0) << result.err;
+        // The contents of the key and string elements, in document order.
+        std::string strings;
+        for (std::size_t at = 0; (at = result.out.find('<', at)) != std::string::npos; ++at) {
+            for (std::string_view tag : {"<key>", "<string>"})
+                if (result.out.compare(at, tag.size(), tag) == 0) {
+                    const std::size_t start = at + tag.size();
+                    strings += result.out.substr(start, result.out.find('<', start) - start) + " ";
+                }
+        }
+        EXPECT_EQ(strings, c.expected);
+    }
+    EXPECT_EQ(runCli({"convert", "-d", "ab", "x.csv"}, settings).status, 2);
+}
+
 TEST_F(ConvertCommandTest, ReportsPartialAndFailedFilesWithExitStatusOne)
 {
     const std::string bad = dir.write("data.csv", "a,b\n1,2\nx,y\"z\n");

@@ -25,6 +25,11 @@ FileConverter::FileConverter(UserDefaults& defaults, ConversionOptions options)
     _defaults.registerDefaults({{std::string(settings::headerKey), settings::headerDefault}});
 }
 
+detail::CsvReadDialect FileConverter::csvDialect() const
+{
+    return {_options.delimiter.value_or(u','), _options.separatorLine};
+}
+
 bool FileConverter::headerSetting() const
 {
     return _options.header.value_or(_defaults.boolForKey(std::string(settings::headerKey)));
@@ -71,7 +76,8 @@ std::optional<Row> FileConverter::csvparseToHeader(std::u16string_view text)
 ConversionReport FileConverter::createPlist(const std::string& path)
 {
     return detail::convertCsvToPlist(path, _options.outputPath.value_or(outputPathFor(_saveDirPath, path, "plist")),
-                                     headerSetting(), _options.encodingName);
+                                     headerSetting(), _options.encodingName, nullptr,
+                                     csvDialect());
 }
 
 ConversionReport FileConverter::convertBytes(std::string bytes, const std::string& sourceName, InputKind kind)
@@ -79,7 +85,8 @@ ConversionReport FileConverter::convertBytes(std::string bytes, const std::strin
     if (kind == InputKind::Csv)
         return detail::convertCsvToPlist(sourceName,
                                          _options.outputPath.value_or(outputPathFor(_saveDirPath, sourceName, "plist")),
-                                         headerSetting(), _options.encodingName, &bytes);
+                                         headerSetting(), _options.encodingName, &bytes,
+                                         csvDialect());
     _keys.reset();
     return detail::convertPlistToCsv(sourceName,
                                      _options.outputPath.value_or(outputPathFor(_saveDirPath, sourceName, "csv")),

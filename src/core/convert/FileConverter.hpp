@@ -12,6 +12,10 @@ namespace plistable {
 
 class UserDefaults;
 
+namespace detail {
+struct CsvReadDialect;
+}
+
 /// The two kinds of file the converter reads.
 enum class InputKind {
     Csv,          ///< a CSV file, converted into a property list
@@ -24,6 +28,8 @@ struct ConversionOptions {
     std::optional<std::string> encodingName;  ///< read every CSV file in this encoding instead of detecting it
     std::optional<InputKind> inputKind;       ///< convert every file as this kind, whatever its extension
     std::optional<std::string> outputPath;    ///< write each result exactly here instead of into the save folder
+    std::optional<char16_t> delimiter;        ///< the field delimiter of CSV files read, instead of ","
+    bool separatorLine = false;               ///< a first CSV line "sep=C" sets the delimiter and is no record
 };
 
 /// The two conversions and the dispatch that sends each dropped file to its conversion. A ".csv"
@@ -87,6 +93,7 @@ public:
 
 private:
     bool headerSetting() const;
+    detail::CsvReadDialect csvDialect() const;
     void finishKey();
 
     UserDefaults& _defaults;
