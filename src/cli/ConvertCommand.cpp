@@ -24,6 +24,8 @@ struct ConvertArguments {
     std::string output; // one exact output path
     std::string delimiter;
     bool excel = false;
+    bool crlf = false;
+    bool bom = false;
 };
 
 // "comma", "semicolon", "tab", "pipe" or one character (a BMP character in UTF-8); nothing otherwise.
@@ -101,7 +103,11 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
         ->check([](const std::string& name) {
             return delimiterNamed(name) ? std::string() : "not a delimiter: " + name;
         });
-    command->add_flag("--excel", args->excel, "Read CSV as a spreadsheet writes it: a first line sep=C sets the delimiter");
+    command->add_flag("--excel", args->excel,
+                      "CSV as a spreadsheet reads and writes it: a first line sep=C sets the delimiter; "
+                      "CSV written gets a byte-order mark and CRLF line ends");
+    command->add_flag("--crlf", args->crlf, "End the CSV lines written with CRLF");
+    command->add_flag("--bom", args->bom, "Begin the CSV files written with a UTF-8 byte-order mark");
     command->add_option("--from", args->from, "Convert every FILE (and - for standard input) as this kind")
         ->check(CLI::IsMember({"csv", "plist"}));
     auto* header = command->add_flag("--header", args->header, "The first CSV line is a header row (this run only)");
@@ -138,6 +144,8 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
         if (!args->delimiter.empty())
             options.delimiter = delimiterNamed(args->delimiter);
         options.separatorLine = args->excel;
+        options.crlf = args->crlf || args->excel;
+        options.byteOrderMark = args->bom || args->excel;
         if (!args->from.empty())
             options.inputKind = args->from == "csv" ? InputKind::Csv : InputKind::PropertyList;
         ScratchFolder scratch;

@@ -149,6 +149,32 @@ TEST_F(ConvertCommandTest, ReadsTheDelimiterGivenOrNamedByASeparatorLine)
     EXPECT_EQ(runCli({"convert", "-d", "ab", "x.csv"}, settings).status, 2);
 }
 
+TEST_F(ConvertCommandTest, WritesTheCsvDialectAsked)
+{
+    const std::string list = "<plist><array><array><string>a;b</string><string>c</string></array>"
+                             "<array><string>d</string></array></array></plist>";
+    struct Case {
+        std::string_view name;
+        std::vector<std::string> options;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"as today", {}, "a;b,c\nd\n"},
+        {"semicolon quotes a field holding it", {"-d", "semicolon"}, "\"a;b\";c\nd\n"},
+        {"CRLF", {"--crlf"}, "a;b,c\r\nd\r\n"},
+        {"byte-order mark", {"--bom"}, "\xEF\xBB\xBF" "a;b,c\nd\n"},
+        {"excel", {"--excel"}, "\xEF\xBB\xBF" "a;b,c\r\nd\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args{"convert", "--from", "plist", "-", "-o", "-"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const CliResult result = runCli(args, settings, list);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.out, c.expected);
+    }
+}
+
 TEST_F(ConvertCommandTest, ReportsPartialAndFailedFilesWithExitStatusOne)
 {
     const std::string bad = dir.write("data.csv", "a,b\n1,2\nx,y\"z\n");

@@ -30,6 +30,11 @@ detail::CsvReadDialect FileConverter::csvDialect() const
     return {_options.delimiter.value_or(u','), _options.separatorLine};
 }
 
+detail::CsvWriteDialect FileConverter::csvWriteDialect() const
+{
+    return {_options.delimiter.value_or(u','), _options.crlf, _options.byteOrderMark};
+}
+
 bool FileConverter::headerSetting() const
 {
     return _options.header.value_or(_defaults.boolForKey(std::string(settings::headerKey)));
@@ -90,7 +95,7 @@ ConversionReport FileConverter::convertBytes(std::string bytes, const std::strin
     _keys.reset();
     return detail::convertPlistToCsv(sourceName,
                                      _options.outputPath.value_or(outputPathFor(_saveDirPath, sourceName, "csv")),
-                                     headerSetting(), *this, &bytes);
+                                     headerSetting(), *this, &bytes, csvWriteDialect());
 }
 
 void FileConverter::parserDidStartDocument()
@@ -143,7 +148,7 @@ ConversionReport FileConverter::createCsv(const std::string& path)
 {
     _keys.reset();
     return detail::convertPlistToCsv(path, _options.outputPath.value_or(outputPathFor(_saveDirPath, path, "csv")),
-                                     headerSetting(), *this);
+                                     headerSetting(), *this, nullptr, csvWriteDialect());
 }
 
 } // namespace plistable

@@ -14,6 +14,7 @@ class UserDefaults;
 
 namespace detail {
 struct CsvReadDialect;
+struct CsvWriteDialect;
 }
 
 /// The two kinds of file the converter reads.
@@ -26,10 +27,12 @@ enum class InputKind {
 struct ConversionOptions {
     std::optional<bool> header;               ///< instead of the stored "header" setting
     std::optional<std::string> encodingName;  ///< read every CSV file in this encoding instead of detecting it
-    std::optional<InputKind> inputKind;       ///< convert every file as this kind, whatever its extension
-    std::optional<std::string> outputPath;    ///< write each result exactly here instead of into the save folder
-    std::optional<char16_t> delimiter;        ///< the field delimiter of CSV files read, instead of ","
+    std::optional<InputKind> inputKind = {};  ///< convert every file as this kind, whatever its extension
+    std::optional<std::string> outputPath = {}; ///< write each result exactly here instead of into the save folder
+    std::optional<char16_t> delimiter = {};   ///< the field delimiter of CSV files read and written, instead of ","
     bool separatorLine = false;               ///< a first CSV line "sep=C" sets the delimiter and is no record
+    bool crlf = false;                        ///< CSV lines written end in CRLF instead of LF
+    bool byteOrderMark = false;               ///< CSV files written begin with a UTF-8 byte-order mark
 };
 
 /// The two conversions and the dispatch that sends each dropped file to its conversion. A ".csv"
@@ -94,6 +97,7 @@ public:
 private:
     bool headerSetting() const;
     detail::CsvReadDialect csvDialect() const;
+    detail::CsvWriteDialect csvWriteDialect() const;
     void finishKey();
 
     UserDefaults& _defaults;

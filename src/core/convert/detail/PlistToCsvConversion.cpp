@@ -138,13 +138,21 @@ private:
 } // namespace
 
 ConversionReport convertPlistToCsv(const std::string& path, const std::string& outputPath, bool header,
-                                   FileConverter& keyListPass, const std::string* bytes)
+                                   FileConverter& keyListPass, const std::string* bytes,
+                                   CsvWriteDialect dialect)
 {
     ConversionReport report;
     report.sourcePath = path;
 
     auto stream = std::make_shared<AtomicFileOutputStream>(outputPath);
-    CHCSVWriter writer(stream, NSUTF8StringEncoding, u',');
+    if (dialect.byteOrderMark) {
+        // Opened here so that the mark goes first; the writer takes the open stream as it is.
+        stream->open();
+        stream->write("\xEF\xBB\xBF", 3);
+    }
+    CHCSVWriter writer(stream, NSUTF8StringEncoding, dialect.delimiter);
+    if (dialect.crlf)
+        writer.setLineEnd(u"\r\n");
     CsvConversion conversion(keyListPass, writer, header);
     const PropertyListReadResult result =
         bytes ? PropertyListReader::readBytes(*bytes, conversion) : PropertyListReader::readFile(path, conversion);
