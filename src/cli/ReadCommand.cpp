@@ -2,7 +2,10 @@
 #include "core/csv/CHCSVAdditions.hpp"
 #include "core/csv/CHCSVAggregator.hpp"
 #include "core/csv/CHCSVParser.hpp"
+#include "core/io/FileContents.hpp"
 #include "core/io/FileInputStream.hpp"
+#include "core/io/MemoryInputStream.hpp"
+#include "core/text/TextEncoding.hpp"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -145,6 +148,7 @@ struct ReadOptions {
     bool events = false;
     std::string delimiter = ",";
     std::string file = "-";
+    std::string encoding; // empty: sniff
 };
 
 // The delimiter argument as one UTF-16 unit; "\t" and "tab" name the tab. Nothing when the reader
@@ -183,7 +187,47 @@ void runRead(const ReadOptions& options, CommandContext& context)
 
     std::optional<CHCSVError> failure;
     std::optional<std::vector<std::vector<Text>>> rows;
-    if (!fromInput && *delimiter == u',' && !options.events) {
+    if (!options.encoding.empty()) {
+        // Decoded whole in the named encoding, then handed to the reader as UTF-16 so that it sniffs
+        // nothing; line numbers stay those of the file.
+        FileContents contents;
+        if (fromInput)
+            contents.bytes.assign(std::istreambuf_iterator<char>(context.in), std::istreambuf_iterator<char>());
+        else
+            contents = readFileContents(options.file);
+        if (contents.error) {
+            context.err << name << ": cannot read: " << contents.error.message() << '\n';
+            context.status = ExitStatus::Failed;
+            return;
+        }
+        const std::optional<Text> text = decodeTextNamed(contents.bytes, options.encoding);
+        if (!text) {
+            context.err << name << ": cannot be decoded as " << options.encoding << '\n';
+            context.status = ExitStatus::Failed;
+            return;
+        }
+        std::string units;
+        units.reserve(text->size() * 2);
+        for (const char16_t unit : *text) {
+            units += static_cast<char>(unit & 0xFF);
+            units += static_cast<char>(unit >> 8);
+        }
+        TextEncoding encoding = NSUTF16LittleEndianStringEncoding;
+        CHCSVParser parser(std::make_unique<MemoryInputStream>(std::move(units)), &encoding, *delimiter);
+        parser.setRecognizesBackslashesAsEscapes(options.escapes);
+        parser.setSanitizesFields(options.sanitize);
+        parser.setRecognizesComments(options.comments);
+        EventPrinter printer(context.out);
+        CHCSVAggregator aggregator;
+        if (options.events)
+            parser.setDelegate(&printer);
+        else
+            parser.setDelegate(&aggregator);
+        parser.parse();
+        failure = parser.error();
+        if (!options.events)
+            rows = aggregator.takeLines();
+    } else if (!fromInput && *delimiter == u',' && !options.events) {
         CHCSVError error;
         rows = arrayWithContentsOfCSVFile(options.file, bits, &error);
         if (!rows)
@@ -249,6 +293,11 @@ void addReadCommand(CLI::App& app, CommandContext& context)
     command->add_flag("--comments", options->comments, "Lines starting with \"#\" are comments");
     command->add_option("--delimiter", options->delimiter, "Field delimiter: one character, or \"tab\" / \"\\t\"");
     command->add_flag("--events", options->events, "Print one JSON object per reader event instead of rows");
+    command->add_option("--encoding", options->encoding,
+                        "Decode the input in this encoding (e.g. cp932, windows-1252) instead of sniffing it")
+        ->check([](const std::string& name) {
+            return canonicalEncodingName(name) ? std::string() : "unknown encoding: " + name;
+        });
     command->add_option("FILE", options->file, "CSV file, or - for standard input (the default)");
     command->callback([&context, options] { runRead(*options, context); });
 }

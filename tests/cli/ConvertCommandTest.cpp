@@ -51,6 +51,130 @@ TEST_F(ConvertCommandTest, HeaderFlagsOverrideTheStoredSettingForOneRun)
     EXPECT_EQ(convert({"--header", "--no-header", csv}).status, 2);
 }
 
+TEST_F(ConvertCommandTest, PipesStandardInputToStandardOutputBothWays)
+{
+    const CliResult list = runCli({"convert", "--from", "csv", "--header", "-", "-o", "-"}, settings, "a,b\n1,2\n");
+    ASSERT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(list.err, "");
+    EXPECT_NE(list.out.find("<dict>\n\t\t<key>a</key>\n\t\t<string>1</string>"), std::string::npos) << list.out;
+    EXPECT_EQ(list.out.find(" -> "), std::string::npos);
+
+    const CliResult csv = runCli({"convert", "--from", "plist", "--header", "-", "-o", "-"}, settings, list.out);
+    EXPECT_EQ(csv.status, 0) << csv.err;
+    EXPECT_EQ(csv.out, "a,b\n1,2\n");
+    EXPECT_EQ(dir.names(), std::vector<std::string>{}); // nothing left behind
+}
+
+TEST_F(ConvertCommandTest, WritesOneFileToStandardOutputOrToAnExactPath)
+{
+    const std::string text = dir.write("DATA.TXT", "x,y\n");
+    CliResult result = runCli({"convert", "--from", "csv", text, "-o", "-"}, settings);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("<string>y</string>"), std::string::npos);
+
+    result = runCli({"convert", "--from", "csv", "-O", dir.file("exact.name"), text}, settings);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, text + " -> " + dir.file("exact.name") + "\n");
+    EXPECT_NE(dir.read("exact.name").find("<string>x</string>"), std::string::npos);
+
+    result = runCli({"convert", "-O", dir.file("t.csv"), "-", "--from", "plist"}, settings,
+                    "<plist><array><array><string>z</string></array></array></plist>");
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(dir.read("t.csv"), "z\n");
+}
+
+TEST_F(ConvertCommandTest, RefusesStandardStreamsItCannotServe)
+{
+    const std::string a = dir.write("a.csv", "1\n");
+    const std::string b = dir.write("b.csv", "2\n");
+    struct Case {
+        std::string_view name;
+        std::vector<std::string> args;
+    };
+    const std::vector<Case> cases = {
+        {"stdin without a kind", {"-", "-o", "-"}},
+        {"stdin without an output", {"--from", "csv", "-"}},
+        {"stdin among files", {"--from", "csv", "-", a, "-O", dir.file("x")}},
+        {"stdout with two files", {"-o", "-", a, b}},
+        {"exact path with two files", {"-O", dir.file("x"), a, b}},
+        {"stdout and an exact path", {"-o", "-", "-O", dir.file("x"), a}},
+        {"an unknown kind", {"--from", "json", a}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args{"convert"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const CliResult result = runCli(args, settings, "1\n");
+        EXPECT_EQ(result.status, 2);
+        EXPECT_NE(result.err, "");
+        EXPECT_EQ(result.out, "");
+    }
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"a.csv", "b.csv"}));
+}
+
+TEST_F(ConvertCommandTest, ReadsTheDelimiterGivenOrNamedByASeparatorLine)
+{
+    struct Case {
+        std::string_view name;
+        std::vector<std::string> options;
+        std::string input;
+        std::string expected; // the strings of the document, in order
+    };
+    const std::vector<Case> cases = {
+        {"semicolon by name", {"-d", "semicolon", "--header"}, "Name;Betrag\nM\xC3\xBCller;\"1,50\"\n",
+         "Name M\xC3\xBCller Betrag 1,50 "},
+        {"tab by name", {"--delimiter", "tab"}, "a\tb,c\n", "a b,c "},
+        {"one character", {"-d", "|"}, "a|b\n", "a b "},
+        {"separator line", {"--excel"}, "sep=;\na;b\n", "a b "},
+        {"separator line with CRLF over -d", {"--excel", "-d", "tab"}, "sep=|\r\na|b\r\n", "a b "},
+        {"separator line is data without --excel", {}, "sep=;\na;b\n", "sep=; a;b "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args{"convert", "--from", "csv", "-", "-o", "-"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const CliResult result = runCli(args, settings, c.input);
+        ASSERT_EQ(result.status, 0) << result.err;
+        // The contents of the key and string elements, in document order.
+        std::string strings;
+        for (std::size_t at = 0; (at = result.out.find('<', at)) != std::string::npos; ++at) {
+            for (std::string_view tag : {"<key>", "<string>"})
+                if (result.out.compare(at, tag.size(), tag) == 0) {
+                    const std::size_t start = at + tag.size();
+                    strings += result.out.substr(start, result.out.find('<', start) - start) + " ";
+                }
+        }
+        EXPECT_EQ(strings, c.expected);
+    }
+    EXPECT_EQ(runCli({"convert", "-d", "ab", "x.csv"}, settings).status, 2);
+}
+
+TEST_F(ConvertCommandTest, WritesTheCsvDialectAsked)
+{
+    const std::string list = "<plist><array><array><string>a;b</string><string>c</string></array>"
+                             "<array><string>d</string></array></array></plist>";
+    struct Case {
+        std::string_view name;
+        std::vector<std::string> options;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"as today", {}, "a;b,c\nd\n"},
+        {"semicolon quotes a field holding it", {"-d", "semicolon"}, "\"a;b\";c\nd\n"},
+        {"CRLF", {"--crlf"}, "a;b,c\r\nd\r\n"},
+        {"byte-order mark", {"--bom"}, "\xEF\xBB\xBF" "a;b,c\nd\n"},
+        {"excel", {"--excel"}, "\xEF\xBB\xBF" "a;b,c\r\nd\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args{"convert", "--from", "plist", "-", "-o", "-"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const CliResult result = runCli(args, settings, list);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.out, c.expected);
+    }
+}
+
 TEST_F(ConvertCommandTest, ReportsPartialAndFailedFilesWithExitStatusOne)
 {
     const std::string bad = dir.write("data.csv", "a,b\n1,2\nx,y\"z\n");

@@ -105,3 +105,35 @@ TEST(ReadCommandTest, LoneSurrogatesStillGiveValidJson)
 }
 
 } // namespace
+
+namespace {
+
+TEST(ReadCommandTest, DecodesInANamedEncodingWithoutSniffing)
+{
+    struct EncodingCase {
+        std::string_view name;
+        std::vector<std::string> args;
+        std::string input;
+        int status;
+        std::string out;
+        std::string err;
+    };
+    const std::vector<EncodingCase> cases = {
+        // Sniffing would take these bytes as UTF-8 ("é"), the named encoding gives two characters.
+        {"latin1 over sniffing", {"--encoding", "latin1"}, "\xC3\xA9,b\n", 0, "[[\"\xC3\x83\xC2\xA9\",\"b\"],[\"\"]]\n", ""},
+        {"shift_jis with a delimiter", {"--encoding", "shift_jis", "--delimiter", ";"}, "\x93\xFA;\x96\x7B\n", 0,
+         "[[\"\xE6\x97\xA5\",\"\xE6\x9C\xAC\"],[\"\"]]\n", ""},
+        {"bytes the encoding lacks", {"--encoding", "utf-8"}, "\xFF\n", 1, "", "<stdin>: cannot be decoded as utf-8\n"},
+        {"a failure keeps the file's line", {"--encoding", "latin1"}, "a\nb\"c\n", 1, "", "<stdin>:2: "},
+    };
+    for (const EncodingCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CliResult result = run(c.args, c.input);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.out, c.out);
+        EXPECT_EQ(result.err.substr(0, c.err.size()), c.err);
+    }
+    EXPECT_EQ(run({"--encoding", "no-such-encoding"}).status, 2);
+}
+
+} // namespace

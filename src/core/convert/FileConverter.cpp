@@ -25,6 +25,16 @@ FileConverter::FileConverter(UserDefaults& defaults, ConversionOptions options)
     _defaults.registerDefaults({{std::string(settings::headerKey), settings::headerDefault}});
 }
 
+detail::CsvReadDialect FileConverter::csvDialect() const
+{
+    return {_options.delimiter.value_or(u','), _options.separatorLine};
+}
+
+detail::CsvWriteDialect FileConverter::csvWriteDialect() const
+{
+    return {_options.delimiter.value_or(u','), _options.crlf, _options.byteOrderMark};
+}
+
 bool FileConverter::headerSetting() const
 {
     return _options.header.value_or(_defaults.boolForKey(std::string(settings::headerKey)));
@@ -39,7 +49,9 @@ std::vector<ConversionReport> FileConverter::convertDroppedFiles(const std::vect
     reports.reserve(paths.size());
     for (const std::string& path : paths) {
         const std::string extension = pathExtension(path);
-        if (extension == "csv") {
+        if (_options.inputKind) {
+            reports.push_back(*_options.inputKind == InputKind::Csv ? createPlist(path) : createCsv(path));
+        } else if (extension == "csv") {
             reports.push_back(createPlist(path));
         } else if (extension == "plist") {
             reports.push_back(createCsv(path));
@@ -68,8 +80,22 @@ std::optional<Row> FileConverter::csvparseToHeader(std::u16string_view text)
 
 ConversionReport FileConverter::createPlist(const std::string& path)
 {
-    return detail::convertCsvToPlist(path, outputPathFor(_saveDirPath, path, "plist"), headerSetting(),
-                                     _options.encodingName);
+    return detail::convertCsvToPlist(path, _options.outputPath.value_or(outputPathFor(_saveDirPath, path, "plist")),
+                                     headerSetting(), _options.encodingName, nullptr,
+                                     csvDialect());
+}
+
+ConversionReport FileConverter::convertBytes(std::string bytes, const std::string& sourceName, InputKind kind)
+{
+    if (kind == InputKind::Csv)
+        return detail::convertCsvToPlist(sourceName,
+                                         _options.outputPath.value_or(outputPathFor(_saveDirPath, sourceName, "plist")),
+                                         headerSetting(), _options.encodingName, &bytes,
+                                         csvDialect());
+    _keys.reset();
+    return detail::convertPlistToCsv(sourceName,
+                                     _options.outputPath.value_or(outputPathFor(_saveDirPath, sourceName, "csv")),
+                                     headerSetting(), *this, &bytes, csvWriteDialect());
 }
 
 void FileConverter::parserDidStartDocument()
@@ -134,7 +160,8 @@ void FileConverter::parserFoundCharacters(std::u16string_view characters)
 ConversionReport FileConverter::createCsv(const std::string& path)
 {
     _keys.reset();
-    return detail::convertPlistToCsv(path, outputPathFor(_saveDirPath, path, "csv"), headerSetting(), *this);
+    return detail::convertPlistToCsv(path, _options.outputPath.value_or(outputPathFor(_saveDirPath, path, "csv")),
+                                     headerSetting(), *this, nullptr, csvWriteDialect());
 }
 
 } // namespace plistable

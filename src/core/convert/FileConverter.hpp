@@ -12,10 +12,27 @@ namespace plistable {
 
 class UserDefaults;
 
+namespace detail {
+struct CsvReadDialect;
+struct CsvWriteDialect;
+}
+
+/// The two kinds of file the converter reads.
+enum class InputKind {
+    Csv,          ///< a CSV file, converted into a property list
+    PropertyList, ///< a property list, converted into a CSV file
+};
+
 /// Overrides a caller may give for every conversion, instead of the stored setting or detection.
 struct ConversionOptions {
     std::optional<bool> header;               ///< instead of the stored "header" setting
     std::optional<std::string> encodingName;  ///< read every CSV file in this encoding instead of detecting it
+    std::optional<InputKind> inputKind = {};  ///< convert every file as this kind, whatever its extension
+    std::optional<std::string> outputPath = {}; ///< write each result exactly here instead of into the save folder
+    std::optional<char16_t> delimiter = {};   ///< the field delimiter of CSV files read and written, instead of ","
+    bool separatorLine = false;               ///< a first CSV line "sep=C" sets the delimiter and is no record
+    bool crlf = false;                        ///< CSV lines written end in CRLF instead of LF
+    bool byteOrderMark = false;               ///< CSV files written begin with a UTF-8 byte-order mark
 };
 
 /// The two conversions and the dispatch that sends each dropped file to its conversion. A ".csv"
@@ -31,6 +48,10 @@ public:
     /// exactly "csv" with createPlist, exactly "plist" with createCsv; any other is passed over
     /// (a Skipped report). Goes on after any failure. One report per path, in order.
     std::vector<ConversionReport> convertDroppedFiles(const std::vector<std::string>& paths, const std::string& folder);
+
+    /// Converts `bytes` (named `sourceName` in the report) as a file of `kind` would be converted,
+    /// into the output path option, or into "<save folder><sourceName>.<extension>" without one.
+    ConversionReport convertBytes(std::string bytes, const std::string& sourceName, InputKind kind);
 
     /// Converts one CSV file into "<save folder><name>.plist": detects the encoding, drops a leading
     /// byte-order mark, parses with "," and the header setting, streams the document into a temporary
@@ -75,6 +96,8 @@ public:
 
 private:
     bool headerSetting() const;
+    detail::CsvReadDialect csvDialect() const;
+    detail::CsvWriteDialect csvWriteDialect() const;
     void finishKey();
 
     UserDefaults& _defaults;

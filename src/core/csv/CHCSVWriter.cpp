@@ -47,6 +47,14 @@ CHCSVWriter::CHCSVWriter(const std::string& path)
 {
 }
 
+void CHCSVWriter::setLineEnd(std::u16string_view lineEnd)
+{
+    // As in the constructor: the encoder's own mark is not part of the line end.
+    _lineEnd = encodeText(lineEnd, _streamEncoding);
+    if (_lineEnd)
+        _lineEnd->erase(0, std::min(_bom.size(), _lineEnd->size()));
+}
+
 CHCSVWriter::CHCSVWriter(std::shared_ptr<OutputStream> stream, TextEncoding encoding, char16_t delimiter)
     : _stream(std::move(stream)), _streamEncoding(encoding), _utf8(encoding == NSUTF8StringEncoding)
 {

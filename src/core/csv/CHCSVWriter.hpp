@@ -38,6 +38,10 @@ public:
 
     /// Closes the stream (see closeStream()).
     ~CHCSVWriter();
+
+    /// Ends every later line with `lineEnd` (e.g. u"\r\n") instead of "\n"; one the encoding cannot
+    /// represent ends lines with nothing.
+    void setLineEnd(std::u16string_view lineEnd);
     CHCSVWriter(const CHCSVWriter&) = delete;
     CHCSVWriter& operator=(const CHCSVWriter&) = delete;
 

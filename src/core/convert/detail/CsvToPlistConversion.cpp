@@ -44,12 +44,17 @@ void noteRepeatedNames(const std::vector<Text>& names, std::vector<std::string>&
 } // namespace
 
 ConversionReport convertCsvToPlist(const std::string& path, const std::string& outputPath, bool header,
-                                   const std::optional<std::string>& encodingName)
+                                   const std::optional<std::string>& encodingName, std::string* bytes,
+                                   CsvReadDialect dialect)
 {
     ConversionReport report;
     report.sourcePath = path;
 
-    FileContents contents = readFileContents(path);
+    FileContents contents;
+    if (bytes)
+        contents.bytes = std::move(*bytes);
+    else
+        contents = readFileContents(path);
     if (contents.error) {
         report.problems.push_back("cannot read: " + contents.error.message());
         return report;
@@ -79,15 +84,29 @@ ConversionReport convertCsvToPlist(const std::string& path, const std::string& o
     if (!text.empty() && text.front() == u'\uFEFF')
         text.remove_prefix(1);
 
+    // A spreadsheet's "sep=;" line names the delimiter of the lines after it; it holds no data.
+    // Line numbers in reports then count from the line after it.
+    const std::u16string delimiter(1, dialect.delimiter);
+    std::u16string chosen = delimiter;
+    if (dialect.separatorLine && text.size() >= 5 && text.starts_with(u"sep=")
+        && (text.size() == 5 || text[5] == u'\n' || text[5] == u'\r')) {
+        chosen.assign(1, text[4]);
+        text.remove_prefix(5);
+        if (text.starts_with(u"\r\n"))
+            text.remove_prefix(2);
+        else if (!text.empty())
+            text.remove_prefix(1);
+    }
+
     std::optional<Row> names;
     if (header)
-        names = CSVParser(text, u",", false).firstParsedRow();
+        names = CSVParser(text, chosen, false).firstParsedRow();
 
     AtomicFile file(outputPath);
     detail::PlistXmlWriter writer(file);
     writer.beginDocument();
 
-    CSVParser parser(text, u",", header);
+    CSVParser parser(text, chosen, header);
     const std::vector<Text> noNames;
     const std::vector<Text>& keyNames = names ? *names : noNames;
     std::vector<const Text*> values(keyNames.size());

@@ -138,15 +138,24 @@ private:
 } // namespace
 
 ConversionReport convertPlistToCsv(const std::string& path, const std::string& outputPath, bool header,
-                                   FileConverter& keyListPass)
+                                   FileConverter& keyListPass, const std::string* bytes,
+                                   CsvWriteDialect dialect)
 {
     ConversionReport report;
     report.sourcePath = path;
 
     auto stream = std::make_shared<AtomicFileOutputStream>(outputPath);
-    CHCSVWriter writer(stream, NSUTF8StringEncoding, u',');
+    if (dialect.byteOrderMark) {
+        // Opened here so that the mark goes first; the writer takes the open stream as it is.
+        stream->open();
+        stream->write("\xEF\xBB\xBF", 3);
+    }
+    CHCSVWriter writer(stream, NSUTF8StringEncoding, dialect.delimiter);
+    if (dialect.crlf)
+        writer.setLineEnd(u"\r\n");
     CsvConversion conversion(keyListPass, writer, header);
-    const PropertyListReadResult result = PropertyListReader::readFile(path, conversion);
+    const PropertyListReadResult result =
+        bytes ? PropertyListReader::readBytes(*bytes, conversion) : PropertyListReader::readFile(path, conversion);
     report.records = conversion.lines();
     if (!result.ok()) {
         // Nothing is committed: an existing output file stays as it was.

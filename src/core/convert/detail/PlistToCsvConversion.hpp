@@ -10,10 +10,19 @@ class FileConverter;
 
 namespace plistable::detail {
 
+/// How the CSV text is written.
+struct CsvWriteDialect {
+    char16_t delimiter = u',';  ///< between two fields
+    bool crlf = false;          ///< lines end in CRLF instead of LF
+    bool byteOrderMark = false; ///< the file begins with the UTF-8 byte-order mark
+};
+
 /// Converts the property list at `path` into the CSV file at `outputPath` in one streaming pass,
 /// feeding the list's XML events to the key-list pass of `keyListPass` on the way (see FileConverter).
-/// The output is replaced only when the whole list was read and written.
+/// The output is replaced only when the whole list was read and written. With `bytes` these are
+/// read instead of the file (`path` then only names the source).
 ConversionReport convertPlistToCsv(const std::string& path, const std::string& outputPath, bool header,
-                                   FileConverter& keyListPass);
+                                   FileConverter& keyListPass, const std::string* bytes = nullptr,
+                                   CsvWriteDialect dialect = {});
 
 } // namespace plistable::detail
