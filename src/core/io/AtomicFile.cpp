@@ -2,6 +2,7 @@
 
 #include "core/io/PathUtilities.hpp"
 #include "core/io/detail/BackgroundWriter.hpp"
+#include "core/io/detail/FileDescriptor.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -164,16 +165,13 @@ void AtomicFile::finishBackground()
 
 void AtomicFile::writeThrough(std::string_view bytes)
 {
-    while (!_error && !bytes.empty()) {
-        const ssize_t n = ::write(_fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            fail(errno);
-        else
-            bytes.remove_prefix(static_cast<std::size_t>(n));
-        _written += static_cast<std::size_t>(n > 0 ? n : 0);
+    if (_error)
+        return;
+    if (const std::error_code failure = detail::writeAll(_fd, bytes.data(), bytes.size())) {
+        fail(failure.value());
+        return;
     }
+    _written += bytes.size();
     // Start writing large files back while we go, so that the sync at commit waits only for the
     // tail instead of the whole file. Failures show at that sync.
     constexpr std::size_t writeBackStep = 8 << 20;

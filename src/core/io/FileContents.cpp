@@ -1,5 +1,7 @@
 #include "core/io/FileContents.hpp"
 
+#include "core/io/detail/FileDescriptor.hpp"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,14 +12,13 @@ namespace plistable {
 FileContents readFileContents(const std::string& path)
 {
     FileContents result;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const detail::FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.valid()) {
         result.error = std::error_code(errno, std::generic_category());
         return result;
     }
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
-        ::close(fd);
+    if (::fstat(file.get(), &info) == 0 && S_ISDIR(info.st_mode)) {
         result.error = std::make_error_code(std::errc::is_a_directory);
         return result;
     }
@@ -25,9 +26,7 @@ FileContents readFileContents(const std::string& path)
         result.bytes.reserve(static_cast<std::size_t>(info.st_size));
     char chunk[1 << 16];
     for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = detail::readSome(file.get(), chunk, sizeof chunk);
         if (n < 0) {
             result.error = std::error_code(errno, std::generic_category());
             result.bytes.clear();
@@ -37,7 +36,6 @@ FileContents readFileContents(const std::string& path)
             break;
         result.bytes.append(chunk, static_cast<std::size_t>(n));
     }
-    ::close(fd);
     return result;
 }
 

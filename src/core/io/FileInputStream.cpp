@@ -1,5 +1,7 @@
 #include "core/io/FileInputStream.hpp"
 
+#include "core/io/detail/FileDescriptor.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -39,10 +41,7 @@ std::ptrdiff_t FileInputStream::read(char* buffer, std::size_t maxLength)
     if (!_buffer || _fd < 0 || error())
         return -1;
     if (_begin == _end && !_atEnd && maxLength > 0) {
-        ssize_t count;
-        do {
-            count = ::read(_fd, _buffer.get(), bufferSize);
-        } while (count < 0 && errno == EINTR);
+        const ssize_t count = detail::readSome(_fd, _buffer.get(), bufferSize);
         if (count < 0) {
             fail(std::error_code(errno, std::generic_category()));
             return -1;

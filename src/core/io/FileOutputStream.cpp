@@ -1,5 +1,7 @@
 #include "core/io/FileOutputStream.hpp"
 
+#include "core/io/detail/FileDescriptor.hpp"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -35,18 +37,7 @@ std::error_code FileOutputStream::openSink()
 
 std::error_code FileOutputStream::writeAll(const char* bytes, std::size_t length)
 {
-    while (length > 0) {
-        const ssize_t n = ::write(_fd, bytes, length);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return lastError();
-        if (n == 0) // a device that takes nothing would otherwise keep us here for ever
-            return std::make_error_code(std::errc::io_error);
-        bytes += n;
-        length -= static_cast<std::size_t>(n);
-    }
-    return {};
+    return detail::writeAll(_fd, bytes, length);
 }
 
 std::error_code FileOutputStream::flush()

@@ -1,5 +1,6 @@
 #include "core/plist/PropertyListReader.hpp"
 
+#include "core/io/detail/FileDescriptor.hpp"
 #include "core/plist/detail/BinaryPropertyList.hpp"
 #include "core/plist/detail/PlistXmlEvents.hpp"
 #include "core/plist/detail/XmlPropertyListReader.hpp"
@@ -66,32 +67,6 @@ PropertyListReadResult unreadable(int error, std::uint64_t byteOffset)
     return result;
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : _fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (_fd >= 0)
-            ::close(_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return _fd; }
-
-private:
-    int _fd;
-};
-
-// read() that retries on interruption: bytes read, 0 at the end, -1 on an error (errno set).
-ssize_t readSome(int fd, void* buffer, std::size_t size)
-{
-    while (true) {
-        const ssize_t n = ::read(fd, buffer, size);
-        if (n >= 0 || errno != EINTR)
-            return n;
-    }
-}
-
 } // namespace
 
 PropertyListReadResult PropertyListReader::readBytes(std::string_view bytes, PlistReaderDelegate& delegate)
@@ -113,7 +88,7 @@ PropertyListReadResult PropertyListReader::readBytes(std::string_view bytes, Pli
 
 PropertyListReadResult PropertyListReader::readFile(const std::string& path, PlistReaderDelegate& delegate)
 {
-    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const detail::FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0)
         return unreadable(errno, 0);
 
@@ -122,7 +97,7 @@ PropertyListReadResult PropertyListReader::readFile(const std::string& path, Pli
     std::size_t headSize = 0;
     bool atEnd = false;
     while (headSize < binaryMagic.size() && !atEnd) {
-        const ssize_t n = readSome(file.get(), head.data() + headSize, head.size() - headSize);
+        const ssize_t n = detail::readSome(file.get(), head.data() + headSize, head.size() - headSize);
         if (n < 0)
             return unreadable(errno, headSize);
         headSize += static_cast<std::size_t>(n);
@@ -135,7 +110,7 @@ PropertyListReadResult PropertyListReader::readFile(const std::string& path, Pli
         while (!atEnd) {
             const std::size_t used = bytes.size();
             bytes.resize(used + chunkSize);
-            const ssize_t n = readSome(file.get(), bytes.data() + used, chunkSize);
+            const ssize_t n = detail::readSome(file.get(), bytes.data() + used, chunkSize);
             if (n < 0)
                 return unreadable(errno, used);
             bytes.resize(used + static_cast<std::size_t>(n));
@@ -158,7 +133,7 @@ PropertyListReadResult PropertyListReader::readFile(const std::string& path, Pli
             result.byteOffset = total;
             return result;
         }
-        const ssize_t n = readSome(file.get(), buffer, chunkSize);
+        const ssize_t n = detail::readSome(file.get(), buffer, chunkSize);
         if (n < 0)
             return unreadable(errno, total);
         total += static_cast<std::uint64_t>(n);

@@ -1,0 +1,99 @@
+#include "core/io/detail/FileDescriptor.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <utility>
+
+using plistable::detail::FileDescriptor;
+using plistable::detail::readSome;
+using plistable::detail::writeAll;
+
+namespace {
+
+bool isOpen(int fd)
+{
+    return ::fcntl(fd, F_GETFD) != -1;
+}
+
+struct Pipe {
+    FileDescriptor readEnd;
+    FileDescriptor writeEnd;
+};
+
+Pipe makePipe()
+{
+    int ends[2];
+    EXPECT_EQ(::pipe(ends), 0);
+    return {FileDescriptor(ends[0]), FileDescriptor(ends[1])};
+}
+
+TEST(FileDescriptorTest, WritesEveryByteAndReadsThemBack)
+{
+    const std::size_t sizes[] = {0, 1, 7, 4096, 60000};
+    for (const std::size_t size : sizes) {
+        SCOPED_TRACE(size);
+        Pipe pipe = makePipe();
+        std::string bytes(size, '\0');
+        for (std::size_t i = 0; i < size; ++i)
+            bytes[i] = static_cast<char>('a' + i % 26);
+        EXPECT_FALSE(writeAll(pipe.writeEnd.get(), bytes.data(), bytes.size()));
+        pipe.writeEnd = FileDescriptor();
+        std::string read;
+        char chunk[1000];
+        ssize_t n;
+        while ((n = readSome(pipe.readEnd.get(), chunk, sizeof chunk)) > 0)
+            read.append(chunk, static_cast<std::size_t>(n));
+        EXPECT_EQ(n, 0);
+        EXPECT_EQ(read, bytes);
+    }
+}
+
+TEST(FileDescriptorTest, ReportsTheSystemErrorOnABadDescriptor)
+{
+    char byte = 'x';
+    EXPECT_EQ(writeAll(-1, &byte, 1), std::error_code(EBADF, std::generic_category()));
+    EXPECT_EQ(readSome(-1, &byte, 1), -1);
+}
+
+TEST(FileDescriptorTest, ClosesOnDestructionAndHandsOverOnMove)
+{
+    // Each action returns what survives the original's scope.
+    struct Case {
+        const char* name;
+        FileDescriptor (*act)(FileDescriptor& original);
+        bool openAfterScope;
+    };
+    const Case cases[] = {
+        {"destroyed", [](FileDescriptor&) { return FileDescriptor(); }, false},
+        {"moved", [](FileDescriptor& original) { return FileDescriptor(std::move(original)); }, true},
+        {"released", [](FileDescriptor& original) { return FileDescriptor(original.release()); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        FileDescriptor kept;
+        {
+            FileDescriptor original(fd);
+            kept = c.act(original);
+            EXPECT_EQ(original.valid(), !c.openAfterScope);
+        }
+        EXPECT_EQ(isOpen(fd), c.openAfterScope);
+        EXPECT_EQ(kept.get(), c.openAfterScope ? fd : -1);
+    }
+}
+
+TEST(FileDescriptorTest, MoveAssignmentClosesTheDescriptorItReplaces)
+{
+    Pipe pipe = makePipe();
+    const int replaced = pipe.readEnd.get();
+    pipe.readEnd = std::move(pipe.writeEnd);
+    EXPECT_FALSE(isOpen(replaced));
+    EXPECT_FALSE(pipe.writeEnd.valid());
+    EXPECT_TRUE(pipe.readEnd.valid());
+}
+
+} // namespace
