@@ -4,6 +4,8 @@
 #include "core/Log.hpp"
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstring>
 #include <ostream>
 
 namespace plistable::cli {
@@ -38,7 +40,18 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
         const int code = app.exit(e, out, err);
         return code == 0 ? 0 : static_cast<int>(ExitStatus::Usage);
     }
-    return static_cast<int>(context.status);
+    // What a command printed counts only once it is out: a full disk shows at the last flush. (A closed
+    // pipe ends the process quietly through SIGPIPE before this, as it always has.)
+    errno = 0;
+    out.flush();
+    if (!out && context.status == ExitStatus::Ok) {
+        const int error = errno;
+        err << "plistable: cannot write standard output"
+            << (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) << '\n';
+        return static_cast<int>(ExitStatus::Failed);
+    }
+    // A command that failed has said why already, standard output included.
+    return static_cast<int>(!out ? ExitStatus::Failed : context.status);
 }
 
 } // namespace plistable::cli

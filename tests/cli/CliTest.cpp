@@ -1,7 +1,9 @@
 #include "CliRun.hpp"
 #include "support/TestSupport.hpp"
 
+#include <cstdlib>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 using plistable::test::CliResult;
 using plistable::test::TempDir;
@@ -77,6 +79,38 @@ TEST(CliTest, ProbedInvocationsGiveClearResults)
         EXPECT_EQ(result.status, c.status) << result.out << result.err;
         EXPECT_NE(result.err.find(c.inErr), std::string::npos) << result.err;
         EXPECT_NE(result.out.find(c.inOut), std::string::npos) << result.out;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Output that never reaches standard output is a failure, named, for every command that prints.
+TEST(CliOutputTest, AFullDiskAtStandardOutputFailsTheRun)
+{
+    TempDir dir;
+    const std::string csv = dir.write("x.csv", "a,b\n1,2\n");
+    const std::string json = dir.write("j.json", "[[\"a\",\"b\"],[1,2]]");
+    struct Case {
+        const char* name;
+        std::string arguments;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"read", "read " + csv, "cannot write standard output: No space left on device"},
+        {"write", "write " + json, "cannot write standard output: No space left on device"},
+        {"convert to standard output", "convert --from csv -o - " + csv, "cannot write the result to standard output"},
+        {"config", "config", "cannot write standard output: No space left on device"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string command = std::string("XDG_CONFIG_HOME=") + dir.file("conf") + " " + PLISTABLE_BINARY + " "
+                                    + c.arguments + " > /dev/full 2> " + dir.file("err");
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 1);
+        EXPECT_NE(dir.read("err").find(c.message), std::string::npos) << dir.read("err");
     }
 }
 
