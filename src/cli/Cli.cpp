@@ -32,7 +32,13 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     addWriteCommand(app, context);
     addReadCommand(app, context);
 
-    std::vector<std::string> reversed(args.rbegin(), args.rend() - (args.empty() ? 0 : 1));
+    // "plistable help COMMAND" is "plistable COMMAND --help"; "plistable help" alone the overview.
+    std::vector<std::string> words(args.begin() + (args.empty() ? 0 : 1), args.end());
+    if (!words.empty() && words.front() == "help" && words.size() <= 2) {
+        words.erase(words.begin());
+        words.push_back("--help");
+    }
+    std::vector<std::string> reversed(words.rbegin(), words.rend());
     try {
         app.parse(reversed);
     } catch (const CLI::ParseError& e) {

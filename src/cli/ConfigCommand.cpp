@@ -16,6 +16,10 @@ const std::map<std::string, bool> knownSettings = {{std::string(settings::header
 void addConfigCommand(CLI::App& app, CommandContext& context)
 {
     auto* command = app.add_subcommand("config", "Show the stored settings, or store one (config header on|off)");
+    command->footer("\n"
+                    "Examples:\n"
+                    "  plistable config                 # header = off\n"
+                    "  plistable config header on       # the first CSV line names the keys");
     auto key = std::make_shared<std::string>();
     auto value = std::make_shared<std::string>();
     command->add_option("key", *key, "Setting to store")->check(CLI::IsMember({std::string(settings::headerKey)}));

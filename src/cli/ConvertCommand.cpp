@@ -93,6 +93,12 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
 {
     auto* command = app.add_subcommand(
         "convert", "Convert .csv files to XML property lists and .plist files to CSV, into one folder");
+    command->footer("\n"
+                    "Examples:\n"
+                    "  plistable convert -o out/ data.csv table.plist\n"
+                    "  plistable convert --header --encoding cp932 stations.csv\n"
+                    "  printf 'a,b\\n1,2\\n' | plistable convert --from csv --header - -o -\n"
+                    "  plistable convert --excel -O table.csv table.plist");
     auto args = std::make_shared<ConvertArguments>();
     command->add_option("FILE", args->files, "Files to convert, in order (others are passed over)")->required();
     command->add_option("-o,--output-dir", args->outputDir,

@@ -12,6 +12,10 @@ void addDetectEncodingCommand(CLI::App& app, CommandContext& context)
 {
     auto* command = app.add_subcommand("detect-encoding",
                                        "Print the encoding each file would be read in: PATH<TAB>IDENTIFIER<TAB>NAME");
+    command->footer("\n"
+                    "Examples:\n"
+                    "  plistable detect-encoding data.csv      # data.csv<TAB>8<TAB>Shift_JIS\n"
+                    "  plistable detect-encoding *.csv");
     auto files = std::make_shared<std::vector<std::string>>();
     command->add_option("FILE", *files, "Files to examine")->required();
     command->callback([&context, files] {

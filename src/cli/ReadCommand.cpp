@@ -287,6 +287,10 @@ void addReadCommand(CLI::App& app, CommandContext& context)
 {
     auto* command = app.add_subcommand(
         "read", "Read a CSV file with the streaming reader: rows as a JSON array, or one JSON object per event");
+    command->footer("\n"
+                    "Examples:\n"
+                    "  plistable read --sanitize data.csv\n"
+                    "  plistable read --events --delimiter tab data.tsv");
     auto options = std::make_shared<ReadOptions>();
     command->add_flag("--escapes", options->escapes, "A backslash makes the next character literal");
     command->add_flag("--sanitize", options->sanitize, "Remove quotes, escapes and surrounding whitespace from fields");

@@ -163,6 +163,10 @@ void addWriteCommand(CLI::App& app, CommandContext& context)
 {
     auto* command = app.add_subcommand(
         "write", "Print a JSON array as CSV: each array or object element is one line (an object gives its keys)");
+    command->footer("\n"
+                    "Examples:\n"
+                    "  echo '[[\"a\",\"b,c\"],[1.5,true]]' | plistable write\n"
+                    "  plistable write rows.json > rows.csv");
     auto file = std::make_shared<std::string>("-");
     command->add_option("FILE", *file, "JSON file to read; standard input when absent or -");
     command->callback([&context, file] { writeCsv(context, *file); });

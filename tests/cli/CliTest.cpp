@@ -115,3 +115,26 @@ TEST(CliOutputTest, AFullDiskAtStandardOutputFailsTheRun)
 }
 
 } // namespace
+
+namespace {
+
+// Every command's help ends with examples, and "help COMMAND" prints the same text.
+TEST(CliHelpTest, HelpOfEachCommandEndsWithExamplesAndHelpCommandIsTheSame)
+{
+    TempDir dir;
+    const std::string settings = dir.file("settings.json");
+    for (const char* command : {"convert", "config", "detect-encoding", "read", "write"}) {
+        SCOPED_TRACE(command);
+        const CliResult help = run({command, "--help"}, settings);
+        EXPECT_EQ(help.status, 0);
+        const std::size_t examples = help.out.find("Examples:\n  ");
+        ASSERT_NE(examples, std::string::npos) << help.out;
+        EXPECT_NE(help.out.find(std::string("plistable ") + command, examples), std::string::npos);
+        const CliResult viaHelp = run({"help", command}, settings);
+        EXPECT_EQ(viaHelp.status, 0);
+        EXPECT_EQ(viaHelp.out, help.out);
+    }
+    EXPECT_EQ(run({"help"}, settings).out, run({"--help"}, settings).out);
+}
+
+} // namespace
