@@ -26,6 +26,7 @@ struct ConvertArguments {
     bool excel = false;
     bool crlf = false;
     bool bom = false;
+    bool noClobber = false;
 };
 
 // "comma", "semicolon", "tab", "pipe" or one character (a BMP character in UTF-8); nothing otherwise.
@@ -118,6 +119,7 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
                       "CSV written gets a byte-order mark and CRLF line ends");
     command->add_flag("--crlf", args->crlf, "End the CSV lines written with CRLF");
     command->add_flag("--bom", args->bom, "Begin the CSV files written with a UTF-8 byte-order mark");
+    command->add_flag("-n,--no-clobber", args->noClobber, "Leave an existing output file alone (that file fails)");
     command->add_option("--from", args->from, "Convert every FILE (and - for standard input) as this kind")
         ->check(CLI::IsMember({"csv", "plist"}));
     auto* header = command->add_flag("--header", args->header, "The first CSV line is a header row (this run only)");
@@ -156,6 +158,7 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
         options.separatorLine = args->excel;
         options.crlf = args->crlf || args->excel;
         options.byteOrderMark = args->bom || args->excel;
+        options.noClobber = args->noClobber;
         if (!args->from.empty())
             options.inputKind = args->from == "csv" ? InputKind::Csv : InputKind::PropertyList;
         ScratchFolder scratch;

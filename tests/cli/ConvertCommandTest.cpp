@@ -1,6 +1,7 @@
 #include "CliRun.hpp"
 #include "support/TestSupport.hpp"
 
+#include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -212,6 +213,47 @@ TEST_F(ConvertCommandTest, ReadsInANamedEncodingOrSaysWhenItGuessed)
     result = convert({"--encoding", "utf-8", latin});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, latin + ": cannot be decoded as utf-8\n");
+}
+
+// -n leaves an existing output as it is and fails that file; without it the output is replaced.
+TEST_F(ConvertCommandTest, NoClobberLeavesAnExistingOutputAndFailsThatFile)
+{
+    const std::string csv = dir.write("t.csv", "a,b\n");
+    const std::string list = dir.write("u.plist", "<plist><array><array><string>x</string></array></array></plist>");
+    struct Case {
+        const char* name;
+        std::vector<std::string> flags;
+        bool existing;
+        int status;
+        bool replaced;
+    };
+    const Case cases[] = {
+        {"-n over an existing output", {"-n"}, true, 1, false},
+        {"--no-clobber over an existing output", {"--no-clobber"}, true, 1, false},
+        {"-n with no output yet", {"-n"}, false, 0, true},
+        {"no flag over an existing output", {}, true, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ::mkdir(dir.file("out").c_str(), 0700);
+        std::remove(dir.file("out/t.plist").c_str());
+        std::remove(dir.file("out/u.csv").c_str());
+        if (c.existing) {
+            dir.write("out/t.plist", "old list");
+            dir.write("out/u.csv", "old csv");
+        }
+        std::vector<std::string> args = c.flags;
+        args.push_back(csv);
+        args.push_back(list);
+        const CliResult result = convert(args);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(dir.read("out/t.plist") == "old list", !c.replaced);
+        EXPECT_EQ(dir.read("out/u.csv") == "old csv", !c.replaced);
+        if (!c.replaced) {
+            EXPECT_EQ(result.err, csv + ": " + dir.file("out/t.plist") + ": exists, not replaced\n" + list + ": "
+                                      + dir.file("out/u.csv") + ": exists, not replaced\n");
+        }
+    }
 }
 
 TEST_F(ConvertCommandTest, NeedsAtLeastOneFile)

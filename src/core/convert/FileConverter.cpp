@@ -6,6 +6,8 @@
 #include "core/convert/detail/PlistToCsvConversion.hpp"
 #include "core/io/PathUtilities.hpp"
 
+#include <sys/stat.h>
+
 namespace plistable {
 namespace {
 
@@ -80,22 +82,23 @@ std::optional<Row> FileConverter::csvparseToHeader(std::u16string_view text)
 
 ConversionReport FileConverter::createPlist(const std::string& path)
 {
-    return detail::convertCsvToPlist(path, _options.outputPath.value_or(outputPathFor(_saveDirPath, path, "plist")),
-                                     headerSetting(), _options.encodingName, nullptr,
-                                     csvDialect());
+    const std::string outputPath = _options.outputPath.value_or(outputPathFor(_saveDirPath, path, "plist"));
+    if (std::optional<ConversionReport> refused = refuseExistingOutput(path, outputPath))
+        return *refused;
+    return detail::convertCsvToPlist(path, outputPath, headerSetting(), _options.encodingName, nullptr, csvDialect());
 }
 
 ConversionReport FileConverter::convertBytes(std::string bytes, const std::string& sourceName, InputKind kind)
 {
+    const std::string outputPath = _options.outputPath.value_or(
+        outputPathFor(_saveDirPath, sourceName, kind == InputKind::Csv ? "plist" : "csv"));
+    if (std::optional<ConversionReport> refused = refuseExistingOutput(sourceName, outputPath))
+        return *refused;
     if (kind == InputKind::Csv)
-        return detail::convertCsvToPlist(sourceName,
-                                         _options.outputPath.value_or(outputPathFor(_saveDirPath, sourceName, "plist")),
-                                         headerSetting(), _options.encodingName, &bytes,
+        return detail::convertCsvToPlist(sourceName, outputPath, headerSetting(), _options.encodingName, &bytes,
                                          csvDialect());
     _keys.reset();
-    return detail::convertPlistToCsv(sourceName,
-                                     _options.outputPath.value_or(outputPathFor(_saveDirPath, sourceName, "csv")),
-                                     headerSetting(), *this, &bytes, csvWriteDialect());
+    return detail::convertPlistToCsv(sourceName, outputPath, headerSetting(), *this, &bytes, csvWriteDialect());
 }
 
 void FileConverter::parserDidStartDocument()
@@ -160,8 +163,22 @@ void FileConverter::parserFoundCharacters(std::u16string_view characters)
 ConversionReport FileConverter::createCsv(const std::string& path)
 {
     _keys.reset();
-    return detail::convertPlistToCsv(path, _options.outputPath.value_or(outputPathFor(_saveDirPath, path, "csv")),
-                                     headerSetting(), *this, nullptr, csvWriteDialect());
+    const std::string outputPath = _options.outputPath.value_or(outputPathFor(_saveDirPath, path, "csv"));
+    if (std::optional<ConversionReport> refused = refuseExistingOutput(path, outputPath))
+        return *refused;
+    return detail::convertPlistToCsv(path, outputPath, headerSetting(), *this, nullptr, csvWriteDialect());
+}
+
+std::optional<ConversionReport> FileConverter::refuseExistingOutput(const std::string& source,
+                                                                    const std::string& outputPath) const
+{
+    struct stat info {};
+    if (!_options.noClobber || ::lstat(outputPath.c_str(), &info) != 0)
+        return std::nullopt;
+    ConversionReport report;
+    report.sourcePath = source;
+    report.problems.push_back(outputPath + ": exists, not replaced");
+    return report;
 }
 
 } // namespace plistable

@@ -33,6 +33,7 @@ struct ConversionOptions {
     bool separatorLine = false;               ///< a first CSV line "sep=C" sets the delimiter and is no record
     bool crlf = false;                        ///< CSV lines written end in CRLF instead of LF
     bool byteOrderMark = false;               ///< CSV files written begin with a UTF-8 byte-order mark
+    bool noClobber = false;                   ///< an existing output is left alone: the file fails, "exists, not replaced"
 };
 
 /// The two conversions and the dispatch that sends each dropped file to its conversion. A ".csv"
@@ -96,6 +97,8 @@ public:
 
 private:
     bool headerSetting() const;
+    // With noClobber, the Failed report for an output that already exists; nothing otherwise.
+    std::optional<ConversionReport> refuseExistingOutput(const std::string& source, const std::string& outputPath) const;
     detail::CsvReadDialect csvDialect() const;
     detail::CsvWriteDialect csvWriteDialect() const;
     void finishKey();
