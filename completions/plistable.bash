@@ -14,15 +14,18 @@ _plistable()
 
     case "$prev" in
         -o|--output-dir) _filedir -d; return ;;
+        -O|--output) _filedir; return ;;
+        --from) COMPREPLY=($(compgen -W "csv plist" -- "$cur")); return ;;
+        -d) COMPREPLY=($(compgen -W "comma semicolon tab pipe" -- "$cur")); return ;;
         --encoding) COMPREPLY=($(compgen -W "utf-8 shift_jis cp932 euc-jp iso-2022-jp macintosh windows-1252" -- "$cur")); return ;;
-        --delimiter) COMPREPLY=($(compgen -W "tab , ; |" -- "$cur")); return ;;
+        --delimiter) COMPREPLY=($(compgen -W "comma semicolon tab pipe , ; |" -- "$cur")); return ;;
     esac
 
     case "$command" in
         "") COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur")) ;;
         convert)
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "-o --output-dir --header --no-header --encoding --help" -- "$cur"))
+                COMPREPLY=($(compgen -W "-o --output-dir -O --output --from -d --delimiter --excel --crlf --bom -n --no-clobber --header --no-header --encoding --help" -- "$cur"))
             else
                 _filedir '@(csv|plist)'
             fi ;;
@@ -32,7 +35,7 @@ _plistable()
             if [[ $cur == -* ]]; then COMPREPLY=($(compgen -W "--help" -- "$cur")); else _filedir csv; fi ;;
         read)
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "--escapes --sanitize --comments --delimiter --events --help" -- "$cur"))
+                COMPREPLY=($(compgen -W "--escapes --sanitize --comments --delimiter --encoding --events --help" -- "$cur"))
             else
                 _filedir csv
             fi ;;
