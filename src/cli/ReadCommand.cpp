@@ -169,6 +169,25 @@ std::optional<char16_t> parseDelimiter(const std::string& argument)
     return c;
 }
 
+// Reads the whole text with the command's options, printing events or gathering the rows; the error, if any.
+std::optional<CHCSVError> parseWithOptions(CHCSVParser& parser, const ReadOptions& options, std::ostream& out,
+                                           std::optional<std::vector<std::vector<Text>>>& rows)
+{
+    parser.setRecognizesBackslashesAsEscapes(options.escapes);
+    parser.setSanitizesFields(options.sanitize);
+    parser.setRecognizesComments(options.comments);
+    EventPrinter printer(out);
+    CHCSVAggregator aggregator;
+    if (options.events)
+        parser.setDelegate(&printer);
+    else
+        parser.setDelegate(&aggregator);
+    parser.parse();
+    if (!options.events)
+        rows = aggregator.takeLines();
+    return parser.error();
+}
+
 void runRead(const ReadOptions& options, CommandContext& context)
 {
     const std::optional<char16_t> delimiter = parseDelimiter(options.delimiter);
@@ -214,19 +233,7 @@ void runRead(const ReadOptions& options, CommandContext& context)
         }
         TextEncoding encoding = NSUTF16LittleEndianStringEncoding;
         CHCSVParser parser(std::make_unique<MemoryInputStream>(std::move(units)), &encoding, *delimiter);
-        parser.setRecognizesBackslashesAsEscapes(options.escapes);
-        parser.setSanitizesFields(options.sanitize);
-        parser.setRecognizesComments(options.comments);
-        EventPrinter printer(context.out);
-        CHCSVAggregator aggregator;
-        if (options.events)
-            parser.setDelegate(&printer);
-        else
-            parser.setDelegate(&aggregator);
-        parser.parse();
-        failure = parser.error();
-        if (!options.events)
-            rows = aggregator.takeLines();
+        failure = parseWithOptions(parser, options, context.out, rows);
     } else if (!fromInput && *delimiter == u',' && !options.events) {
         CHCSVError error;
         rows = arrayWithContentsOfCSVFile(options.file, bits, &error);
@@ -239,19 +246,7 @@ void runRead(const ReadOptions& options, CommandContext& context)
         else
             stream = std::make_unique<FileInputStream>(options.file);
         CHCSVParser parser(std::move(stream), nullptr, *delimiter);
-        parser.setRecognizesBackslashesAsEscapes(options.escapes);
-        parser.setSanitizesFields(options.sanitize);
-        parser.setRecognizesComments(options.comments);
-        EventPrinter printer(context.out);
-        CHCSVAggregator aggregator;
-        if (options.events)
-            parser.setDelegate(&printer);
-        else
-            parser.setDelegate(&aggregator);
-        parser.parse();
-        failure = parser.error();
-        if (!options.events)
-            rows = aggregator.takeLines();
+        failure = parseWithOptions(parser, options, context.out, rows);
     }
 
     if (failure) {
