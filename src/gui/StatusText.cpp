@@ -41,6 +41,8 @@ QString describeReport(const ConversionReport& report)
     case ConversionReport::Status::Skipped:
         return source + QStringLiteral(": ")
                + (report.notes.empty() ? QStringLiteral("passed over") : joined(report.notes));
+    case ConversionReport::Status::Cancelled:
+        return source + QStringLiteral(": cancelled");
     }
     if (!report.encodingName.empty())
         line += QStringLiteral(" (read as ") + QString::fromStdString(report.encodingName) + QLatin1Char(')');
