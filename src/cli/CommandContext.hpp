@@ -14,6 +14,10 @@ enum class ExitStatus {
     Ok = 0,     ///< everything asked for was done completely
     Failed = 1, ///< some input failed or was only partly converted; stderr says which and why
     Usage = 2,  ///< the command line itself was wrong
+    // A conversion stopped by a signal exits 128 + the signal's number, as a shell reports it.
+    HangUp = 129,      ///< SIGHUP stopped the conversion; nothing was written for the file it was on
+    Interrupted = 130, ///< SIGINT (Ctrl+C) stopped it
+    Terminated = 143,  ///< SIGTERM stopped it
 };
 
 /// What a command needs of the process: its streams, the settings store and where its result goes.

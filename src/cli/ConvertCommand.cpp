@@ -1,4 +1,5 @@
 #include "cli/CommandContext.hpp"
+#include "cli/InterruptGuard.hpp"
 #include "core/convert/FileConverter.hpp"
 #include "core/text/TextEncoding.hpp"
 #include "core/UserDefaults.hpp"
@@ -146,7 +147,12 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
         if (fromStdin && !toStdout && output->count() == 0)
             throw CLI::ValidationError("-", "standard input needs -o - or --output PATH");
 
+        // Interrupts: a signal cancels the conversion, which removes its temporary file (and the
+        // scratch folder of -o - goes with `scratch`); the run then exits 128 + the signal.
+        InterruptGuard interrupts;
+
         ConversionOptions options;
+        options.cancel = interrupts.flag();
         if (args->header)
             options.header = true;
         else if (args->noHeader)
@@ -198,6 +204,8 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
                 || report.status == ConversionReport::Status::Cancelled)
                 context.status = ExitStatus::Failed;
         }
+        if (interrupts.signalNumber() != 0)
+            context.status = static_cast<ExitStatus>(128 + interrupts.signalNumber());
     });
 }
 
