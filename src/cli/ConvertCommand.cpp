@@ -1,5 +1,6 @@
 #include "cli/CommandContext.hpp"
 #include "cli/InterruptGuard.hpp"
+#include "cli/ProgressLine.hpp"
 #include "core/convert/FileConverter.hpp"
 #include "core/text/TextEncoding.hpp"
 #include "core/UserDefaults.hpp"
@@ -28,6 +29,8 @@ struct ConvertArguments {
     bool crlf = false;
     bool bom = false;
     bool noClobber = false;
+    // Quiet and progress.
+    bool quiet = false;
 };
 
 // "comma", "semicolon", "tab", "pipe" or one character (a BMP character in UTF-8); nothing otherwise.
@@ -81,10 +84,12 @@ bool copyToStream(const std::string& path, std::ostream& out)
     return static_cast<bool>(out);
 }
 
-void printReport(const ConversionReport& report, std::ostream& err)
+// With `quiet` only the problems: notes do not change the outcome.
+void printReport(const ConversionReport& report, std::ostream& err, bool quiet)
 {
     for (const std::string& note : report.notes)
-        err << report.sourcePath << ": " << note << '\n';
+        if (!quiet)
+            err << report.sourcePath << ": " << note << '\n';
     for (const std::string& problem : report.problems)
         err << report.sourcePath << ": " << problem << '\n';
 }
@@ -130,6 +135,10 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
         ->check([](const std::string& name) {
             return canonicalEncodingName(name) ? std::string() : "unknown encoding: " + name;
         });
+    // Quiet and progress.
+    command->add_flag("-q,--quiet", args->quiet,
+                      "Print only errors: no SOURCE -> OUTPUT lines, notes or progress (progress shows only "
+                      "for files over 32 MB when standard error is a terminal)");
 
     command->callback([&context, args, output] {
         const bool toStdout = args->outputDir == "-";
@@ -179,30 +188,39 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
             options.outputPath = args->output;
         }
 
+        // Progress: one line per large file on a terminal's standard error, never with --quiet.
+        ProgressLine progress(context.err, !args->quiet && ProgressLine::isTerminal(context.err));
+        options.progress = [&progress](std::uint64_t done, std::uint64_t total) { progress.update(done, total); };
+
         UserDefaults defaults(context.settingsPath);
         FileConverter converter(defaults, options);
-        std::vector<ConversionReport> reports;
+        auto finish = [&](const ConversionReport& report) {
+            progress.end();
+            if (toStdout && !report.outputPath.empty() && !copyToStream(report.outputPath, context.out)) {
+                context.err << report.sourcePath << ": cannot write the result to standard output\n";
+                context.status = ExitStatus::Failed;
+            } else if (!report.outputPath.empty() && !toStdout && !args->quiet) {
+                context.out << report.sourcePath << " -> " << report.outputPath << '\n';
+            }
+            printReport(report, context.err, args->quiet);
+            if (report.status == ConversionReport::Status::Failed || report.status == ConversionReport::Status::Partial
+                || report.status == ConversionReport::Status::Cancelled)
+                context.status = ExitStatus::Failed;
+        };
         if (fromStdin) {
             std::string bytes(std::istreambuf_iterator<char>(context.in), std::istreambuf_iterator<char>{});
-            reports.push_back(converter.convertBytes(std::move(bytes), "-", *options.inputKind));
+            progress.begin("-");
+            finish(converter.convertBytes(std::move(bytes), "-", *options.inputKind));
         } else {
             std::string folder = toStdout ? std::string(".") : args->outputDir;
             // The save folder is formed by appending "/"; keep "dir/" from becoming "dir//".
             while (folder.size() > 1 && folder.back() == '/')
                 folder.pop_back();
-            reports = converter.convertDroppedFiles(args->files, folder);
-        }
-        for (const ConversionReport& report : reports) {
-            if (toStdout && !report.outputPath.empty() && !copyToStream(report.outputPath, context.out)) {
-                context.err << report.sourcePath << ": cannot write the result to standard output\n";
-                context.status = ExitStatus::Failed;
-            } else if (!report.outputPath.empty() && !toStdout) {
-                context.out << report.sourcePath << " -> " << report.outputPath << '\n';
+            // One file at a time, so that the progress line can name it and its report shows at once.
+            for (const std::string& file : args->files) {
+                progress.begin(file);
+                finish(converter.convertDroppedFiles({file}, folder).front());
             }
-            printReport(report, context.err);
-            if (report.status == ConversionReport::Status::Failed || report.status == ConversionReport::Status::Partial
-                || report.status == ConversionReport::Status::Cancelled)
-                context.status = ExitStatus::Failed;
         }
         if (interrupts.signalNumber() != 0)
             context.status = static_cast<ExitStatus>(128 + interrupts.signalNumber());

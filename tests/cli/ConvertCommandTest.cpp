@@ -261,6 +261,26 @@ TEST_F(ConvertCommandTest, NeedsAtLeastOneFile)
     EXPECT_EQ(runCli({"convert"}, settings).status, 2);
 }
 
+// --quiet: the problems still show; what was written, notes and passed-over files do not.
+TEST_F(ConvertCommandTest, QuietPrintsOnlyProblems)
+{
+    const std::string good = dir.write("good.csv", "a,b\n");
+    const std::string guessed = dir.write("latin.csv", "caf\xE9\n");
+    const std::string text = dir.write("c.txt", "x");
+    const std::string bad = dir.write("bad.csv", "a\nx\"y\n");
+    for (const char* flag : {"-q", "--quiet"}) {
+        SCOPED_TRACE(flag);
+        CliResult result = convert({flag, good, guessed, text});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, "");
+        result = convert({flag, bad});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, bad + ": line 2: unexpected double quote; 2 records converted, the rest was not read\n");
+    }
+}
+
 // The real binary on the bundled examples, as the Quick start runs it.
 TEST(ConvertExamplesTest, TheBuiltToolConvertsTheBundledExamples)
 {
