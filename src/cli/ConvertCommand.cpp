@@ -1,4 +1,5 @@
 #include "cli/CommandContext.hpp"
+#include "cli/CsvDialectNames.hpp"
 #include "cli/InterruptGuard.hpp"
 #include "cli/ProgressLine.hpp"
 #include "core/convert/FileConverter.hpp"
@@ -31,21 +32,9 @@ struct ConvertArguments {
     bool noClobber = false;
     // Quiet and progress.
     bool quiet = false;
+    // Output encoding.
+    std::string outputEncoding;
 };
-
-// "comma", "semicolon", "tab", "pipe" or one character (a BMP character in UTF-8); nothing otherwise.
-std::optional<char16_t> delimiterNamed(const std::string& name)
-{
-    static const std::pair<std::string_view, char16_t> names[] = {
-        {"comma", u','}, {"semicolon", u';'}, {"tab", u'\t'}, {"pipe", u'|'}};
-    for (const auto& [word, character] : names)
-        if (name == word)
-            return character;
-    const Text text = fromUtf8Lossy(name);
-    if (text.size() == 1 && text[0] != u'"' && text[0] != u'\n' && text[0] != u'\r' && text[0] != u'\uFFFD')
-        return text[0];
-    return std::nullopt;
-}
 
 // A private folder for a result bound for standard output: the conversion writes it as it writes
 // any file, then its bytes are copied out. Removed with everything in it when it goes.
@@ -135,6 +124,13 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
         ->check([](const std::string& name) {
             return canonicalEncodingName(name) ? std::string() : "unknown encoding: " + name;
         });
+    // Output encoding.
+    command->add_option("--output-encoding", args->outputEncoding,
+                        "Write CSV in this encoding (e.g. cp932, windows-1252, utf-16le) instead of UTF-8; "
+                        "a character it cannot hold fails the file")
+        ->check([](const std::string& name) {
+            return canonicalEncodingName(name) ? std::string() : "unknown encoding: " + name;
+        });
     // Quiet and progress.
     command->add_flag("-q,--quiet", args->quiet,
                       "Print only errors: no SOURCE -> OUTPUT lines, notes or progress (progress shows only "
@@ -176,6 +172,8 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
         options.noClobber = args->noClobber;
         if (!args->from.empty())
             options.inputKind = args->from == "csv" ? InputKind::Csv : InputKind::PropertyList;
+        if (!args->outputEncoding.empty())
+            options.outputEncodingName = args->outputEncoding;
         ScratchFolder scratch;
         if (toStdout) {
             if (scratch.path().empty()) {

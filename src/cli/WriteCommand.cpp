@@ -1,7 +1,11 @@
 #include "cli/CommandContext.hpp"
+#include "cli/CsvDialectNames.hpp"
 #include "core/io/FileContents.hpp"
 #include "core/io/AtomicFile.hpp"
+#include "core/io/MemoryOutputStream.hpp"
+#include "core/io/TranscodingOutputStream.hpp"
 #include "core/csv/CHCSVAdditions.hpp"
+#include "core/csv/CHCSVWriter.hpp"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -118,7 +122,58 @@ PlistValue toPlistValue(const Json& value)
     }
 }
 
-void writeCsv(CommandContext& context, const std::string& file)
+// How the CSV text is written: the defaults give exactly CSVString()'s text.
+struct WriteDialect {
+    std::string delimiter; // a -d name, or empty for ","
+    bool excel = false;
+    bool crlf = false;
+    bool bom = false;
+    std::string encoding;  // empty for UTF-8
+
+    bool isDefault() const { return delimiter.empty() && !excel && !crlf && !bom && encoding.empty(); }
+};
+
+// The rows as CSV bytes in `dialect`; nothing after telling why on `err` (a character the output
+// encoding cannot hold, with its line).
+std::optional<std::string> csvBytes(const PlistValue::Array& rows, const WriteDialect& dialect, const std::string& name,
+                                    std::ostream& err)
+{
+    auto memory = std::make_shared<MemoryOutputStream>();
+    std::shared_ptr<OutputStream> sink = memory;
+    std::shared_ptr<TranscodingOutputStream> transcoder;
+    if (!dialect.encoding.empty()) {
+        // The name was checked by the option; a converter that still will not open is no encoding.
+        std::optional<TextEncoder> encoder = TextEncoder::open(dialect.encoding);
+        if (!encoder) {
+            err << name << ": unknown output encoding: " << dialect.encoding << '\n';
+            return std::nullopt;
+        }
+        if (encoder->canonicalName() != "UTF-8") {
+            transcoder = std::make_shared<TranscodingOutputStream>(memory, std::move(*encoder));
+            sink = transcoder;
+        }
+    }
+    if ((dialect.bom || dialect.excel) && (!transcoder || transcoder->encoder().takesByteOrderMark())) {
+        sink->open();
+        sink->write("\xEF\xBB\xBF", 3);
+    }
+    {
+        CHCSVWriter writer(sink, NSUTF8StringEncoding, delimiterNamed(dialect.delimiter).value_or(u','));
+        if (dialect.crlf || dialect.excel)
+            writer.setLineEnd(u"\r\n");
+        for (const PlistValue& row : rows)
+            if (row.isCollection())
+                writer.writeLineOfFields(row);
+        writer.closeStream();
+    }
+    if (transcoder && transcoder->unencodable()) {
+        err << name << ": " << transcoder->unencodable()->reason << '\n';
+        return std::nullopt;
+    }
+    return memory->bytes();
+}
+
+void writeCsv(CommandContext& context, const std::string& file, const WriteDialect& dialect)
 {
     const bool fromInput = file.empty() || file == "-";
     const std::string name = fromInput ? "-" : file;
@@ -154,7 +209,16 @@ void writeCsv(CommandContext& context, const std::string& file)
         return failAt(*offset, "JSON nested deeper than " + std::to_string(nestingLimit) + " levels");
 
     const PlistValue rows = toPlistValue(document);
-    context.out << toUtf8Lossy(CSVString(rows.array()));
+    if (dialect.isDefault()) {
+        context.out << toUtf8Lossy(CSVString(rows.array()));
+        return;
+    }
+    const std::optional<std::string> bytes = csvBytes(rows.array(), dialect, name, context.err);
+    if (!bytes) {
+        context.status = ExitStatus::Failed;
+        return;
+    }
+    context.out << *bytes;
 }
 
 } // namespace
@@ -166,10 +230,27 @@ void addWriteCommand(CLI::App& app, CommandContext& context)
     command->footer("\n"
                     "Examples:\n"
                     "  echo '[[\"a\",\"b,c\"],[1.5,true]]' | plistable write\n"
-                    "  plistable write rows.json > rows.csv");
+                    "  plistable write rows.json > rows.csv\n"
+                    "  plistable write --excel --output-encoding cp932 rows.json > rows-excel.csv");
     auto file = std::make_shared<std::string>("-");
     command->add_option("FILE", *file, "JSON file to read; standard input when absent or -");
-    command->callback([&context, file] { writeCsv(context, *file); });
+    auto dialect = std::make_shared<WriteDialect>();
+    command->add_option("-d,--delimiter", dialect->delimiter,
+                        "Field delimiter: comma, semicolon, tab, pipe or one character (default: comma)")
+        ->check([](const std::string& name) {
+            return delimiterNamed(name) ? std::string() : "not a delimiter: " + name;
+        });
+    command->add_flag("--excel", dialect->excel,
+                      "CSV as a spreadsheet opens it: a byte-order mark (for a Unicode encoding) and CRLF line ends");
+    command->add_flag("--crlf", dialect->crlf, "End the lines with CRLF");
+    command->add_flag("--bom", dialect->bom, "Begin with a byte-order mark (UTF-8, UTF-16LE/BE, UTF-32LE/BE only)");
+    command->add_option("--output-encoding", dialect->encoding,
+                        "Write in this encoding (e.g. cp932, windows-1252, utf-16le) instead of UTF-8; "
+                        "a character it cannot hold fails the run and nothing is printed")
+        ->check([](const std::string& name) {
+            return canonicalEncodingName(name) ? std::string() : "unknown encoding: " + name;
+        });
+    command->callback([&context, file, dialect] { writeCsv(context, *file, *dialect); });
 }
 
 } // namespace plistable::cli

@@ -3,6 +3,7 @@
 
 using plistable::test::CliResult;
 using plistable::test::TempDir;
+using plistable::test::runCli;
 
 namespace {
 
@@ -85,6 +86,53 @@ TEST(WriteCommandTest, ReadsANamedFile)
     result = run({dir.file("none.json")});
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("none.json: cannot read"), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+// The writing options of convert, on write: delimiter, line ends, mark and output encoding.
+TEST(WriteCommandTest, WritesTheCsvDialectAsked)
+{
+    TempDir dir;
+    const std::string settings = dir.file("settings.json");
+    const std::string rows = "[[\"\xE6\x97\xA5\xE6\x9C\xAC\",\"a;b\"],[1]]"; // 日本, a;b
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"semicolon", {"-d", "semicolon"}, "\xE6\x97\xA5\xE6\x9C\xAC;\"a;b\"\n1\n"},
+        {"crlf", {"--crlf"}, "\xE6\x97\xA5\xE6\x9C\xAC,a;b\r\n1\r\n"},
+        {"bom", {"--bom"}, "\xEF\xBB\xBF\xE6\x97\xA5\xE6\x9C\xAC,a;b\n1\n"},
+        {"excel", {"--excel"}, "\xEF\xBB\xBF\xE6\x97\xA5\xE6\x9C\xAC,a;b\r\n1\r\n"},
+        {"excel in cp932: no mark", {"--excel", "--output-encoding", "cp932"}, "\x93\xFA\x96\x7B,a;b\r\n1\r\n"},
+        {"utf-16le with mark", {"--bom", "--output-encoding", "utf-16le"},
+         std::string("\xFF\xFE\xE5\x65\x2C\x67,\0a\0;\0b\0\n\0001\0\n\0", 20)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args{"write"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const CliResult result = runCli(args, settings, rows);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(plistable::test::hex(result.out), plistable::test::hex(c.expected));
+    }
+}
+
+TEST(WriteCommandTest, ACharacterTheOutputEncodingCannotHoldFailsAndPrintsNothing)
+{
+    TempDir dir;
+    const std::string settings = dir.file("settings.json");
+    CliResult result = runCli({"write", "--output-encoding", "latin1"}, settings, "[[\"caf\xC3\xA9\"],[\"\xE6\x97\xA5\"]]");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "-: line 2: \"\xE6\x97\xA5\" (U+65E5) cannot be written in ISO-8859-1\n");
+    result = runCli({"write", "--output-encoding", "no-such"}, settings, "[]");
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find("unknown encoding: no-such"), std::string::npos);
 }
 
 } // namespace

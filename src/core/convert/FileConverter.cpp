@@ -35,7 +35,7 @@ detail::CsvReadDialect FileConverter::csvDialect() const
 
 detail::CsvWriteDialect FileConverter::csvWriteDialect() const
 {
-    return {_options.delimiter.value_or(u','), _options.crlf, _options.byteOrderMark};
+    return {_options.delimiter.value_or(u','), _options.crlf, _options.byteOrderMark, _options.outputEncodingName};
 }
 
 detail::ConversionMonitor FileConverter::monitor() const

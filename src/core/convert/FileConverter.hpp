@@ -36,6 +36,7 @@ struct ConversionOptions {
     bool separatorLine = false;               ///< a first CSV line "sep=C" sets the delimiter and is no record
     bool crlf = false;                        ///< CSV lines written end in CRLF instead of LF
     bool byteOrderMark = false;               ///< CSV files written begin with a UTF-8 byte-order mark
+    std::optional<std::string> outputEncodingName = {}; ///< CSV written in this encoding (a converter name or alias) instead of UTF-8; the mark only when it is a Unicode one
     bool noClobber = false;                   ///< an existing output is left alone: the file fails, "exists, not replaced"
     std::function<void(std::uint64_t done, std::uint64_t total)> progress = {}; ///< bytes of the current source consumed so far and its size (0 when unknown); called on the converting thread, at most about every 1 MiB and once at the end
     const std::atomic<bool>* cancel = nullptr; ///< when it reads true, the conversion stops at its next check (at least every 1 MiB of input): the temporary file is removed, an existing output is untouched, the report says Cancelled

@@ -5,6 +5,7 @@
 #include "core/convert/detail/ConversionText.hpp"
 #include "core/csv/CHCSVWriter.hpp"
 #include "core/io/AtomicFileOutputStream.hpp"
+#include "core/io/TranscodingOutputStream.hpp"
 #include "core/plist/PropertyListReader.hpp"
 
 #include <algorithm>
@@ -162,12 +163,26 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
     };
 
     auto stream = std::make_shared<AtomicFileOutputStream>(outputPath);
-    if (dialect.byteOrderMark) {
-        // Opened here so that the mark goes first; the writer takes the open stream as it is.
-        stream->open();
-        stream->write("\xEF\xBB\xBF", 3);
+    // Another output encoding: the writer writes UTF-8 into a stream that re-encodes it.
+    std::shared_ptr<OutputStream> sink = stream;
+    std::shared_ptr<TranscodingOutputStream> transcoder;
+    if (dialect.encodingName) {
+        std::optional<TextEncoder> encoder = TextEncoder::open(*dialect.encodingName);
+        if (!encoder) {
+            report.problems.push_back("unknown output encoding: " + *dialect.encodingName);
+            return report;
+        }
+        if (encoder->canonicalName() != "UTF-8") {
+            transcoder = std::make_shared<TranscodingOutputStream>(stream, std::move(*encoder));
+            sink = transcoder;
+        }
     }
-    CHCSVWriter writer(stream, NSUTF8StringEncoding, dialect.delimiter);
+    if (dialect.byteOrderMark && (!transcoder || transcoder->encoder().takesByteOrderMark())) {
+        // Opened here so that the mark goes first; the writer takes the open stream as it is.
+        sink->open();
+        sink->write("\xEF\xBB\xBF", 3);
+    }
+    CHCSVWriter writer(sink, NSUTF8StringEncoding, dialect.delimiter);
     if (dialect.crlf)
         writer.setLineEnd(u"\r\n");
     CsvConversion conversion(keyListPass, writer, header);
@@ -184,6 +199,11 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
         return report;
     }
     writer.closeStream();
+    if (transcoder && transcoder->unencodable()) {
+        // Nothing is committed: the file would lack text.
+        report.problems.assign(1, transcoder->unencodable()->reason);
+        return report;
+    }
     if (writer.hasFailed() && !stream->error()) {
         // Text the writer could not encode (a lone surrogate): the field was left empty.
         report.problems.push_back(writer.failureReason());

@@ -3,6 +3,7 @@
 #include "core/convert/ConversionReport.hpp"
 #include "core/convert/detail/ConversionMonitor.hpp"
 
+#include <optional>
 #include <string>
 
 namespace plistable {
@@ -15,12 +16,14 @@ namespace plistable::detail {
 struct CsvWriteDialect {
     char16_t delimiter = u',';  ///< between two fields
     bool crlf = false;          ///< lines end in CRLF instead of LF
-    bool byteOrderMark = false; ///< the file begins with the UTF-8 byte-order mark
+    bool byteOrderMark = false; ///< the file begins with the byte-order mark (of a Unicode output encoding only)
+    std::optional<std::string> encodingName = {}; ///< the text is written in this encoding instead of UTF-8
 };
 
 /// Converts the property list at `path` into the CSV file at `outputPath` in one streaming pass,
 /// feeding the list's XML events to the key-list pass of `keyListPass` on the way (see FileConverter).
-/// The output is replaced only when the whole list was read and written. With `bytes` these are
+/// The output is replaced only when the whole list was read and written: a character the output
+/// encoding cannot hold fails the file, naming its line. With `bytes` these are
 /// read instead of the file (`path` then only names the source). `monitor` (when given) hears of
 /// the bytes read and stops the conversion, which then writes nothing and reports Cancelled.
 ConversionReport convertPlistToCsv(const std::string& path, const std::string& outputPath, bool header,

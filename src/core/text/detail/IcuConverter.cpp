@@ -108,4 +108,36 @@ std::optional<std::string> IcuConverter::encodeAll(std::u16string_view text)
     }
 }
 
+std::optional<std::size_t> IcuConverter::encodeSome(std::u16string_view text, bool flush, std::string& out)
+{
+    const UChar* const begin = reinterpret_cast<const UChar*>(text.data());
+    const UChar* source = begin;
+    const UChar* const sourceLimit = begin + text.size();
+    std::size_t used = out.size();
+    out.resize(used + text.size() * 4 + 16);
+    for (;;) {
+        UErrorCode status = U_ZERO_ERROR;
+        char* target = out.data() + used;
+        ucnv_fromUnicode(_converter.get(), &target, out.data() + out.size(), &source, sourceLimit, nullptr, flush,
+                         &status);
+        used = static_cast<std::size_t>(target - out.data());
+        if (status == U_BUFFER_OVERFLOW_ERROR) {
+            out.resize(out.size() * 2);
+            continue;
+        }
+        out.resize(used);
+        if (U_SUCCESS(status))
+            return std::nullopt;
+        // ICU has consumed the offending character: step back over it.
+        UChar invalid[8];
+        int8_t length = 8;
+        UErrorCode ignored = U_ZERO_ERROR;
+        ucnv_getInvalidUChars(_converter.get(), invalid, &length, &ignored);
+        const auto consumed = static_cast<std::size_t>(source - begin);
+        const std::size_t back = U_SUCCESS(ignored) ? static_cast<std::size_t>(length) : 0;
+        reset();
+        return consumed >= back ? consumed - back : 0;
+    }
+}
+
 } // namespace plistable::detail

@@ -40,6 +40,13 @@ public:
     /// input ends here and a cut-off character is a failure.
     Chunk decodeSome(std::string_view bytes, bool flush, std::u16string& out);
 
+    /// Streaming encode: appends to `out` the bytes of `text`, keeping the state of a stateful
+    /// encoding (and a high surrogate cut off at the end) for the next call; `flush` ends the
+    /// text. Stops at the first character the encoding cannot hold: nothing when every character
+    /// was written, else that character's offset in `text` (UTF-16 units), with the bytes of the
+    /// characters before it appended.
+    std::optional<std::size_t> encodeSome(std::u16string_view text, bool flush, std::string& out);
+
     /// Forgets any partial character and any state of a stateful encoding.
     void reset();
 
