@@ -17,6 +17,7 @@ _plistable()
         -O|--output) _filedir; return ;;
         --from) COMPREPLY=($(compgen -W "csv plist" -- "$cur")); return ;;
         -d) COMPREPLY=($(compgen -W "comma semicolon tab pipe" -- "$cur")); return ;;
+        --output-encoding) COMPREPLY=($(compgen -W "utf-8 cp932 shift_jis windows-1252 latin1 utf-16le utf-16be" -- "$cur")); return ;;
         --encoding) COMPREPLY=($(compgen -W "utf-8 shift_jis cp932 euc-jp iso-2022-jp macintosh windows-1252" -- "$cur")); return ;;
         --delimiter) COMPREPLY=($(compgen -W "comma semicolon tab pipe , ; |" -- "$cur")); return ;;
     esac
@@ -25,7 +26,7 @@ _plistable()
         "") COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur")) ;;
         convert)
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "-o --output-dir -O --output --from -d --delimiter --excel --crlf --bom -n --no-clobber --header --no-header --encoding --help" -- "$cur"))
+                COMPREPLY=($(compgen -W "-o --output-dir -O --output --from -d --delimiter --excel --crlf --bom --output-encoding -n --no-clobber -q --quiet --header --no-header --encoding --help" -- "$cur"))
             else
                 _filedir '@(csv|plist)'
             fi ;;
@@ -40,7 +41,11 @@ _plistable()
                 _filedir csv
             fi ;;
         write)
-            if [[ $cur == -* ]]; then COMPREPLY=($(compgen -W "--help" -- "$cur")); else _filedir json; fi ;;
+            if [[ $cur == -* ]]; then
+                COMPREPLY=($(compgen -W "-d --delimiter --excel --crlf --bom --output-encoding --help" -- "$cur"))
+            else
+                _filedir json
+            fi ;;
     esac
 }
 complete -F _plistable plistable
