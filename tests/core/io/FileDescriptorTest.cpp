@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
+#include <thread>
 #include <string>
 #include <unistd.h>
 #include <utility>
@@ -94,6 +99,55 @@ TEST(FileDescriptorTest, MoveAssignmentClosesTheDescriptorItReplaces)
     EXPECT_FALSE(isOpen(replaced));
     EXPECT_FALSE(pipe.writeEnd.valid());
     EXPECT_TRUE(pipe.readEnd.valid());
+}
+
+} // namespace
+
+namespace {
+
+std::atomic<bool> stopFlag = false;
+extern "C" void setStopFlag(int)
+{
+    stopFlag = true;
+}
+
+// A read blocked on an empty pipe: a signal that sets the stop flag ends it (ECANCELED); one that
+// does not is retried, and the read then returns what arrives.
+TEST(FileDescriptorTest, AnInterruptedReadEndsOnlyWhenTheStopFlagIsSet)
+{
+    struct sigaction action {};
+    struct sigaction previous {};
+    action.sa_handler = setStopFlag;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGUSR1, &action, &previous); // no SA_RESTART: read() returns EINTR
+    for (const bool setsFlag : {true, false}) {
+        SCOPED_TRACE(setsFlag ? "flag set" : "flag not set");
+        Pipe pipe = makePipe();
+        stopFlag = false;
+        std::atomic<bool> never = false;
+        const std::atomic<bool>* watched = setsFlag ? &stopFlag : &never;
+        const pthread_t reader = ::pthread_self();
+        std::thread signaller([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            ::pthread_kill(reader, SIGUSR1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (!setsFlag) {
+                EXPECT_EQ(::write(pipe.writeEnd.get(), "x", 1), 1);
+            }
+        });
+        char byte = 0;
+        const ssize_t n = readSome(pipe.readEnd.get(), &byte, 1, watched);
+        const int error = errno;
+        signaller.join();
+        if (setsFlag) {
+            EXPECT_EQ(n, -1);
+            EXPECT_EQ(error, ECANCELED);
+        } else {
+            EXPECT_EQ(n, 1);
+            EXPECT_EQ(byte, 'x');
+        }
+    }
+    ::sigaction(SIGUSR1, &previous, nullptr);
 }
 
 } // namespace
