@@ -37,6 +37,21 @@ detail::CsvWriteDialect FileConverter::csvWriteDialect() const
     return {_options.delimiter.value_or(u','), _options.crlf, _options.byteOrderMark};
 }
 
+detail::CsvToPlistShape FileConverter::csvToPlistShape() const
+{
+    return {_options.types, _options.keyedColumn, _options.dedupeKeys, _options.outputFormat};
+}
+
+detail::PlistToCsvShape FileConverter::plistToCsvShape() const
+{
+    return {_options.allKeys, _options.keyedColumn};
+}
+
+std::string_view FileConverter::csvOutputExtension() const
+{
+    return _options.outputFormat == OutputFormat::Json ? "json" : "plist";
+}
+
 bool FileConverter::headerSetting() const
 {
     return _options.header.value_or(_defaults.boolForKey(std::string(settings::headerKey)));
@@ -82,23 +97,25 @@ std::optional<Row> FileConverter::csvparseToHeader(std::u16string_view text)
 
 ConversionReport FileConverter::createPlist(const std::string& path)
 {
-    const std::string outputPath = _options.outputPath.value_or(outputPathFor(_saveDirPath, path, "plist"));
+    const std::string outputPath = _options.outputPath.value_or(outputPathFor(_saveDirPath, path, csvOutputExtension()));
     if (std::optional<ConversionReport> refused = refuseExistingOutput(path, outputPath))
         return *refused;
-    return detail::convertCsvToPlist(path, outputPath, headerSetting(), _options.encodingName, nullptr, csvDialect());
+    return detail::convertCsvToPlist(path, outputPath, headerSetting(), _options.encodingName, nullptr, csvDialect(),
+                                     csvToPlistShape());
 }
 
 ConversionReport FileConverter::convertBytes(std::string bytes, const std::string& sourceName, InputKind kind)
 {
     const std::string outputPath = _options.outputPath.value_or(
-        outputPathFor(_saveDirPath, sourceName, kind == InputKind::Csv ? "plist" : "csv"));
+        outputPathFor(_saveDirPath, sourceName, kind == InputKind::Csv ? csvOutputExtension() : "csv"));
     if (std::optional<ConversionReport> refused = refuseExistingOutput(sourceName, outputPath))
         return *refused;
     if (kind == InputKind::Csv)
         return detail::convertCsvToPlist(sourceName, outputPath, headerSetting(), _options.encodingName, &bytes,
-                                         csvDialect());
+                                         csvDialect(), csvToPlistShape());
     _keys.reset();
-    return detail::convertPlistToCsv(sourceName, outputPath, headerSetting(), *this, &bytes, csvWriteDialect());
+    return detail::convertPlistToCsv(sourceName, outputPath, headerSetting(), *this, &bytes, csvWriteDialect(),
+                                     plistToCsvShape());
 }
 
 void FileConverter::parserDidStartDocument()
@@ -166,7 +183,8 @@ ConversionReport FileConverter::createCsv(const std::string& path)
     const std::string outputPath = _options.outputPath.value_or(outputPathFor(_saveDirPath, path, "csv"));
     if (std::optional<ConversionReport> refused = refuseExistingOutput(path, outputPath))
         return *refused;
-    return detail::convertPlistToCsv(path, outputPath, headerSetting(), *this, nullptr, csvWriteDialect());
+    return detail::convertPlistToCsv(path, outputPath, headerSetting(), *this, nullptr, csvWriteDialect(),
+                                     plistToCsvShape());
 }
 
 std::optional<ConversionReport> FileConverter::refuseExistingOutput(const std::string& source,

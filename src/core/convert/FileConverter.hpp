@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace plistable {
@@ -13,6 +14,8 @@ namespace plistable {
 class UserDefaults;
 
 namespace detail {
+struct CsvToPlistShape;
+struct PlistToCsvShape;
 struct CsvReadDialect;
 struct CsvWriteDialect;
 }
@@ -21,6 +24,13 @@ struct CsvWriteDialect;
 enum class InputKind {
     Csv,          ///< a CSV file, converted into a property list
     PropertyList, ///< a property list, converted into a CSV file
+};
+
+/// The form of the document a CSV file becomes.
+enum class OutputFormat {
+    Xml,    ///< an XML property list (".plist")
+    Binary, ///< a binary property list, "bplist00" (".plist")
+    Json,   ///< a JSON document (".json")
 };
 
 /// Overrides a caller may give for every conversion, instead of the stored setting or detection.
@@ -34,6 +44,21 @@ struct ConversionOptions {
     bool crlf = false;                        ///< CSV lines written end in CRLF instead of LF
     bool byteOrderMark = false;               ///< CSV files written begin with a UTF-8 byte-order mark
     bool noClobber = false;                   ///< an existing output is left alone: the file fails, "exists, not replaced"
+
+    // Data shapes; each off by default, and then nothing written changes.
+    /// CSV input: fields that are exactly decimal integers, decimal reals, "true" or "false" become
+    /// integers, reals and booleans instead of strings.
+    bool types = false;
+    /// CSV input: the root is a dictionary keyed by this column, a header name (header on) or a
+    /// 1-based position; a repeated or empty key fails the file. Property-list input with a
+    /// dictionary at its root: the name of the key column in the header line (instead of "key").
+    std::optional<std::string> keyedColumn = {};
+    /// Property-list input: the columns are every key of every dictionary, in order of first appearance.
+    bool allKeys = false;
+    /// CSV input with a header: later repeats of a name become "a_2", "a_3", ..., an empty name "column_N".
+    bool dedupeKeys = false;
+    /// CSV input: the form of the document written.
+    OutputFormat outputFormat = OutputFormat::Xml;
 };
 
 /// The two conversions and the dispatch that sends each dropped file to its conversion. A ".csv"
@@ -101,6 +126,9 @@ private:
     std::optional<ConversionReport> refuseExistingOutput(const std::string& source, const std::string& outputPath) const;
     detail::CsvReadDialect csvDialect() const;
     detail::CsvWriteDialect csvWriteDialect() const;
+    detail::CsvToPlistShape csvToPlistShape() const;
+    detail::PlistToCsvShape plistToCsvShape() const;
+    std::string_view csvOutputExtension() const; // of the document a CSV file becomes
     void finishKey();
 
     UserDefaults& _defaults;

@@ -2,6 +2,7 @@
 
 #include "core/convert/ConversionReport.hpp"
 
+#include <optional>
 #include <string>
 
 namespace plistable {
@@ -17,12 +18,20 @@ struct CsvWriteDialect {
     bool byteOrderMark = false; ///< the file begins with the UTF-8 byte-order mark
 };
 
+/// The data-shape options of one property list conversion (see ConversionOptions).
+struct PlistToCsvShape {
+    bool allKeys = false;                  ///< the columns are every key of every dictionary
+    std::optional<std::string> keyColumn;  ///< a root dictionary's key column name, instead of "key"
+};
+
 /// Converts the property list at `path` into the CSV file at `outputPath` in one streaming pass,
 /// feeding the list's XML events to the key-list pass of `keyListPass` on the way (see FileConverter).
 /// The output is replaced only when the whole list was read and written. With `bytes` these are
-/// read instead of the file (`path` then only names the source).
+/// read instead of the file (`path` then only names the source). A root dictionary gives a line per
+/// entry: its key, then its value's fields (a dictionary's in the key order of the first dictionary
+/// value, an array's elements, or the value itself).
 ConversionReport convertPlistToCsv(const std::string& path, const std::string& outputPath, bool header,
                                    FileConverter& keyListPass, const std::string* bytes = nullptr,
-                                   CsvWriteDialect dialect = {});
+                                   CsvWriteDialect dialect = {}, const PlistToCsvShape& shape = {});
 
 } // namespace plistable::detail
