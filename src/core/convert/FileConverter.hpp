@@ -79,12 +79,14 @@ public:
     /// into the output path option, or into "<save folder><sourceName>.<extension>" without one.
     ConversionReport convertBytes(std::string bytes, const std::string& sourceName, InputKind kind);
 
-    /// Converts one CSV file into "<save folder><name>.plist": detects the encoding, drops a leading
-    /// byte-order mark, parses with "," and the header setting, streams the document into a temporary
-    /// file and renames it over the target. A file that cannot be read or decoded writes nothing.
+    /// Converts one CSV file into "<save folder><name>.plist" (".json" with OutputFormat::Json): detects
+    /// the encoding, drops a leading byte-order mark, parses with "," and the header setting, streams
+    /// the document into a temporary file and renames it over the target. A file that cannot be read or
+    /// decoded, or (keyed) holds a repeated or empty key, writes nothing.
     ConversionReport createPlist(const std::string& path);
 
-    /// Converts one property list (XML or binary) whose root is an array into "<save folder><name>.csv"
+    /// Converts one property list (XML or binary) whose root is an array or a dictionary (a line per
+    /// entry, its key first, see ConversionOptions) into "<save folder><name>.csv"
     /// in one streaming pass: each array element becomes a line of its elements, each dictionary a
     /// line of its values in the order of the key list (below); other elements are passed over. With
     /// the header setting the key list is written once, just before the first dictionary line. The
