@@ -214,11 +214,18 @@ std::vector<Text> dedupedNames(const std::vector<Text>& names)
     std::vector<Text> result;
     result.reserve(names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
-        Text base = names[i].empty() ? fromUtf8Lossy("column_" + std::to_string(i + 1)) : names[i];
+        // Built by appending: GCC 12 flags a concatenation here with a false -Werror=restrict in Release.
+        Text base = names[i];
+        if (base.empty()) {
+            base = u"column_";
+            base += fromUtf8Lossy(std::to_string(i + 1));
+        }
         Text name = base;
         if (names[i].empty() ? used.contains(name) : !used.insert(name).second) {
             for (std::size_t n = 2;; ++n) {
-                name = base + fromUtf8Lossy("_" + std::to_string(n));
+                name = base;
+                name += u'_';
+                name += fromUtf8Lossy(std::to_string(n));
                 if (!taken.contains(name) && !used.contains(name))
                     break;
             }

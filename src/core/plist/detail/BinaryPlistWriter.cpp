@@ -9,6 +9,7 @@ namespace plistable::detail {
 namespace {
 
 constexpr std::size_t flushThreshold = 1 << 16;
+constexpr std::size_t maxSharedStrings = 1 << 16;
 
 // Object types, the high nibble of an object's marker byte.
 enum : std::uint8_t {
@@ -84,7 +85,8 @@ void BinaryPlistWriter::beginValues(bool dictionaryRoot)
 
 std::uint64_t BinaryPlistWriter::addString(std::u16string_view text)
 {
-    const auto found = _strings.find(Text(text));
+    _lookup.assign(text);
+    const auto found = _strings.find(_lookup);
     if (found != _strings.end())
         return found->second;
     const std::uint64_t index = newObject();
@@ -92,15 +94,21 @@ std::uint64_t BinaryPlistWriter::addString(std::u16string_view text)
     for (const char16_t c : text)
         ascii = ascii && c < 0x80;
     emitMarker(ascii ? AsciiType : Utf16Type, text.size());
-    std::string bytes;
-    bytes.reserve(text.size() * (ascii ? 1 : 2));
+    // Straight into the buffer; emit() below only counts the bytes and flushes.
+    const std::size_t start = _buffer.size();
+    _buffer.resize(start + text.size() * (ascii ? 1 : 2));
+    char* out = _buffer.data() + start;
     for (const char16_t c : text) {
         if (!ascii)
-            bytes.push_back(static_cast<char>(c >> 8));
-        bytes.push_back(static_cast<char>(c & 0xFF));
+            *out++ = static_cast<char>(c >> 8);
+        *out++ = static_cast<char>(c & 0xFF);
     }
-    emit(bytes);
-    _strings.emplace(Text(text), index);
+    _offset += _buffer.size() - start;
+    emit({});
+    // Bounded: the first distinct strings (header names among them) are shared, later new ones
+    // are written each time they occur, so memory does not grow with the table.
+    if (_strings.size() < maxSharedStrings)
+        _strings.emplace(Text(text), index);
     return index;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -16,7 +17,8 @@ class AtomicFile;
 namespace plistable::detail {
 
 /// Writes a binary property list ("bplist00") value by value into a file. Strings, integers, reals
-/// and booleans go to the file as they come; equal strings are one object. Arrays and dictionaries
+/// and booleans go to the file as they come; equal strings are one object while the table of shared
+/// strings has room (the first 65,536 distinct strings; numbers are never shared). Arrays and dictionaries
 /// keep only their object references until endValues(), which writes them, the offset table and the
 /// trailer with offsets and references sized to fit. Strings of ASCII characters are written as
 /// ASCII, others as UTF-16BE.
@@ -59,6 +61,7 @@ private:
     std::vector<Container> _containers;
     std::vector<std::uint64_t> _refs;
     std::unordered_map<Text, std::uint64_t> _strings;
+    Text _lookup; // the string looked up, in storage kept from one look-up to the next
     bool _dictionaryRoot = false;
     std::vector<std::uint64_t> _rootKeys;
     std::vector<std::uint64_t> _rootValues;
