@@ -85,9 +85,16 @@ std::string describe(plist_t node)
         return value ? "true" : "false";
     }
     case PLIST_ARRAY: {
+        // By iterator: a look-up by index walks the list from its start.
         std::string result = "[";
-        for (uint32_t i = 0; i < plist_array_get_size(node); ++i)
-            result += describe(plist_array_get_item(node, i)) + ",";
+        plist_array_iter it = nullptr;
+        plist_array_new_iter(node, &it);
+        for (uint32_t i = 0; i < plist_array_get_size(node); ++i) {
+            plist_t item = nullptr;
+            plist_array_next_item(node, it, &item);
+            result += describe(item) + ",";
+        }
+        free(it);
         return result + "]";
     }
     case PLIST_DICT: {
@@ -448,11 +455,18 @@ const struct BinaryCase {
     {"empty", "", true, false, nullptr},
     {"many objects", [] {
          std::string csv = "a,b,c\n";
-         for (int i = 0; i < 40000; ++i)
+         for (int i = 0; i < 20000; ++i)
              csv += std::to_string(i) + "," + std::to_string(i * 7) + ",v" + std::to_string(i % 300) + "\n";
          return csv;
      }(),
      true, true, nullptr},
+    {"more distinct strings than are shared", [] {
+         std::string csv = "k,v\n";
+         for (int i = 0; i < 70000; ++i)
+             csv += "s" + std::to_string(i) + ",k\n";
+         return csv;
+     }(),
+     true, false, nullptr},
 };
 
 TEST_F(DataShapesTest, BinaryOutputReadsAsTheXmlOutput)
