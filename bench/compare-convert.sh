@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
-# Times whole conversions side by side: cat (the floor), plistable convert, and the same conversion in
-# Python (csv + plistlib). Each command runs RUNS times (default 3) into an empty folder; prints MB/s of
-# input for the best and the median run (wall clock), the median CPU time, and the peak resident memory.
+# Times whole conversions side by side, interleaved in one run so that the load of the machine weighs
+# on every command alike: cat (the floor), plistable convert, Python (csv + plistlib), Miller (CSV ->
+# JSON), iconv (Shift_JIS decoding alone) and libplist's parse of the XML list alone
+# (bench/libplist-parse.c, built here when libplist-2.0's headers are there; plistutil is no fair
+# peer, it also writes the list). Each round runs every command once; RUNS rounds (default 3;
+# Python runs in the first round only, it is slow). Prints per file the best and median MB/s of
+# input (wall clock), the median CPU time, the peak resident memory, and plistable's speed as a
+# multiple of each peer's. Peers that are not installed are left out (scripts/install-deps --bench).
 # Usage: bench/compare-convert.sh [DATA_DIR]   (make the data first with bench/generate-data.py)
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -20,13 +20,15 @@ _plistable()
         --output-encoding) COMPREPLY=($(compgen -W "utf-8 cp932 shift_jis windows-1252 latin1 utf-16le utf-16be" -- "$cur")); return ;;
         --encoding) COMPREPLY=($(compgen -W "utf-8 shift_jis cp932 euc-jp iso-2022-jp macintosh windows-1252" -- "$cur")); return ;;
         --delimiter) COMPREPLY=($(compgen -W "comma semicolon tab pipe , ; |" -- "$cur")); return ;;
+        --to) COMPREPLY=($(compgen -W "xml binary json" -- "$cur")); return ;;
+        --keyed) return ;;
     esac
 
     case "$command" in
         "") COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur")) ;;
         convert)
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "-o --output-dir -O --output --from -d --delimiter --excel --crlf --bom --output-encoding -n --no-clobber -q --quiet --header --no-header --encoding --help" -- "$cur"))
+                COMPREPLY=($(compgen -W "-o --output-dir -O --output --from -d --delimiter --excel --crlf --bom --output-encoding -n --no-clobber -q --quiet --header --no-header --encoding --types --keyed --all-keys --dedupe-keys --to --help" -- "$cur"))
             else
                 _filedir '@(csv|plist)'
             fi ;;

@@ -34,7 +34,44 @@ struct ConvertArguments {
     bool quiet = false;
     // Output encoding.
     std::string outputEncoding;
+
+    // Data shapes.
+    bool types = false;
+    std::string keyed; // a column name or 1-based position; empty when not given
+    bool allKeys = false;
+    bool dedupeKeys = false;
+    std::string to = "xml";
 };
+
+// The data-shape options: how values, keys and the output form are chosen.
+void addShapeOptions(CLI::App& command, ConvertArguments& args)
+{
+    command.add_flag("--types", args.types,
+                     "CSV: write integers, reals, true and false as typed values instead of strings");
+    command.add_option("--keyed", args.keyed,
+                       "CSV: a dictionary keyed by this column (header name or 1-based position); "
+                       "property list: the name of the key column")
+        ->check([](const std::string& column) {
+            return column.empty() ? std::string("the column is empty") : std::string();
+        });
+    command.add_flag("--all-keys", args.allKeys, "Property list: a column for every key of every dictionary");
+    command.add_flag("--dedupe-keys", args.dedupeKeys,
+                     "CSV: rename repeated header names a_2, a_3, ... and empty ones column_N");
+    command.add_option("--to", args.to, "CSV: write an xml (default) or binary property list, or json")
+        ->check(CLI::IsMember({"xml", "binary", "json"}));
+}
+
+void applyShapeOptions(const ConvertArguments& args, ConversionOptions& options)
+{
+    options.types = args.types;
+    if (!args.keyed.empty())
+        options.keyedColumn = args.keyed;
+    options.allKeys = args.allKeys;
+    options.dedupeKeys = args.dedupeKeys;
+    options.outputFormat = args.to == "binary" ? OutputFormat::Binary
+                           : args.to == "json" ? OutputFormat::Json
+                                               : OutputFormat::Xml;
+}
 
 // A private folder for a result bound for standard output: the conversion writes it as it writes
 // any file, then its bytes are copied out. Removed with everything in it when it goes.
@@ -135,6 +172,7 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
     command->add_flag("-q,--quiet", args->quiet,
                       "Print only errors: no SOURCE -> OUTPUT lines, notes or progress (progress shows only "
                       "for files over 32 MB when standard error is a terminal)");
+    addShapeOptions(*command, *args);
 
     command->callback([&context, args, output] {
         const bool toStdout = args->outputDir == "-";
@@ -170,6 +208,7 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
         options.crlf = args->crlf || args->excel;
         options.byteOrderMark = args->bom || args->excel;
         options.noClobber = args->noClobber;
+        applyShapeOptions(*args, options);
         if (!args->from.empty())
             options.inputKind = args->from == "csv" ? InputKind::Csv : InputKind::PropertyList;
         if (!args->outputEncoding.empty())

@@ -184,7 +184,7 @@ TEST_F(ConvertCommandTest, ReportsPartialAndFailedFilesWithExitStatusOne)
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, bad + ": line 3: unexpected double quote; 3 records converted, the rest was not read\n");
 
-    const std::string list = dir.write("list.plist", "<plist><dict/></plist>");
+    const std::string list = dir.write("list.plist", "<plist><string>a</string></plist>");
     result = convert({list});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, list + ": not a property list with an array at its root\n");

@@ -123,7 +123,7 @@ TEST_F(MainWindowTest, ListsEveryFileOfADropWithItsStateAndKeepsTheDropArea)
         qs(dir.file("missing.csv")),
         qs(dir.write("notes.txt", "x")),
         qs(dir.write("latin.csv", "caf\xE9\n")),
-        qs(dir.write("list.plist", "<plist><dict/></plist>")),
+        qs(dir.write("list.plist", "<plist><string>a</string></plist>")),
         qs(dir.write("b.csv", "c\n3\n")),
         qs(dir.write("picture.png", "p")),
     };

@@ -43,6 +43,21 @@ detail::ConversionMonitor FileConverter::monitor() const
     return detail::ConversionMonitor(_options);
 }
 
+detail::CsvToPlistShape FileConverter::csvToPlistShape() const
+{
+    return {_options.types, _options.keyedColumn, _options.dedupeKeys, _options.outputFormat};
+}
+
+detail::PlistToCsvShape FileConverter::plistToCsvShape() const
+{
+    return {_options.allKeys, _options.keyedColumn};
+}
+
+std::string_view FileConverter::csvOutputExtension() const
+{
+    return _options.outputFormat == OutputFormat::Json ? "json" : "plist";
+}
+
 bool FileConverter::headerSetting() const
 {
     return _options.header.value_or(_defaults.boolForKey(std::string(settings::headerKey)));
@@ -90,27 +105,27 @@ std::optional<Row> FileConverter::csvparseToHeader(std::u16string_view text)
 
 ConversionReport FileConverter::createPlist(const std::string& path)
 {
-    const std::string outputPath = _options.outputPath.value_or(outputPathFor(_saveDirPath, path, "plist"));
+    const std::string outputPath = _options.outputPath.value_or(outputPathFor(_saveDirPath, path, csvOutputExtension()));
     if (std::optional<ConversionReport> refused = refuseExistingOutput(path, outputPath))
         return *refused;
     detail::ConversionMonitor progress = monitor();
     return detail::convertCsvToPlist(path, outputPath, headerSetting(), _options.encodingName, nullptr, csvDialect(),
-                                     &progress);
+                                     csvToPlistShape(), &progress);
 }
 
 ConversionReport FileConverter::convertBytes(std::string bytes, const std::string& sourceName, InputKind kind)
 {
     const std::string outputPath = _options.outputPath.value_or(
-        outputPathFor(_saveDirPath, sourceName, kind == InputKind::Csv ? "plist" : "csv"));
+        outputPathFor(_saveDirPath, sourceName, kind == InputKind::Csv ? csvOutputExtension() : "csv"));
     if (std::optional<ConversionReport> refused = refuseExistingOutput(sourceName, outputPath))
         return *refused;
     detail::ConversionMonitor progress = monitor();
     if (kind == InputKind::Csv)
         return detail::convertCsvToPlist(sourceName, outputPath, headerSetting(), _options.encodingName, &bytes,
-                                         csvDialect(), &progress);
+                                         csvDialect(), csvToPlistShape(), &progress);
     _keys.reset();
     return detail::convertPlistToCsv(sourceName, outputPath, headerSetting(), *this, &bytes, csvWriteDialect(),
-                                     &progress);
+                                     plistToCsvShape(), &progress);
 }
 
 void FileConverter::parserDidStartDocument()
@@ -179,7 +194,8 @@ ConversionReport FileConverter::createCsv(const std::string& path)
     if (std::optional<ConversionReport> refused = refuseExistingOutput(path, outputPath))
         return *refused;
     detail::ConversionMonitor progress = monitor();
-    return detail::convertPlistToCsv(path, outputPath, headerSetting(), *this, nullptr, csvWriteDialect(), &progress);
+    return detail::convertPlistToCsv(path, outputPath, headerSetting(), *this, nullptr, csvWriteDialect(),
+                                     plistToCsvShape(), &progress);
 }
 
 std::optional<ConversionReport> FileConverter::refuseExistingOutput(const std::string& source,

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace plistable {
@@ -15,6 +16,8 @@ namespace plistable {
 class UserDefaults;
 
 namespace detail {
+struct CsvToPlistShape;
+struct PlistToCsvShape;
 struct CsvReadDialect;
 struct CsvWriteDialect;
 class ConversionMonitor;
@@ -24,6 +27,13 @@ class ConversionMonitor;
 enum class InputKind {
     Csv,          ///< a CSV file, converted into a property list
     PropertyList, ///< a property list, converted into a CSV file
+};
+
+/// The form of the document a CSV file becomes.
+enum class OutputFormat {
+    Xml,    ///< an XML property list (".plist")
+    Binary, ///< a binary property list, "bplist00" (".plist")
+    Json,   ///< a JSON document (".json")
 };
 
 /// Overrides a caller may give for every conversion, instead of the stored setting or detection.
@@ -40,6 +50,21 @@ struct ConversionOptions {
     bool noClobber = false;                   ///< an existing output is left alone: the file fails, "exists, not replaced"
     std::function<void(std::uint64_t done, std::uint64_t total)> progress = {}; ///< bytes of the current source consumed so far and its size (0 when unknown); called on the converting thread, at most about every 1 MiB and once at the end
     const std::atomic<bool>* cancel = nullptr; ///< when it reads true, the conversion stops at its next check (at least every 1 MiB of input): the temporary file is removed, an existing output is untouched, the report says Cancelled
+
+    // Data shapes; each off by default, and then nothing written changes.
+    /// CSV input: fields that are exactly decimal integers, decimal reals, "true" or "false" become
+    /// integers, reals and booleans instead of strings.
+    bool types = false;
+    /// CSV input: the root is a dictionary keyed by this column, a header name (header on) or a
+    /// 1-based position; a repeated or empty key fails the file. Property-list input with a
+    /// dictionary at its root: the name of the key column in the header line (instead of "key").
+    std::optional<std::string> keyedColumn = {};
+    /// Property-list input: the columns are every key of every dictionary, in order of first appearance.
+    bool allKeys = false;
+    /// CSV input with a header: later repeats of a name become "a_2", "a_3", ..., an empty name "column_N".
+    bool dedupeKeys = false;
+    /// CSV input: the form of the document written.
+    OutputFormat outputFormat = OutputFormat::Xml;
 };
 
 /// The two conversions and the dispatch that sends each dropped file to its conversion. A ".csv"
@@ -61,12 +86,14 @@ public:
     /// into the output path option, or into "<save folder><sourceName>.<extension>" without one.
     ConversionReport convertBytes(std::string bytes, const std::string& sourceName, InputKind kind);
 
-    /// Converts one CSV file into "<save folder><name>.plist": detects the encoding, drops a leading
-    /// byte-order mark, parses with "," and the header setting, streams the document into a temporary
-    /// file and renames it over the target. A file that cannot be read or decoded writes nothing.
+    /// Converts one CSV file into "<save folder><name>.plist" (".json" with OutputFormat::Json): detects
+    /// the encoding, drops a leading byte-order mark, parses with "," and the header setting, streams
+    /// the document into a temporary file and renames it over the target. A file that cannot be read or
+    /// decoded, or (keyed) holds a repeated or empty key, writes nothing.
     ConversionReport createPlist(const std::string& path);
 
-    /// Converts one property list (XML or binary) whose root is an array into "<save folder><name>.csv"
+    /// Converts one property list (XML or binary) whose root is an array or a dictionary (a line per
+    /// entry, its key first, see ConversionOptions) into "<save folder><name>.csv"
     /// in one streaming pass: each array element becomes a line of its elements, each dictionary a
     /// line of its values in the order of the key list (below); other elements are passed over. With
     /// the header setting the key list is written once, just before the first dictionary line. The
@@ -108,6 +135,9 @@ private:
     std::optional<ConversionReport> refuseExistingOutput(const std::string& source, const std::string& outputPath) const;
     detail::CsvReadDialect csvDialect() const;
     detail::CsvWriteDialect csvWriteDialect() const;
+    detail::CsvToPlistShape csvToPlistShape() const;
+    detail::PlistToCsvShape plistToCsvShape() const;
+    std::string_view csvOutputExtension() const; // of the document a CSV file becomes
     void finishKey();
     detail::ConversionMonitor monitor() const;
 

@@ -316,6 +316,7 @@ bool CSVParser::parseRecord(Record& record)
         return false;
     if (_cursor == csvString.size())
         return false;
+    _recordStart = _cursor;
     if (hasHeader) {
         auto* dictionary = std::get_if<RecordDictionary>(&record);
         parseDictionaryFields(dictionary ? *dictionary : record.emplace<RecordDictionary>(), _cursor);

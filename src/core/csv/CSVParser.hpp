@@ -113,6 +113,12 @@ public:
     /// How the last parse ended.
     const CSVParseStop& lastParseStop() const { return _stop; }
 
+    /// During a receiver call: the offset, in UTF-16 units from the start of the text, at which the
+    /// record being handed over begins.
+    std::size_t recordStartOffset() const { return _recordStart; }
+    /// The 1-based physical line holding `offset` (UTF-16 units; a quoted line break counts).
+    std::size_t lineAtOffset(std::size_t offset) const { return lineAt(offset); }
+
 private:
     // One rule of the grammar per method, all moving the one cursor `_cursor` (an index into
     // csvString). Rules that build text fill a destination the caller gives (and answer whether
@@ -154,6 +160,7 @@ private:
     char16_t _separatorFirst;          // the first unit of the separator, a stop unit of plain text
     std::array<bool, 0x80> _endTextAscii{}; // stop units below 0x80: line breaks, '"', separator's first
     std::size_t _cursor = 0;
+    std::size_t _recordStart = 0; // where the record being parsed begins
     bool _receiverMode = false;
     bool _stopRequested = false;
     const RecordReceiver* _receiver = nullptr;

@@ -34,6 +34,13 @@ public:
     /// One element of the root array, complete, right after the event of its end tag; elements
     /// come in order and are not kept by the reader. Never called when the root is no array.
     virtual void readerDidReadRootArrayElement(PlistValue&& element) { (void)element; }
+    /// One entry of a root dictionary, complete, right after the event of its value's end tag;
+    /// entries come in file order and are not kept by the reader. Never called for another root.
+    virtual void readerDidReadRootDictionaryEntry(Text&& key, PlistValue&& value)
+    {
+        (void)key;
+        (void)value;
+    }
 };
 
 } // namespace plistable

@@ -74,8 +74,23 @@ PropertyListReadResult readBinary(std::string_view bytes, PlistReaderDelegate& d
             delegate.readerDidReadRootArrayElement(std::move(element));
         }
         delegate.parserDidEndElement(u"array");
+    } else if (PlistValue root = list->root(); root.isDictionary()) {
+        // The events of <dict>, each entry's after its key's, then the entry itself.
+        result.rootIsDictionary = true;
+        delegate.parserDidStartElement(u"dict");
+        for (auto& [key, value] : root.dictionary()) {
+            delegate.parserDidStartElement(u"key");
+            if (!key.empty())
+                delegate.parserFoundCharacters(key);
+            delegate.parserDidEndElement(u"key");
+            detail::reportXmlEvents(value, delegate);
+            delegate.readerDidReadRootDictionaryEntry(std::move(key), std::move(value));
+        }
+        delegate.parserDidEndElement(u"dict");
+        result.status = Status::RootNotArray;
+        result.message = "the root value is not an array";
     } else {
-        detail::reportXmlEvents(list->root(), delegate);
+        detail::reportXmlEvents(root, delegate);
         result.status = Status::RootNotArray;
         result.message = "the root value is not an array";
     }

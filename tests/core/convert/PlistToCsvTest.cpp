@@ -127,7 +127,7 @@ TEST_F(PlistToCsvTest, KeysLeftOutOfLaterDictionariesMakeThePartialResult)
 TEST_F(PlistToCsvTest, WritesNothingForInputThatIsNoUsablePropertyList)
 {
     const std::pair<const char*, std::string> cases[] = {
-        {"root is a dictionary", plist("<dict><key>a</key><string>1</string></dict>")},
+        {"root is a string", plist("<string>a</string>")},
         {"malformed XML", plist("<array><array><string>a</string></array>")},
         {"not a property list at all", "a,b\n1,2\n"},
         {"empty file", ""},

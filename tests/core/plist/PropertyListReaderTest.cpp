@@ -6,6 +6,7 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -503,6 +504,46 @@ TEST(PropertyListReaderTest, BinaryListGivesTheElementsAndEventsOfItsXmlForm)
     const auto rootDict = readBytes(toBinary(fromXml(plist("<dict><key>k</key><string>v</string></dict>")).get()));
     EXPECT_EQ(rootDict->result.status, Status::RootNotArray);
     EXPECT_TRUE(rootDict->recorder.elements.empty());
+}
+
+// The entries of a root dictionary, each handed over whole and in order, after its events.
+TEST(PropertyListReaderTest, RootDictionaryHandsOverEachEntry)
+{
+    struct EntryRecorder : Recorder {
+        void readerDidReadRootDictionaryEntry(Text&& key, PlistValue&& value) override
+        {
+            events.push_back("entry " + s(key) + " " + s(value.description()));
+        }
+    };
+    const std::string xml = plist("<dict><key>b</key><dict><key>x</key><string>1</string></dict>"
+                                  "<key>a</key><array><string>2</string></array><key></key><string>3</string></dict>");
+    const std::vector<std::string> entries{"entry b {\"x\":\"1\"}", "entry a [\"2\"]", "entry  3"};
+    const PlistPtr tree = fromXml(xml);
+    ASSERT_TRUE(tree);
+    for (const std::string& bytes : {std::regex_replace(xml, std::regex(">\\s+<"), "><"), toBinary(tree.get())}) {
+        EntryRecorder recorder;
+        const PropertyListReadResult result = PropertyListReader::readBytes(bytes, recorder);
+        SCOPED_TRACE(result.binary ? "binary" : "XML");
+        EXPECT_EQ(result.status, Status::RootNotArray);
+        EXPECT_TRUE(result.rootIsDictionary);
+        std::vector<std::string> handed;
+        for (const std::string& event : recorder.events)
+            if (event.starts_with("entry "))
+                handed.push_back(event);
+        EXPECT_EQ(handed, entries);
+        // Each entry right after the end of its value.
+        const auto first = std::find(recorder.events.begin(), recorder.events.end(), entries[0]);
+        ASSERT_NE(first, recorder.events.begin());
+        EXPECT_EQ(*(first - 1), "end dict");
+    }
+    for (const std::string& other : {plist("<array><dict><key>k</key><string>v</string></dict></array>"),
+                                     plist("<string>x</string>")}) {
+        EntryRecorder recorder;
+        const PropertyListReadResult result = PropertyListReader::readBytes(other, recorder);
+        EXPECT_FALSE(result.rootIsDictionary);
+        for (const std::string& event : recorder.events)
+            EXPECT_FALSE(event.starts_with("entry ")) << event;
+    }
 }
 
 // A binary list assembled by hand: objects in order, two-byte offsets, one-byte references.

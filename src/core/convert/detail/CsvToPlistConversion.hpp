@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/convert/ConversionReport.hpp"
+#include "core/convert/FileConverter.hpp"
 #include "core/convert/detail/ConversionMonitor.hpp"
 
 #include <optional>
@@ -14,15 +15,31 @@ struct CsvReadDialect {
     bool separatorLine = false; ///< a first line "sep=C" (C one character) sets the delimiter and is no record
 };
 
+/// The data-shape options of one CSV conversion (see ConversionOptions); all off is the plain document.
+struct CsvToPlistShape {
+    bool types = false;
+    std::optional<std::string> keyedColumn;
+    bool dedupeKeys = false;
+    OutputFormat format = OutputFormat::Xml;
+
+    bool plain() const { return !types && !keyedColumn && !dedupeKeys && format == OutputFormat::Xml; }
+};
+
+/// The header names made unique: a later repeat of "a" becomes "a_2", "a_3", ... (skipping names
+/// already taken), an empty name "column_N" (N its 1-based position).
+std::vector<Text> dedupedNames(const std::vector<Text>& names);
+
 /// Converts the CSV file at `path` into the XML property list at `outputPath`: decodes it in
 /// `encodingName` (or the detected encoding when none), drops a leading byte-order mark, parses with
 /// "," (the first line naming the keys when `header`), streams the document into a temporary file and
 /// renames it over the target. A file that cannot be read or decoded writes nothing. With `bytes`
 /// these are converted instead of the file's contents (`path` then only names the source). `dialect`
-/// replaces the "," delimiter. `monitor` (when given) hears of the progress through the parse and
-/// stops the conversion, which then writes nothing and reports Cancelled.
+/// replaces the "," delimiter; `shape` chooses typed values, a keyed root and the output form.
+/// `monitor` (when given) hears of the progress through the parse and stops the conversion, which
+/// then writes nothing and reports Cancelled.
 ConversionReport convertCsvToPlist(const std::string& path, const std::string& outputPath, bool header,
                                    const std::optional<std::string>& encodingName, std::string* bytes = nullptr,
-                                   CsvReadDialect dialect = {}, ConversionMonitor* monitor = nullptr);
+                                   CsvReadDialect dialect = {}, const CsvToPlistShape& shape = {},
+                                   ConversionMonitor* monitor = nullptr);
 
 } // namespace plistable::detail

@@ -17,6 +17,28 @@
 namespace plistable::detail {
 namespace {
 
+// The first pass of --all-keys: every key of every dictionary element of a root array, or of every
+// dictionary value of a root dictionary, in order of first appearance.
+class AllKeysPass : public PlistReaderDelegate {
+public:
+    void readerDidReadRootArrayElement(PlistValue&& element) override { collect(element); }
+    void readerDidReadRootDictionaryEntry(Text&&, PlistValue&& value) override { collect(value); }
+
+    std::vector<Text> keys;
+
+private:
+    void collect(const PlistValue& value)
+    {
+        if (!value.isDictionary())
+            return;
+        for (const auto& [key, element] : value.dictionary())
+            if (_seen.insert(key).second)
+                keys.push_back(key);
+    }
+
+    std::unordered_set<Text> _seen;
+};
+
 // One property list to CSV conversion: forwards the XML events to the converter's key-list pass and
 // writes each element of the root array as a line as soon as the reader hands it over. By then the
 // key list is final whenever the element is a dictionary: collection ends inside the first dictionary.
@@ -25,9 +47,41 @@ class CsvConversion : public PlistReaderDelegate {
     static constexpr std::size_t linearLookupLimit = 32;
 
 public:
-    CsvConversion(FileConverter& converter, CHCSVWriter& writer, bool header)
-        : _converter(converter), _writer(writer), _header(header)
+    // With `allKeys` those are the columns, instead of the first dictionary's keys.
+    CsvConversion(FileConverter& converter, CHCSVWriter& writer, bool header,
+                  const std::vector<Text>* allKeys = nullptr, Text keyColumn = u"key")
+        : _converter(converter), _writer(writer), _header(header), _allKeys(allKeys), _keyColumn(std::move(keyColumn))
     {
+    }
+
+    void readerDidReadRootDictionaryEntry(Text&& key, PlistValue&& value) override
+    {
+        ++_elements;
+        _rootDictionary = true;
+        const PlistValue keyValue(std::move(key));
+        std::vector<const PlistValue*> fields{&keyValue};
+        if (value.isDictionary()) {
+            if (!_entryKeys)
+                _entryKeys = _allKeys ? *_allKeys : keysOf(value);
+            if (_header && !_headerWritten) {
+                std::vector<Text> names{_keyColumn};
+                names.insert(names.end(), _entryKeys->begin(), _entryKeys->end());
+                _writer.writeLineOfFields(names);
+                _headerWritten = true;
+                ++_lines;
+            }
+            appendFields(value, *_entryKeys, fields);
+            _writer.writeLineOfFields(fields);
+            noteLeftOutKeys(value, *_entryKeys, "entry \"" + toUtf8Lossy(keyValue.string()) + "\"");
+        } else if (value.isArray()) {
+            for (const PlistValue& element : value.array())
+                fields.push_back(&element);
+            _writer.writeLineOfFields(fields);
+        } else {
+            fields.push_back(&value);
+            _writer.writeLineOfFields(fields);
+        }
+        ++_lines;
     }
 
     void parserDidStartDocument() override { _converter.parserDidStartDocument(); }
@@ -45,7 +99,7 @@ public:
         if (_stopped)
             return;
         if (element.isDictionary()) {
-            const auto& keys = _converter.keys();
+            const auto& keys = _allKeys ? std::optional<std::vector<Text>>(*_allKeys) : _converter.keys();
             if (!keys) {
                 log("error: not exist keys");
                 _stopped = true;
@@ -58,26 +112,10 @@ public:
             }
             std::vector<const PlistValue*> fields;
             fields.reserve(keys->size());
-            const PlistValue::Dictionary& entries = element.dictionary();
-            if (entries.size() <= linearLookupLimit) {
-                for (const Text& key : *keys)
-                    fields.push_back(element.objectForKey(key));
-            } else {
-                // A look-up per key through every entry would take time quadratic in the size of
-                // one dictionary (minutes for 100,000 keys): index the entries once, the later of
-                // equal keys winning as it does in objectForKey().
-                std::unordered_map<std::u16string_view, const PlistValue*> byKey;
-                byKey.reserve(entries.size());
-                for (const auto& [key, value] : entries)
-                    byKey.insert_or_assign(std::u16string_view(key), &value);
-                for (const Text& key : *keys) {
-                    const auto found = byKey.find(key);
-                    fields.push_back(found == byKey.end() ? nullptr : found->second);
-                }
-            }
+            appendFields(element, *keys, fields);
             _writer.writeLineOfFields(fields);
             ++_lines;
-            noteLeftOutKeys(element, *keys);
+            noteLeftOutKeys(element, *keys, "element " + std::to_string(_elements));
         } else if (element.isArray()) {
             _writer.writeLineOfFields(element.array());
             ++_lines;
@@ -91,18 +129,49 @@ public:
     std::string leftOutKeys() const
     {
         std::string text;
-        for (const auto& [index, keys] : _leftOut) {
+        for (const auto& [where, keys] : _leftOut) {
             if (!text.empty())
                 text += ", ";
-            text += "element " + std::to_string(index) + " (" + keys + ")";
+            text += where + " (" + keys + ")";
         }
         if (_moreLeftOut > 0)
-            text += " and " + std::to_string(_moreLeftOut) + " more elements";
+            text += " and " + std::to_string(_moreLeftOut) + (_rootDictionary ? " more entries" : " more elements");
         return text;
     }
 
 private:
-    void noteLeftOutKeys(const PlistValue& dictionary, const std::vector<Text>& keys)
+    static std::vector<Text> keysOf(const PlistValue& dictionary)
+    {
+        std::vector<Text> keys;
+        for (const auto& [key, value] : dictionary.dictionary())
+            keys.push_back(key);
+        return keys;
+    }
+
+    // The values of `dictionary` for `keys`, in that order (null where it has none).
+    static void appendFields(const PlistValue& dictionary, const std::vector<Text>& keys,
+                             std::vector<const PlistValue*>& fields)
+    {
+        const PlistValue::Dictionary& entries = dictionary.dictionary();
+        if (entries.size() <= linearLookupLimit) {
+            for (const Text& key : keys)
+                fields.push_back(dictionary.objectForKey(key));
+            return;
+        }
+        // A look-up per key through every entry would take time quadratic in the size of
+        // one dictionary (minutes for 100,000 keys): index the entries once, the later of
+        // equal keys winning as it does in objectForKey().
+        std::unordered_map<std::u16string_view, const PlistValue*> byKey;
+        byKey.reserve(entries.size());
+        for (const auto& [key, value] : entries)
+            byKey.insert_or_assign(std::u16string_view(key), &value);
+        for (const Text& key : keys) {
+            const auto found = byKey.find(key);
+            fields.push_back(found == byKey.end() ? nullptr : found->second);
+        }
+    }
+
+    void noteLeftOutKeys(const PlistValue& dictionary, const std::vector<Text>& keys, std::string where)
     {
         // The key list is final by the first dictionary, so its set is built once, when needed.
         const bool indexed = keys.size() > linearLookupLimit;
@@ -120,7 +189,7 @@ private:
             return;
         constexpr std::size_t listed = 10; // enough to find them; the count tells the rest
         if (_leftOut.size() < listed)
-            _leftOut.emplace_back(_elements, std::move(missing));
+            _leftOut.emplace_back(std::move(where), std::move(missing));
         else
             ++_moreLeftOut;
     }
@@ -132,16 +201,20 @@ private:
     bool _stopped = false;
     std::size_t _elements = 0;
     std::size_t _lines = 0;
-    std::vector<std::pair<std::size_t, std::string>> _leftOut;
+    std::vector<std::pair<std::string, std::string>> _leftOut;
     std::size_t _moreLeftOut = 0;
     std::unordered_set<Text> _keySet; // the key list, for look-ups once it is long
+    const std::vector<Text>* _allKeys;
+    const Text _keyColumn;
+    std::optional<std::vector<Text>> _entryKeys; // a root dictionary's columns, once known
+    bool _rootDictionary = false;
 };
 
 } // namespace
 
 ConversionReport convertPlistToCsv(const std::string& path, const std::string& outputPath, bool header,
                                    FileConverter& keyListPass, const std::string* bytes,
-                                   CsvWriteDialect dialect, ConversionMonitor* monitor)
+                                   CsvWriteDialect dialect, const PlistToCsvShape& shape, ConversionMonitor* monitor)
 {
     ConversionReport report;
     report.sourcePath = path;
@@ -185,7 +258,17 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
     CHCSVWriter writer(sink, NSUTF8StringEncoding, dialect.delimiter);
     if (dialect.crlf)
         writer.setLineEnd(u"\r\n");
-    CsvConversion conversion(keyListPass, writer, header);
+    std::optional<AllKeysPass> allKeys;
+    if (shape.allKeys) {
+        // A first pass for the columns; when it fails, the second fails the same way and says why.
+        allKeys.emplace();
+        bytes ? PropertyListReader::readBytes(*bytes, *allKeys, readMonitor)
+              : PropertyListReader::readFile(path, *allKeys, readMonitor);
+        if (progress.cancelled())
+            return ConversionMonitor::cancelledReport(path);
+    }
+    CsvConversion conversion(keyListPass, writer, header, allKeys ? &allKeys->keys : nullptr,
+                             shape.keyColumn ? fromUtf8Lossy(*shape.keyColumn) : Text(u"key"));
     const PropertyListReadResult result = bytes ? PropertyListReader::readBytes(*bytes, conversion, readMonitor)
                                                 : PropertyListReader::readFile(path, conversion, readMonitor);
     // The temporary file goes with `stream`: an existing output stays as it was.
@@ -193,7 +276,8 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
         return ConversionMonitor::cancelledReport(path);
     progress.finish(progress.total() > 0 ? progress.total() : bytesRead);
     report.records = conversion.lines();
-    if (!result.ok()) {
+    const bool rootDictionary = result.status == PropertyListReadResult::Status::RootNotArray && result.rootIsDictionary;
+    if (!result.ok() && !rootDictionary) {
         // Nothing is committed: an existing output file stays as it was.
         report.problems.push_back(describeReadFailure(result));
         return report;
@@ -215,8 +299,10 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
     if (conversion.stopped())
         report.problems.push_back("error: not exist keys; the elements from the first dictionary on were not written");
     const std::string leftOut = conversion.leftOutKeys();
-    if (!leftOut.empty())
+    if (!leftOut.empty()) {
         report.problems.push_back("keys not in the first dictionary were left out: " + leftOut);
+        report.notes.push_back("--all-keys writes a column for every key");
+    }
     report.outputPath = outputPath;
     report.status = report.problems.empty() ? ConversionReport::Status::Converted : ConversionReport::Status::Partial;
     return report;

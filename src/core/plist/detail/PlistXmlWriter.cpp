@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <string>
 
 namespace plistable::detail {
 namespace {
@@ -177,6 +178,85 @@ void PlistXmlWriter::writeDictionary(const std::vector<Text>& names, const std::
     }
     copy(close);
     _used = static_cast<std::size_t>(out - _buffer.get());
+}
+
+void PlistXmlWriter::beginValues(bool dictionaryRoot)
+{
+    _dictionaryRoot = dictionaryRoot;
+    append(prologText);
+    append(dictionaryRoot ? "\n<dict>" : "\n<array>");
+}
+
+void PlistXmlWriter::appendIndent(std::size_t depth)
+{
+    append("\n");
+    for (std::size_t i = 0; i < depth; ++i)
+        append("\t");
+}
+
+void PlistXmlWriter::writeIndented(const PlistValue& value, std::size_t depth)
+{
+    appendIndent(depth);
+    switch (value.kind()) {
+    case PlistValue::Kind::Integer: append("<integer>" + std::to_string(value.integerValue()) + "</integer>"); return;
+    case PlistValue::Kind::Unsigned:
+        append("<integer>" + std::to_string(value.unsignedValue()) + "</integer>");
+        return;
+    case PlistValue::Kind::Real: {
+        const Text text = value.description();
+        append("<real>" + std::string(text.begin(), text.end()) + "</real>");
+        return;
+    }
+    case PlistValue::Kind::Boolean: append(value.booleanValue() ? "<true/>" : "<false/>"); return;
+    case PlistValue::Kind::Array:
+        append("<array>");
+        for (const PlistValue& element : value.array())
+            writeIndented(element, depth + 1);
+        appendIndent(depth);
+        append("</array>");
+        return;
+    case PlistValue::Kind::Dictionary:
+        append("<dict>");
+        for (const auto& [key, element] : value.dictionary()) {
+            appendIndent(depth + 1);
+            append("<key>");
+            appendEscaped(key);
+            append("</key>");
+            writeIndented(element, depth + 1);
+        }
+        appendIndent(depth);
+        append("</dict>");
+        return;
+    case PlistValue::Kind::String: break;
+    case PlistValue::Kind::Date:
+    case PlistValue::Kind::Data:
+        append("<string>");
+        appendEscaped(value.description());
+        append("</string>");
+        return;
+    }
+    append("<string>");
+    appendEscaped(value.string());
+    append("</string>");
+}
+
+void PlistXmlWriter::writeValue(const PlistValue& value)
+{
+    writeIndented(value, 1);
+}
+
+void PlistXmlWriter::writeEntry(const Text& key, const PlistValue& value)
+{
+    append("\n\t<key>");
+    appendEscaped(key);
+    append("</key>");
+    writeIndented(value, 1);
+}
+
+void PlistXmlWriter::endValues()
+{
+    append(_dictionaryRoot ? "\n</dict>\n</plist>" : "\n</array>\n</plist>");
+    flush();
 }
 
 void PlistXmlWriter::endDocument()

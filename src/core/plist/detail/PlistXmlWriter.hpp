@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/plist/PlistValue.hpp"
 #include "core/text/TextEncoding.hpp"
 
 #include <cstddef>
@@ -36,6 +37,18 @@ public:
     /// "\n</array>\n</plist>" and the last buffered bytes.
     void endDocument();
 
+    // Value by value, for tables of typed or keyed records: the same layout, one more TAB per level.
+
+    /// The prolog and "\n<dict>" when `dictionaryRoot`, "\n<array>" otherwise.
+    void beginValues(bool dictionaryRoot);
+    /// One element of the root array: strings, integers, reals (shortest round-trip text), booleans,
+    /// arrays and dictionaries; any other kind is written as the string of its description().
+    void writeValue(const PlistValue& value);
+    /// One entry of the root dictionary: "\n\t<key>key</key>" and the value.
+    void writeEntry(const Text& key, const PlistValue& value);
+    /// Closes the root begun by beginValues() and "\n</plist>", then the last buffered bytes.
+    void endValues();
+
     std::size_t replacedCharacters() const { return _replaced; }
 
     /// The prolog's exact text (163 bytes).
@@ -48,6 +61,8 @@ private:
     char* escapeInto(char* out, std::u16string_view text);
     void reserve(std::size_t bytes);
     void flush();
+    void writeIndented(const PlistValue& value, std::size_t depth);
+    void appendIndent(std::size_t depth);
 
     AtomicFile& _file;
     // A plain byte buffer written through a pointer: growing a std::string for every character
@@ -56,6 +71,7 @@ private:
     std::size_t _used = 0;
     std::size_t _capacity = 0;
     std::size_t _replaced = 0;
+    bool _dictionaryRoot = false;
     // "\n\t\t<key>NAME</key>\n\t\t<string>" per header name, escaped once per document.
     std::vector<std::string> _keyPrefixes;
     const std::vector<Text>* _prefixedNames = nullptr;

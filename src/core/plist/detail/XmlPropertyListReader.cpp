@@ -373,10 +373,12 @@ void XmlPropertyListReader::startValue(Element element)
     Frame frame{element};
     if (_frames.empty() || _frames.back().element == Element::Plist) {
         frame.isRootArray = element == Element::Array;
+        frame.isRootDict = element == Element::Dict;
         _rootNotArray = !frame.isRootArray;
+        _result.rootIsDictionary = frame.isRootDict;
     } else {
         const Frame& parent = _frames.back();
-        frame.keep = parent.isRootArray || parent.keep;
+        frame.keep = parent.isRootArray || parent.isRootDict || parent.keep;
     }
     _delegate.parserDidStartElement(elementNames[static_cast<int>(element)]);
     if (container) {
@@ -507,6 +509,8 @@ void XmlPropertyListReader::attach(PlistValue&& value)
         Container& dict = _containers.back();
         if (parent.keep)
             dict.value.dictionary().emplace_back(std::move(dict.key), std::move(value));
+        else if (parent.isRootDict)
+            _delegate.readerDidReadRootDictionaryEntry(std::move(dict.key), std::move(value));
         dict.key = Text();
         parent.hasKey = false;
         break;

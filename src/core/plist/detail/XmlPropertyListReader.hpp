@@ -37,6 +37,7 @@ private:
         Element element;
         bool keep = false;        // the element's value is wanted (stored in its parent when complete)
         bool isRootArray = false; // completed child values go to the delegate
+        bool isRootDict = false;  // completed entries go to the delegate
         bool hasKey = false;      // dict: a key waits for its value; plist: holds its value
     };
 
