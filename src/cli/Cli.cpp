@@ -10,6 +10,44 @@
 
 namespace plistable::cli {
 
+namespace {
+
+// The help of CLI11 with hidden positionals left out: it would show them as "[]" in the usage line,
+// and the hidden group as one more blank line after the options.
+class HelpFormatter : public CLI::Formatter {
+public:
+    std::string make_usage(const CLI::App* app, std::string name) const override
+    {
+        std::string usage = CLI::Formatter::make_usage(app, std::move(name));
+        for (std::size_t at; (at = usage.find(" []")) != std::string::npos;)
+            usage.erase(at, 3);
+        return usage;
+    }
+    std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override
+    {
+        std::string help = CLI::Formatter::make_help(app, name, mode);
+        const bool hidden = !app->get_options([](const CLI::Option* option) {
+                                    return option->get_positional() && option->get_group().empty();
+                                }).empty();
+        const std::string footer = make_footer(app);
+        const std::size_t end = help.size() - footer.size();
+        if (hidden && !footer.empty() && help.ends_with(footer) && end >= 2 && help.compare(end - 2, 2, "\n\n") == 0)
+            help.erase(end - 1, 1);
+        return help;
+    }
+};
+
+} // namespace
+
+void endOptionsAtMarker(CLI::App& command)
+{
+    // The parser keeps reading operands after "--" only while some positional still wants one; this
+    // hidden one always does until it has been given an operand, which no command takes.
+    command.add_option("OPERAND")->group("")->expected(1)->each([](const std::string& operand) {
+        throw CLI::ExtrasError({operand});
+    });
+}
+
 int run(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err,
         const std::string& settingsPath)
 {
@@ -25,6 +63,7 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     app.set_version_flag("--version", std::string("plistable ") + PLISTABLE_VERSION);
     app.require_subcommand(1);
     app.fallthrough(false);
+    app.formatter(std::make_shared<HelpFormatter>());
 
     addConvertCommand(app, context);
     addConfigCommand(app, context);

@@ -130,6 +130,7 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
             return canonicalEncodingName(name) ? std::string() : "unknown encoding: " + name;
         });
 
+    endOptionsAtMarker(*command);
     command->callback([&context, args, output] {
         const bool toStdout = args->outputDir == "-";
         if (toStdout && output->count() > 0)

@@ -18,6 +18,7 @@ void addDetectEncodingCommand(CLI::App& app, CommandContext& context)
                     "  plistable detect-encoding *.csv");
     auto files = std::make_shared<std::vector<std::string>>();
     command->add_option("FILE", *files, "Files to examine")->required();
+    endOptionsAtMarker(*command);
     command->callback([&context, files] {
         for (const std::string& path : *files) {
             const FileContents contents = readFileContents(path);

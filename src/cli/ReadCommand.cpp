@@ -298,6 +298,7 @@ void addReadCommand(CLI::App& app, CommandContext& context)
             return canonicalEncodingName(name) ? std::string() : "unknown encoding: " + name;
         });
     command->add_option("FILE", options->file, "CSV file, or - for standard input (the default)");
+    endOptionsAtMarker(*command);
     command->callback([&context, options] { runRead(*options, context); });
 }
 

@@ -169,6 +169,7 @@ void addWriteCommand(CLI::App& app, CommandContext& context)
                     "  plistable write rows.json > rows.csv");
     auto file = std::make_shared<std::string>("-");
     command->add_option("FILE", *file, "JSON file to read; standard input when absent or -");
+    endOptionsAtMarker(*command);
     command->callback([&context, file] { writeCsv(context, *file); });
 }
 
