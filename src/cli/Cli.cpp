@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <ostream>
 
 namespace plistable::cli {
@@ -84,6 +85,10 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
         // Help and --version are "errors" with exit code 0, printed to `out`.
         const int code = app.exit(e, out, err);
         return code == 0 ? 0 : static_cast<int>(ExitStatus::Usage);
+    } catch (const std::bad_alloc&) {
+        // The commands name the input that did not fit; this is for memory that ran out elsewhere.
+        err << "plistable: out of memory\n";
+        return static_cast<int>(ExitStatus::Failed);
     }
     // What a command printed counts only once it is out: a full disk shows at the last flush. (A closed
     // pipe ends the process quietly through SIGPIPE before this, as it always has.)

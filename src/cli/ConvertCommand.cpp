@@ -1,4 +1,5 @@
 #include "cli/CommandContext.hpp"
+#include "cli/Input.hpp"
 #include "core/convert/FileConverter.hpp"
 #include "core/text/TextEncoding.hpp"
 #include "core/UserDefaults.hpp"
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <ostream>
 #include <unistd.h>
 
@@ -177,15 +179,41 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
         UserDefaults defaults(context.settingsPath);
         FileConverter converter(defaults, options);
         std::vector<ConversionReport> reports;
+        // An input too large for memory (an endless pipe, a huge file) fails alone; the temporary
+        // output is removed as the conversion unwinds, so nothing is written for it.
+        auto tooLarge = [](const std::string& source) {
+            ConversionReport report;
+            report.sourcePath = source;
+            report.problems.push_back("too large to read into memory");
+            return report;
+        };
         if (fromStdin) {
-            std::string bytes(std::istreambuf_iterator<char>(context.in), std::istreambuf_iterator<char>{});
-            reports.push_back(converter.convertBytes(std::move(bytes), "-", *options.inputKind));
+            std::string bytes;
+            if (const std::error_code error = readWholeInput(context.in, bytes)) {
+                ConversionReport report;
+                report.sourcePath = "standard input";
+                report.problems.push_back(describeUnreadable(error));
+                reports.push_back(std::move(report));
+            } else {
+                try {
+                    reports.push_back(converter.convertBytes(std::move(bytes), "-", *options.inputKind));
+                } catch (const std::bad_alloc&) {
+                    reports.push_back(tooLarge("standard input"));
+                }
+            }
         } else {
             std::string folder = toStdout ? std::string(".") : args->outputDir;
             // The save folder is formed by appending "/"; keep "dir/" from becoming "dir//".
             while (folder.size() > 1 && folder.back() == '/')
                 folder.pop_back();
-            reports = converter.convertDroppedFiles(args->files, folder);
+            for (const std::string& file : args->files) {
+                try {
+                    std::vector<ConversionReport> one = converter.convertDroppedFiles({file}, folder);
+                    reports.push_back(std::move(one.front()));
+                } catch (const std::bad_alloc&) {
+                    reports.push_back(tooLarge(file));
+                }
+            }
         }
         for (const ConversionReport& report : reports) {
             if (toStdout && !report.outputPath.empty() && !copyToStream(report.outputPath, context.out)) {

@@ -1,9 +1,11 @@
 #include "cli/CommandContext.hpp"
+#include "cli/Input.hpp"
 #include "core/io/FileContents.hpp"
-#include "core/io/AtomicFile.hpp"
+#include "core/io/ReadError.hpp"
 #include "core/text/EncodingDetection.hpp"
 
 #include <CLI/CLI.hpp>
+#include <new>
 #include <ostream>
 
 namespace plistable::cli {
@@ -21,13 +23,20 @@ void addDetectEncodingCommand(CLI::App& app, CommandContext& context)
     endOptionsAtMarker(*command);
     command->callback([&context, files] {
         for (const std::string& path : *files) {
-            const FileContents contents = readFileContents(path);
-            if (contents.error) {
-                context.err << path << ": cannot read: " << contents.error.message() << '\n';
+            TextEncoding encoding = 0;
+            std::error_code error;
+            try {
+                const FileContents contents = readFileContents(path);
+                if (!(error = contents.error))
+                    encoding = detectEncoding(contents.bytes);
+            } catch (const std::bad_alloc&) {
+                error = make_error_code(ReadError::TooLarge);
+            }
+            if (error) {
+                context.err << path << ": " << describeUnreadable(error) << '\n';
                 context.status = ExitStatus::Failed;
                 continue;
             }
-            const TextEncoding encoding = detectEncoding(contents.bytes);
             context.out << path << '\t' << encoding << '\t' << encodingName(encoding) << '\n';
         }
     });

@@ -1,4 +1,5 @@
 #include "cli/CommandContext.hpp"
+#include "cli/Input.hpp"
 #include "core/io/FileContents.hpp"
 #include "core/io/AtomicFile.hpp"
 #include "core/csv/CHCSVAdditions.hpp"
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <iterator>
 #include <limits>
+#include <new>
 #include <optional>
 #include <ostream>
 
@@ -124,11 +126,15 @@ void writeCsv(CommandContext& context, const std::string& file)
     const std::string name = fromInput ? "-" : file;
     std::string json;
     if (fromInput) {
-        json.assign(std::istreambuf_iterator<char>(context.in), std::istreambuf_iterator<char>());
+        if (const std::error_code error = readWholeInput(context.in, json)) {
+            context.err << "standard input: " << describeUnreadable(error) << '\n';
+            context.status = ExitStatus::Failed;
+            return;
+        }
     } else {
         FileContents contents = readFileContents(file);
         if (contents.error) {
-            context.err << name << ": cannot read: " << contents.error.message() << '\n';
+            context.err << name << ": " << describeUnreadable(contents.error) << '\n';
             context.status = ExitStatus::Failed;
             return;
         }
@@ -170,7 +176,16 @@ void addWriteCommand(CLI::App& app, CommandContext& context)
     auto file = std::make_shared<std::string>("-");
     command->add_option("FILE", *file, "JSON file to read; standard input when absent or -");
     endOptionsAtMarker(*command);
-    command->callback([&context, file] { writeCsv(context, *file); });
+    command->callback([&context, file] {
+        try {
+            writeCsv(context, *file);
+        } catch (const std::bad_alloc&) {
+            // Nothing is printed before the whole document is in memory.
+            context.err << (*file == "-" || file->empty() ? std::string("standard input") : *file)
+                        << ": too large to read into memory\n";
+            context.status = ExitStatus::Failed;
+        }
+    });
 }
 
 } // namespace plistable::cli

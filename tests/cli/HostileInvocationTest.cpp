@@ -75,4 +75,56 @@ TEST(HostileInvocationTest, TheMarkerEndsOptionsWhereverItStands)
         expectOutcome(dir, c);
 }
 
+TEST(HostileInvocationTest, DevicesAndFoldersAreRefusedAndStandardInputErrorsAreErrors)
+{
+    TempDir dir;
+    ::mkdir(dir.file("folder").c_str(), 0700);
+    ::mkdir(dir.file("out").c_str(), 0700);
+    const std::string refused = "/dev/zero: cannot read: not a regular file or a pipe";
+    const Invocation cases[] = {
+        {"convert a device as CSV", "TOOL convert -o out --from csv /dev/zero", 1, refused, "", true},
+        {"convert a device as a property list", "TOOL convert -o out --from plist /dev/zero", 1, refused, "", true},
+        {"read a device", "TOOL read /dev/zero", 1, "cannot read /dev/zero: not a regular file or a pipe", "", true},
+        {"read a device in a named encoding", "TOOL read --encoding cp932 /dev/zero", 1, refused, "", true},
+        {"write a device", "TOOL write /dev/zero", 1, refused, "", true},
+        {"detect the encoding of a device and a folder", "TOOL detect-encoding /dev/zero folder", 1,
+         "folder: cannot read: Is a directory", "", true},
+        {"read a folder as standard input", "TOOL read < folder", 1, "cannot read standard input: Is a directory",
+         "", true},
+        {"read a folder as standard input, named encoding", "TOOL read --encoding utf-8 < folder", 1,
+         "standard input: cannot read: Is a directory", "", true},
+        {"write a folder as standard input", "TOOL write < folder", 1, "standard input: cannot read: Is a directory",
+         "", true},
+        {"convert a folder as standard input", "TOOL convert --from csv -o - - < folder", 1,
+         "standard input: cannot read: Is a directory", "", true},
+        {"a pipe is still read", "printf \"a,b\\n\" | TOOL read", 0, "", "[[\"a\",\"b\"],[\"\"]]\n", true},
+    };
+    for (const Invocation& c : cases)
+        expectOutcome(dir, c);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.file("out")));
+}
+
+// An endless input fills memory (held low here) and is then refused, naming it; nothing is written.
+TEST(HostileInvocationTest, InputLargerThanMemoryIsTooLargeToRead)
+{
+    if (plistable::test::sanitized)
+        GTEST_SKIP() << "the sanitizer's shadow memory does not fit under a lowered address-space limit";
+    TempDir dir;
+    ::mkdir(dir.file("out").c_str(), 0700);
+    ::mkfifo(dir.file("endless.csv").c_str(), 0600);
+    const std::string endless = "yes aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa";
+    const std::string limited = "(ulimit -v 200000; exec TOOL ";
+    const Invocation cases[] = {
+        {"read", endless + " | " + limited + "read)", 1, "standard input: too large to read into memory", "", true},
+        {"write", endless + " | " + limited + "write)", 1, "standard input: too large to read into memory", "", true},
+        {"convert standard input", endless + " | " + limited + "convert --from csv -o - -)", 1,
+         "standard input: too large to read into memory", "", true},
+        {"convert a named pipe", "(" + endless + " > endless.csv &) && " + limited + "convert -o out endless.csv)", 1,
+         "endless.csv: too large to read into memory", "", true},
+    };
+    for (const Invocation& c : cases)
+        expectOutcome(dir, c);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.file("out")));
+}
+
 } // namespace

@@ -11,7 +11,9 @@ struct FileContents {
     std::error_code error; ///< {} when `bytes` holds the whole file
 };
 
-/// Reads a whole file (a regular file, a pipe or a device) into memory.
+/// Reads a whole file (a regular file or a pipe) into memory. A folder gives is_a_directory, any
+/// other special file (a device, a socket) ReadError::NotAFileOrPipe before anything is read, and
+/// input that does not fit in memory ReadError::TooLarge; `bytes` is then empty.
 FileContents readFileContents(const std::string& path);
 
 } // namespace plistable

@@ -91,6 +91,11 @@ PropertyListReadResult PropertyListReader::readFile(const std::string& path, Pli
     const detail::FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0)
         return unreadable(errno, 0);
+    if (const std::error_code refused = detail::checkReadableKind(file.get())) {
+        PropertyListReadResult result = unreadable(0, 0);
+        result.message = refused.message();
+        return result;
+    }
 
     // Enough of the start to tell a binary list from XML.
     std::string head(chunkSize, '\0');

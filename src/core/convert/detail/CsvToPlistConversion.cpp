@@ -4,6 +4,7 @@
 #include "core/csv/CSVParser.hpp"
 #include "core/io/AtomicFile.hpp"
 #include "core/io/FileContents.hpp"
+#include "core/io/ReadError.hpp"
 #include "core/plist/detail/PlistXmlWriter.hpp"
 #include "core/text/EncodingDetection.hpp"
 
@@ -56,7 +57,8 @@ ConversionReport convertCsvToPlist(const std::string& path, const std::string& o
     else
         contents = readFileContents(path);
     if (contents.error) {
-        report.problems.push_back("cannot read: " + contents.error.message());
+        report.problems.push_back(contents.error == ReadError::TooLarge ? contents.error.message()
+                                                                        : "cannot read: " + contents.error.message());
         return report;
     }
 
