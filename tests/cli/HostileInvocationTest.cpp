@@ -104,6 +104,26 @@ TEST(HostileInvocationTest, DevicesAndFoldersAreRefusedAndStandardInputErrorsAre
     EXPECT_TRUE(std::filesystem::is_empty(dir.file("out")));
 }
 
+// UTF-8 whose last character is cut off is read as UTF-8, the character written as U+FFFD, and reported.
+TEST(HostileInvocationTest, Utf8CutOffAtTheEndIsReadAsUtf8AndReported)
+{
+    TempDir dir;
+    dir.write("cut.csv", "a,\xE6\x97\xA5\xE6\x9C\xAC\n\xE6\x97");
+    const std::string cut = "the character at byte offset 9 is cut off by the end of the file; written as U+FFFD";
+    const Invocation cases[] = {
+        {"detect-encoding", "TOOL detect-encoding cut.csv", 0, "", "cut.csv\t4\tUTF-8\n", true},
+        {"convert", "TOOL convert --no-header -o - --from csv cut.csv", 1, "cut.csv: " + cut, "", false},
+        {"read", "TOOL read cut.csv", 1,
+         "cut.csv:2: Cannot decode the input as UTF-8: the character at byte offset 9 is cut off by the end of the input",
+         "", true},
+    };
+    for (const Invocation& c : cases)
+        expectOutcome(dir, c);
+    const Outcome converted = runShell(dir, "TOOL convert --no-header -o - --from csv cut.csv");
+    EXPECT_NE(converted.out.find("<string>\xE6\x97\xA5\xE6\x9C\xAC</string>"), std::string::npos) << converted.out;
+    EXPECT_NE(converted.out.find("<string>\xEF\xBF\xBD</string>"), std::string::npos) << converted.out;
+}
+
 // An endless input fills memory (held low here) and is then refused, naming it; nothing is written.
 TEST(HostileInvocationTest, InputLargerThanMemoryIsTooLargeToRead)
 {

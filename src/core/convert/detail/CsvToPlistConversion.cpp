@@ -70,7 +70,10 @@ ConversionReport convertCsvToPlist(const std::string& path, const std::string& o
         report.encoding = detectEncoding(contents.bytes);
         report.encodingName = std::string(plistable::encodingName(report.encoding));
         report.encodingGuessed = report.encoding == NSMacOSRomanStringEncoding;
-        decoded = decodeText(contents.bytes, report.encoding);
+        decoded = decodeDetectedText(contents.bytes, report.encoding);
+        if (const std::size_t cut = report.encoding == NSUTF8StringEncoding ? cutOffUtf8Length(contents.bytes) : 0)
+            report.problems.push_back("the character at byte offset " + std::to_string(contents.bytes.size() - cut)
+                                      + " is cut off by the end of the file; written as U+FFFD");
     }
     if (!decoded) {
         report.problems.push_back("cannot be decoded as " + report.encodingName);
