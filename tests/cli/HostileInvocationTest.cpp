@@ -124,6 +124,31 @@ TEST(HostileInvocationTest, Utf8CutOffAtTheEndIsReadAsUtf8AndReported)
     EXPECT_NE(converted.out.find("<string>\xEF\xBF\xBD</string>"), std::string::npos) << converted.out;
 }
 
+// write keeps the digits of numbers that no 64-bit integer holds, and of reals, as they were read.
+TEST(HostileInvocationTest, WriteKeepsTheDigitsOfEveryNumber)
+{
+    TempDir dir;
+    struct NumberCase {
+        const char* name;
+        std::string json;
+        std::string csv;
+    };
+    const NumberCase cases[] = {
+        {"below the smallest 64-bit integer", "[[-9223372036854775809]]", "-9223372036854775809\n"},
+        {"beyond the largest unsigned one", "[[18446744073709551616]]", "18446744073709551616\n"},
+        {"30 digits", "[[123456789012345678901234567890]]", "123456789012345678901234567890\n"},
+        {"a real as written", "[[1.50,1E+2,0.1,-0.0]]", "1.50,1E+2,0.1,-0.0\n"},
+        {"64-bit integers as before", "[[9223372036854775807,-9223372036854775808,18446744073709551615]]",
+         "9223372036854775807,-9223372036854775808,18446744073709551615\n"},
+        {"reals nested in a field by value", "[[[2.50],{\"k\":3.0}]]", "[2.5],\"{\"\"k\"\":3}\"\n"},
+        {"a repeated key keeps its value", "[{\"a\":1.25,\"a\":2.50,\"b\":7.0}]", "a,b\n"},
+    };
+    for (const NumberCase& c : cases) {
+        dir.write("numbers.json", c.json);
+        expectOutcome(dir, {c.name, "TOOL write numbers.json", 0, "", c.csv, true});
+    }
+}
+
 // An endless input fills memory (held low here) and is then refused, naming it; nothing is written.
 TEST(HostileInvocationTest, InputLargerThanMemoryIsTooLargeToRead)
 {
