@@ -6,9 +6,48 @@
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <ostream>
 
 namespace plistable::cli {
+
+namespace {
+
+// The help of CLI11 with hidden positionals left out: it would show them as "[]" in the usage line,
+// and the hidden group as one more blank line after the options.
+class HelpFormatter : public CLI::Formatter {
+public:
+    std::string make_usage(const CLI::App* app, std::string name) const override
+    {
+        std::string usage = CLI::Formatter::make_usage(app, std::move(name));
+        for (std::size_t at; (at = usage.find(" []")) != std::string::npos;)
+            usage.erase(at, 3);
+        return usage;
+    }
+    std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override
+    {
+        std::string help = CLI::Formatter::make_help(app, name, mode);
+        const bool hidden = !app->get_options([](const CLI::Option* option) {
+                                    return option->get_positional() && option->get_group().empty();
+                                }).empty();
+        const std::string footer = make_footer(app);
+        const std::size_t end = help.size() - footer.size();
+        if (hidden && !footer.empty() && help.ends_with(footer) && end >= 2 && help.compare(end - 2, 2, "\n\n") == 0)
+            help.erase(end - 1, 1);
+        return help;
+    }
+};
+
+} // namespace
+
+void endOptionsAtMarker(CLI::App& command)
+{
+    // The parser keeps reading operands after "--" only while some positional still wants one; this
+    // hidden one always does until it has been given an operand, which no command takes.
+    command.add_option("OPERAND")->group("")->expected(1)->each([](const std::string& operand) {
+        throw CLI::ExtrasError({operand});
+    });
+}
 
 int run(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err,
         const std::string& settingsPath)
@@ -25,6 +64,7 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     app.set_version_flag("--version", std::string("plistable ") + PLISTABLE_VERSION);
     app.require_subcommand(1);
     app.fallthrough(false);
+    app.formatter(std::make_shared<HelpFormatter>());
 
     addConvertCommand(app, context);
     addConfigCommand(app, context);
@@ -45,6 +85,10 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
         // Help and --version are "errors" with exit code 0, printed to `out`.
         const int code = app.exit(e, out, err);
         return code == 0 ? 0 : static_cast<int>(ExitStatus::Usage);
+    } catch (const std::bad_alloc&) {
+        // The commands name the input that did not fit; this is for memory that ran out elsewhere.
+        err << "plistable: out of memory\n";
+        return static_cast<int>(ExitStatus::Failed);
     }
     // What a command printed counts only once it is out: a full disk shows at the last flush. (A closed
     // pipe ends the process quietly through SIGPIPE before this, as it always has.)

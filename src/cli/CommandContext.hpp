@@ -29,6 +29,11 @@ struct CommandContext {
     ExitStatus status = ExitStatus::Ok;  ///< set by the command that ran
 };
 
+/// Makes "--" end the options of `command` wherever it stands, also after the operands its required
+/// positionals take (the parser otherwise hands the rest back to the main command). An operand after
+/// "--" that the command has no room for is a usage error.
+void endOptionsAtMarker(CLI::App& command);
+
 // Each adds one subcommand to `app`; its callback runs the command and sets context.status.
 
 /// `convert [-o DIR] [--header | --no-header] [--encoding NAME] FILE...`: the dispatch into DIR.

@@ -24,6 +24,7 @@ void addConfigCommand(CLI::App& app, CommandContext& context)
     auto value = std::make_shared<std::string>();
     command->add_option("key", *key, "Setting to store")->check(CLI::IsMember({std::string(settings::headerKey)}));
     command->add_option("value", *value, "on or off")->check(CLI::IsMember({"on", "off", "true", "false"}));
+    endOptionsAtMarker(*command);
     command->callback([&context, key, value] {
         UserDefaults defaults(context.settingsPath);
         defaults.registerDefaults(knownSettings);

@@ -2,6 +2,7 @@
 #include "cli/CsvDialectNames.hpp"
 #include "cli/InterruptGuard.hpp"
 #include "cli/ProgressLine.hpp"
+#include "cli/Input.hpp"
 #include "core/convert/FileConverter.hpp"
 #include "core/text/TextEncoding.hpp"
 #include "core/UserDefaults.hpp"
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <ostream>
 #include <unistd.h>
 
@@ -174,6 +176,7 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
                       "for files over 32 MB when standard error is a terminal)");
     addShapeOptions(*command, *args);
 
+    endOptionsAtMarker(*command);
     command->callback([&context, args, output] {
         const bool toStdout = args->outputDir == "-";
         if (toStdout && output->count() > 0)
@@ -231,6 +234,14 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
 
         UserDefaults defaults(context.settingsPath);
         FileConverter converter(defaults, options);
+        // An input too large for memory (an endless pipe, a huge file) fails alone; the temporary
+        // output is removed as the conversion unwinds, so nothing is written for it.
+        auto tooLarge = [](const std::string& source) {
+            ConversionReport report;
+            report.sourcePath = source;
+            report.problems.push_back("too large to read into memory");
+            return report;
+        };
         auto finish = [&](const ConversionReport& report) {
             progress.end();
             if (toStdout && !report.outputPath.empty() && !copyToStream(report.outputPath, context.out)) {
@@ -245,9 +256,22 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
                 context.status = ExitStatus::Failed;
         };
         if (fromStdin) {
-            std::string bytes(std::istreambuf_iterator<char>(context.in), std::istreambuf_iterator<char>{});
-            progress.begin("-");
-            finish(converter.convertBytes(std::move(bytes), "-", *options.inputKind));
+            std::string bytes;
+            if (const std::error_code error = readWholeInput(context.in, bytes)) {
+                ConversionReport report;
+                report.sourcePath = "standard input";
+                report.problems.push_back(describeUnreadable(error));
+                // A read ended by an interrupt is no read error: the exit status tells of the signal.
+                if (interrupts.signalNumber() == 0)
+                    finish(report);
+            } else {
+                progress.begin("-");
+                try {
+                    finish(converter.convertBytes(std::move(bytes), "-", *options.inputKind));
+                } catch (const std::bad_alloc&) {
+                    finish(tooLarge("standard input"));
+                }
+            }
         } else {
             std::string folder = toStdout ? std::string(".") : args->outputDir;
             // The save folder is formed by appending "/"; keep "dir/" from becoming "dir//".
@@ -256,7 +280,11 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
             // One file at a time, so that the progress line can name it and its report shows at once.
             for (const std::string& file : args->files) {
                 progress.begin(file);
-                finish(converter.convertDroppedFiles({file}, folder).front());
+                try {
+                    finish(converter.convertDroppedFiles({file}, folder).front());
+                } catch (const std::bad_alloc&) {
+                    finish(tooLarge(file));
+                }
             }
         }
         if (interrupts.signalNumber() != 0)

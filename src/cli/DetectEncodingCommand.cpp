@@ -1,9 +1,11 @@
 #include "cli/CommandContext.hpp"
+#include "cli/Input.hpp"
 #include "core/io/FileContents.hpp"
-#include "core/io/AtomicFile.hpp"
+#include "core/io/ReadError.hpp"
 #include "core/text/EncodingDetection.hpp"
 
 #include <CLI/CLI.hpp>
+#include <new>
 #include <ostream>
 
 namespace plistable::cli {
@@ -18,15 +20,23 @@ void addDetectEncodingCommand(CLI::App& app, CommandContext& context)
                     "  plistable detect-encoding *.csv");
     auto files = std::make_shared<std::vector<std::string>>();
     command->add_option("FILE", *files, "Files to examine")->required();
+    endOptionsAtMarker(*command);
     command->callback([&context, files] {
         for (const std::string& path : *files) {
-            const FileContents contents = readFileContents(path);
-            if (contents.error) {
-                context.err << path << ": cannot read: " << contents.error.message() << '\n';
+            TextEncoding encoding = 0;
+            std::error_code error;
+            try {
+                const FileContents contents = readFileContents(path);
+                if (!(error = contents.error))
+                    encoding = detectEncoding(contents.bytes);
+            } catch (const std::bad_alloc&) {
+                error = make_error_code(ReadError::TooLarge);
+            }
+            if (error) {
+                context.err << path << ": " << describeUnreadable(error) << '\n';
                 context.status = ExitStatus::Failed;
                 continue;
             }
-            const TextEncoding encoding = detectEncoding(contents.bytes);
             context.out << path << '\t' << encoding << '\t' << encodingName(encoding) << '\n';
         }
     });

@@ -1,4 +1,5 @@
 #include "cli/CommandContext.hpp"
+#include "cli/Input.hpp"
 #include "core/csv/CHCSVAdditions.hpp"
 #include "core/csv/CHCSVAggregator.hpp"
 #include "core/csv/CHCSVParser.hpp"
@@ -12,6 +13,7 @@
 
 #include <cerrno>
 #include <istream>
+#include <new>
 #include <ostream>
 
 namespace plistable::cli {
@@ -29,14 +31,17 @@ public:
             return -1;
         if (_atEnd)
             return 0;
+        errno = 0;
         _in.read(buffer, static_cast<std::streamsize>(maxLength));
         const auto count = static_cast<std::ptrdiff_t>(_in.gcount());
-        if (_in.bad()) {
-            fail(std::error_code(EIO, std::generic_category()));
-            return -1;
+        if (!_in) {
+            // Fewer bytes than asked for: the end has been reached, or reading failed.
+            if (const std::error_code error = inputError(_in)) {
+                fail(error);
+                return -1;
+            }
+            _atEnd = true;
         }
-        if (!_in)
-            _atEnd = true; // fewer bytes than asked for: the end has been reached
         return count;
     }
     bool hasBytesAvailable() const override { return _open && !_atEnd && !error(); }
@@ -211,11 +216,12 @@ void runRead(const ReadOptions& options, CommandContext& context)
         // nothing; line numbers stay those of the file.
         FileContents contents;
         if (fromInput)
-            contents.bytes.assign(std::istreambuf_iterator<char>(context.in), std::istreambuf_iterator<char>());
+            contents.error = readWholeInput(context.in, contents.bytes);
         else
             contents = readFileContents(options.file);
         if (contents.error) {
-            context.err << name << ": cannot read: " << contents.error.message() << '\n';
+            context.err << (fromInput ? "standard input" : name) << ": " << describeUnreadable(contents.error)
+                        << '\n';
             context.status = ExitStatus::Failed;
             return;
         }
@@ -298,7 +304,17 @@ void addReadCommand(CLI::App& app, CommandContext& context)
             return canonicalEncodingName(name) ? std::string() : "unknown encoding: " + name;
         });
     command->add_option("FILE", options->file, "CSV file, or - for standard input (the default)");
-    command->callback([&context, options] { runRead(*options, context); });
+    endOptionsAtMarker(*command);
+    command->callback([&context, options] {
+        try {
+            runRead(*options, context);
+        } catch (const std::bad_alloc&) {
+            // The rows are printed only once all of them are read; events already printed stay.
+            context.err << (options->file == "-" ? std::string("standard input") : options->file)
+                        << ": too large to read into memory\n";
+            context.status = ExitStatus::Failed;
+        }
+    });
 }
 
 } // namespace plistable::cli

@@ -1,5 +1,6 @@
 #include "cli/CommandContext.hpp"
 #include "cli/CsvDialectNames.hpp"
+#include "cli/Input.hpp"
 #include "core/io/FileContents.hpp"
 #include "core/io/AtomicFile.hpp"
 #include "core/io/MemoryOutputStream.hpp"
@@ -10,11 +11,15 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <iterator>
 #include <limits>
+#include <new>
 #include <optional>
 #include <ostream>
+#include <vector>
 
 namespace plistable::cli {
 namespace {
@@ -57,6 +62,42 @@ public:
     }
 };
 
+// The source text of every number that is no 64-bit integer (reals, and integers too large for one),
+// in document order: the parser keeps only their nearest double.
+class RealTexts : public nlohmann::json_sax<Json> {
+public:
+    std::vector<std::string> texts;
+
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t& text) override
+    {
+        texts.push_back(text);
+        return true;
+    }
+    bool string(string_t&) override { return true; }
+    bool binary(binary_t&) override { return true; }
+    bool start_object(std::size_t) override { return true; }
+    bool key(string_t&) override { return true; }
+    bool end_object() override { return true; }
+    bool start_array(std::size_t) override { return true; }
+    bool end_array() override { return true; }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+};
+
+bool holdsReal(const Json& value)
+{
+    if (value.is_number_float())
+        return true;
+    if (value.is_structured())
+        for (const Json& element : value)
+            if (holdsReal(element))
+                return true;
+    return false;
+}
+
 // Byte offset of the first bracket nested deeper than the limit, in text already known to be JSON.
 std::optional<std::size_t> offsetBeyondNestingLimit(std::string_view json)
 {
@@ -90,7 +131,31 @@ std::size_t offsetOfValue(std::string_view json)
     return i;
 }
 
-PlistValue toPlistValue(const Json& value)
+// Hands out the source texts of the reals in document order, each only when it reads as the value
+// met (a repeated object key, which keeps one value, would otherwise shift them).
+class RealTextCursor {
+public:
+    explicit RealTextCursor(std::vector<std::string> texts) : _texts(std::move(texts)) {}
+
+    std::optional<std::string> next(double value)
+    {
+        if (_next >= _texts.size())
+            return std::nullopt;
+        const std::string& text = _texts[_next++];
+        const double read = std::strtod(text.c_str(), nullptr);
+        if (read == value || (std::isinf(read) && std::isinf(value) && (read > 0) == (value > 0)))
+            return text;
+        return std::nullopt;
+    }
+
+private:
+    std::vector<std::string> _texts;
+    std::size_t _next = 0;
+};
+
+// Fields (elements of a line) that are reals keep the digits they were written with; reals nested in
+// a field are written in JSON by their value.
+PlistValue toPlistValue(const Json& value, RealTextCursor& reals, int depth = 0)
 {
     switch (value.type()) {
     case Json::value_t::string: return PlistValue(fromUtf8Lossy(value.get_ref<const std::string&>()));
@@ -101,20 +166,25 @@ PlistValue toPlistValue(const Json& value)
             return PlistValue::integer(static_cast<std::int64_t>(number));
         return PlistValue::unsignedInteger(number);
     }
-    case Json::value_t::number_float: return PlistValue::real(value.get<double>());
+    case Json::value_t::number_float: {
+        const std::optional<std::string> text = reals.next(value.get<double>());
+        if (text && depth == 2)
+            return PlistValue(fromUtf8Lossy(*text));
+        return PlistValue::real(value.get<double>());
+    }
     case Json::value_t::boolean: return PlistValue::boolean(value.get<bool>());
     case Json::value_t::array: {
         PlistValue::Array array;
         array.reserve(value.size());
         for (const Json& element : value)
-            array.push_back(toPlistValue(element));
+            array.push_back(toPlistValue(element, reals, depth + 1));
         return PlistValue(std::move(array));
     }
     case Json::value_t::object: {
         PlistValue::Dictionary dictionary;
         dictionary.reserve(value.size());
         for (const auto& [key, element] : value.items())
-            dictionary.emplace_back(fromUtf8Lossy(key), toPlistValue(element));
+            dictionary.emplace_back(fromUtf8Lossy(key), toPlistValue(element, reals, depth + 1));
         return PlistValue(std::move(dictionary));
     }
     default: // null (and kinds a parse never yields) becomes the empty string
@@ -179,11 +249,15 @@ void writeCsv(CommandContext& context, const std::string& file, const WriteDiale
     const std::string name = fromInput ? "-" : file;
     std::string json;
     if (fromInput) {
-        json.assign(std::istreambuf_iterator<char>(context.in), std::istreambuf_iterator<char>());
+        if (const std::error_code error = readWholeInput(context.in, json)) {
+            context.err << "standard input: " << describeUnreadable(error) << '\n';
+            context.status = ExitStatus::Failed;
+            return;
+        }
     } else {
         FileContents contents = readFileContents(file);
         if (contents.error) {
-            context.err << name << ": cannot read: " << contents.error.message() << '\n';
+            context.err << name << ": " << describeUnreadable(contents.error) << '\n';
             context.status = ExitStatus::Failed;
             return;
         }
@@ -208,7 +282,11 @@ void writeCsv(CommandContext& context, const std::string& file, const WriteDiale
     if (const std::optional<std::size_t> offset = offsetBeyondNestingLimit(json))
         return failAt(*offset, "JSON nested deeper than " + std::to_string(nestingLimit) + " levels");
 
-    const PlistValue rows = toPlistValue(document);
+    RealTexts texts;
+    if (holdsReal(document))
+        Json::sax_parse(json, &texts);
+    RealTextCursor reals(std::move(texts.texts));
+    const PlistValue rows = toPlistValue(document, reals);
     if (dialect.isDefault()) {
         context.out << toUtf8Lossy(CSVString(rows.array()));
         return;
@@ -250,7 +328,17 @@ void addWriteCommand(CLI::App& app, CommandContext& context)
         ->check([](const std::string& name) {
             return canonicalEncodingName(name) ? std::string() : "unknown encoding: " + name;
         });
-    command->callback([&context, file, dialect] { writeCsv(context, *file, *dialect); });
+    endOptionsAtMarker(*command);
+    command->callback([&context, file, dialect] {
+        try {
+            writeCsv(context, *file, *dialect);
+        } catch (const std::bad_alloc&) {
+            // Nothing is printed before the whole document is in memory.
+            context.err << (*file == "-" || file->empty() ? std::string("standard input") : *file)
+                        << ": too large to read into memory\n";
+            context.status = ExitStatus::Failed;
+        }
+    });
 }
 
 } // namespace plistable::cli

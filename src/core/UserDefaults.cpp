@@ -5,6 +5,7 @@
 #include "core/Log.hpp"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <fcntl.h>
 #include <nlohmann/json.hpp>
@@ -21,6 +22,24 @@ bool isTextKey(const std::string& key)
         if (key == textKey)
             return true;
     return false;
+}
+
+// The file that `path` names once symbolic links are followed (a link's relative target counts from
+// the link's folder); `path` itself when it is no link. A loop of links stops after 40 steps.
+std::string followLinks(std::string path)
+{
+    for (int step = 0; step < 40; ++step) {
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
+        if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target)
+            break;
+        std::string next(target, static_cast<std::size_t>(length));
+        const std::size_t slash = path.rfind('/');
+        if (next.front() != '/' && slash != std::string::npos)
+            next = path.substr(0, slash + 1) + next;
+        path = std::move(next);
+    }
+    return path;
 }
 
 // Creates every missing folder of `folder`, like mkdir -p; errors show up when the file is written.
@@ -141,7 +160,11 @@ void UserDefaults::setBool(const std::string& key, bool value)
 
 bool UserDefaults::synchronize()
 {
-    const std::string folder = _path.rfind('/') == std::string::npos ? "." : _path.substr(0, _path.rfind('/'));
+    // A store that is a symbolic link (settings kept in a dotfiles folder) stays one: its target is
+    // what gets replaced, atomically, in the target's own folder.
+    const std::string storePath = followLinks(_path);
+    const std::string folder =
+        storePath.rfind('/') == std::string::npos ? "." : storePath.substr(0, storePath.rfind('/'));
     makeFolders(folder);
     // Another process may store values between our reading the store and replacing it, and ours
     // would then undo its change: writers take turns, holding a lock on the store's folder (which
@@ -175,7 +198,7 @@ bool UserDefaults::synchronize()
     for (const auto& [key, value] : merged)
         document[key] = value;
 
-    AtomicFile file(_path);
+    AtomicFile file(storePath);
     file.write(document.dump(2) + "\n");
     if (std::error_code error = file.commit()) {
         log("plistable: cannot write settings " + _path + ": " + error.message());

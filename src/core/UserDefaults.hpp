@@ -46,7 +46,8 @@ public:
 
     /// Writes the values set since the last synchronize() to the store at once, atomically, keeping
     /// values that another process stored meanwhile under other keys. False when the write failed
-    /// (the old store then stays as it was).
+    /// (the old store then stays as it was). A store that is a symbolic link stays one: the file it
+    /// leads to is replaced, in that file's folder.
     bool synchronize();
 
     /// The values stored (not the registered defaults).

@@ -2,6 +2,9 @@
 
 #include "support/TestSupport.hpp"
 
+#include <filesystem>
+#include <sys/stat.h>
+
 using namespace plistable;
 using plistable::test::LogCapture;
 using plistable::test::TempDir;
@@ -17,6 +20,42 @@ TEST(UserDefaultsTest, RegisteredDefaultsAnswerButAreNeverWritten)
     defaults.registerDefaults({{"header", true}});
     EXPECT_EQ(defaults.objectForKey("header"), true);
     EXPECT_TRUE(defaults.storedValues().empty());
+}
+
+// A store kept elsewhere and linked into place stays a link: the file it leads to gets the values.
+TEST(UserDefaultsTest, AStoreThatIsASymbolicLinkIsUpdatedThroughTheLink)
+{
+    const struct {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> links; // link -> what it holds, made in order
+    } cases[] = {
+        {"absolute link", {{"conf/settings.json", "@dotfiles/settings.json"}}},
+        {"relative link", {{"conf/settings.json", "../dotfiles/settings.json"}}},
+        {"a link to a link", {{"conf/settings.json", "middle.json"}, {"conf/middle.json", "../dotfiles/settings.json"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        ::mkdir(dir.file("conf").c_str(), 0700);
+        ::mkdir(dir.file("dotfiles").c_str(), 0700);
+        dir.write("dotfiles/settings.json", "{\"lastFolder\": \"/data\"}\n");
+        for (const auto& [link, target] : c.links)
+            std::filesystem::create_symlink(target.starts_with('@') ? dir.file(target.substr(1)) : target,
+                                            dir.file(link));
+        UserDefaults defaults(dir.file("conf/settings.json"));
+        defaults.setBool("header", true);
+        ASSERT_TRUE(defaults.synchronize());
+        for (const auto& [link, target] : c.links)
+            EXPECT_TRUE(std::filesystem::is_symlink(dir.file(link))) << link;
+        const std::string stored = dir.read("dotfiles/settings.json");
+        EXPECT_NE(stored.find("\"header\": true"), std::string::npos) << stored;
+        EXPECT_NE(stored.find("\"lastFolder\": \"/data\""), std::string::npos) << stored;
+        EXPECT_EQ(dir.names(), (std::vector<std::string>{"conf", "dotfiles"}));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("dotfiles")),
+                                std::filesystem::directory_iterator()),
+                  1);
+        EXPECT_EQ(UserDefaults(dir.file("conf/settings.json")).objectForKey("header"), true);
+    }
 }
 
 TEST(UserDefaultsTest, StoredValuesPersistAcrossInstances)

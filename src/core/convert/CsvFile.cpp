@@ -70,10 +70,13 @@ CsvFileResult readCsvFile(const std::string& path, const CsvFileOptions& options
     }
 
     std::optional<Text> decoded;
+    std::optional<std::size_t> cutOff; // the offset of a last character cut off by the end of the file
     if (options.encoding.empty()) {
         const TextEncoding encoding = detectEncoding(contents.bytes);
         result.encoding = std::string(encodingName(encoding));
-        decoded = decodeText(contents.bytes, encoding);
+        decoded = decodeDetectedText(contents.bytes, encoding);
+        if (const std::size_t cut = encoding == NSUTF8StringEncoding ? cutOffUtf8Length(contents.bytes) : 0)
+            cutOff = contents.bytes.size() - cut;
     } else {
         const std::optional<std::string> canonical = canonicalEncodingName(options.encoding);
         if (!canonical) {
@@ -113,6 +116,10 @@ CsvFileResult readCsvFile(const std::string& path, const CsvFileOptions& options
     if (!stop.complete) {
         const std::size_t line = stop.reason == CSVStopReason::LeadingLineBreak ? 1 : stop.line;
         result.error = CsvFileError{line, stopReason(stop.reason)};
+    } else if (cutOff) {
+        // Every row is there; the last character of the last one is U+FFFD.
+        result.error = CsvFileError{0, "the character at byte offset " + std::to_string(*cutOff)
+                                           + " is cut off by the end of the file; read as U+FFFD"};
     }
     return result;
 }

@@ -36,6 +36,8 @@ struct CsvFileResult {
 /// one), records separated by line breaks (runs of them count as one; a leading byte-order mark is
 /// dropped). Never throws on data: a file that cannot be read or decoded, an unknown encoding name, a
 /// bad delimiter or malformed CSV give `error`, with the rows read before a malformed line kept.
+/// UTF-8 whose last character the end of the file cuts off gives every row, that character as U+FFFD,
+/// and `error` naming its byte offset.
 CsvFileResult readCsvFile(const std::string& path, const CsvFileOptions& options = {});
 
 /// Writes `rows` as UTF-8 CSV with LF line ends, quoting a field only when it holds the delimiter, a

@@ -3,11 +3,11 @@
 #include "core/io/PathUtilities.hpp"
 #include "core/io/detail/BackgroundWriter.hpp"
 #include "core/io/detail/FileDescriptor.hpp"
+#include "core/io/detail/StaleTemporaries.hpp"
 
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
-#include <dirent.h>
+#include <sys/file.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,34 +31,6 @@ mode_t newFileMode()
     return mode;
 }
 [[maybe_unused]] const mode_t initialMode = newFileMode();
-
-// How old a temporary file of the same target must be before a new write removes it. A writer
-// that was killed leaves its temporary file behind; one still at work keeps changing its file (and
-// if it loses it anyway, its rename fails and it reports that: the target is never damaged).
-constexpr time_t staleAge = 60;
-
-// Removes the temporary files that earlier writes of the same target left in `folder`: regular
-// files named exactly ".NAME.plistable-XXXXXX", unchanged for staleAge seconds, except `own`.
-void removeStaleTemporaries(const std::string& folder, const std::string& prefix, const std::string& own)
-{
-    DIR* directory = ::opendir(folder.c_str());
-    if (directory == nullptr)
-        return;
-    const time_t now = ::time(nullptr);
-    constexpr std::size_t suffixLength = 6; // the XXXXXX mkstemp fills in
-    while (const dirent* entry = ::readdir(directory)) {
-        const std::string_view name = entry->d_name;
-        if (name.size() != prefix.size() + suffixLength || !name.starts_with(prefix))
-            continue;
-        const std::string path = folder + std::string(name);
-        struct stat info {};
-        if (path == own || ::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)
-            || now - info.st_mtime < staleAge)
-            continue;
-        ::unlink(path.c_str());
-    }
-    ::closedir(directory);
-}
 
 } // namespace
 
@@ -89,8 +61,13 @@ AtomicFile::AtomicFile(std::string targetPath) : _targetPath(std::move(targetPat
         fail(errno);
         return;
     }
+    // The lock tells sweeps that this writer is alive, however long it takes. It is held through a
+    // second descriptor of the same open file, so that it lasts from closing the file to the rename.
+    ::flock(_fd, LOCK_EX | LOCK_NB);
+    _lockFd = ::fcntl(_fd, F_DUPFD_CLOEXEC, 0);
+    // Temporary files that killed writers of this target left are removed; the folder is read once a run.
     const std::string prefix = _temporaryPath.substr(folderLength, _temporaryPath.size() - 6 - folderLength);
-    removeStaleTemporaries(_temporaryPath.substr(0, folderLength), prefix, _temporaryPath);
+    detail::removeStaleTemporaries(_temporaryPath.substr(0, folderLength), prefix);
     // Keep the mode of the file we replace, else give what a plain create would.
     struct stat existing {};
     const mode_t mode = ::stat(_targetPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)
@@ -199,6 +176,7 @@ std::error_code AtomicFile::commit()
     }
     if (!_committed)
         discard();
+    releaseLock();
     return _error;
 }
 
@@ -213,7 +191,16 @@ void AtomicFile::discard()
         ::unlink(_temporaryPath.c_str());
         _temporaryPath.clear();
     }
+    releaseLock();
     _buffer.clear();
+}
+
+void AtomicFile::releaseLock()
+{
+    if (_lockFd >= 0) {
+        ::close(_lockFd);
+        _lockFd = -1;
+    }
 }
 
 } // namespace plistable

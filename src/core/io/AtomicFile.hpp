@@ -14,8 +14,10 @@ class BackgroundWriter;
 /// Writes a file so that its target is only ever replaced by a complete new file: the bytes go to
 /// a temporary file in the target's folder, which commit() renames over the target. Until then
 /// the target (or its absence) is untouched; a symbolic link at the target is replaced, never
-/// written through. Failures are remembered, never thrown. Large files are written by a helper
-/// thread while the caller goes on producing; the caller still sees one ordered stream of bytes.
+/// written through. The temporary file is locked while it is written, and stale temporary files of
+/// the same target that no writer holds locked (killed writers left them) are removed. Failures
+/// are remembered, never thrown. Large files are written by a helper thread while the caller goes
+/// on producing; the caller still sees one ordered stream of bytes.
 class AtomicFile {
 public:
     /// Creates the temporary file. On failure error() says why and every later call does nothing.
@@ -47,12 +49,14 @@ private:
     void finishBackground();
     void writeThrough(std::string_view bytes);
     void fail(int errnoValue);
+    void releaseLock();
     bool failed() const;
 
     std::string _targetPath;
     std::string _temporaryPath;
     std::string _buffer;
     int _fd = -1;
+    int _lockFd = -1;                // holds the temporary file's lock until it is renamed or removed
     std::size_t _written = 0;        // bytes in the temporary file so far
     std::size_t _writeBackStart = 0; // bytes before this were handed to write-back already
     bool _committed = false;

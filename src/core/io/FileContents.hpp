@@ -12,9 +12,11 @@ struct FileContents {
     std::error_code error; ///< {} when `bytes` holds the whole file
 };
 
-/// Reads a whole file (a regular file, a pipe or a device) into memory. Once `stop` reads true
-/// (checked between reads, and when a blocked read is interrupted by a signal) reading ends with
-/// the error operation_canceled and no bytes.
+/// Reads a whole file (a regular file or a pipe) into memory. A folder gives is_a_directory, any
+/// other special file (a device, a socket) ReadError::NotAFileOrPipe before anything is read, and
+/// input that does not fit in memory ReadError::TooLarge; `bytes` is then empty. Once `stop` reads
+/// true (checked between reads, and when a blocked read is interrupted by a signal) reading ends
+/// with the error operation_canceled and no bytes.
 FileContents readFileContents(const std::string& path, const std::atomic<bool>* stop = nullptr);
 
 } // namespace plistable

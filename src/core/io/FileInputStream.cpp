@@ -32,6 +32,10 @@ void FileInputStream::open()
             fail(std::error_code(errno, std::generic_category()));
             return;
         }
+        if (const std::error_code refused = detail::checkReadableKind(_fd)) {
+            fail(refused);
+            return;
+        }
     }
     _buffer = std::make_unique<char[]>(bufferSize);
 }

@@ -8,7 +8,8 @@
 namespace plistable {
 
 /// An input stream over a file, read through a buffer of its own (64 KiB) so that small reads cost
-/// a copy rather than a system call. A file that cannot be opened or read is remembered in error().
+/// a copy rather than a system call. A file that cannot be opened or read is remembered in error(),
+/// as is a named file that is neither a regular file nor a pipe (a device, a socket, a folder).
 class FileInputStream : public InputStream {
 public:
     /// Reads the file at `path` once open() has been called.

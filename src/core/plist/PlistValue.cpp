@@ -50,10 +50,13 @@ void civilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d)
     y = static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2);
 }
 
+Text realText(double value);
+
 Text isoDate(double secondsSince2001)
 {
-    if (!std::isfinite(secondsSince2001) || std::fabs(secondsSince2001) > 1e15)
-        return u"invalid date";
+    // No calendar date for it: the seconds themselves keep the value (callers report it).
+    if (!PlistValue::isRepresentableDate(secondsSince2001))
+        return realText(secondsSince2001);
     constexpr std::int64_t unixAt2001 = 978307200;
     const std::int64_t seconds = static_cast<std::int64_t>(std::floor(secondsSince2001)) + unixAt2001;
     std::int64_t days = seconds / 86400;
@@ -177,6 +180,31 @@ const PlistValue* PlistValue::objectForKey(std::u16string_view key) const
         if (it->first == key)
             return &it->second;
     return nullptr;
+}
+
+bool PlistValue::isRepresentableDate(double secondsSince2001)
+{
+    return std::isfinite(secondsSince2001) && std::fabs(secondsSince2001) <= 1e15;
+}
+
+std::size_t PlistValue::unrepresentableDates() const
+{
+    switch (_kind) {
+    case Kind::Date: return isRepresentableDate(std::get<double>(_value)) ? 0 : 1;
+    case Kind::Array: {
+        std::size_t count = 0;
+        for (const PlistValue& element : array())
+            count += element.unrepresentableDates();
+        return count;
+    }
+    case Kind::Dictionary: {
+        std::size_t count = 0;
+        for (const auto& [key, element] : dictionary())
+            count += element.unrepresentableDates();
+        return count;
+    }
+    default: return 0;
+    }
 }
 
 Text PlistValue::description() const

@@ -2,6 +2,7 @@
 
 #include "core/text/TextEncoding.hpp"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -64,9 +65,16 @@ public:
     /// nullptr when it has none or this is no dictionary.
     const PlistValue* objectForKey(std::u16string_view key) const;
 
+    /// True when the date can be written as a calendar date: finite and within 1e15 seconds of 2001.
+    static bool isRepresentableDate(double secondsSince2001);
+
+    /// The number of dates in this value (nested ones included) that are not representable.
+    std::size_t unrepresentableDates() const;
+
     /// The text form used when the value is written as a CSV field: a string is itself; integers
     /// in decimal; reals in shortest round-trip form ("1.5", "1e+100", "nan", "inf"); booleans
-    /// "true"/"false"; dates in ISO 8601 UTC ("2001-01-01T00:00:00Z"); data in base64; arrays and
+    /// "true"/"false"; dates in ISO 8601 UTC ("2001-01-01T00:00:00Z"), or as their seconds since
+    /// 2001-01-01 in the real form when not representable ("nan", "inf", "1e+300"); data in base64; arrays and
     /// dictionaries as compact JSON (["a",1] and {"k":"v"}, other values by their text form as JSON).
     Text description() const;
 

@@ -137,6 +137,11 @@ PropertyListReadResult PropertyListReader::readFile(const std::string& path, Pli
     const detail::FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0)
         return unreadable(errno, 0);
+    if (const std::error_code refused = detail::checkReadableKind(file.get())) {
+        PropertyListReadResult result = unreadable(0, 0);
+        result.message = refused.message();
+        return result;
+    }
     struct stat info {};
     const std::uint64_t size =
         ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;

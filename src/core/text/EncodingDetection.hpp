@@ -3,6 +3,8 @@
 #include "core/text/TextEncoding.hpp"
 
 #include <array>
+#include <cstddef>
+#include <optional>
 #include <string_view>
 
 namespace plistable {
@@ -19,6 +21,17 @@ inline constexpr std::array<TextEncoding, 12> encodingCandidates = {
 /// an ESC (0x1B) and decode as ISO-2022-JP; else the first of encodingCandidates under which all of
 /// the bytes decode; else the last candidate. In practice the answer is UTF-8, ISO-2022-JP,
 /// Shift_JIS, EUC-JP or Mac OS Roman (which takes any bytes). The empty buffer gives UTF-8.
+/// UTF-8 whose only fault is a character cut off by the end of the bytes counts as UTF-8 (see
+/// cutOffUtf8Length()).
 TextEncoding detectEncoding(std::string_view bytes);
+
+/// The number of bytes (1 to 3) of the UTF-8 character that the end of `bytes` cuts off, when that
+/// cut is the only thing keeping all of `bytes` from being well-formed UTF-8 and the bytes before it
+/// hold a multi-byte character (ASCII ending in a lone lead byte may as well be Latin-1); else 0.
+std::size_t cutOffUtf8Length(std::string_view bytes);
+
+/// decodeText(bytes, encoding), except that UTF-8 whose last character is cut off decodes with that
+/// character as one U+FFFD. Nothing when the bytes do not decode.
+std::optional<Text> decodeDetectedText(std::string_view bytes, TextEncoding encoding);
 
 } // namespace plistable

@@ -53,6 +53,8 @@ TEST(CsvFileTest, ReadsFiles)
          "unexpected double quote"},
         {"unclosed quote loses the quoted content", "a\n\"b,c\n", {}, {}, {{"a"}, {""}}, "UTF-8", 2,
          "quoted field is never closed"},
+        {"UTF-8 cut off at the end keeps every row", "駅,東京\n駅,\xE5\xA4", {}, {}, {{"駅", "東京"}, {"駅", "\xEF\xBF\xBD"}},
+         "UTF-8", 0, "the character at byte offset 15 is cut off by the end of the file; read as U+FFFD"},
         {"unknown encoding name", "a\n", {",", "no-such-encoding", false}, {}, {}, "", 0,
          "unknown encoding: no-such-encoding"},
         {"bytes invalid in the named encoding", "\xFF\xFE\xFD", {",", "utf-8", false}, {}, {}, "", 0,

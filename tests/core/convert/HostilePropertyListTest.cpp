@@ -7,7 +7,9 @@
 #include "support/TestSupport.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <limits>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -155,6 +157,48 @@ TEST_F(HostilePropertyListTest, DamagedBinaryListsAreRefusedWithTheirPlace)
         SCOPED_TRACE(c.name);
         expectRefused(convert(c.bytes), "byte ", c.why);
     }
+}
+
+// A date object (0x33) holding the big-endian bits of `seconds`.
+std::string dateObject(double seconds)
+{
+    std::uint64_t bits;
+    std::memcpy(&bits, &seconds, sizeof bits);
+    std::string out(1, '\x33');
+    for (int i = 7; i >= 0; --i)
+        out.push_back(static_cast<char>((bits >> (8 * i)) & 0xFF));
+    return out;
+}
+
+// A date with no calendar form keeps its value as seconds since 2001-01-01 and makes the result partial.
+TEST_F(HostilePropertyListTest, DatesWithoutACalendarDateAreWrittenAsSecondsAndReported)
+{
+    const struct {
+        const char* name;
+        double seconds;
+        const char* field;
+    } cases[] = {
+        {"not a number", std::numeric_limits<double>::quiet_NaN(), "nan"},
+        {"infinite", -std::numeric_limits<double>::infinity(), "-inf"},
+        {"out of range", 1e300, "1e+300"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // [[2001-01-01, DATE], [[DATE]]]: a plain one, and one nested in an array (written as JSON).
+        const std::string list = binaryList({arrayObject({1, 4}, 1), arrayObject({2, 3}, 1), dateObject(0),
+                                             dateObject(c.seconds), arrayObject({5}, 1), arrayObject({3}, 1)},
+                                            1, 1);
+        const ConversionReport report = convert(list);
+        EXPECT_EQ(report.status, ConversionReport::Status::Partial);
+        EXPECT_EQ(dir.read("out/list.csv"),
+                  "2001-01-01T00:00:00Z," + std::string(c.field) + "\n\"[\"\"" + c.field + "\"\"]\"\n");
+        ASSERT_EQ(report.problems.size(), 1u);
+        EXPECT_EQ(report.problems[0], "2 dates (the first in element 1) cannot be written as a calendar date; written "
+                                      "as seconds since 2001-01-01");
+    }
+    const ConversionReport fine = convert(binaryList({arrayObject({1}, 1), arrayObject({2}, 1), dateObject(-1e9)}, 1, 1));
+    EXPECT_EQ(fine.status, ConversionReport::Status::Converted);
+    EXPECT_EQ(dir.read("out/list.csv"), "1969-04-24T22:13:20Z\n");
 }
 
 TEST_F(HostilePropertyListTest, EntitiesAreRefusedAndLocalFilesNeverRead)

@@ -199,6 +199,7 @@ TEST(CHCSVParserTest, SniffsTheEncodingFromMarkOrTrial)
         {"OneAsciiByteIsUtf8", "a", NSUTF8StringEncoding, R"~(field 0 "a")~", 1},
         {"ValidUtf8WithoutMark", "h\xC3\xA9", NSUTF8StringEncoding, R"~(field 0 "hé")~", 3},
         {"InvalidUtf8IsMacRoman", "a\xE9z", NSMacOSRomanStringEncoding, R"~(field 0 "aÈz")~", 3, true},
+        {"AsciiEndingInALeadByteIsMacRoman", "caf\xE9", NSMacOSRomanStringEncoding, R"~(field 0 "cafÈ")~", 4, true},
         {"EmptyStream", "", 0, R"~(field 0 "")~", 0},
     };
     for (const SniffCase& c : cases) {
@@ -218,6 +219,25 @@ TEST(CHCSVParserTest, SniffsTheEncodingFromMarkOrTrial)
         EXPECT_EQ(logs.lines(), c.logsGuess ? std::vector<std::string>{"unable to determine stream encoding; assuming MacOSRoman"}
                                             : std::vector<std::string>{});
     }
+}
+
+// A short UTF-8 text whose last character the end cuts off is read as UTF-8 (not Mac OS Roman) up to
+// that character, which is then reported.
+TEST(CHCSVParserTest, Utf8CutByTheEndOfTheInputIsUtf8AndTheCutIsReported)
+{
+    using namespace plistable;
+    plistable::test::LogCapture logs;
+    TextEncoding used = 0;
+    CHCSVParser parser(std::make_unique<MemoryInputStream>("h\xC3\xA9\xE6\x97"), &used, u',');
+    EXPECT_EQ(used, NSUTF8StringEncoding);
+    RecordingDelegate recorder;
+    parser.setDelegate(&recorder);
+    parser.parse();
+    ASSERT_GE(recorder.lines().size(), 3u);
+    EXPECT_EQ(recorder.lines()[2], R"~(field 0 "hé")~");
+    EXPECT_EQ(recorder.lines().back(),
+              R"~(error 3 "Cannot decode the input as UTF-8: the character at byte offset 3 is cut off by the end of the input")~");
+    EXPECT_TRUE(logs.lines().empty());
 }
 
 TEST(CHCSVParserTest, GivenEncodingKeepsTheMarkAsText)

@@ -1,9 +1,14 @@
 #include "core/io/FileContents.hpp"
 #include "core/io/AtomicFile.hpp"
+#include "core/io/detail/FileDescriptor.hpp"
+#include "core/io/detail/StaleTemporaries.hpp"
 
 #include "support/TestSupport.hpp"
 
+#include <ctime>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 using namespace plistable;
@@ -131,6 +136,77 @@ TEST(AtomicFileTest, ReadsWholeFilesAndReportsFailures)
     EXPECT_EQ(readFileContents(dir.file("in.txt")).bytes, std::string("a\0b", 3));
     EXPECT_EQ(readFileContents(dir.file("none.txt")).error, std::errc::no_such_file_or_directory);
     EXPECT_EQ(readFileContents(dir.path()).error, std::errc::is_a_directory);
+}
+
+} // namespace
+
+namespace {
+
+void makeOld(const std::string& path)
+{
+    const timespec old[2] = {{::time(nullptr) - 600, 0}, {::time(nullptr) - 600, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+// A writer quiet for longer than the age limit keeps its temporary file: only unlocked ones go.
+TEST(AtomicFileTest, TheSweepRemovesOnlyTemporariesNoWriterHoldsLocked)
+{
+    TempDir dir;
+    const std::string stale = dir.write(".out.txt.plistable-Stale1", "partial");
+    const std::string live = dir.write(".out.txt.plistable-Alive1", "in progress");
+    const std::string fresh = dir.write(".out.txt.plistable-Fresh1", "just begun");
+    makeOld(stale);
+    makeOld(live);
+    const detail::FileDescriptor liveWriter(::open(live.c_str(), O_RDONLY));
+    ASSERT_EQ(::flock(liveWriter.get(), LOCK_EX), 0);
+
+    AtomicFile file(dir.file("out.txt"));
+    // The writer's own temporary file is locked while it is written.
+    const detail::FileDescriptor own(::open(file.temporaryPath().c_str(), O_RDONLY));
+    EXPECT_NE(::flock(own.get(), LOCK_EX | LOCK_NB), 0);
+    file.write("new");
+    EXPECT_FALSE(file.commit());
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{".out.txt.plistable-Alive1", ".out.txt.plistable-Fresh1",
+                                                     "out.txt"}));
+    EXPECT_EQ(dir.read("out.txt"), "new");
+}
+
+// Writing many files into one folder reads it once: a stale file that appears after the first
+// write is left for the next run.
+TEST(AtomicFileTest, TheSweepReadsEachFolderOncePerRun)
+{
+    TempDir dir;
+    const std::size_t before = detail::temporaryFolderScans();
+    for (int i = 0; i < 50; ++i) {
+        AtomicFile file(dir.file("f" + std::to_string(i) + ".csv"));
+        EXPECT_FALSE(file.commit());
+        if (i == 0) {
+            dir.write(".f1.csv.plistable-Later1", "left by a killed writer");
+            makeOld(dir.file(".f1.csv.plistable-Later1"));
+        }
+    }
+    EXPECT_EQ(detail::temporaryFolderScans() - before, 1u);
+    EXPECT_TRUE(std::filesystem::exists(dir.file(".f1.csv.plistable-Later1")));
+    TempDir other;
+    AtomicFile file(other.file("x.csv"));
+    EXPECT_EQ(detail::temporaryFolderScans() - before, 2u);
+}
+
+TEST(AtomicFileTest, TemporaryNamesAreRecognised)
+{
+    const struct {
+        const char* name;
+        bool temporary;
+    } cases[] = {
+        {".out.csv.plistable-a1B2c3", true},  {".x.plistable-abcdef", true},
+        {"out.csv.plistable-a1B2c3", false},  {".out.csv.plistable-a1B2c", false},
+        {".out.csv.plistable-a1B2c3d", false}, {"..plistable-abcdef", false},
+        {".out.csv.plistabl-abcdef", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(detail::isTemporaryName(c.name), c.temporary);
+    }
 }
 
 } // namespace

@@ -1,5 +1,8 @@
 #include "core/io/detail/FileDescriptor.hpp"
 
+#include "core/io/ReadError.hpp"
+#include "support/TestSupport.hpp"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,10 +11,13 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <thread>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <string>
 #include <unistd.h>
 #include <utility>
 
+using plistable::detail::checkReadableKind;
 using plistable::detail::FileDescriptor;
 using plistable::detail::readSome;
 using plistable::detail::writeAll;
@@ -99,6 +105,40 @@ TEST(FileDescriptorTest, MoveAssignmentClosesTheDescriptorItReplaces)
     EXPECT_FALSE(isOpen(replaced));
     EXPECT_FALSE(pipe.writeEnd.valid());
     EXPECT_TRUE(pipe.readEnd.valid());
+}
+
+// Regular files and pipes are read; folders, devices and sockets are refused before any read.
+TEST(FileDescriptorTest, OnlyRegularFilesAndPipesAreReadableKinds)
+{
+    plistable::test::TempDir dir;
+    const std::string file = dir.write("f", "x");
+    Pipe pipe = makePipe();
+    int sockets[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, sockets), 0);
+    const FileDescriptor socketEnd(sockets[0]), otherEnd(sockets[1]);
+    const FileDescriptor regular(::open(file.c_str(), O_RDONLY)), folder(::open(dir.path().c_str(), O_RDONLY)),
+        zero(::open("/dev/zero", O_RDONLY)), null(::open("/dev/null", O_RDONLY));
+    const std::error_code notAFile = make_error_code(plistable::ReadError::NotAFileOrPipe);
+    struct Case {
+        const char* name;
+        int fd;
+        std::error_code expected;
+    };
+    const Case cases[] = {
+        {"regular file", regular.get(), {}},
+        {"pipe", pipe.readEnd.get(), {}},
+        {"folder", folder.get(), std::make_error_code(std::errc::is_a_directory)},
+        {"endless device", zero.get(), notAFile},
+        {"empty device", null.get(), notAFile},
+        {"socket", socketEnd.get(), notAFile},
+        {"no descriptor", -1, std::make_error_code(std::errc::bad_file_descriptor)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(checkReadableKind(c.fd), c.expected);
+    }
+    EXPECT_EQ(notAFile.message(), "not a regular file or a pipe");
+    EXPECT_EQ(make_error_code(plistable::ReadError::TooLarge).message(), "too large to read into memory");
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "core/io/FileInputStream.hpp"
+#include "core/io/ReadError.hpp"
 #include "core/io/MemoryInputStream.hpp"
 
 #include "support/TestSupport.hpp"
@@ -78,6 +79,16 @@ TEST(InputStreamTest, ReadingAFolderFailsWithTheSystemReason)
     char buffer[4];
     EXPECT_LT(stream.read(buffer, sizeof buffer), 0);
     EXPECT_EQ(stream.error(), std::errc::is_a_directory);
+    EXPECT_FALSE(stream.hasBytesAvailable());
+}
+
+TEST(InputStreamTest, ADeviceIsRefusedAtOpenBeforeAnyRead)
+{
+    FileInputStream stream("/dev/zero");
+    stream.open();
+    EXPECT_EQ(stream.error(), ReadError::NotAFileOrPipe);
+    char buffer[4];
+    EXPECT_LT(stream.read(buffer, sizeof buffer), 0);
     EXPECT_FALSE(stream.hasBytesAvailable());
 }
 

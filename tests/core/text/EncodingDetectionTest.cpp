@@ -41,6 +41,41 @@ TEST(EncodingDetectionTest, ChoosesTheFirstEncodingThatDecodesEverything)
     }
 }
 
+// UTF-8 cut short by the end of the file stays UTF-8, the cut-off character decoding as U+FFFD; any
+// other fault, or a lone lead byte after ASCII, leaves detection as it was.
+TEST(EncodingDetectionTest, Utf8CutOffAtTheVeryEndIsStillUtf8)
+{
+    struct CutCase {
+        const char* name;
+        std::string input;
+        TextEncoding expected;
+        std::size_t cut;
+        const char* decoded; // UTF-8 of decodeDetectedText(input, expected)
+    };
+    const std::string japanese = "\xE6\x97\xA5\xE6\x9C\xAC"; // 日本
+    const CutCase cases[] = {
+        {"two of three bytes", japanese + "\xE6\x97", NSUTF8StringEncoding, 2, "日本\xEF\xBF\xBD"},
+        {"one of three bytes", japanese + "\xE6", NSUTF8StringEncoding, 1, "日本\xEF\xBF\xBD"},
+        {"three of four bytes", "\xC3\xA9\xF0\x9F\x98", NSUTF8StringEncoding, 3, "é\xEF\xBF\xBD"},
+        {"one of two bytes after a line", "caf\xC3\xA9\n\xC3", NSUTF8StringEncoding, 1, "café\n\xEF\xBF\xBD"},
+        {"whole text is not cut", japanese, NSUTF8StringEncoding, 0, "日本"},
+        {"ASCII then a lone lead byte", "caf\xE9", NSMacOSRomanStringEncoding, 0, "caf\xC3\x88"},
+        {"a fault before the end", "\xC3\xA9\xFF\xE6\x97", NSMacOSRomanStringEncoding, 0, nullptr},
+        {"a stray continuation byte last", "\xC3\xA9\x80", NSMacOSRomanStringEncoding, 0, nullptr},
+        {"a cut surrogate lead", "\xC3\xA9\xED\xA0", NSShiftJISStringEncoding, 0, nullptr},
+    };
+    for (const CutCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(detectEncoding(c.input), c.expected);
+        EXPECT_EQ(cutOffUtf8Length(c.input), c.cut);
+        if (c.decoded) {
+            const std::optional<Text> text = decodeDetectedText(c.input, c.expected);
+            ASSERT_TRUE(text);
+            EXPECT_EQ(toUtf8Lossy(*text), c.decoded);
+        }
+    }
+}
+
 TEST(EncodingDetectionTest, CandidateTableHoldsTwelveEntriesInOrder)
 {
     const std::array<TextEncoding, 12> expected = {4, 7, 8, 3, 30, 11, 12, 13, 14, 15, 5, 10};

@@ -7,6 +7,7 @@
 #include "core/io/AtomicFile.hpp"
 #include "core/io/FileContents.hpp"
 #include "core/plist/detail/BinaryPlistWriter.hpp"
+#include "core/io/ReadError.hpp"
 #include "core/plist/detail/PlistXmlWriter.hpp"
 #include "core/text/EncodingDetection.hpp"
 
@@ -266,7 +267,8 @@ ConversionReport convertCsvToPlist(const std::string& path, const std::string& o
     if (contents.error == std::errc::operation_canceled)
         return ConversionMonitor::cancelledReport(path);
     if (contents.error) {
-        report.problems.push_back("cannot read: " + contents.error.message());
+        report.problems.push_back(contents.error == ReadError::TooLarge ? contents.error.message()
+                                                                        : "cannot read: " + contents.error.message());
         return report;
     }
 
@@ -278,7 +280,10 @@ ConversionReport convertCsvToPlist(const std::string& path, const std::string& o
         report.encoding = detectEncoding(contents.bytes);
         report.encodingName = std::string(plistable::encodingName(report.encoding));
         report.encodingGuessed = report.encoding == NSMacOSRomanStringEncoding;
-        decoded = decodeText(contents.bytes, report.encoding);
+        decoded = decodeDetectedText(contents.bytes, report.encoding);
+        if (const std::size_t cut = report.encoding == NSUTF8StringEncoding ? cutOffUtf8Length(contents.bytes) : 0)
+            report.problems.push_back("the character at byte offset " + std::to_string(contents.bytes.size() - cut)
+                                      + " is cut off by the end of the file; written as U+FFFD");
     }
     if (!decoded) {
         report.problems.push_back("cannot be decoded as " + report.encodingName);

@@ -115,11 +115,24 @@ public:
             appendFields(element, *keys, fields);
             _writer.writeLineOfFields(fields);
             ++_lines;
+            for (const PlistValue* field : fields)
+                if (field)
+                    noteDates(field->unrepresentableDates());
             noteLeftOutKeys(element, *keys, "element " + std::to_string(_elements));
         } else if (element.isArray()) {
             _writer.writeLineOfFields(element.array());
             ++_lines;
+            noteDates(element.unrepresentableDates());
         }
+    }
+
+    /// "2 dates (the first in element 3) ...", or "" when every date written was a calendar date.
+    std::string unrepresentableDates() const
+    {
+        if (_badDates == 0)
+            return "";
+        return plural(_badDates, "date", "dates") + " (the first in element " + std::to_string(_firstBadDateElement)
+               + ") cannot be written as a calendar date; written as seconds since 2001-01-01";
     }
 
     std::size_t lines() const { return _lines; }
@@ -171,6 +184,13 @@ private:
         }
     }
 
+    void noteDates(std::size_t count)
+    {
+        if (count > 0 && _badDates == 0)
+            _firstBadDateElement = _elements;
+        _badDates += count;
+    }
+
     void noteLeftOutKeys(const PlistValue& dictionary, const std::vector<Text>& keys, std::string where)
     {
         // The key list is final by the first dictionary, so its set is built once, when needed.
@@ -203,6 +223,8 @@ private:
     std::size_t _lines = 0;
     std::vector<std::pair<std::string, std::string>> _leftOut;
     std::size_t _moreLeftOut = 0;
+    std::size_t _badDates = 0;            // dates written as seconds, having no calendar date
+    std::size_t _firstBadDateElement = 0; // the element that held the first of them
     std::unordered_set<Text> _keySet; // the key list, for look-ups once it is long
     const std::vector<Text>* _allKeys;
     const Text _keyColumn;
@@ -298,6 +320,8 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
     }
     if (conversion.stopped())
         report.problems.push_back("error: not exist keys; the elements from the first dictionary on were not written");
+    if (const std::string dates = conversion.unrepresentableDates(); !dates.empty())
+        report.problems.push_back(dates);
     const std::string leftOut = conversion.leftOutKeys();
     if (!leftOut.empty()) {
         report.problems.push_back("keys not in the first dictionary were left out: " + leftOut);

@@ -1,6 +1,7 @@
 #include "core/csv/detail/CHCSVInput.hpp"
 
 #include "core/Log.hpp"
+#include "core/text/EncodingDetection.hpp"
 #include "core/text/detail/Utf8.hpp"
 
 #include <algorithm>
@@ -30,30 +31,6 @@ namespace plistable::detail {
 // index the text without any other check.
 
 namespace {
-
-// True when `bytes` (1 to 3 of them) are the start of a well-formed UTF-8 character that more
-// bytes could complete.
-bool isUtf8Start(std::string_view bytes)
-{
-    if (bytes.empty() || bytes.size() > 3)
-        return false;
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    std::size_t need;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (p[0] >= 0xC2 && p[0] <= 0xDF)
-        need = 2;
-    else if (p[0] >= 0xE0 && p[0] <= 0xEF)
-        need = 3, lo = p[0] == 0xE0 ? 0xA0 : 0x80, hi = p[0] == 0xED ? 0x9F : 0xBF;
-    else if (p[0] >= 0xF0 && p[0] <= 0xF4)
-        need = 4, lo = p[0] == 0xF0 ? 0x90 : 0x80, hi = p[0] == 0xF4 ? 0x8F : 0xBF;
-    else
-        return false;
-    if (bytes.size() >= need)
-        return false;
-    if (bytes.size() >= 2 && (p[1] < lo || p[1] > hi))
-        return false;
-    return bytes.size() < 3 || (p[2] >= 0x80 && p[2] <= 0xBF);
-}
 
 std::string describeEncoding(TextEncoding encoding)
 {
@@ -123,11 +100,14 @@ TextEncoding CHCSVInput::sniffEncoding()
     std::size_t valid = validUtf8Length(first);
     const std::size_t sampleSize = first.size();
     while (valid < sampleSize && !_streamEnded && _byteCount < sampleSize + 3
-           && isUtf8Start(std::string_view(_bytes + valid, _byteCount - valid))) {
+           && isIncompleteUtf8Sequence(std::string_view(_bytes + valid, _byteCount - valid))) {
         readChunk(1);
         valid = validUtf8Length(std::string_view(_bytes, _byteCount));
     }
-    if (valid >= sampleSize) {
+    // UTF-8 whose last character the end of the input cuts off is still UTF-8: the decoder then
+    // reports that character as cut off (code 3) instead of the whole text turning Mac OS Roman.
+    const bool cutAtEnd = _streamEnded && cutOffUtf8Length(std::string_view(_bytes, _byteCount)) > 0;
+    if (valid >= sampleSize || cutAtEnd) {
         setEncoding(NSUTF8StringEncoding);
     } else {
         log("unable to determine stream encoding; assuming MacOSRoman");
@@ -218,7 +198,7 @@ void CHCSVInput::decodeBytes(bool flush)
     case Decoder::Utf8: {
         used = appendUtf8PrefixAsUtf16(bytes, _text);
         if (used < bytes.size()) {
-            const bool waiting = isUtf8Start(bytes.substr(used));
+            const bool waiting = isIncompleteUtf8Sequence(bytes.substr(used));
             if (flush || !waiting)
                 failDecoding(_bytesOffset + used, waiting);
         }

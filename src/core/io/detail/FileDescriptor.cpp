@@ -1,6 +1,9 @@
 #include "core/io/detail/FileDescriptor.hpp"
 
+#include "core/io/ReadError.hpp"
+
 #include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -27,6 +30,18 @@ FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept
 int FileDescriptor::release() noexcept
 {
     return std::exchange(_fd, -1);
+}
+
+std::error_code checkReadableKind(int fd)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return std::error_code(errno, std::generic_category());
+    if (S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode))
+        return {};
+    if (S_ISDIR(info.st_mode))
+        return std::make_error_code(std::errc::is_a_directory);
+    return make_error_code(ReadError::NotAFileOrPipe);
 }
 
 ssize_t readSome(int fd, void* buffer, std::size_t size, const std::atomic<bool>* stop)

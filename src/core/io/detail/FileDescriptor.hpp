@@ -29,6 +29,11 @@ private:
     int _fd = -1;
 };
 
+/// Whether the open descriptor `fd` is something worth reading whole: {} for a regular file or a
+/// pipe, is_a_directory for a folder, ReadError::NotAFileOrPipe for anything else (a device such as
+/// /dev/zero, which never ends, or a socket), or the error of fstat().
+std::error_code checkReadableKind(int fd);
+
 /// read() retried on interruption: bytes read, 0 at the end, -1 on an error (errno set). When an
 /// interrupted read finds `stop` reading true it is not retried: -1 with errno ECANCELED.
 ssize_t readSome(int fd, void* buffer, std::size_t size, const std::atomic<bool>* stop = nullptr);

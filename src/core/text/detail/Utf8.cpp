@@ -191,4 +191,26 @@ bool appendUtf16AsUtf8(std::u16string_view text, std::string& out)
     return true;
 }
 
+bool isIncompleteUtf8Sequence(std::string_view bytes) noexcept
+{
+    if (bytes.empty() || bytes.size() > 3)
+        return false;
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::size_t need;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (p[0] >= 0xC2 && p[0] <= 0xDF)
+        need = 2;
+    else if (p[0] >= 0xE0 && p[0] <= 0xEF)
+        need = 3, lo = p[0] == 0xE0 ? 0xA0 : 0x80, hi = p[0] == 0xED ? 0x9F : 0xBF;
+    else if (p[0] >= 0xF0 && p[0] <= 0xF4)
+        need = 4, lo = p[0] == 0xF0 ? 0x90 : 0x80, hi = p[0] == 0xF4 ? 0x8F : 0xBF;
+    else
+        return false;
+    if (bytes.size() >= need)
+        return false;
+    if (bytes.size() >= 2 && (p[1] < lo || p[1] > hi))
+        return false;
+    return bytes.size() < 3 || (p[2] >= 0x80 && p[2] <= 0xBF);
+}
+
 } // namespace plistable::detail

@@ -11,6 +11,10 @@ namespace plistable::detail {
 /// end), or bytes.size() when all of `bytes` is well-formed. One pass; ASCII runs go a word at a time.
 std::size_t validUtf8Length(std::string_view bytes) noexcept;
 
+/// True when `bytes` (1 to 3 of them) are the start of a well-formed UTF-8 character that more
+/// bytes could complete.
+bool isIncompleteUtf8Sequence(std::string_view bytes) noexcept;
+
 /// True when all of `bytes` is well-formed UTF-8.
 inline bool isWellFormedUtf8(std::string_view bytes) noexcept
 {
