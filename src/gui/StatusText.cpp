@@ -2,6 +2,7 @@
 
 #include "gui/Localization.hpp"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 
@@ -12,6 +13,9 @@ QString fileName(const std::string& path)
 {
     return QFileInfo(QFile::decodeName(QByteArray::fromStdString(path))).fileName();
 }
+
+// The words around the names go through the translation system like every visible text.
+constexpr const char* context = "plistable::gui::StatusText";
 
 QString joined(const std::vector<std::string>& reasons)
 {
@@ -32,18 +36,18 @@ QString describeReport(const ConversionReport& report)
         line = source + QStringLiteral(" → ") + fileName(report.outputPath);
         break;
     case ConversionReport::Status::Partial:
-        line = source + QStringLiteral(" → ") + fileName(report.outputPath) + QStringLiteral(", incomplete: ")
-               + joined(report.problems);
+        line = source + QStringLiteral(" → ") + fileName(report.outputPath)
+               + QCoreApplication::translate(context, ", incomplete: ") + joined(report.problems);
         break;
     case ConversionReport::Status::Failed:
-        line = source + QStringLiteral(": not converted: ") + joined(report.problems);
+        line = source + QCoreApplication::translate(context, ": not converted: ") + joined(report.problems);
         break;
     case ConversionReport::Status::Skipped:
         return source + QStringLiteral(": ")
-               + (report.notes.empty() ? QStringLiteral("passed over") : joined(report.notes));
+               + (report.notes.empty() ? QCoreApplication::translate(context, "passed over") : joined(report.notes));
     }
     if (!report.encodingName.empty())
-        line += QStringLiteral(" (read as ") + QString::fromStdString(report.encodingName) + QLatin1Char(')');
+        line += QCoreApplication::translate(context, " (read as %1)").arg(QString::fromStdString(report.encodingName));
     if (!report.notes.empty())
         line += QStringLiteral("; ") + joined(report.notes);
     return line;

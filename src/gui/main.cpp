@@ -2,6 +2,7 @@
 #include "core/UserDefaults.hpp"
 #include "gui/AppDelegate.hpp"
 #include "gui/MainWindow.hpp"
+#include "gui/Translation.hpp"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -59,6 +60,8 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral(PLISTABLE_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("plistable-gui"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("plistable-gui")));
+    // The window speaks the system's language where a translation is embedded (LANG=ja_JP.UTF-8: Japanese).
+    const gui::Translation translation(QLocale::system());
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Converts tables between CSV and XML property lists."));

@@ -28,7 +28,7 @@ mainView::mainView(UserDefaults& defaults, QWidget* parent)
     : QWidget(parent), _defaults(defaults), _stopRequested(std::make_shared<std::atomic<bool>>(false))
 {
     setAcceptDrops(true);
-    setAccessibleName(Localization::localizedString(QStringLiteral("DROP_HINT")));
+    setAccessibleName(hint());
     _folderChooser = [this](const QString& startFolder, const QString& title, const QString& prompt) {
         return chooseFolderWithDialog(this, startFolder, title, prompt);
     };
@@ -43,6 +43,11 @@ mainView::~mainView()
         _worker->join();
 }
 
+QString mainView::hint()
+{
+    return Localization::localizedString(QStringLiteral("DROP_HINT"));
+}
+
 QColor mainView::backgroundColor()
 {
     return QColor::fromRgbF(0.2f, 0.21f, 0.23f, 1.0f);
@@ -53,8 +58,7 @@ void mainView::paintEvent(QPaintEvent* event)
     QPainter painter(this);
     painter.fillRect(event->rect(), backgroundColor());
     painter.setPen(QColor(200, 203, 208));
-    painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap,
-                     Localization::localizedString(QStringLiteral("DROP_HINT")));
+    painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, hint());
 }
 
 void mainView::dragEnterEvent(QDragEnterEvent* event)

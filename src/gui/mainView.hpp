@@ -78,6 +78,9 @@ public:
     /// True while a drop waits for its folder or converts: new drops are refused.
     bool isBusy() const { return isConverting() || _askingFolder || _dropPending; }
 
+    /// The text painted in the middle of the view, asking for a drop.
+    static QString hint();
+
     /// The background colour: red 0.2, green 0.21, blue 0.23, alpha 1.0.
     static QColor backgroundColor();
 
