@@ -1,9 +1,6 @@
 #include "gui/MainWindow.hpp"
 
 #include "gui/Localization.hpp"
-#include "core/Settings.hpp"
-#include "core/UserDefaults.hpp"
-#include "core/convert/FileConverter.hpp"
 #include "gui/ResultsModel.hpp"
 #include "gui/StatusText.hpp"
 
@@ -129,6 +126,10 @@ MainWindow::MainWindow(UserDefaults& defaults, QWidget* parent)
         showProgress(index);
     });
     connect(_dropView, &mainView::conversionFinished, this, &MainWindow::showFinished);
+    connect(_dropView, &mainView::reconverted, this, [this](const ConversionReport& report) {
+        _results->replaceReport(_readAgainRow, report);
+        _progressBar->setVisible(false);
+    });
     connect(_dropView, &mainView::conversionCancelled, this, [this] {
         _statusLabel->setText(text("STATUS_CANCELLED"));
         _statusLabel->setToolTip(QString());
@@ -252,18 +253,15 @@ void MainWindow::showReadAsMenu(const QPoint& position)
 
 void MainWindow::readAgainAs(int row, const QString& encoding)
 {
-    if (row < 0 || row >= _results->rowCount() || _folder.isEmpty() || _dropView->isBusy())
+    if (row < 0 || row >= _results->rowCount() || _dropView->isBusy())
         return;
-    // One small file the user asked for by name: converted here, on the GUI thread. A drop of
-    // many files goes through the drop view's worker instead.
-    ConversionOptions options;
-    options.header = _defaults.boolForKey(std::string(settings::headerKey));
-    options.encodingName = encoding.toStdString();
-    UserDefaults defaults(_defaults);
-    FileConverter converter(defaults, options);
-    // _folder ends in "/", which the dispatch adds itself.
-    const std::string folder = QFile::encodeName(_folder.chopped(1)).toStdString();
-    _results->replaceReport(row, converter.convertDroppedFiles({_results->report(row).sourcePath}, folder).front());
+    // Off the GUI thread like a drop, into the drop's folder; the row is replaced when it is done.
+    const QString source = QFile::decodeName(QByteArray::fromStdString(_results->report(row).sourcePath));
+    if (!_dropView->reconvert(source, encoding))
+        return;
+    _readAgainRow = row;
+    _progressBar->setRange(0, 0);
+    _progressBar->setVisible(true);
 }
 
 void MainWindow::showAbout()

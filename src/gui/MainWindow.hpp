@@ -67,7 +67,8 @@ public slots:
     /// Opens the folder the last drop was converted into.
     void showOutputFolder();
     /// Converts the file of the result at `row` again, read in `encoding` (an ICU name such as
-    /// "windows-1252"), into the same folder, and shows the new result in its row.
+    /// "windows-1252"), into the same folder off the GUI thread, and shows the new result in its row
+    /// when it is done (mainView::reconverted). Does nothing while a drop is being handled.
     void readAgainAs(int row, const QString& encoding);
     /// The encodings offered for a file read with the fallback, as (ICU name, label).
     static QList<QPair<QString, QString>> offeredEncodings();
@@ -99,6 +100,7 @@ private:
     std::vector<qint64> _fileSizes;
     qint64 _bytesTotal = 0;
     qint64 _bytesDone = 0;
+    int _readAgainRow = -1; // the row whose file is being read again
 };
 
 } // namespace plistable::gui

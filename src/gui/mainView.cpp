@@ -168,17 +168,30 @@ bool mainView::convertFiles(const QStringList& paths)
     _defaults.synchronize();
     // Plain concatenation, as the dispatch forms it: the root folder gives "//".
     _saveDirPath = *folder + QLatin1Char('/');
-    startWorker(paths, *folder);
+    _reconverting = false;
+    _droppedPaths = paths;
+    startWorker(paths, *folder, {});
     return true;
 }
 
-void mainView::startWorker(const QStringList& paths, const QString& folder)
+bool mainView::reconvert(const QString& path, const QString& encoding)
+{
+    if (isBusy() || !_saveDirPath)
+        return false;
+    ConversionOptions options;
+    options.encodingName = encoding.toStdString();
+    _reconverting = true;
+    // The save folder ends in "/", which the dispatch adds itself.
+    startWorker({path}, _saveDirPath->chopped(1), std::move(options));
+    return true;
+}
+
+void mainView::startWorker(const QStringList& paths, const QString& folder, ConversionOptions options)
 {
     // The worker gets copies of everything it uses, made here on the GUI thread: its own settings
     // object and converter, the header value as it is now, and the paths in the file system's
     // encoding. Nothing it touches is shared with this thread.
     auto defaults = std::make_shared<UserDefaults>(_defaults);
-    ConversionOptions options;
     options.header = _defaults.boolForKey(std::string(settings::headerKey));
     std::vector<std::string> files;
     files.reserve(static_cast<std::size_t>(paths.size()));
@@ -186,14 +199,15 @@ void mainView::startWorker(const QStringList& paths, const QString& folder)
         files.push_back(QFile::encodeName(path).toStdString());
     const std::string folderName = QFile::encodeName(folder).toStdString();
 
-    _droppedPaths = paths;
     _stopRequested = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<std::atomic<bool>> stop = _stopRequested;
     // To abandon the file being converted too, hand the flag to the conversion:
     // options.cancel = stop.get();
 
     emit busyChanged(true);
-    emit conversionStarted(static_cast<int>(files.size()), *_saveDirPath);
+    // Before the worker starts, so that a handler may still cancel the drop before its first file.
+    if (!_reconverting)
+        emit conversionStarted(static_cast<int>(files.size()), *_saveDirPath);
     _worker.emplace([this, defaults, options, files = std::move(files), folderName, stop] {
         FileConverter converter(*defaults, options);
         ConversionReports reports;
@@ -203,7 +217,11 @@ void mainView::startWorker(const QStringList& paths, const QString& folder)
             ConversionReport report = std::move(converter.convertDroppedFiles({files[index]}, folderName).front());
             reports.push_back(report);
             QMetaObject::invokeMethod(
-                this, [this, index, report = std::move(report)] { emit fileConverted(static_cast<int>(index), report); },
+                this,
+                [this, index, report = std::move(report)] {
+                    if (!_reconverting)
+                        emit fileConverted(static_cast<int>(index), report);
+                },
                 Qt::QueuedConnection);
         }
         // Queued after every progress event from this thread, so it arrives last.
@@ -227,7 +245,13 @@ void mainView::finishConversion(ConversionReports reports)
         _worker.reset();
     }
     emit busyChanged(false);
-    emit conversionFinished(reports);
+    if (!_reconverting) {
+        emit conversionFinished(reports);
+        return;
+    }
+    _reconverting = false;
+    if (!reports.empty())
+        emit reconverted(reports.front());
 }
 
 } // namespace plistable::gui

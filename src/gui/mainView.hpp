@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/convert/ConversionReport.hpp"
+#include "core/convert/FileConverter.hpp"
 
 #include <QMetaType>
 #include <QStringList>
@@ -52,6 +53,11 @@ public:
     /// an empty list converts nothing and asks nothing. False when nothing was started.
     bool convertFiles(const QStringList& paths);
 
+    /// Converts the file at `path` again into the folder of the last drop, read in `encoding` (an ICU
+    /// name), off the GUI thread, and reports it through reconverted. Asks nothing; false (and nothing
+    /// started) while busy or before any drop was converted.
+    bool reconvert(const QString& path, const QString& encoding);
+
     /// The local file paths a drag carries, in drag order; nothing when it carries no file names.
     static std::optional<QStringList> droppedFilePaths(const QMimeData* data);
 
@@ -72,7 +78,7 @@ public:
     /// later ones are not started, so conversionFinished carries fewer reports than paths.
     void cancelConversion();
 
-    /// True while a drop's files are being converted.
+    /// True while a drop's files (or a file read again) are being converted.
     bool isConverting() const { return _worker.has_value(); }
 
     /// True while a drop waits for its folder or converts: new drops are refused.
@@ -91,6 +97,8 @@ signals:
     void fileConverted(int index, const plistable::ConversionReport& report);
     /// Every file of the drop is done; one report per path, in drop order.
     void conversionFinished(const plistable::gui::ConversionReports& reports);
+    /// The file given to reconvert is done.
+    void reconverted(const plistable::ConversionReport& report);
     /// The user cancelled the folder question; nothing was converted.
     void conversionCancelled();
     /// True when a conversion starts, false when it ends: new drops are refused meanwhile.
@@ -103,7 +111,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    void startWorker(const QStringList& paths, const QString& folder);
+    void startWorker(const QStringList& paths, const QString& folder, ConversionOptions options);
     void finishConversion(ConversionReports reports);
 
     UserDefaults& _defaults;
@@ -112,6 +120,7 @@ private:
     QStringList _droppedPaths;
     bool _askingFolder = false;
     bool _dropPending = false;
+    bool _reconverting = false; // the running worker converts a file again, not a drop
     std::optional<std::thread> _worker;
     std::shared_ptr<std::atomic<bool>> _stopRequested;
 };

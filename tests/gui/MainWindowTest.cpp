@@ -208,7 +208,16 @@ TEST_F(MainWindowTest, ReadsAFallbackFileAgainInTheChosenEncoding)
     ASSERT_TRUE(finished.wait(30000));
     ASSERT_EQ(window.results()->state(0), ResultsModel::State::Fallback);
 
+    QSignalSpy reconverted(window.dropView(), &mainView::reconverted);
     window.readAgainAs(0, QStringLiteral("windows-1252"));
+    // Off the GUI thread: the call returns at once, the row changes when the worker is done.
+    EXPECT_TRUE(window.dropView()->isConverting());
+    EXPECT_TRUE(window.progressBar()->isVisibleTo(&window));
+    window.readAgainAs(0, QStringLiteral("ISO-8859-1")); // busy: refused
+    ASSERT_TRUE(reconverted.wait(30000));
+    EXPECT_EQ(reconverted.size(), 1);
+    EXPECT_FALSE(window.progressBar()->isVisibleTo(&window));
+    EXPECT_EQ(window.results()->rowCount(), 1);
     EXPECT_EQ(window.results()->state(0), ResultsModel::State::Converted);
     const std::string output = dir.read("out/latin.plist");
     EXPECT_NE(output.find("<string>caf\xC3\xA9</string>"), std::string::npos) << output;
