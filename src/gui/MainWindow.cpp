@@ -188,6 +188,9 @@ void MainWindow::showFinished(const ConversionReports& reports)
     _showFolderButton->setEnabled(!_folder.isEmpty());
     if (_results->rowCount() > 0)
         _resultsView->setCurrentIndex(_results->index(0, 0));
+    // Names and states whole; the reason takes the rest of the width.
+    for (int column = 0; column < ResultsModel::ReasonColumn; ++column)
+        _resultsView->resizeColumnToContents(column);
     const StatusText status = describeReports(reports, _folder);
     _statusLabel->setText(shortStatus(status, statusLines));
     _statusLabel->setToolTip((QStringList{status.summary} + status.lines).join(QLatin1Char('\n')));

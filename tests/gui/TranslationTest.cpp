@@ -165,3 +165,18 @@ TEST(TranslationTest, OnlyLanguagesWithATranslationInstallOne)
 }
 
 } // namespace
+
+namespace {
+
+TEST(TranslationTest, FixedLibraryMessagesAreTranslatedOthersPassThrough)
+{
+    ConversionReport report;
+    report.problems = {"line 2: unexpected double quote"};
+    report.notes = {"read as Mac OS Roman; use --encoding to choose another"};
+    EXPECT_EQ(ResultsModel::reason(report), QStringLiteral("line 2: unexpected double quote; read as Mac OS Roman"));
+    const Translation translation(japanese);
+    EXPECT_EQ(ResultsModel::reason(report),
+              QString::fromUtf8("line 2: unexpected double quote; Mac OS Roman として読み込み"));
+}
+
+} // namespace

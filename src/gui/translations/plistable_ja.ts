@@ -190,6 +190,10 @@ CSV とプロパティリストの間で表を変換します。
         <translation>このファイルに進む前に取り消されました</translation>
     </message>
     <message>
+        <source>read as Mac OS Roman</source>
+        <translation>Mac OS Roman として読み込み</translation>
+    </message>
+    <message>
         <source>State</source>
         <translation>状態</translation>
     </message>
