@@ -194,7 +194,8 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
                 context.out << report.sourcePath << " -> " << report.outputPath << '\n';
             }
             printReport(report, context.err);
-            if (report.status == ConversionReport::Status::Failed || report.status == ConversionReport::Status::Partial)
+            if (report.status == ConversionReport::Status::Failed || report.status == ConversionReport::Status::Partial
+                || report.status == ConversionReport::Status::Cancelled)
                 context.status = ExitStatus::Failed;
         }
     });

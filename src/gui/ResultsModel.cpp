@@ -94,6 +94,8 @@ ResultsModel::State ResultsModel::stateOf(const ConversionReport& report)
         return State::Partial;
     case ConversionReport::Status::Failed:
         return State::Failed;
+    case ConversionReport::Status::Cancelled:
+        return State::Cancelled;
     case ConversionReport::Status::Skipped:
         break;
     }

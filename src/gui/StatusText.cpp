@@ -45,6 +45,8 @@ QString describeReport(const ConversionReport& report)
     case ConversionReport::Status::Skipped:
         return source + QStringLiteral(": ")
                + (report.notes.empty() ? QCoreApplication::translate(context, "passed over") : joined(report.notes));
+    case ConversionReport::Status::Cancelled:
+        return source + QCoreApplication::translate(context, ": cancelled");
     }
     if (!report.encodingName.empty())
         line += QCoreApplication::translate(context, " (read as %1)").arg(QString::fromStdString(report.encodingName));

@@ -15,6 +15,7 @@ struct ConversionReport {
         Partial,   ///< an output file was written, but some input is missing or altered (see problems)
         Failed,    ///< nothing was written; an existing output file is untouched (see problems)
         Skipped,   ///< not a file this tool converts; passed over
+        Cancelled, ///< stopped on request: nothing was written, an existing output is untouched
     };
 
     std::string sourcePath;

@@ -2,6 +2,7 @@
 
 #include "core/Settings.hpp"
 #include "core/UserDefaults.hpp"
+#include "core/convert/detail/ConversionMonitor.hpp"
 #include "core/convert/detail/CsvToPlistConversion.hpp"
 #include "core/convert/detail/PlistToCsvConversion.hpp"
 #include "core/io/PathUtilities.hpp"
@@ -37,6 +38,11 @@ detail::CsvWriteDialect FileConverter::csvWriteDialect() const
     return {_options.delimiter.value_or(u','), _options.crlf, _options.byteOrderMark};
 }
 
+detail::ConversionMonitor FileConverter::monitor() const
+{
+    return detail::ConversionMonitor(_options);
+}
+
 bool FileConverter::headerSetting() const
 {
     return _options.header.value_or(_defaults.boolForKey(std::string(settings::headerKey)));
@@ -51,7 +57,9 @@ std::vector<ConversionReport> FileConverter::convertDroppedFiles(const std::vect
     reports.reserve(paths.size());
     for (const std::string& path : paths) {
         const std::string extension = pathExtension(path);
-        if (_options.inputKind) {
+        if (_options.cancel && _options.cancel->load()) {
+            reports.push_back(detail::ConversionMonitor::cancelledReport(path));
+        } else if (_options.inputKind) {
             reports.push_back(*_options.inputKind == InputKind::Csv ? createPlist(path) : createCsv(path));
         } else if (extension == "csv") {
             reports.push_back(createPlist(path));
@@ -85,7 +93,9 @@ ConversionReport FileConverter::createPlist(const std::string& path)
     const std::string outputPath = _options.outputPath.value_or(outputPathFor(_saveDirPath, path, "plist"));
     if (std::optional<ConversionReport> refused = refuseExistingOutput(path, outputPath))
         return *refused;
-    return detail::convertCsvToPlist(path, outputPath, headerSetting(), _options.encodingName, nullptr, csvDialect());
+    detail::ConversionMonitor progress = monitor();
+    return detail::convertCsvToPlist(path, outputPath, headerSetting(), _options.encodingName, nullptr, csvDialect(),
+                                     &progress);
 }
 
 ConversionReport FileConverter::convertBytes(std::string bytes, const std::string& sourceName, InputKind kind)
@@ -94,11 +104,13 @@ ConversionReport FileConverter::convertBytes(std::string bytes, const std::strin
         outputPathFor(_saveDirPath, sourceName, kind == InputKind::Csv ? "plist" : "csv"));
     if (std::optional<ConversionReport> refused = refuseExistingOutput(sourceName, outputPath))
         return *refused;
+    detail::ConversionMonitor progress = monitor();
     if (kind == InputKind::Csv)
         return detail::convertCsvToPlist(sourceName, outputPath, headerSetting(), _options.encodingName, &bytes,
-                                         csvDialect());
+                                         csvDialect(), &progress);
     _keys.reset();
-    return detail::convertPlistToCsv(sourceName, outputPath, headerSetting(), *this, &bytes, csvWriteDialect());
+    return detail::convertPlistToCsv(sourceName, outputPath, headerSetting(), *this, &bytes, csvWriteDialect(),
+                                     &progress);
 }
 
 void FileConverter::parserDidStartDocument()
@@ -166,7 +178,8 @@ ConversionReport FileConverter::createCsv(const std::string& path)
     const std::string outputPath = _options.outputPath.value_or(outputPathFor(_saveDirPath, path, "csv"));
     if (std::optional<ConversionReport> refused = refuseExistingOutput(path, outputPath))
         return *refused;
-    return detail::convertPlistToCsv(path, outputPath, headerSetting(), *this, nullptr, csvWriteDialect());
+    detail::ConversionMonitor progress = monitor();
+    return detail::convertPlistToCsv(path, outputPath, headerSetting(), *this, nullptr, csvWriteDialect(), &progress);
 }
 
 std::optional<ConversionReport> FileConverter::refuseExistingOutput(const std::string& source,

@@ -3,7 +3,9 @@
 #include "core/csv/CSVParser.hpp"
 #include "core/convert/ConversionReport.hpp"
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@ class UserDefaults;
 namespace detail {
 struct CsvReadDialect;
 struct CsvWriteDialect;
+class ConversionMonitor;
 }
 
 /// The two kinds of file the converter reads.
@@ -34,6 +37,8 @@ struct ConversionOptions {
     bool crlf = false;                        ///< CSV lines written end in CRLF instead of LF
     bool byteOrderMark = false;               ///< CSV files written begin with a UTF-8 byte-order mark
     bool noClobber = false;                   ///< an existing output is left alone: the file fails, "exists, not replaced"
+    std::function<void(std::uint64_t done, std::uint64_t total)> progress = {}; ///< bytes of the current source consumed so far and its size (0 when unknown); called on the converting thread, at most about every 1 MiB and once at the end
+    const std::atomic<bool>* cancel = nullptr; ///< when it reads true, the conversion stops at its next check (at least every 1 MiB of input): the temporary file is removed, an existing output is untouched, the report says Cancelled
 };
 
 /// The two conversions and the dispatch that sends each dropped file to its conversion. A ".csv"
@@ -47,7 +52,8 @@ public:
 
     /// Sets the save folder to `folder` + "/" and converts every path, in order, by its extension:
     /// exactly "csv" with createPlist, exactly "plist" with createCsv; any other is passed over
-    /// (a Skipped report). Goes on after any failure. One report per path, in order.
+    /// (a Skipped report). Goes on after any failure. One report per path, in order; once the cancel
+    /// option reads true, every file not yet started is reported Cancelled.
     std::vector<ConversionReport> convertDroppedFiles(const std::vector<std::string>& paths, const std::string& folder);
 
     /// Converts `bytes` (named `sourceName` in the report) as a file of `kind` would be converted,
@@ -102,6 +108,7 @@ private:
     detail::CsvReadDialect csvDialect() const;
     detail::CsvWriteDialect csvWriteDialect() const;
     void finishKey();
+    detail::ConversionMonitor monitor() const;
 
     UserDefaults& _defaults;
     ConversionOptions _options;

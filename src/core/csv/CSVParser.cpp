@@ -198,6 +198,7 @@ void CSVParser::startParse()
     _firstSurplusAt = noOffset;
     _maskBlock = noOffset;
     _stop = CSVParseStop{};
+    _stopRequested = false;
 }
 
 void CSVParser::finishParse()
@@ -206,6 +207,15 @@ void CSVParser::finishParse()
     // file rule did not need); anything else left means the grammar stopped early. An opening quote
     // that never closed has eaten the rest of the text, so the cursor is at the end then: report
     // where that field began instead.
+    if (_stopRequested) {
+        // The rest of the text was not wanted: it is no fault of the text.
+        _stop.stopped = true;
+        _stopRequested = false;
+        if (_firstSurplusAt != noOffset)
+            _stop.firstSurplusLine = lineAt(_firstSurplusAt);
+        _headerIndex.reset();
+        return;
+    }
     const bool onlyLineBreaksLeft =
         std::all_of(csvString.begin() + static_cast<std::ptrdiff_t>(_cursor), csvString.end(), detail::isNewline);
     if (_openQuoteAt != noOffset || !onlyLineBreaksLeft) {
@@ -272,6 +282,8 @@ std::optional<std::vector<Record>> CSVParser::parseFile()
         } else {
             result->push_back(std::move(record));
         }
+        if (_stopRequested)
+            break;
         if (!parseLineSeparator())
             break; // the end of the text, or text the grammar cannot continue with
         if (!parseRecord(record))

@@ -66,6 +66,7 @@ struct CSVParseStop {
     std::size_t records = 0;   ///< records delivered
     std::size_t recordsWithSurplusFields = 0; ///< records (with a header) that had more fields than names
     std::size_t firstSurplusLine = 0;         ///< 1-based line of the first such record, or 0
+    bool stopped = false;      ///< the receiver asked the parse to stop (see stopParsing()); complete stays true
 };
 
 /// Reads a whole CSV text in memory by recursive descent: records separated by runs of line-break
@@ -98,6 +99,13 @@ public:
     /// nothing when the text is empty or begins with a line break. Ignores `hasHeader`; leaves
     /// fieldNames() and lastParseStop() as they were.
     std::optional<Row> firstParsedRow();
+
+    /// During a receiver call: the offset in UTF-16 units just past the record handed over.
+    std::size_t position() const { return _cursor; }
+
+    /// Called from a receiver: the parse ends right after the record being handed over, and
+    /// lastParseStop() says `stopped`. Does nothing outside a receiver call.
+    void stopParsing() { _stopRequested = _receiverMode; }
 
     /// The header names of the last parse with a header (or the names given at construction).
     const std::optional<std::vector<Text>>& fieldNames() const { return _fieldNames; }
@@ -147,6 +155,7 @@ private:
     std::array<bool, 0x80> _endTextAscii{}; // stop units below 0x80: line breaks, '"', separator's first
     std::size_t _cursor = 0;
     bool _receiverMode = false;
+    bool _stopRequested = false;
     const RecordReceiver* _receiver = nullptr;
     std::shared_ptr<const detail::HeaderIndex> _headerIndex;
     std::size_t _rowSizeHint = 0;      // size of the previous row, to reserve the next one

@@ -9,7 +9,7 @@
 
 namespace plistable {
 
-FileContents readFileContents(const std::string& path)
+FileContents readFileContents(const std::string& path, const std::atomic<bool>* stop)
 {
     FileContents result;
     const detail::FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -26,7 +26,12 @@ FileContents readFileContents(const std::string& path)
         result.bytes.reserve(static_cast<std::size_t>(info.st_size));
     char chunk[1 << 16];
     for (;;) {
-        const ssize_t n = detail::readSome(file.get(), chunk, sizeof chunk);
+        if (stop && stop->load()) {
+            result.error = std::make_error_code(std::errc::operation_canceled);
+            result.bytes.clear();
+            break;
+        }
+        const ssize_t n = detail::readSome(file.get(), chunk, sizeof chunk, stop);
         if (n < 0) {
             result.error = std::error_code(errno, std::generic_category());
             result.bytes.clear();

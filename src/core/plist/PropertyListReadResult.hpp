@@ -17,6 +17,7 @@ struct PropertyListReadResult {
         RootNotArray,    ///< a well-formed property list whose root value is no array
         TooDeep,         ///< arrays and dictionaries nested deeper than maxPropertyListDepth
         Unreadable,      ///< the file could not be opened or read
+        Stopped,         ///< the caller's monitor asked reading to stop (see PropertyListReadMonitor)
     };
 
     Status status = Status::Ok;

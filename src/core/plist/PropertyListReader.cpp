@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -23,9 +24,28 @@ bool looksBinary(std::string_view bytes)
     return bytes.substr(0, binaryMagic.size()) == binaryMagic;
 }
 
+// Elements of a binary list converted between two calls of the monitor.
+constexpr std::uint64_t binaryElementsPerCheck = 4096;
+
+PropertyListReadResult stopped(std::uint64_t byteOffset, bool binary)
+{
+    PropertyListReadResult result;
+    result.status = Status::Stopped;
+    result.message = "stopped on request";
+    result.byteOffset = byteOffset;
+    result.binary = binary;
+    return result;
+}
+
+bool goOn(const PropertyListReadMonitor& monitor, std::uint64_t bytesRead, std::uint64_t totalBytes)
+{
+    return !monitor.pieceRead || monitor.pieceRead(bytesRead, totalBytes);
+}
+
 // A binary list is read whole: its offset table sits at the end and objects refer to each
 // other anywhere in the file.
-PropertyListReadResult readBinary(std::string_view bytes, PlistReaderDelegate& delegate)
+PropertyListReadResult readBinary(std::string_view bytes, PlistReaderDelegate& delegate,
+                                  const PropertyListReadMonitor& monitor)
 {
     PropertyListReadResult result;
     result.binary = true;
@@ -43,6 +63,12 @@ PropertyListReadResult readBinary(std::string_view bytes, PlistReaderDelegate& d
     if (list->rootIsArray()) {
         delegate.parserDidStartElement(u"array");
         for (std::uint64_t i = 0; i < list->rootArrayCount(); ++i) {
+            // Elements stand in for bytes here: the list is in memory, converting it is the work.
+            if (i % binaryElementsPerCheck == binaryElementsPerCheck - 1) {
+                const double share = static_cast<double>(i) / static_cast<double>(list->rootArrayCount());
+                if (!goOn(monitor, static_cast<std::uint64_t>(share * static_cast<double>(bytes.size())), bytes.size()))
+                    return stopped(bytes.size(), true);
+            }
             PlistValue element = list->rootArrayElement(i);
             detail::reportXmlEvents(element, delegate);
             delegate.readerDidReadRootArrayElement(std::move(element));
@@ -69,10 +95,12 @@ PropertyListReadResult unreadable(int error, std::uint64_t byteOffset)
 
 } // namespace
 
-PropertyListReadResult PropertyListReader::readBytes(std::string_view bytes, PlistReaderDelegate& delegate)
+PropertyListReadResult PropertyListReader::readBytes(std::string_view bytes, PlistReaderDelegate& delegate,
+                                                     const PropertyListReadMonitor& monitor)
 {
     if (looksBinary(bytes))
-        return readBinary(bytes, delegate);
+        return readBinary(bytes, delegate, monitor);
+    const std::uint64_t total = bytes.size();
     // In file-sized pieces: expat copies what it is given into its own buffer, and a buffer the
     // size of the whole input costs more (page faults, cache misses) than the parsing saves.
     detail::XmlPropertyListReader reader(delegate);
@@ -82,24 +110,34 @@ PropertyListReadResult PropertyListReader::readBytes(std::string_view bytes, Pli
         bytes.remove_prefix(piece.size());
         if (!reader.feed(piece, bytes.empty()))
             break;
+        if (!goOn(monitor, total - bytes.size(), total))
+            return stopped(total - bytes.size(), false);
     } while (!bytes.empty());
     return reader.result();
 }
 
-PropertyListReadResult PropertyListReader::readFile(const std::string& path, PlistReaderDelegate& delegate)
+PropertyListReadResult PropertyListReader::readFile(const std::string& path, PlistReaderDelegate& delegate,
+                                                    const PropertyListReadMonitor& monitor)
 {
     const detail::FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0)
         return unreadable(errno, 0);
+    struct stat info {};
+    const std::uint64_t size =
+        ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
+    // A read ends in a stop when the monitor's flag was set by the signal that interrupted it.
+    auto failedRead = [&](std::uint64_t at, bool binary) {
+        return errno == ECANCELED ? stopped(at, binary) : unreadable(errno, at);
+    };
 
     // Enough of the start to tell a binary list from XML.
     std::string head(chunkSize, '\0');
     std::size_t headSize = 0;
     bool atEnd = false;
     while (headSize < binaryMagic.size() && !atEnd) {
-        const ssize_t n = detail::readSome(file.get(), head.data() + headSize, head.size() - headSize);
+        const ssize_t n = detail::readSome(file.get(), head.data() + headSize, head.size() - headSize, monitor.stop);
         if (n < 0)
-            return unreadable(errno, headSize);
+            return failedRead(headSize, false);
         headSize += static_cast<std::size_t>(n);
         atEnd = n == 0;
     }
@@ -110,13 +148,15 @@ PropertyListReadResult PropertyListReader::readFile(const std::string& path, Pli
         while (!atEnd) {
             const std::size_t used = bytes.size();
             bytes.resize(used + chunkSize);
-            const ssize_t n = detail::readSome(file.get(), bytes.data() + used, chunkSize);
+            const ssize_t n = detail::readSome(file.get(), bytes.data() + used, chunkSize, monitor.stop);
             if (n < 0)
-                return unreadable(errno, used);
+                return failedRead(used, true);
             bytes.resize(used + static_cast<std::size_t>(n));
             atEnd = n == 0;
+            if (!goOn(monitor, bytes.size(), size))
+                return stopped(bytes.size(), true);
         }
-        return readBinary(bytes, delegate);
+        return readBinary(bytes, delegate, monitor);
     }
 
     detail::XmlPropertyListReader reader(delegate);
@@ -124,6 +164,8 @@ PropertyListReadResult PropertyListReader::readFile(const std::string& path, Pli
     std::uint64_t total = headSize;
     if (!reader.feed(head, atEnd) || atEnd)
         return reader.result();
+    if (!goOn(monitor, total, size))
+        return stopped(total, false);
     while (true) {
         void* buffer = reader.buffer(chunkSize);
         if (!buffer) {
@@ -133,12 +175,14 @@ PropertyListReadResult PropertyListReader::readFile(const std::string& path, Pli
             result.byteOffset = total;
             return result;
         }
-        const ssize_t n = detail::readSome(file.get(), buffer, chunkSize);
+        const ssize_t n = detail::readSome(file.get(), buffer, chunkSize, monitor.stop);
         if (n < 0)
-            return unreadable(errno, total);
+            return failedRead(total, false);
         total += static_cast<std::uint64_t>(n);
         if (!reader.feedBuffer(static_cast<std::size_t>(n), n == 0) || n == 0)
             return reader.result();
+        if (!goOn(monitor, total, size))
+            return stopped(total, false);
     }
 }
 

@@ -3,12 +3,25 @@
 #include "core/plist/PlistReaderDelegate.hpp"
 #include "core/plist/PropertyListReadResult.hpp"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
 namespace plistable {
+
+/// Lets a caller follow a long read and stop it.
+struct PropertyListReadMonitor {
+    /// Called after each piece read (about 64 KiB) with the bytes read so far and the input's size
+    /// (0 when unknown), and every few thousand elements of a binary list (with the share of the
+    /// elements done, as bytes of the list); false stops reading with Status::Stopped.
+    std::function<bool(std::uint64_t bytesRead, std::uint64_t totalBytes)> pieceRead = {};
+    /// When a read blocked on a pipe or terminal is interrupted by a signal and this reads true,
+    /// reading stops with Status::Stopped.
+    const std::atomic<bool>* stop = nullptr;
+};
 
 /// Reads a property list, XML or binary, in one pass: reports the XML events of the document to a
 /// delegate and hands over each element of the root array as soon as it is complete, so memory
@@ -27,10 +40,12 @@ public:
 
     /// Reads the file at `path` in chunks (an XML list is never held in memory whole).
     /// Unreadable when it cannot be opened or a read fails (events already reported stay).
-    static PropertyListReadResult readFile(const std::string& path, PlistReaderDelegate& delegate);
+    static PropertyListReadResult readFile(const std::string& path, PlistReaderDelegate& delegate,
+                                           const PropertyListReadMonitor& monitor = {});
 
     /// Reads a property list held in memory.
-    static PropertyListReadResult readBytes(std::string_view bytes, PlistReaderDelegate& delegate);
+    static PropertyListReadResult readBytes(std::string_view bytes, PlistReaderDelegate& delegate,
+                                            const PropertyListReadMonitor& monitor = {});
 };
 
 } // namespace plistable

@@ -229,6 +229,10 @@ CSV とプロパティリストの間で表を変換します。
         <translation>対象外</translation>
     </message>
     <message>
+        <source>: cancelled</source>
+        <translation>: キャンセルしました</translation>
+    </message>
+    <message>
         <source> (read as %1)</source>
         <translation>（%1 として読み込み）</translation>
     </message>

@@ -2,6 +2,8 @@
 
 namespace plistable::detail {
 
+const char* const cancelledReason = "stopped on request; nothing was written";
+
 std::string plural(std::size_t count, std::string_view one, std::string_view many)
 {
     return std::to_string(count) + " " + std::string(count == 1 ? one : many);
@@ -32,6 +34,7 @@ std::string describeReadFailure(const PropertyListReadResult& result)
         where = "byte " + std::to_string(result.byteOffset) + ": ";
     switch (result.status) {
     case Status::Unreadable: return "cannot read: " + result.message;
+    case Status::Stopped: return cancelledReason;
     case Status::RootNotArray: return "not a property list with an array at its root";
     case Status::TooDeep: return "not converted: " + where + result.message;
     case Status::NotPropertyList:

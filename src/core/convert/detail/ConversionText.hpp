@@ -9,6 +9,9 @@
 
 namespace plistable::detail {
 
+/// The reason a Cancelled report gives.
+extern const char* const cancelledReason;
+
 /// "1 record" / "2 records".
 std::string plural(std::size_t count, std::string_view one, std::string_view many);
 

@@ -7,6 +7,7 @@
 #include "core/plist/detail/PlistXmlWriter.hpp"
 #include "core/text/EncodingDetection.hpp"
 
+#include <algorithm>
 #include <string_view>
 #include <unordered_map>
 
@@ -45,16 +46,22 @@ void noteRepeatedNames(const std::vector<Text>& names, std::vector<std::string>&
 
 ConversionReport convertCsvToPlist(const std::string& path, const std::string& outputPath, bool header,
                                    const std::optional<std::string>& encodingName, std::string* bytes,
-                                   CsvReadDialect dialect)
+                                   CsvReadDialect dialect, ConversionMonitor* monitor)
 {
     ConversionReport report;
     report.sourcePath = path;
+    ConversionMonitor quiet;
+    ConversionMonitor& progress = monitor ? *monitor : quiet;
+    if (progress.cancelled())
+        return ConversionMonitor::cancelledReport(path);
 
     FileContents contents;
     if (bytes)
         contents.bytes = std::move(*bytes);
     else
-        contents = readFileContents(path);
+        contents = readFileContents(path, progress.cancelFlag());
+    if (contents.error == std::errc::operation_canceled)
+        return ConversionMonitor::cancelledReport(path);
     if (contents.error) {
         report.problems.push_back("cannot read: " + contents.error.message());
         return report;
@@ -74,8 +81,13 @@ ConversionReport convertCsvToPlist(const std::string& path, const std::string& o
         report.problems.push_back("cannot be decoded as " + report.encodingName);
         return report;
     }
+    // Progress counts bytes of the source; the parse position (in UTF-16 units) is scaled to them.
+    const std::uint64_t totalBytes = contents.bytes.size();
+    progress.setTotal(totalBytes);
     // The bytes are no longer needed; give their memory back before the document is built.
     contents.bytes = std::string();
+    if (progress.cancelled())
+        return ConversionMonitor::cancelledReport(path);
     if (report.encodingGuessed)
         report.notes.push_back("read as Mac OS Roman; use --encoding to choose another");
 
@@ -112,7 +124,14 @@ ConversionReport convertCsvToPlist(const std::string& path, const std::string& o
     std::vector<const Text*> values(keyNames.size());
     bool namesAreRecordHeader = false;
     bool checkedNames = false;
+    const double bytesPerUnit = text.empty() ? 0.0 : static_cast<double>(totalBytes) / static_cast<double>(text.size());
+    auto keepGoing = [&] {
+        const auto done = static_cast<std::uint64_t>(static_cast<double>(parser.position()) * bytesPerUnit);
+        if (!progress.advance(std::min(done, totalBytes)))
+            parser.stopParsing();
+    };
     parser.parseRowsForReceiver([&](Record&& record) {
+        keepGoing();
         if (auto* row = std::get_if<Row>(&record)) {
             writer.writeRow(*row);
             return;
@@ -128,9 +147,13 @@ ConversionReport convertCsvToPlist(const std::string& path, const std::string& o
             values[i] = namesAreRecordHeader ? dictionary.objectForHeaderIndex(i) : dictionary.objectForKey(keyNames[i]);
         writer.writeDictionary(keyNames, values);
     });
-    writer.endDocument();
-
     const CSVParseStop& stop = parser.lastParseStop();
+    // The temporary file goes with `file`: an existing output stays as it was.
+    if (stop.stopped || progress.cancelled())
+        return ConversionMonitor::cancelledReport(path);
+    writer.endDocument();
+    progress.finish(totalBytes);
+
     report.records = stop.records;
     if (!stop.complete)
         report.problems.push_back(describeStop(stop));

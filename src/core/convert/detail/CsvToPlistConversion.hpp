@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/convert/ConversionReport.hpp"
+#include "core/convert/detail/ConversionMonitor.hpp"
 
 #include <optional>
 #include <string>
@@ -18,9 +19,10 @@ struct CsvReadDialect {
 /// "," (the first line naming the keys when `header`), streams the document into a temporary file and
 /// renames it over the target. A file that cannot be read or decoded writes nothing. With `bytes`
 /// these are converted instead of the file's contents (`path` then only names the source). `dialect`
-/// replaces the "," delimiter.
+/// replaces the "," delimiter. `monitor` (when given) hears of the progress through the parse and
+/// stops the conversion, which then writes nothing and reports Cancelled.
 ConversionReport convertCsvToPlist(const std::string& path, const std::string& outputPath, bool header,
                                    const std::optional<std::string>& encodingName, std::string* bytes = nullptr,
-                                   CsvReadDialect dialect = {});
+                                   CsvReadDialect dialect = {}, ConversionMonitor* monitor = nullptr);
 
 } // namespace plistable::detail

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <sys/stat.h>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -139,10 +140,26 @@ private:
 
 ConversionReport convertPlistToCsv(const std::string& path, const std::string& outputPath, bool header,
                                    FileConverter& keyListPass, const std::string* bytes,
-                                   CsvWriteDialect dialect)
+                                   CsvWriteDialect dialect, ConversionMonitor* monitor)
 {
     ConversionReport report;
     report.sourcePath = path;
+    ConversionMonitor quiet;
+    ConversionMonitor& progress = monitor ? *monitor : quiet;
+    if (progress.cancelled())
+        return ConversionMonitor::cancelledReport(path);
+    struct stat info {};
+    if (bytes)
+        progress.setTotal(bytes->size());
+    else if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+        progress.setTotal(static_cast<std::uint64_t>(info.st_size));
+    std::uint64_t bytesRead = 0;
+    PropertyListReadMonitor readMonitor;
+    readMonitor.stop = progress.cancelFlag();
+    readMonitor.pieceRead = [&](std::uint64_t done, std::uint64_t) {
+        bytesRead = done;
+        return progress.advance(done);
+    };
 
     auto stream = std::make_shared<AtomicFileOutputStream>(outputPath);
     if (dialect.byteOrderMark) {
@@ -154,8 +171,12 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
     if (dialect.crlf)
         writer.setLineEnd(u"\r\n");
     CsvConversion conversion(keyListPass, writer, header);
-    const PropertyListReadResult result =
-        bytes ? PropertyListReader::readBytes(*bytes, conversion) : PropertyListReader::readFile(path, conversion);
+    const PropertyListReadResult result = bytes ? PropertyListReader::readBytes(*bytes, conversion, readMonitor)
+                                                : PropertyListReader::readFile(path, conversion, readMonitor);
+    // The temporary file goes with `stream`: an existing output stays as it was.
+    if (result.status == PropertyListReadResult::Status::Stopped || progress.cancelled())
+        return ConversionMonitor::cancelledReport(path);
+    progress.finish(progress.total() > 0 ? progress.total() : bytesRead);
     report.records = conversion.lines();
     if (!result.ok()) {
         // Nothing is committed: an existing output file stays as it was.

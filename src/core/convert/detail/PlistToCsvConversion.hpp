@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/convert/ConversionReport.hpp"
+#include "core/convert/detail/ConversionMonitor.hpp"
 
 #include <string>
 
@@ -20,9 +21,10 @@ struct CsvWriteDialect {
 /// Converts the property list at `path` into the CSV file at `outputPath` in one streaming pass,
 /// feeding the list's XML events to the key-list pass of `keyListPass` on the way (see FileConverter).
 /// The output is replaced only when the whole list was read and written. With `bytes` these are
-/// read instead of the file (`path` then only names the source).
+/// read instead of the file (`path` then only names the source). `monitor` (when given) hears of
+/// the bytes read and stops the conversion, which then writes nothing and reports Cancelled.
 ConversionReport convertPlistToCsv(const std::string& path, const std::string& outputPath, bool header,
                                    FileConverter& keyListPass, const std::string* bytes = nullptr,
-                                   CsvWriteDialect dialect = {});
+                                   CsvWriteDialect dialect = {}, ConversionMonitor* monitor = nullptr);
 
 } // namespace plistable::detail

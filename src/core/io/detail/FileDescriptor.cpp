@@ -29,12 +29,17 @@ int FileDescriptor::release() noexcept
     return std::exchange(_fd, -1);
 }
 
-ssize_t readSome(int fd, void* buffer, std::size_t size)
+ssize_t readSome(int fd, void* buffer, std::size_t size, const std::atomic<bool>* stop)
 {
     while (true) {
         const ssize_t n = ::read(fd, buffer, size);
         if (n >= 0 || errno != EINTR)
             return n;
+        // A signal handler that asks to stop sets the flag before read() returns EINTR.
+        if (stop && stop->load()) {
+            errno = ECANCELED;
+            return -1;
+        }
     }
 }
 

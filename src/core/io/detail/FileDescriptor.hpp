@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <sys/types.h>
 #include <system_error>
@@ -28,8 +29,9 @@ private:
     int _fd = -1;
 };
 
-/// read() retried on interruption: bytes read, 0 at the end, -1 on an error (errno set).
-ssize_t readSome(int fd, void* buffer, std::size_t size);
+/// read() retried on interruption: bytes read, 0 at the end, -1 on an error (errno set). When an
+/// interrupted read finds `stop` reading true it is not retried: -1 with errno ECANCELED.
+ssize_t readSome(int fd, void* buffer, std::size_t size, const std::atomic<bool>* stop = nullptr);
 
 /// Writes every byte, retrying on interruption and short writes. Returns errno's error, or
 /// io_error when the descriptor accepts nothing, so that the loop cannot spin for ever.

@@ -1,0 +1,44 @@
+#include "core/convert/detail/ConversionMonitor.hpp"
+
+#include "core/convert/FileConverter.hpp"
+#include "core/convert/detail/ConversionText.hpp"
+
+namespace plistable::detail {
+namespace {
+
+constexpr std::uint64_t reportStep = 1 << 20;
+
+} // namespace
+
+ConversionMonitor::ConversionMonitor(const ConversionOptions& options)
+    : _progress(options.progress), _cancel(options.cancel)
+{
+}
+
+bool ConversionMonitor::advance(std::uint64_t done)
+{
+    if (_progress && done >= _reported + reportStep) {
+        _reported = done;
+        _progress(done, _total);
+    }
+    return !cancelled();
+}
+
+void ConversionMonitor::finish(std::uint64_t done)
+{
+    if (_total == 0)
+        _total = done;
+    if (_progress)
+        _progress(done, _total);
+}
+
+ConversionReport ConversionMonitor::cancelledReport(const std::string& sourcePath)
+{
+    ConversionReport report;
+    report.sourcePath = sourcePath;
+    report.status = ConversionReport::Status::Cancelled;
+    report.problems.push_back(cancelledReason);
+    return report;
+}
+
+} // namespace plistable::detail
