@@ -32,8 +32,9 @@ using UrlOpener = std::function<bool(const QUrl& url)>;
 class ResultsModel;
 
 /// The main window: the drop view filling most of it, the header check box, an "Open files…"
-/// button (Ctrl+O) as the keyboard way to pick files, a progress bar shown while a drop converts
-/// and a status line saying what the last drop did.
+/// button (Ctrl+O) as the keyboard way to pick files, a progress bar by bytes across the whole drop
+/// with a Cancel button while a drop converts, a status line saying what the last drop did and the
+/// list of its results.
 class MainWindow : public QWidget {
     Q_OBJECT
 
@@ -78,6 +79,8 @@ public slots:
 private:
     void showStarted(int count, const QString& folder);
     void showProgress(int index);
+    void showFileProgress(int index, qint64 done);
+    void showBytes(qint64 done);
     void showFinished(const ConversionReports& reports);
     void buildMenus();
 

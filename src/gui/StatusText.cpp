@@ -62,11 +62,19 @@ StatusText describeReports(const std::vector<ConversionReport>& reports, const Q
     qsizetype candidates = 0;
     qsizetype troubled = 0;
     qsizetype passedOver = 0;
+    qsizetype cancelled = 0;
     for (const ConversionReport& report : reports) {
         const QString line = describeReport(report);
         text.lines.append(line);
         if (report.status == ConversionReport::Status::Skipped) {
             ++passedOver;
+            text.others.append(line);
+            continue;
+        }
+        if (report.status == ConversionReport::Status::Cancelled) {
+            // Asked for, so no problem to point at: counted among the files, listed with the rest.
+            ++candidates;
+            ++cancelled;
             text.others.append(line);
             continue;
         }
@@ -92,6 +100,8 @@ StatusText describeReports(const std::vector<ConversionReport>& reports, const Q
         parts.append(Localization::localizedString(QStringLiteral("STATUS_PROBLEMS")).arg(troubled));
     if (passedOver > 0)
         parts.append(Localization::localizedString(QStringLiteral("STATUS_PASSED_OVER")).arg(passedOver));
+    if (cancelled > 0)
+        parts.append(Localization::localizedString(QStringLiteral("STATUS_CANCELLED_FILES")).arg(cancelled));
     text.summary = parts.join(QStringLiteral("; ")) + QLatin1Char('.');
     return text;
 }

@@ -36,8 +36,8 @@ mainView::mainView(UserDefaults& defaults, QWidget* parent)
 
 mainView::~mainView()
 {
-    // The worker posts its results to this object; it must be gone before the object is. Stopping
-    // between files keeps closing the window quick even in the middle of a large drop.
+    // The worker posts its results to this object; it must be gone before the object is. Stopping the
+    // file being converted keeps closing the window quick even in the middle of a large file.
     _stopRequested->store(true);
     if (_worker)
         _worker->join();
@@ -201,18 +201,32 @@ void mainView::startWorker(const QStringList& paths, const QString& folder, Conv
 
     _stopRequested = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<std::atomic<bool>> stop = _stopRequested;
-    // To abandon the file being converted too, hand the flag to the conversion:
-    // options.cancel = stop.get();
+    // The flag also stops the file being converted: the conversion checks it as it reads, removes its
+    // temporary file and leaves an existing output as it was. The worker owns a copy of the pointer,
+    // so the flag outlives every check.
+    options.cancel = stop.get();
+    // The conversion calls this on the worker thread, about every MiB; the index is the worker's own.
+    auto current = std::make_shared<std::size_t>(0);
+    options.progress = [this, current](std::uint64_t done, std::uint64_t) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, index = *current, done] {
+                if (!_reconverting)
+                    emit fileProgress(static_cast<int>(index), static_cast<qint64>(done));
+            },
+            Qt::QueuedConnection);
+    };
 
     emit busyChanged(true);
     // Before the worker starts, so that a handler may still cancel the drop before its first file.
     if (!_reconverting)
         emit conversionStarted(static_cast<int>(files.size()), *_saveDirPath);
-    _worker.emplace([this, defaults, options, files = std::move(files), folderName, stop] {
+    _worker.emplace([this, defaults, options, files = std::move(files), folderName, stop, current] {
         FileConverter converter(*defaults, options);
         ConversionReports reports;
         reports.reserve(files.size());
         for (std::size_t index = 0; index < files.size() && !stop->load(); ++index) {
+            *current = index;
             // One file at a time through the dispatch keeps the drop order and gives progress.
             ConversionReport report = std::move(converter.convertDroppedFiles({files[index]}, folderName).front());
             reports.push_back(report);
@@ -233,7 +247,8 @@ void mainView::startWorker(const QStringList& paths, const QString& folder, Conv
 
 void mainView::cancelConversion()
 {
-    // Also honoured from a conversionStarted handler, before the first file is started.
+    // Also honoured from a conversionStarted handler, before the first file is started. The file being
+    // converted reports Cancelled; the later ones are not started.
     _stopRequested->store(true);
 }
 

@@ -41,7 +41,8 @@ public:
     /// A view reading the "header" setting from `defaults` (which must outlive it) at each drop.
     explicit mainView(UserDefaults& defaults, QWidget* parent = nullptr);
 
-    /// Waits for a running conversion: the file being converted is finished, the rest are not started.
+    /// Stops a running conversion and waits for it: the file being converted is abandoned (its
+    /// existing output untouched, no temporary file left), the rest are not started.
     ~mainView() override;
 
     /// The drop: refuses (false) a drag without file names, or any drop while a conversion runs;
@@ -74,8 +75,9 @@ public:
     /// The paths of the drop being converted (or last converted), in drop order.
     const QStringList& droppedPaths() const { return _droppedPaths; }
 
-    /// Stops the running drop before its next file: the file being converted is finished, the
-    /// later ones are not started, so conversionFinished carries fewer reports than paths.
+    /// Stops the running drop: the file being converted is abandoned at its next check (its report
+    /// says Cancelled, its existing output is untouched, no temporary file is left) and the later
+    /// ones are not started, so conversionFinished carries fewer reports than paths.
     void cancelConversion();
 
     /// True while a drop's files (or a file read again) are being converted.
@@ -93,6 +95,9 @@ public:
 signals:
     /// Conversion of `count` files into `folder` (with its "/") has started.
     void conversionStarted(int count, const QString& folder);
+    /// `done` bytes of the file at `index` (0-based) of the drop are read, reported about every MiB
+    /// while it converts and once at its end (not for every file: small ones may say nothing).
+    void fileProgress(int index, qint64 done);
     /// The file at `index` (0-based) of the drop is done.
     void fileConverted(int index, const plistable::ConversionReport& report);
     /// Every file of the drop is done; one report per path, in drop order.

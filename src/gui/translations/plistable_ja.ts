@@ -64,6 +64,10 @@
         <translation>対象外 %1 個</translation>
     </message>
     <message>
+        <source>%1 cancelled</source>
+        <translation>キャンセル %1 個</translation>
+    </message>
+    <message>
         <source>… and %1 more (hover to see all)</source>
         <translation>…ほか %1 件（ポインタを重ねるとすべて表示）</translation>
     </message>
@@ -192,6 +196,10 @@ CSV とプロパティリストの間で表を変換します。
     <message>
         <source>read as Mac OS Roman</source>
         <translation>Mac OS Roman として読み込み</translation>
+    </message>
+    <message>
+        <source>stopped on request; nothing was written</source>
+        <translation>指示により中止しました。何も書き出していません</translation>
     </message>
     <message>
         <source>State</source>
