@@ -1,5 +1,6 @@
 #include "gui/Localization.hpp"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -28,7 +29,12 @@ const Localization& Localization::shared()
 
 QString Localization::text(const QString& key) const
 {
-    return _texts.value(key, key);
+    const auto found = _texts.constFind(key);
+    if (found == _texts.constEnd())
+        return key;
+    // The English text is the translation's source, as tr() would have it; the Japanese file lists
+    // these texts under this context by hand, since lupdate cannot read them out of the table.
+    return QCoreApplication::translate("plistable::gui::Localization", found->toUtf8().constData());
 }
 
 } // namespace plistable::gui

@@ -1,9 +1,6 @@
 #include "gui/MainWindow.hpp"
 
 #include "gui/Localization.hpp"
-#include "core/Settings.hpp"
-#include "core/UserDefaults.hpp"
-#include "core/convert/FileConverter.hpp"
 #include "gui/ResultsModel.hpp"
 #include "gui/StatusText.hpp"
 
@@ -26,6 +23,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace plistable::gui {
 namespace {
@@ -120,6 +119,9 @@ MainWindow::MainWindow(UserDefaults& defaults, QWidget* parent)
     connect(_openButton, &QPushButton::clicked, this, &MainWindow::openFiles);
     connect(_showFolderButton, &QPushButton::clicked, this, &MainWindow::showOutputFolder);
     connect(_cancelButton, &QPushButton::clicked, _dropView, &mainView::cancelConversion);
+    // Once pressed it has done its part; the drop ends at the conversion's next check.
+    connect(_cancelButton, &QPushButton::clicked, _cancelButton, [this] { _cancelButton->setEnabled(false); });
+    connect(_dropView, &mainView::fileProgress, this, &MainWindow::showFileProgress);
     // activated is a double-click, or Enter on the current row.
     connect(_resultsView, &QTreeView::activated, this, [this](const QModelIndex& index) { openResult(index.row()); });
     connect(_dropView, &mainView::busyChanged, _openButton, [this](bool busy) { _openButton->setEnabled(!busy); });
@@ -129,6 +131,10 @@ MainWindow::MainWindow(UserDefaults& defaults, QWidget* parent)
         showProgress(index);
     });
     connect(_dropView, &mainView::conversionFinished, this, &MainWindow::showFinished);
+    connect(_dropView, &mainView::reconverted, this, [this](const ConversionReport& report) {
+        _results->replaceReport(_readAgainRow, report);
+        _progressBar->setVisible(false);
+    });
     connect(_dropView, &mainView::conversionCancelled, this, [this] {
         _statusLabel->setText(text("STATUS_CANCELLED"));
         _statusLabel->setToolTip(QString());
@@ -147,7 +153,6 @@ void MainWindow::openFiles()
 void MainWindow::showStarted(int count, const QString& folder)
 {
     _folder = folder;
-    // With one file there is no progress to count, so the bar only says that work goes on.
     _results->clear();
     _fileSizes.clear();
     _bytesTotal = 0;
@@ -156,9 +161,9 @@ void MainWindow::showStarted(int count, const QString& folder)
         _fileSizes.push_back(QFileInfo(path).size());
         _bytesTotal += _fileSizes.back();
     }
-    // Progress counts bytes between files; with one file (or only empty ones) there is nothing to
-    // count, so the bar only says that work goes on.
-    _progressBar->setRange(0, count > 1 && _bytesTotal > 0 ? progressSteps : 0);
+    // Progress counts bytes across the whole drop; with only empty files (or none that can be read)
+    // there is nothing to count, so the bar only says that work goes on.
+    _progressBar->setRange(0, _bytesTotal > 0 ? progressSteps : 0);
     _progressBar->setValue(0);
     _cancelButton->setVisible(true);
     _cancelButton->setEnabled(true);
@@ -169,11 +174,23 @@ void MainWindow::showStarted(int count, const QString& folder)
 
 void MainWindow::showProgress(int index)
 {
-    // Per-file progress from the conversion would add its bytesDone here on top of _bytesDone.
     if (index >= 0 && static_cast<std::size_t>(index) < _fileSizes.size())
         _bytesDone += _fileSizes[static_cast<std::size_t>(index)];
-    if (_progressBar->maximum() > 0)
-        _progressBar->setValue(static_cast<int>(_bytesDone * progressSteps / _bytesTotal));
+    showBytes(_bytesDone);
+}
+
+void MainWindow::showFileProgress(int index, qint64 done)
+{
+    // The bytes of the files before this one are in _bytesDone; a file that grew while it was read
+    // counts no more than the size it had at the drop, so the bar never runs past the files after it.
+    if (index >= 0 && static_cast<std::size_t>(index) < _fileSizes.size())
+        showBytes(_bytesDone + std::min(done, _fileSizes[static_cast<std::size_t>(index)]));
+}
+
+void MainWindow::showBytes(qint64 done)
+{
+    if (_progressBar->maximum() > 0 && _bytesTotal > 0)
+        _progressBar->setValue(static_cast<int>(std::min(done, _bytesTotal) * progressSteps / _bytesTotal));
 }
 
 void MainWindow::showFinished(const ConversionReports& reports)
@@ -182,12 +199,21 @@ void MainWindow::showFinished(const ConversionReports& reports)
     _cancelButton->setVisible(false);
     // A stopped drop reports only the files it did; the rest were never started.
     const QStringList& paths = _dropView->droppedPaths();
-    for (qsizetype index = static_cast<qsizetype>(reports.size()); index < paths.size(); ++index)
+    ConversionReports described = reports;
+    for (qsizetype index = static_cast<qsizetype>(reports.size()); index < paths.size(); ++index) {
         _results->addCancelled(paths[index]);
+        ConversionReport notStarted;
+        notStarted.sourcePath = QFile::encodeName(paths[index]).toStdString();
+        notStarted.status = ConversionReport::Status::Cancelled;
+        described.push_back(std::move(notStarted));
+    }
     _showFolderButton->setEnabled(!_folder.isEmpty());
     if (_results->rowCount() > 0)
         _resultsView->setCurrentIndex(_results->index(0, 0));
-    const StatusText status = describeReports(reports, _folder);
+    // Names and states whole; the reason takes the rest of the width.
+    for (int column = 0; column < ResultsModel::ReasonColumn; ++column)
+        _resultsView->resizeColumnToContents(column);
+    const StatusText status = describeReports(described, _folder);
     _statusLabel->setText(shortStatus(status, statusLines));
     _statusLabel->setToolTip((QStringList{status.summary} + status.lines).join(QLatin1Char('\n')));
 }
@@ -252,18 +278,15 @@ void MainWindow::showReadAsMenu(const QPoint& position)
 
 void MainWindow::readAgainAs(int row, const QString& encoding)
 {
-    if (row < 0 || row >= _results->rowCount() || _folder.isEmpty() || _dropView->isBusy())
+    if (row < 0 || row >= _results->rowCount() || _dropView->isBusy())
         return;
-    // One small file the user asked for by name: converted here, on the GUI thread. A drop of
-    // many files goes through the drop view's worker instead.
-    ConversionOptions options;
-    options.header = _defaults.boolForKey(std::string(settings::headerKey));
-    options.encodingName = encoding.toStdString();
-    UserDefaults defaults(_defaults);
-    FileConverter converter(defaults, options);
-    // _folder ends in "/", which the dispatch adds itself.
-    const std::string folder = QFile::encodeName(_folder.chopped(1)).toStdString();
-    _results->replaceReport(row, converter.convertDroppedFiles({_results->report(row).sourcePath}, folder).front());
+    // Off the GUI thread like a drop, into the drop's folder; the row is replaced when it is done.
+    const QString source = QFile::decodeName(QByteArray::fromStdString(_results->report(row).sourcePath));
+    if (!_dropView->reconvert(source, encoding))
+        return;
+    _readAgainRow = row;
+    _progressBar->setRange(0, 0);
+    _progressBar->setVisible(true);
 }
 
 void MainWindow::showAbout()

@@ -32,8 +32,9 @@ using UrlOpener = std::function<bool(const QUrl& url)>;
 class ResultsModel;
 
 /// The main window: the drop view filling most of it, the header check box, an "Open files…"
-/// button (Ctrl+O) as the keyboard way to pick files, a progress bar shown while a drop converts
-/// and a status line saying what the last drop did.
+/// button (Ctrl+O) as the keyboard way to pick files, a progress bar by bytes across the whole drop
+/// with a Cancel button while a drop converts, a status line saying what the last drop did and the
+/// list of its results.
 class MainWindow : public QWidget {
     Q_OBJECT
 
@@ -67,7 +68,8 @@ public slots:
     /// Opens the folder the last drop was converted into.
     void showOutputFolder();
     /// Converts the file of the result at `row` again, read in `encoding` (an ICU name such as
-    /// "windows-1252"), into the same folder, and shows the new result in its row.
+    /// "windows-1252"), into the same folder off the GUI thread, and shows the new result in its row
+    /// when it is done (mainView::reconverted). Does nothing while a drop is being handled.
     void readAgainAs(int row, const QString& encoding);
     /// The encodings offered for a file read with the fallback, as (ICU name, label).
     static QList<QPair<QString, QString>> offeredEncodings();
@@ -77,6 +79,8 @@ public slots:
 private:
     void showStarted(int count, const QString& folder);
     void showProgress(int index);
+    void showFileProgress(int index, qint64 done);
+    void showBytes(qint64 done);
     void showFinished(const ConversionReports& reports);
     void buildMenus();
 
@@ -99,6 +103,7 @@ private:
     std::vector<qint64> _fileSizes;
     qint64 _bytesTotal = 0;
     qint64 _bytesDone = 0;
+    int _readAgainRow = -1; // the row whose file is being read again
 };
 
 } // namespace plistable::gui

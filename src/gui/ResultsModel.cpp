@@ -23,6 +23,13 @@ QString withoutCommandLineAdvice(const std::string& text)
     return reason;
 }
 
+// The library's messages are English; those that are a fixed text (no names or numbers in them) have an
+// entry in the translation, the others pass through unchanged.
+QString translatedMessage(const QString& message)
+{
+    return QCoreApplication::translate("plistable::gui::ResultsModel", message.toUtf8().constData());
+}
+
 QStyle::StandardPixmap iconOf(ResultsModel::State state)
 {
     switch (state) {
@@ -110,9 +117,9 @@ QString ResultsModel::reason(const ConversionReport& report)
 {
     QStringList parts;
     for (const std::string& problem : report.problems)
-        parts.append(withoutCommandLineAdvice(problem));
+        parts.append(translatedMessage(withoutCommandLineAdvice(problem)));
     for (const std::string& note : report.notes)
-        parts.append(withoutCommandLineAdvice(note));
+        parts.append(translatedMessage(withoutCommandLineAdvice(note)));
     return parts.join(QStringLiteral("; "));
 }
 

@@ -43,7 +43,8 @@ public:
     /// The output file of a row, empty when none was written.
     QString outputPath(int row) const;
 
-    /// The reason shown for a report: its problems and notes, without advice meant for the command line.
+    /// The reason shown for a report: its problems and notes, without advice meant for the command line,
+    /// each translated where the installed translation has it.
     static QString reason(const ConversionReport& report);
     /// The state of a report.
     static State stateOf(const ConversionReport& report);

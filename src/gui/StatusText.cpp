@@ -2,6 +2,7 @@
 
 #include "gui/Localization.hpp"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 
@@ -12,6 +13,9 @@ QString fileName(const std::string& path)
 {
     return QFileInfo(QFile::decodeName(QByteArray::fromStdString(path))).fileName();
 }
+
+// The words around the names go through the translation system like every visible text.
+constexpr const char* context = "plistable::gui::StatusText";
 
 QString joined(const std::vector<std::string>& reasons)
 {
@@ -32,20 +36,20 @@ QString describeReport(const ConversionReport& report)
         line = source + QStringLiteral(" → ") + fileName(report.outputPath);
         break;
     case ConversionReport::Status::Partial:
-        line = source + QStringLiteral(" → ") + fileName(report.outputPath) + QStringLiteral(", incomplete: ")
-               + joined(report.problems);
+        line = source + QStringLiteral(" → ") + fileName(report.outputPath)
+               + QCoreApplication::translate(context, ", incomplete: ") + joined(report.problems);
         break;
     case ConversionReport::Status::Failed:
-        line = source + QStringLiteral(": not converted: ") + joined(report.problems);
+        line = source + QCoreApplication::translate(context, ": not converted: ") + joined(report.problems);
         break;
     case ConversionReport::Status::Skipped:
         return source + QStringLiteral(": ")
-               + (report.notes.empty() ? QStringLiteral("passed over") : joined(report.notes));
+               + (report.notes.empty() ? QCoreApplication::translate(context, "passed over") : joined(report.notes));
     case ConversionReport::Status::Cancelled:
-        return source + QStringLiteral(": cancelled");
+        return source + QCoreApplication::translate(context, ": cancelled");
     }
     if (!report.encodingName.empty())
-        line += QStringLiteral(" (read as ") + QString::fromStdString(report.encodingName) + QLatin1Char(')');
+        line += QCoreApplication::translate(context, " (read as %1)").arg(QString::fromStdString(report.encodingName));
     if (!report.notes.empty())
         line += QStringLiteral("; ") + joined(report.notes);
     return line;
@@ -58,11 +62,19 @@ StatusText describeReports(const std::vector<ConversionReport>& reports, const Q
     qsizetype candidates = 0;
     qsizetype troubled = 0;
     qsizetype passedOver = 0;
+    qsizetype cancelled = 0;
     for (const ConversionReport& report : reports) {
         const QString line = describeReport(report);
         text.lines.append(line);
         if (report.status == ConversionReport::Status::Skipped) {
             ++passedOver;
+            text.others.append(line);
+            continue;
+        }
+        if (report.status == ConversionReport::Status::Cancelled) {
+            // Asked for, so no problem to point at: counted among the files, listed with the rest.
+            ++candidates;
+            ++cancelled;
             text.others.append(line);
             continue;
         }
@@ -88,6 +100,8 @@ StatusText describeReports(const std::vector<ConversionReport>& reports, const Q
         parts.append(Localization::localizedString(QStringLiteral("STATUS_PROBLEMS")).arg(troubled));
     if (passedOver > 0)
         parts.append(Localization::localizedString(QStringLiteral("STATUS_PASSED_OVER")).arg(passedOver));
+    if (cancelled > 0)
+        parts.append(Localization::localizedString(QStringLiteral("STATUS_CANCELLED_FILES")).arg(cancelled));
     text.summary = parts.join(QStringLiteral("; ")) + QLatin1Char('.');
     return text;
 }

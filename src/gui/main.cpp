@@ -2,6 +2,7 @@
 #include "core/UserDefaults.hpp"
 #include "gui/AppDelegate.hpp"
 #include "gui/MainWindow.hpp"
+#include "gui/Translation.hpp"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -59,6 +60,8 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral(PLISTABLE_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("plistable-gui"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("plistable-gui")));
+    // The window speaks the system's language where a translation is embedded (LANG=ja_JP.UTF-8: Japanese).
+    const gui::Translation translation(QLocale::system());
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Converts tables between CSV and XML property lists."));
@@ -66,7 +69,14 @@ int main(int argc, char* argv[])
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Files to convert, as if dropped."),
                                  QStringLiteral("[FILE...]"));
-    // Saves a picture of the window and ends; used to make the screenshot in the documentation.
+    // Two options for making the documentation's screenshots (scripts/screenshot), left out of the help:
+    // --output-folder answers the folder question without a dialog; --screenshot saves the window
+    // once the files given are converted (or at once without files) and ends.
+    QCommandLineOption outputFolder(QStringLiteral("output-folder"),
+                                    QStringLiteral("Convert into DIR without asking for a folder."),
+                                    QStringLiteral("DIR"));
+    outputFolder.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(outputFolder);
     QCommandLineOption screenshot(QStringLiteral("screenshot"), QStringLiteral("Save the window to FILE and quit."),
                                   QStringLiteral("FILE"));
     screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -81,19 +91,33 @@ int main(int argc, char* argv[])
     window.show();
     delegate.applicationDidFinishLaunching();
 
-    if (parser.isSet(screenshot)) {
-        const QString file = parser.value(screenshot);
-        // A short wait lets the window manager map and paint the window before it is grabbed.
-        QTimer::singleShot(500, &window, [&window, file] {
-            const bool saved = window.grab().save(file);
-            QApplication::exit(saved ? 0 : 1);
-        });
-        return QApplication::exec();
+    if (parser.isSet(outputFolder)) {
+        const QString folder = QFileInfo(parser.value(outputFolder)).absoluteFilePath();
+        window.dropView()->setFolderChooser(
+            [folder](const QString&, const QString&, const QString&) { return std::optional<QString>(folder); });
     }
 
     QStringList files;
     for (const QString& argument : parser.positionalArguments())
         files.append(QFileInfo(argument).absoluteFilePath());
+
+    if (parser.isSet(screenshot)) {
+        const QString file = parser.value(screenshot);
+        // A short wait lets the window manager map and paint the window before it is grabbed.
+        const auto grabSoon = [&window, file] {
+            QTimer::singleShot(500, &window, [&window, file] {
+                const bool saved = window.grab().save(file);
+                QApplication::exit(saved ? 0 : 1);
+            });
+        };
+        if (files.isEmpty()) {
+            grabSoon();
+        } else {
+            QObject::connect(window.dropView(), &gui::mainView::conversionFinished, &window, grabSoon);
+            QObject::connect(window.dropView(), &gui::mainView::conversionCancelled, &window, grabSoon);
+        }
+    }
+
     if (!files.isEmpty())
         QTimer::singleShot(0, &window, [&window, files] { window.dropView()->convertFiles(files); });
     return QApplication::exec();

@@ -28,7 +28,7 @@ mainView::mainView(UserDefaults& defaults, QWidget* parent)
     : QWidget(parent), _defaults(defaults), _stopRequested(std::make_shared<std::atomic<bool>>(false))
 {
     setAcceptDrops(true);
-    setAccessibleName(Localization::localizedString(QStringLiteral("DROP_HINT")));
+    setAccessibleName(hint());
     _folderChooser = [this](const QString& startFolder, const QString& title, const QString& prompt) {
         return chooseFolderWithDialog(this, startFolder, title, prompt);
     };
@@ -36,11 +36,16 @@ mainView::mainView(UserDefaults& defaults, QWidget* parent)
 
 mainView::~mainView()
 {
-    // The worker posts its results to this object; it must be gone before the object is. Stopping
-    // between files keeps closing the window quick even in the middle of a large drop.
+    // The worker posts its results to this object; it must be gone before the object is. Stopping the
+    // file being converted keeps closing the window quick even in the middle of a large file.
     _stopRequested->store(true);
     if (_worker)
         _worker->join();
+}
+
+QString mainView::hint()
+{
+    return Localization::localizedString(QStringLiteral("DROP_HINT"));
 }
 
 QColor mainView::backgroundColor()
@@ -53,8 +58,7 @@ void mainView::paintEvent(QPaintEvent* event)
     QPainter painter(this);
     painter.fillRect(event->rect(), backgroundColor());
     painter.setPen(QColor(200, 203, 208));
-    painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap,
-                     Localization::localizedString(QStringLiteral("DROP_HINT")));
+    painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, hint());
 }
 
 void mainView::dragEnterEvent(QDragEnterEvent* event)
@@ -164,17 +168,30 @@ bool mainView::convertFiles(const QStringList& paths)
     _defaults.synchronize();
     // Plain concatenation, as the dispatch forms it: the root folder gives "//".
     _saveDirPath = *folder + QLatin1Char('/');
-    startWorker(paths, *folder);
+    _reconverting = false;
+    _droppedPaths = paths;
+    startWorker(paths, *folder, {});
     return true;
 }
 
-void mainView::startWorker(const QStringList& paths, const QString& folder)
+bool mainView::reconvert(const QString& path, const QString& encoding)
+{
+    if (isBusy() || !_saveDirPath)
+        return false;
+    ConversionOptions options;
+    options.encodingName = encoding.toStdString();
+    _reconverting = true;
+    // The save folder ends in "/", which the dispatch adds itself.
+    startWorker({path}, _saveDirPath->chopped(1), std::move(options));
+    return true;
+}
+
+void mainView::startWorker(const QStringList& paths, const QString& folder, ConversionOptions options)
 {
     // The worker gets copies of everything it uses, made here on the GUI thread: its own settings
     // object and converter, the header value as it is now, and the paths in the file system's
     // encoding. Nothing it touches is shared with this thread.
     auto defaults = std::make_shared<UserDefaults>(_defaults);
-    ConversionOptions options;
     options.header = _defaults.boolForKey(std::string(settings::headerKey));
     std::vector<std::string> files;
     files.reserve(static_cast<std::size_t>(paths.size()));
@@ -182,24 +199,43 @@ void mainView::startWorker(const QStringList& paths, const QString& folder)
         files.push_back(QFile::encodeName(path).toStdString());
     const std::string folderName = QFile::encodeName(folder).toStdString();
 
-    _droppedPaths = paths;
     _stopRequested = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<std::atomic<bool>> stop = _stopRequested;
-    // To abandon the file being converted too, hand the flag to the conversion:
-    // options.cancel = stop.get();
+    // The flag also stops the file being converted: the conversion checks it as it reads, removes its
+    // temporary file and leaves an existing output as it was. The worker owns a copy of the pointer,
+    // so the flag outlives every check.
+    options.cancel = stop.get();
+    // The conversion calls this on the worker thread, about every MiB; the index is the worker's own.
+    auto current = std::make_shared<std::size_t>(0);
+    options.progress = [this, current](std::uint64_t done, std::uint64_t) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, index = *current, done] {
+                if (!_reconverting)
+                    emit fileProgress(static_cast<int>(index), static_cast<qint64>(done));
+            },
+            Qt::QueuedConnection);
+    };
 
     emit busyChanged(true);
-    emit conversionStarted(static_cast<int>(files.size()), *_saveDirPath);
-    _worker.emplace([this, defaults, options, files = std::move(files), folderName, stop] {
+    // Before the worker starts, so that a handler may still cancel the drop before its first file.
+    if (!_reconverting)
+        emit conversionStarted(static_cast<int>(files.size()), *_saveDirPath);
+    _worker.emplace([this, defaults, options, files = std::move(files), folderName, stop, current] {
         FileConverter converter(*defaults, options);
         ConversionReports reports;
         reports.reserve(files.size());
         for (std::size_t index = 0; index < files.size() && !stop->load(); ++index) {
+            *current = index;
             // One file at a time through the dispatch keeps the drop order and gives progress.
             ConversionReport report = std::move(converter.convertDroppedFiles({files[index]}, folderName).front());
             reports.push_back(report);
             QMetaObject::invokeMethod(
-                this, [this, index, report = std::move(report)] { emit fileConverted(static_cast<int>(index), report); },
+                this,
+                [this, index, report = std::move(report)] {
+                    if (!_reconverting)
+                        emit fileConverted(static_cast<int>(index), report);
+                },
                 Qt::QueuedConnection);
         }
         // Queued after every progress event from this thread, so it arrives last.
@@ -211,7 +247,8 @@ void mainView::startWorker(const QStringList& paths, const QString& folder)
 
 void mainView::cancelConversion()
 {
-    // Also honoured from a conversionStarted handler, before the first file is started.
+    // Also honoured from a conversionStarted handler, before the first file is started. The file being
+    // converted reports Cancelled; the later ones are not started.
     _stopRequested->store(true);
 }
 
@@ -223,7 +260,13 @@ void mainView::finishConversion(ConversionReports reports)
         _worker.reset();
     }
     emit busyChanged(false);
-    emit conversionFinished(reports);
+    if (!_reconverting) {
+        emit conversionFinished(reports);
+        return;
+    }
+    _reconverting = false;
+    if (!reports.empty())
+        emit reconverted(reports.front());
 }
 
 } // namespace plistable::gui

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/convert/ConversionReport.hpp"
+#include "core/convert/FileConverter.hpp"
 
 #include <QMetaType>
 #include <QStringList>
@@ -40,7 +41,8 @@ public:
     /// A view reading the "header" setting from `defaults` (which must outlive it) at each drop.
     explicit mainView(UserDefaults& defaults, QWidget* parent = nullptr);
 
-    /// Waits for a running conversion: the file being converted is finished, the rest are not started.
+    /// Stops a running conversion and waits for it: the file being converted is abandoned (its
+    /// existing output untouched, no temporary file left), the rest are not started.
     ~mainView() override;
 
     /// The drop: refuses (false) a drag without file names, or any drop while a conversion runs;
@@ -51,6 +53,11 @@ public:
     /// into it in order, off the GUI thread. Cancelling converts nothing and keeps the save folder;
     /// an empty list converts nothing and asks nothing. False when nothing was started.
     bool convertFiles(const QStringList& paths);
+
+    /// Converts the file at `path` again into the folder of the last drop, read in `encoding` (an ICU
+    /// name), off the GUI thread, and reports it through reconverted. Asks nothing; false (and nothing
+    /// started) while busy or before any drop was converted.
+    bool reconvert(const QString& path, const QString& encoding);
 
     /// The local file paths a drag carries, in drag order; nothing when it carries no file names.
     static std::optional<QStringList> droppedFilePaths(const QMimeData* data);
@@ -68,15 +75,19 @@ public:
     /// The paths of the drop being converted (or last converted), in drop order.
     const QStringList& droppedPaths() const { return _droppedPaths; }
 
-    /// Stops the running drop before its next file: the file being converted is finished, the
-    /// later ones are not started, so conversionFinished carries fewer reports than paths.
+    /// Stops the running drop: the file being converted is abandoned at its next check (its report
+    /// says Cancelled, its existing output is untouched, no temporary file is left) and the later
+    /// ones are not started, so conversionFinished carries fewer reports than paths.
     void cancelConversion();
 
-    /// True while a drop's files are being converted.
+    /// True while a drop's files (or a file read again) are being converted.
     bool isConverting() const { return _worker.has_value(); }
 
     /// True while a drop waits for its folder or converts: new drops are refused.
     bool isBusy() const { return isConverting() || _askingFolder || _dropPending; }
+
+    /// The text painted in the middle of the view, asking for a drop.
+    static QString hint();
 
     /// The background colour: red 0.2, green 0.21, blue 0.23, alpha 1.0.
     static QColor backgroundColor();
@@ -84,10 +95,15 @@ public:
 signals:
     /// Conversion of `count` files into `folder` (with its "/") has started.
     void conversionStarted(int count, const QString& folder);
+    /// `done` bytes of the file at `index` (0-based) of the drop are read, reported about every MiB
+    /// while it converts and once at its end (not for every file: small ones may say nothing).
+    void fileProgress(int index, qint64 done);
     /// The file at `index` (0-based) of the drop is done.
     void fileConverted(int index, const plistable::ConversionReport& report);
     /// Every file of the drop is done; one report per path, in drop order.
     void conversionFinished(const plistable::gui::ConversionReports& reports);
+    /// The file given to reconvert is done.
+    void reconverted(const plistable::ConversionReport& report);
     /// The user cancelled the folder question; nothing was converted.
     void conversionCancelled();
     /// True when a conversion starts, false when it ends: new drops are refused meanwhile.
@@ -100,7 +116,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    void startWorker(const QStringList& paths, const QString& folder);
+    void startWorker(const QStringList& paths, const QString& folder, ConversionOptions options);
     void finishConversion(ConversionReports reports);
 
     UserDefaults& _defaults;
@@ -109,6 +125,7 @@ private:
     QStringList _droppedPaths;
     bool _askingFolder = false;
     bool _dropPending = false;
+    bool _reconverting = false; // the running worker converts a file again, not a drop
     std::optional<std::thread> _worker;
     std::shared_ptr<std::atomic<bool>> _stopRequested;
 };

@@ -7,6 +7,8 @@
 #include "support/TestSupport.hpp"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QLabel>
@@ -208,10 +210,91 @@ TEST_F(MainWindowTest, ReadsAFallbackFileAgainInTheChosenEncoding)
     ASSERT_TRUE(finished.wait(30000));
     ASSERT_EQ(window.results()->state(0), ResultsModel::State::Fallback);
 
+    QSignalSpy reconverted(window.dropView(), &mainView::reconverted);
     window.readAgainAs(0, QStringLiteral("windows-1252"));
+    // Off the GUI thread: the call returns at once, the row changes when the worker is done.
+    EXPECT_TRUE(window.dropView()->isConverting());
+    EXPECT_TRUE(window.progressBar()->isVisibleTo(&window));
+    window.readAgainAs(0, QStringLiteral("ISO-8859-1")); // busy: refused
+    ASSERT_TRUE(reconverted.wait(30000));
+    EXPECT_EQ(reconverted.size(), 1);
+    EXPECT_FALSE(window.progressBar()->isVisibleTo(&window));
+    EXPECT_EQ(window.results()->rowCount(), 1);
     EXPECT_EQ(window.results()->state(0), ResultsModel::State::Converted);
     const std::string output = dir.read("out/latin.plist");
     EXPECT_NE(output.find("<string>caf\xC3\xA9</string>"), std::string::npos) << output;
+}
+
+} // namespace
+
+namespace {
+
+// Big enough that the conversion is still reading it when the first progress report reaches the window.
+std::string largeCsv()
+{
+    std::string text;
+    const std::string line = "12345,a field of some length,\"another, with \"\"quotes\"\"\",3.14159\n";
+    text.reserve(40u << 20);
+    while (text.size() < (40u << 20))
+        text += line;
+    return text;
+}
+
+std::string largePropertyList()
+{
+    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<array>\n";
+    const std::string row = "\t<array><string>a field of some length</string><integer>12345</integer></array>\n";
+    text.reserve(40u << 20);
+    while (text.size() < (40u << 20))
+        text += row;
+    return text + "</array>\n</plist>\n";
+}
+
+TEST_F(MainWindowTest, CancelAbandonsTheFileBeingConvertedAndListsTheRest)
+{
+    const struct {
+        const char* name;
+        const char* source;
+        const char* output;
+        std::string (*contents)();
+    } cases[] = {
+        {"csv to property list", "big.csv", "big.plist", largeCsv},
+        {"property list to csv", "big.plist", "big.csv", largePropertyList},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string existing = "an earlier result, to be left exactly as it is\n";
+        dir.write(std::string("out/") + c.output, existing);
+        chosenFiles = {qs(dir.write(c.source, c.contents())), qs(dir.write("a.csv", "a\n")),
+                       qs(dir.write("b.csv", "b\n"))};
+
+        // Cancelled from the first report of progress inside the large file, whenever it comes.
+        int barValue = -1;
+        const QMetaObject::Connection cancelOnProgress =
+            QObject::connect(window.dropView(), &mainView::fileProgress, window.cancelButton(), [this, &barValue] {
+                if (barValue < 0) {
+                    barValue = window.progressBar()->value();
+                    window.cancelButton()->click();
+                }
+            });
+        QSignalSpy finished(window.dropView(), &mainView::conversionFinished);
+        window.openFiles();
+        ASSERT_TRUE(finished.wait(120000));
+        QObject::disconnect(cancelOnProgress);
+
+        // The bar moved inside the first file, by bytes of the whole drop.
+        EXPECT_GT(barValue, 0);
+        EXPECT_LT(barValue, window.progressBar()->maximum());
+        ASSERT_EQ(window.results()->rowCount(), 3);
+        for (int row = 0; row < 3; ++row)
+            EXPECT_EQ(window.results()->state(row), ResultsModel::State::Cancelled) << row;
+        EXPECT_EQ(dir.read(std::string("out/") + c.output), existing);
+        EXPECT_EQ(QDir(qs(dir.file("out"))).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot),
+                  QStringList{qs(c.output)});
+        EXPECT_TRUE(window.statusLabel()->text().contains(QStringLiteral("3 cancelled")))
+            << window.statusLabel()->text().toStdString();
+        ASSERT_TRUE(QFile::remove(qs(dir.file(std::string("out/") + c.output))));
+    }
 }
 
 } // namespace

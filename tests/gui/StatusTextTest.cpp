@@ -43,6 +43,8 @@ TEST(StatusTextTest, DescribesEachFile)
         {"skipped", report("/in/f.txt", Status::Skipped, "", "", {}, {"not a .csv or .plist file; passed over"}),
          "f.txt: not a .csv or .plist file; passed over"},
         {"skipped silently", report("/in/g", Status::Skipped), "g: passed over"},
+        {"cancelled", report("/in/h.csv", Status::Cancelled, "", "", {"stopped on request; nothing was written"}),
+         "h.csv: cancelled"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -63,6 +65,12 @@ TEST(StatusTextTest, SummaryCountsWrittenTroubledAndPassedOver)
     EXPECT_EQ(text.lines.size(), 4);
     EXPECT_EQ(text.problems.size(), 2);
     EXPECT_EQ(describeReports({}, QStringLiteral("/out/")).summary.toStdString(), "Nothing to convert.");
+
+    // Cancelled files count among the files but are no problem: the user asked for it.
+    const StatusText stopped =
+        describeReports({reports[0], report("/in/e.csv", Status::Cancelled)}, QStringLiteral("/out/"));
+    EXPECT_EQ(stopped.summary.toStdString(), "Wrote 1 of 2 files to /out/; 1 cancelled.");
+    EXPECT_TRUE(stopped.problems.isEmpty());
 }
 
 TEST(StatusTextTest, ShortStatusShowsProblemsFirstAndCountsTheRest)

@@ -298,3 +298,34 @@ TEST_F(mainViewTest, FolderQuestionStartsInTheLastChosenFolderAfterARestart)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(mainViewTest, ReconvertReadsOneFileAgainIntoTheDropsFolderWithoutAskingOrReportingADrop)
+{
+    const std::string latin = dir.write("latin.csv", "caf\xE9\n");
+    EXPECT_FALSE(view.reconvert(qs(latin), QStringLiteral("windows-1252"))); // no drop yet: no folder
+    QSignalSpy finished(&view, &mainView::conversionFinished);
+    ASSERT_TRUE(view.convertFiles({qs(latin)}));
+    waitForReports(finished);
+
+    QSignalSpy started(&view, &mainView::conversionStarted);
+    QSignalSpy converted(&view, &mainView::fileConverted);
+    QSignalSpy reconverted(&view, &mainView::reconverted);
+    ASSERT_TRUE(view.reconvert(qs(latin), QStringLiteral("windows-1252")));
+    EXPECT_TRUE(view.isBusy());
+    EXPECT_FALSE(view.reconvert(qs(latin), QStringLiteral("windows-1252")));
+    ASSERT_TRUE(reconverted.wait(30000));
+    const auto report = reconverted.takeFirst().at(0).value<ConversionReport>();
+    EXPECT_EQ(report.status, Status::Converted);
+    EXPECT_FALSE(report.encodingGuessed);
+    EXPECT_EQ(report.outputPath, dir.file("out/latin.plist"));
+    EXPECT_EQ(chooser.questions.size(), 1u);
+    EXPECT_EQ(started.size(), 0);
+    EXPECT_EQ(converted.size(), 0);
+    EXPECT_EQ(finished.size(), 0);
+    EXPECT_EQ(view.droppedPaths(), QStringList{qs(latin)});
+    EXPECT_FALSE(view.isBusy());
+}
+
+} // namespace

@@ -1,0 +1,248 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ja_JP" sourcelanguage="en">
+<context>
+    <name>plistable::gui::Localization</name>
+    <message>
+        <source>Choose a folder for the converted files</source>
+        <translation>変換したファイルを保存するフォルダを選んでください</translation>
+    </message>
+    <message>
+        <source>Save Here</source>
+        <translation>ここに保存</translation>
+    </message>
+    <message>
+        <source>plistable</source>
+        <translation>plistable（表の変換）</translation>
+    </message>
+    <message>
+        <source>First line is a header</source>
+        <translation>1 行目を見出しとして扱う</translation>
+    </message>
+    <message>
+        <source>Open files…</source>
+        <translation>ファイルを開く…</translation>
+    </message>
+    <message>
+        <source>Choose files to convert</source>
+        <translation>変換するファイルを選んでください</translation>
+    </message>
+    <message>
+        <source>Tables (*.csv *.plist);;All files (*)</source>
+        <translation>表 (*.csv *.plist);;すべてのファイル (*)</translation>
+    </message>
+    <message>
+        <source>Drop .csv or .plist files here</source>
+        <translation>ここに .csv または .plist ファイルをドロップしてください</translation>
+    </message>
+    <message>
+        <source>Drop files or open them; you choose where the results go.</source>
+        <translation>ファイルをドロップするか開いてください。変換結果の保存先はこのあと選べます。</translation>
+    </message>
+    <message>
+        <source>Converting %1 file(s) into %2 …</source>
+        <translation>%1 個のファイルを %2 に変換しています…</translation>
+    </message>
+    <message>
+        <source>Nothing converted: no folder was chosen.</source>
+        <translation>フォルダが選ばれなかったため、何も変換していません。</translation>
+    </message>
+    <message>
+        <source>Nothing to convert.</source>
+        <translation>変換するものがありません。</translation>
+    </message>
+    <message>
+        <source>Wrote %1 of %2 files to %3</source>
+        <translation>%2 個中 %1 個のファイルを %3 に書き出しました</translation>
+    </message>
+    <message>
+        <source>%1 with problems</source>
+        <translation>問題あり %1 個</translation>
+    </message>
+    <message>
+        <source>%1 passed over</source>
+        <translation>対象外 %1 個</translation>
+    </message>
+    <message>
+        <source>%1 cancelled</source>
+        <translation>キャンセル %1 個</translation>
+    </message>
+    <message>
+        <source>… and %1 more (hover to see all)</source>
+        <translation>…ほか %1 件（ポインタを重ねるとすべて表示）</translation>
+    </message>
+</context>
+<context>
+    <name>plistable::gui::MainWindow</name>
+    <message>
+        <source>Show in folder</source>
+        <translation>フォルダを表示</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>キャンセル</translation>
+    </message>
+    <message>
+        <source>Drop area</source>
+        <translation>ドロップ領域</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>進行状況</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>状況</translation>
+    </message>
+    <message>
+        <source>Results</source>
+        <translation>結果</translation>
+    </message>
+    <message>
+        <source>&amp;File</source>
+        <translation>ファイル(&amp;F)</translation>
+    </message>
+    <message>
+        <source>&amp;Open files…</source>
+        <translation>ファイルを開く(&amp;O)…</translation>
+    </message>
+    <message>
+        <source>&amp;Show output folder</source>
+        <translation>保存先フォルダを表示(&amp;S)</translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation>終了(&amp;Q)</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>ヘルプ(&amp;H)</translation>
+    </message>
+    <message>
+        <source>&amp;About plistable</source>
+        <translation>plistable について(&amp;A)</translation>
+    </message>
+    <message>
+        <source>Menu bar</source>
+        <translation>メニューバー</translation>
+    </message>
+    <message>
+        <source>Windows-1252 (Western)</source>
+        <translation>Windows-1252（西欧）</translation>
+    </message>
+    <message>
+        <source>Latin-1 (ISO-8859-1)</source>
+        <translation>Latin-1（ISO-8859-1）</translation>
+    </message>
+    <message>
+        <source>Shift_JIS (Japanese)</source>
+        <translation>Shift_JIS（日本語）</translation>
+    </message>
+    <message>
+        <source>EUC-JP (Japanese)</source>
+        <translation>EUC-JP（日本語）</translation>
+    </message>
+    <message>
+        <source>UTF-16</source>
+        <translation>UTF-16（Unicode）</translation>
+    </message>
+    <message>
+        <source>Read as…</source>
+        <translation>文字コードを指定して読み直す…</translation>
+    </message>
+    <message>
+        <source>About plistable</source>
+        <translation>plistable について</translation>
+    </message>
+    <message>
+        <source>plistable %1
+Converts tables between CSV and property lists.
+Licence: MIT</source>
+        <translation>plistable %1
+CSV とプロパティリストの間で表を変換します。
+ライセンス: MIT</translation>
+    </message>
+</context>
+<context>
+    <name>plistable::gui::ResultsModel</name>
+    <message>
+        <source>Converted</source>
+        <translation>変換済み</translation>
+    </message>
+    <message>
+        <source>Check encoding</source>
+        <translation>文字コードを確認</translation>
+    </message>
+    <message>
+        <source>Partly converted</source>
+        <translation>一部のみ変換</translation>
+    </message>
+    <message>
+        <source>Failed</source>
+        <translation>失敗</translation>
+    </message>
+    <message>
+        <source>Passed over</source>
+        <translation>対象外</translation>
+    </message>
+    <message>
+        <source>Cancelled</source>
+        <translation>キャンセル済み</translation>
+    </message>
+    <message>
+        <source>the drop was cancelled before this file</source>
+        <translation>このファイルに進む前に取り消されました</translation>
+    </message>
+    <message>
+        <source>read as Mac OS Roman</source>
+        <translation>Mac OS Roman として読み込み</translation>
+    </message>
+    <message>
+        <source>stopped on request; nothing was written</source>
+        <translation>指示により中止しました。何も書き出していません</translation>
+    </message>
+    <message>
+        <source>State</source>
+        <translation>状態</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>ファイル</translation>
+    </message>
+    <message>
+        <source>Output</source>
+        <translation>出力先</translation>
+    </message>
+    <message>
+        <source>Encoding</source>
+        <translation>文字コード</translation>
+    </message>
+    <message>
+        <source>Reason</source>
+        <translation>理由</translation>
+    </message>
+</context>
+<context>
+    <name>plistable::gui::StatusText</name>
+    <message>
+        <source>, incomplete: </source>
+        <translation>、不完全: </translation>
+    </message>
+    <message>
+        <source>: not converted: </source>
+        <translation>: 変換できませんでした: </translation>
+    </message>
+    <message>
+        <source>passed over</source>
+        <translation>対象外</translation>
+    </message>
+    <message>
+        <source>: cancelled</source>
+        <translation>: キャンセルしました</translation>
+    </message>
+    <message>
+        <source> (read as %1)</source>
+        <translation>（%1 として読み込み）</translation>
+    </message>
+</context>
+</TS>
