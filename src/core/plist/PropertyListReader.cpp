@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -73,10 +74,16 @@ PropertyListReadResult PropertyListReader::readBytes(std::string_view bytes, Pli
 {
     if (looksBinary(bytes))
         return readBinary(bytes, delegate);
-    // In file-sized pieces: expat copies what it is given into its own buffer, and a buffer the
-    // size of the whole input costs more (page faults, cache misses) than the parsing saves.
     detail::XmlPropertyListReader reader(delegate);
     reader.begin();
+    // The tokenizer reads the bytes in place; what it does not read goes to expat from the start.
+    reader.useTokenizer();
+    reader.feed(bytes, true);
+    if (!reader.needsRestart())
+        return reader.result();
+    reader.restart();
+    // In file-sized pieces: expat copies what it is given into its own buffer, and a buffer the
+    // size of the whole input costs more (page faults, cache misses) than the parsing saves.
     do {
         const std::string_view piece = bytes.substr(0, chunkSize);
         bytes.remove_prefix(piece.size());
@@ -122,6 +129,29 @@ PropertyListReadResult PropertyListReader::readFile(const std::string& path, Pli
     detail::XmlPropertyListReader reader(delegate);
     reader.begin();
     std::uint64_t total = headSize;
+    // The tokenizer first, where the file can be read again from its start should it hand the
+    // document over to expat (a pipe cannot).
+    struct stat status {};
+    if (::fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode)) {
+        reader.useTokenizer();
+        bool more = reader.feed(head, atEnd) && !atEnd;
+        while (more) {
+            char* buffer = static_cast<char*>(reader.buffer(chunkSize));
+            const ssize_t n = detail::readSome(file.get(), buffer, chunkSize);
+            if (n < 0)
+                return unreadable(errno, total);
+            total += static_cast<std::uint64_t>(n);
+            more = reader.feedBuffer(static_cast<std::size_t>(n), n == 0) && n != 0;
+        }
+        if (!reader.needsRestart())
+            return reader.result();
+        reader.restart();
+        if (::lseek(file.get(), 0, SEEK_SET) != 0)
+            return unreadable(errno, 0);
+        head.clear();
+        atEnd = false;
+        total = 0;
+    }
     if (!reader.feed(head, atEnd) || atEnd)
         return reader.result();
     while (true) {
