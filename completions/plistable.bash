@@ -25,7 +25,7 @@ _plistable()
         "") COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur")) ;;
         convert)
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "-o --output-dir -O --output --from -d --delimiter --excel --crlf --bom -n --no-clobber --header --no-header --encoding --help" -- "$cur"))
+                COMPREPLY=($(compgen -W "-o --output-dir -O --output --from -d --delimiter --excel --crlf --bom -n --no-clobber -j --jobs --header --no-header --encoding --help" -- "$cur"))
             else
                 _filedir '@(csv|plist)'
             fi ;;

@@ -16,6 +16,7 @@ complete -c plistable -n "__fish_seen_subcommand_from convert" -l excel -d 'sep=
 complete -c plistable -n "__fish_seen_subcommand_from convert" -l crlf -d 'End CSV lines written with CRLF'
 complete -c plistable -n "__fish_seen_subcommand_from convert" -l bom -d 'Begin CSV files written with a byte-order mark'
 complete -c plistable -n "__fish_seen_subcommand_from convert" -s n -l no-clobber -d 'Leave an existing output alone'
+complete -c plistable -n "__fish_seen_subcommand_from convert" -s j -l jobs -x -d 'Convert up to N files at once'
 complete -c plistable -n "__fish_seen_subcommand_from convert" -l header -d 'The first CSV line is a header row'
 complete -c plistable -n "__fish_seen_subcommand_from convert" -l no-header -d 'The first CSV line is a record'
 complete -c plistable -n "__fish_seen_subcommand_from convert" -l encoding -x -a 'utf-8 shift_jis cp932 euc-jp iso-2022-jp macintosh windows-1252' -d 'Read CSV in this encoding'

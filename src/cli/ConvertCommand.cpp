@@ -1,5 +1,6 @@
 #include "cli/CommandContext.hpp"
 #include "core/convert/FileConverter.hpp"
+#include "core/convert/ParallelConverter.hpp"
 #include "core/text/TextEncoding.hpp"
 #include "core/UserDefaults.hpp"
 
@@ -27,6 +28,7 @@ struct ConvertArguments {
     bool crlf = false;
     bool bom = false;
     bool noClobber = false;
+    unsigned jobs = 1; // --jobs: files converted at once (0: one per core)
 };
 
 // "comma", "semicolon", "tab", "pipe" or one character (a BMP character in UTF-8); nothing otherwise.
@@ -130,6 +132,12 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
             return canonicalEncodingName(name) ? std::string() : "unknown encoding: " + name;
         });
 
+    // Parallel conversion: the output, messages and status stay those of one file after another.
+    command->add_option("-j,--jobs", args->jobs,
+                        "Convert up to N files at once (0: one per core; default 1); the results and "
+                        "messages are those of converting them one after another")
+        ->check(CLI::NonNegativeNumber);
+
     command->callback([&context, args, output] {
         const bool toStdout = args->outputDir == "-";
         if (toStdout && output->count() > 0)
@@ -184,7 +192,10 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
             // The save folder is formed by appending "/"; keep "dir/" from becoming "dir//".
             while (folder.size() > 1 && folder.back() == '/')
                 folder.pop_back();
-            reports = converter.convertDroppedFiles(args->files, folder);
+            if (args->jobs == 1)
+                reports = converter.convertDroppedFiles(args->files, folder);
+            else
+                reports = ParallelConverter(defaults, options).convertFiles(args->files, folder, args->jobs);
         }
         for (const ConversionReport& report : reports) {
             if (toStdout && !report.outputPath.empty() && !copyToStream(report.outputPath, context.out)) {
