@@ -721,44 +721,37 @@ void PlistXmlTokenizer::countTo(std::uint64_t offset) const
     const auto* p = reinterpret_cast<const unsigned char*>(_data) + (_counted - _base);
     const auto* const end = reinterpret_cast<const unsigned char*>(_data) + (offset - _base);
     _counted = offset;
-    // Line feeds counted sixteen bytes at a time; a carriage return anywhere sends the piece
-    // through the byte loop below, which knows CRLF.
-    const unsigned char* lastBreak = nullptr;
-    std::uint64_t lines = 0;
-    bool hasCr = false;
-    const unsigned char* q = p;
+    // Without a carriage return a line ends at each LF: count them sixteen bytes at a time and find
+    // the last one; the column is what follows it. Otherwise the byte loop below, which knows CRLF.
+    const auto length = static_cast<std::size_t>(end - p);
+    if (length > 0 && !std::memchr(p, '\r', length)) {
+        std::uint64_t lines = 0;
+        const unsigned char* q = p;
 #if defined(__SSE2__) && defined(__x86_64__)
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i cr = _mm_set1_epi8('\r');
-    while (end - q >= 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-        const unsigned lfMask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lf)));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, cr)) != 0) {
-            hasCr = true;
-            break;
+        const __m128i lf = _mm_set1_epi8('\n');
+        while (end - q >= 16) {
+            // Up to 255 blocks per byte counter, then the counters are summed.
+            __m128i counts = _mm_setzero_si128();
+            for (int block = 0; block < 255 && end - q >= 16; ++block, q += 16)
+                counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), lf));
+            const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
+            lines += static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums))
+                     + static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
         }
-        if (lfMask != 0) {
-            lines += static_cast<std::uint64_t>(__builtin_popcount(lfMask));
-            lastBreak = q + (31 - __builtin_clz(lfMask));
-        }
-        q += 16;
-    }
 #endif
-    if (!hasCr && q > p) {
-        if (lastBreak) {
-            // _afterCr only matters for a LF right at p.
+        for (; q < end; ++q)
+            lines += *q == '\n';
+        if (const void* last = memrchr(p, '\n', length)) {
             if (_afterCr && *p == '\n')
-                --lines;
+                --lines; // the LF of a CRLF whose CR was counted already
             _line += lines;
             _column = 0;
-            for (const unsigned char* c = lastBreak + 1; c < q; ++c)
-                _column += (*c & 0xC0) != 0x80;
-        } else {
-            for (const unsigned char* c = p; c < q; ++c)
-                _column += (*c & 0xC0) != 0x80;
+            p = static_cast<const unsigned char*>(last) + 1;
         }
+        for (; p < end; ++p)
+            _column += (*p & 0xC0) != 0x80;
         _afterCr = false;
-        p = q;
+        return;
     }
     for (; p < end; ++p) {
         const unsigned char c = *p;
