@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Times whole conversions side by side, interleaved in one run so that the load of the machine weighs
 # on every command alike: cat (the floor), plistable convert, Python (csv + plistlib), Miller (CSV ->
-# JSON), iconv (Shift_JIS decoding alone) and libplist (plistutil: parse the XML list, write it
-# binary). Each round runs every command once; RUNS rounds (default 3; Python runs in the first
+# JSON), iconv (Shift_JIS decoding alone) and libplist's parse of the XML list (bench/libplist-parse.c,
+# built here when libplist-2.0's headers are there; plistutil is no fair peer, it also writes the list). Each round runs every command once; RUNS rounds (default 3; Python runs in the first
 # round only, it is slow). Prints per file the best and median MB/s of input (wall clock), the
 # median CPU time, the peak resident memory, and plistable's speed as a multiple of each peer's.
 # Peers that are not installed are left out (scripts/install-deps --bench installs them).
@@ -29,6 +29,11 @@ run() {
     fi
 }
 have() { command -v "$1" >/dev/null 2>&1; }
+libplist=""
+if pkg-config --exists libplist-2.0 && cc -O2 bench/libplist-parse.c $(pkg-config --cflags --libs libplist-2.0) \
+    -o "$out/libplist-parse" 2>/dev/null; then
+    libplist="$out/libplist-parse"
+fi
 
 csv="$data/table.csv" sjis="$data/table-sjis.csv" dicts="$data/table-dicts.plist" arrays="$data/table-arrays.plist"
 for round in $(seq "$runs"); do
@@ -55,8 +60,7 @@ for round in $(seq "$runs"); do
         run "$g" "cat" "$input" cat "$input"
         run "$g" "plistable convert --header" "$input" "$tool" convert --header -o "$out/work" "$input"
         run "$g" "plistable convert --no-header" "$input" "$tool" convert --no-header -o "$out/work" "$input"
-        have plistutil && run "$g" "peer: libplist parse (plistutil to binary)" "$input" \
-            plistutil -i "$input" -o "$out/work/x.bplist"
+        [ -n "$libplist" ] && run "$g" "peer: libplist parse alone" "$input" "$libplist" "$input"
         if [ "$round" = 1 ]; then
             run "$g" "peer: Python plistlib+csv (header)" "$input" \
                 python3 bench/python-convert.py to-csv "$input" "$out/work/py.csv" --header
