@@ -1,7 +1,11 @@
 // Reading speed of XML property lists: the streaming reader with a delegate that takes every
 // event and element, against libplist's whole-tree parse of the same bytes, and against expat
-// alone with handlers that do nothing (the ceiling for any reader built on it).
+// alone with handlers that do nothing (the ceiling for any reader built on it). The reader also
+// runs as it did before it had a tokenizer of its own (expat all the way), and the tokenizer runs
+// alone with handlers that do nothing.
 #include "core/plist/PropertyListReader.hpp"
+#include "core/plist/detail/PlistXmlTokenizer.hpp"
+#include "core/plist/detail/XmlPropertyListReader.hpp"
 
 #include <benchmark/benchmark.h>
 #include <expat.h>
@@ -98,6 +102,40 @@ void readStreaming(benchmark::State& state, const std::string& xml)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * xml.size()));
 }
 
+void readStreamingWithExpat(benchmark::State& state, const std::string& xml)
+{
+    for (auto _ : state) {
+        CountingDelegate delegate;
+        detail::XmlPropertyListReader reader(delegate);
+        reader.begin();
+        constexpr std::size_t piece = 64 * 1024;
+        for (std::size_t at = 0; at < xml.size(); at += piece)
+            reader.feed(std::string_view(xml).substr(at, piece), at + piece >= xml.size());
+        if (!reader.result().ok())
+            state.SkipWithError(reader.result().message.c_str());
+        benchmark::DoNotOptimize(delegate.elements);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * xml.size()));
+}
+
+void readTokenizerOnly(benchmark::State& state, const std::string& xml)
+{
+    struct Nothing : detail::ExpatParser::Handler {
+        void xmlStartElement(const char*) override {}
+        void xmlEndElement(const char*) override {}
+        void xmlCharacters(std::string_view) override {}
+    } nothing;
+    for (auto _ : state) {
+        std::string characters;
+        detail::PlistXmlTokenizer tokenizer(nothing, characters);
+        tokenizer.feed(xml, true);
+        if (tokenizer.status() != detail::PlistXmlTokenizer::Status::Finished)
+            state.SkipWithError("the tokenizer left the list to expat");
+        benchmark::DoNotOptimize(characters);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * xml.size()));
+}
+
 void readLibplist(benchmark::State& state, const std::string& xml)
 {
     for (auto _ : state) {
@@ -129,6 +167,9 @@ void readExpatOnly(benchmark::State& state, const std::string& xml)
 
 void BM_StreamingReaderDictionaries(benchmark::State& state) { readStreaming(state, dictionaryList()); }
 void BM_StreamingReaderArrays(benchmark::State& state) { readStreaming(state, arrayList()); }
+void BM_StreamingReaderExpatDictionaries(benchmark::State& state) { readStreamingWithExpat(state, dictionaryList()); }
+void BM_StreamingReaderExpatArrays(benchmark::State& state) { readStreamingWithExpat(state, arrayList()); }
+void BM_TokenizerOnlyDictionaries(benchmark::State& state) { readTokenizerOnly(state, dictionaryList()); }
 void BM_LibplistFromXmlDictionaries(benchmark::State& state) { readLibplist(state, dictionaryList()); }
 void BM_LibplistFromXmlArrays(benchmark::State& state) { readLibplist(state, arrayList()); }
 void BM_ExpatOnlyDictionaries(benchmark::State& state) { readExpatOnly(state, dictionaryList()); }
@@ -136,6 +177,9 @@ void BM_ExpatOnlyArrays(benchmark::State& state) { readExpatOnly(state, arrayLis
 
 BENCHMARK(BM_StreamingReaderDictionaries)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StreamingReaderArrays)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StreamingReaderExpatDictionaries)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StreamingReaderExpatArrays)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TokenizerOnlyDictionaries)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LibplistFromXmlDictionaries)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LibplistFromXmlArrays)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ExpatOnlyDictionaries)->Unit(benchmark::kMillisecond);

@@ -15,48 +15,79 @@ tool=build/app/src/cli/plistable
 [ -x "$tool" ] || scripts/build app >/dev/null
 out=$(mktemp -d /tmp/plistable-bench.XXXXXX)
 trap 'rm -rf "$out"' EXIT
-
 runs="${RUNS:-3}"
+results="$out/results"
+: >"$results"
 
-measure() { # label count input command...
-    local label=$1 count=$2 input=$3; shift 3
-    local log="$out/time.log"
-    : >"$out/runs"
-    for _ in $(seq "$count"); do
-        find "$out" -maxdepth 1 -type f ! -name time.log ! -name runs -delete
-        /usr/bin/time -f "%e %U %S %M" -o "$log" "$@" >/dev/null
-        cat "$log" >>"$out/runs"
-    done
-    python3 - "$label" "$(stat -c %s "$input")" "$out/runs" <<'PY'
-import statistics, sys
-label, size, path = sys.argv[1], int(sys.argv[2]) / 1e6, sys.argv[3]
-runs = [list(map(float, line.split())) for line in open(path) if line.strip()]
-wall = sorted(r[0] for r in runs)
-cpu = statistics.median(r[1] + r[2] for r in runs)
-peak = max(r[3] for r in runs) / 1024
-med = statistics.median(wall)
-print(f"{label:<38} best {size / max(wall[0], 0.01):7.1f} MB/s  median {size / max(med, 0.01):7.1f} MB/s"
-      f"  (median {med:.2f} s, CPU {cpu:.2f} s)  {peak:7.1f} MB peak RSS")
-PY
-}
-
-for input in "$data/table.csv" "$data/table-sjis.csv"; do
-    name=$(basename "$input")
-    echo "== $name ($(( $(stat -c %s "$input") / 1000000 )) MB)"
-    measure "cat" "$runs" "$input" cat "$input"
-    measure "plistable convert --no-header" "$runs" "$input" "$tool" convert --no-header -o "$out" "$input"
-    measure "plistable convert --header" "$runs" "$input" "$tool" convert --header -o "$out" "$input"
-    if [ "$name" = table.csv ]; then
-        measure "python csv+plistlib (no header)" 1 "$input" python3 bench/python-convert.py to-plist "$input" "$out/py.plist"
-        measure "python csv+plistlib (header)" 1 "$input" python3 bench/python-convert.py to-plist "$input" "$out/py.plist" --header
+# One timed run: GROUP LABEL INPUT COMMAND... (standard output goes to a file in $out/work).
+run() {
+    local group=$1 label=$2 input=$3; shift 3
+    rm -rf "$out/work" && mkdir "$out/work"
+    if /usr/bin/time -f "%e %U %S %M" -o "$out/time" "$@" >"$out/work/stdout" 2>"$out/stderr"; then
+        echo "$group|$label|$(stat -c %s "$input")|$(cat "$out/time")" >>"$results"
+    else
+        echo "failed: $label ($(head -c 300 "$out/stderr"))" >&2
     fi
+}
+have() { command -v "$1" >/dev/null 2>&1; }
+libplist=""
+if pkg-config --exists libplist-2.0 && cc -O2 bench/libplist-parse.c $(pkg-config --cflags --libs libplist-2.0) \
+    -o "$out/libplist-parse" 2>/dev/null; then
+    libplist="$out/libplist-parse"
+fi
+
+csv="$data/table.csv" sjis="$data/table-sjis.csv" dicts="$data/table-dicts.plist" arrays="$data/table-arrays.plist"
+for round in $(seq "$runs"); do
+    echo "round $round of $runs ($(uptime | sed 's/.*load/load/'))" >&2
+    for input in "$csv" "$sjis"; do
+        [ -f "$input" ] || continue
+        g=$(basename "$input")
+        run "$g" "cat" "$input" cat "$input"
+        run "$g" "plistable convert --no-header" "$input" "$tool" convert --no-header -o "$out/work" "$input"
+        run "$g" "plistable convert --header" "$input" "$tool" convert --header -o "$out/work" "$input"
+        if [ "$input" = "$csv" ]; then
+            have mlr && run "$g" "peer: Miller CSV->JSON" "$input" mlr --icsv --ojson cat "$input"
+            if [ "$round" = 1 ]; then
+                run "$g" "peer: Python csv+plistlib (header)" "$input" \
+                    python3 bench/python-convert.py to-plist "$input" "$out/work/py.plist" --header
+            fi
+        else
+            run "$g" "peer: iconv decode alone" "$input" iconv -f SHIFT_JIS -t UTF-8 "$input"
+        fi
+    done
+    for input in "$dicts" "$arrays"; do
+        [ -f "$input" ] || continue
+        g=$(basename "$input")
+        run "$g" "cat" "$input" cat "$input"
+        run "$g" "plistable convert --header" "$input" "$tool" convert --header -o "$out/work" "$input"
+        run "$g" "plistable convert --no-header" "$input" "$tool" convert --no-header -o "$out/work" "$input"
+        [ -n "$libplist" ] && run "$g" "peer: libplist parse alone" "$input" "$libplist" "$input"
+        if [ "$round" = 1 ]; then
+            run "$g" "peer: Python plistlib+csv (header)" "$input" \
+                python3 bench/python-convert.py to-csv "$input" "$out/work/py.csv" --header
+        fi
+    done
 done
 
-for input in "$data/table-dicts.plist" "$data/table-arrays.plist"; do
-    [ -f "$input" ] || continue
-    name=$(basename "$input")
-    echo "== $name ($(( $(stat -c %s "$input") / 1000000 )) MB)"
-    measure "cat" "$runs" "$input" cat "$input"
-    measure "plistable convert --header" "$runs" "$input" "$tool" convert --header -o "$out" "$input"
-    measure "python plistlib+csv (header)" 1 "$input" python3 bench/python-convert.py to-csv "$input" "$out/py.csv" --header
-done
+python3 - "$results" <<'PY'
+import collections, statistics, sys
+rows = collections.OrderedDict()
+for line in open(sys.argv[1]):
+    group, label, size, times = line.rstrip("\n").split("|")
+    wall, user, system, rss = times.split()
+    rows.setdefault(group, collections.OrderedDict()).setdefault(label, []).append(
+        (float(wall), float(user) + float(system), int(rss) / 1024, int(size) / 1e6))
+for group, labels in rows.items():
+    size = next(iter(labels.values()))[0][3]
+    print(f"== {group} ({size:.0f} MB)")
+    best = {label: size / max(min(r[0] for r in rs), 0.01) for label, rs in labels.items()}
+    peers = [label for label in labels if label.startswith("peer:")]
+    for label, rs in labels.items():
+        wall = [r[0] for r in rs]
+        med = statistics.median(wall)
+        line = (f"  {label:<44} best {best[label]:7.1f} MB/s  median {size / max(med, 0.01):7.1f} MB/s"
+                f"  (n={len(rs)}, CPU {statistics.median(r[1] for r in rs):6.2f} s)  {max(r[2] for r in rs):8.1f} MB peak")
+        if label.startswith("plistable") and peers:
+            line += "  | " + ", ".join(f"{best[label] / best[p]:.2f}x {p[6:].split()[0]}" for p in peers)
+        print(line)
+PY

@@ -28,7 +28,7 @@ _plistable()
         "") COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur")) ;;
         convert)
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "-o --output-dir -O --output --from -d --delimiter --excel --crlf --bom --output-encoding -n --no-clobber -q --quiet --header --no-header --encoding --types --keyed --all-keys --dedupe-keys --to --help" -- "$cur"))
+                COMPREPLY=($(compgen -W "-o --output-dir -O --output --from -d --delimiter --excel --crlf --bom --output-encoding -n --no-clobber -q --quiet -j --jobs --header --no-header --encoding --types --keyed --all-keys --dedupe-keys --to --help" -- "$cur"))
             else
                 _filedir '@(csv|plist)'
             fi ;;

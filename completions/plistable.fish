@@ -23,6 +23,7 @@ complete -c plistable -n "__fish_seen_subcommand_from convert" -l keyed -x -d 'A
 complete -c plistable -n "__fish_seen_subcommand_from convert" -l all-keys -d 'A column for every key of every dictionary'
 complete -c plistable -n "__fish_seen_subcommand_from convert" -l dedupe-keys -d 'Rename repeated header names'
 complete -c plistable -n "__fish_seen_subcommand_from convert" -l to -x -a 'xml binary json' -d 'Form of the document written'
+complete -c plistable -n "__fish_seen_subcommand_from convert" -s j -l jobs -x -d 'Convert up to N files at once'
 complete -c plistable -n "__fish_seen_subcommand_from convert" -l header -d 'The first CSV line is a header row'
 complete -c plistable -n "__fish_seen_subcommand_from convert" -l no-header -d 'The first CSV line is a record'
 complete -c plistable -n "__fish_seen_subcommand_from convert" -l encoding -x -a 'utf-8 shift_jis cp932 euc-jp iso-2022-jp macintosh windows-1252' -d 'Read CSV in this encoding'

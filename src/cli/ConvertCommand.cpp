@@ -4,6 +4,7 @@
 #include "cli/ProgressLine.hpp"
 #include "cli/Input.hpp"
 #include "core/convert/FileConverter.hpp"
+#include "core/convert/ParallelConverter.hpp"
 #include "core/text/TextEncoding.hpp"
 #include "core/UserDefaults.hpp"
 
@@ -43,6 +44,7 @@ struct ConvertArguments {
     bool allKeys = false;
     bool dedupeKeys = false;
     std::string to = "xml";
+    unsigned jobs = 1; // --jobs: files converted at once (0: one per core)
 };
 
 // The data-shape options: how values, keys and the output form are chosen.
@@ -176,6 +178,12 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
                       "for files over 32 MB when standard error is a terminal)");
     addShapeOptions(*command, *args);
 
+    // Parallel conversion: the output, messages and status stay those of one file after another.
+    command->add_option("-j,--jobs", args->jobs,
+                        "Convert up to N files at once (0: one per core; default 1); the results and "
+                        "messages are those of converting them one after another")
+        ->check(CLI::NonNegativeNumber);
+
     endOptionsAtMarker(*command);
     command->callback([&context, args, output] {
         const bool toStdout = args->outputDir == "-";
@@ -277,14 +285,28 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
             // The save folder is formed by appending "/"; keep "dir/" from becoming "dir//".
             while (folder.size() > 1 && folder.back() == '/')
                 folder.pop_back();
-            // One file at a time, so that the progress line can name it and its report shows at once.
-            for (const std::string& file : args->files) {
-                progress.begin(file);
-                try {
-                    finish(converter.convertDroppedFiles({file}, folder).front());
-                } catch (const std::bad_alloc&) {
-                    finish(tooLarge(file));
+            if (args->jobs == 1) {
+                // One file at a time, so that the progress line can name it and its report shows at once.
+                for (const std::string& file : args->files) {
+                    progress.begin(file);
+                    try {
+                        finish(converter.convertDroppedFiles({file}, folder).front());
+                    } catch (const std::bad_alloc&) {
+                        finish(tooLarge(file));
+                    }
                 }
+            } else {
+                // Several files at once: no progress line (it names one file), the reports in order.
+                ConversionOptions parallel = options;
+                parallel.progress = {};
+                std::vector<ConversionReport> reports;
+                try {
+                    reports = ParallelConverter(defaults, parallel).convertFiles(args->files, folder, args->jobs);
+                } catch (const std::bad_alloc&) {
+                    reports.push_back(tooLarge("convert"));
+                }
+                for (const ConversionReport& report : reports)
+                    finish(report);
             }
         }
         if (interrupts.signalNumber() != 0)

@@ -13,10 +13,16 @@ LogSink& currentSink()
     return sink;
 }
 
+thread_local std::vector<std::string>* capturedLog = nullptr;
+
 } // namespace
 
 void log(std::string_view message)
 {
+    if (capturedLog) {
+        capturedLog->emplace_back(message);
+        return;
+    }
     // A library prints nothing of its own accord: without a sink the message is dropped.
     if (const LogSink& sink = currentSink())
         sink(message);
@@ -29,6 +35,11 @@ void logToStandardError(std::string_view message)
     line.push_back('\n');
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
+}
+
+std::vector<std::string>* captureLogOnThisThread(std::vector<std::string>* into)
+{
+    return std::exchange(capturedLog, into);
 }
 
 LogSink setLogSink(LogSink sink)

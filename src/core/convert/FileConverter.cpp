@@ -91,6 +91,21 @@ std::vector<ConversionReport> FileConverter::convertDroppedFiles(const std::vect
     return reports;
 }
 
+std::optional<std::string> FileConverter::plannedOutputPath(const std::string& path, const std::string& folder) const
+{
+    // Mirrors the dispatch of convertDroppedFiles() and the names of createPlist() / createCsv().
+    std::string_view extension;
+    if (_options.inputKind)
+        extension = *_options.inputKind == InputKind::Csv ? "plist" : "csv";
+    else if (const std::string given = pathExtension(path); given == "csv")
+        extension = "plist";
+    else if (given == "plist")
+        extension = "csv";
+    else
+        return std::nullopt;
+    return _options.outputPath.value_or(outputPathFor(folder + "/", path, extension));
+}
+
 std::optional<std::vector<Record>> FileConverter::csvparse(std::u16string_view text)
 {
     CSVParser parser(text, u",", headerSetting());

@@ -82,6 +82,10 @@ public:
     /// option reads true, every file not yet started is reported Cancelled.
     std::vector<ConversionReport> convertDroppedFiles(const std::vector<std::string>& paths, const std::string& folder);
 
+    /// The file convertDroppedFiles() would write for `path` given `folder`, or nothing when it would
+    /// pass the file over. Reads nothing.
+    std::optional<std::string> plannedOutputPath(const std::string& path, const std::string& folder) const;
+
     /// Converts `bytes` (named `sourceName` in the report) as a file of `kind` would be converted,
     /// into the output path option, or into "<save folder><sourceName>.<extension>" without one.
     ConversionReport convertBytes(std::string bytes, const std::string& sourceName, InputKind kind);

@@ -17,6 +17,8 @@ namespace {
 using Status = PropertyListReadResult::Status;
 
 constexpr std::size_t chunkSize = 64 * 1024;
+// In-memory XML goes to the tokenizer in pieces of this size (it reads each in place).
+constexpr std::size_t tokenizerPieceSize = 1024 * 1024;
 constexpr std::string_view binaryMagic = "bplist";
 
 bool looksBinary(std::string_view bytes)
@@ -116,10 +118,24 @@ PropertyListReadResult PropertyListReader::readBytes(std::string_view bytes, Pli
     if (looksBinary(bytes))
         return readBinary(bytes, delegate, monitor);
     const std::uint64_t total = bytes.size();
-    // In file-sized pieces: expat copies what it is given into its own buffer, and a buffer the
-    // size of the whole input costs more (page faults, cache misses) than the parsing saves.
     detail::XmlPropertyListReader reader(delegate);
     reader.begin();
+    // The tokenizer reads the bytes in place; what it does not read goes to expat from the start.
+    // It takes them a piece at a time, so that a stop is heard between pieces.
+    reader.useTokenizer();
+    for (std::string_view rest = bytes;;) {
+        const std::string_view piece = rest.substr(0, tokenizerPieceSize);
+        rest.remove_prefix(piece.size());
+        if (!reader.feed(piece, rest.empty()) || rest.empty())
+            break;
+        if (!goOn(monitor, total - rest.size(), total))
+            return stopped(total - rest.size(), false);
+    }
+    if (!reader.needsRestart())
+        return reader.result();
+    reader.restart();
+    // In file-sized pieces: expat copies what it is given into its own buffer, and a buffer the
+    // size of the whole input costs more (page faults, cache misses) than the parsing saves.
     do {
         const std::string_view piece = bytes.substr(0, chunkSize);
         bytes.remove_prefix(piece.size());
@@ -182,6 +198,31 @@ PropertyListReadResult PropertyListReader::readFile(const std::string& path, Pli
     detail::XmlPropertyListReader reader(delegate);
     reader.begin();
     std::uint64_t total = headSize;
+    // The tokenizer first, where the file can be read again from its start should it hand the
+    // document over to expat (a pipe cannot).
+    struct stat status {};
+    if (::fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode)) {
+        reader.useTokenizer();
+        bool more = reader.feed(head, atEnd) && !atEnd;
+        while (more) {
+            char* buffer = static_cast<char*>(reader.buffer(chunkSize));
+            const ssize_t n = detail::readSome(file.get(), buffer, chunkSize, monitor.stop);
+            if (n < 0)
+                return failedRead(total, false);
+            total += static_cast<std::uint64_t>(n);
+            more = reader.feedBuffer(static_cast<std::size_t>(n), n == 0) && n != 0;
+            if (more && !goOn(monitor, total, size))
+                return stopped(total, false);
+        }
+        if (!reader.needsRestart())
+            return reader.result();
+        reader.restart();
+        if (::lseek(file.get(), 0, SEEK_SET) != 0)
+            return unreadable(errno, 0);
+        head.clear();
+        atEnd = false;
+        total = 0;
+    }
     if (!reader.feed(head, atEnd) || atEnd)
         return reader.result();
     if (!goOn(monitor, total, size))

@@ -124,7 +124,8 @@ std::string quoted(std::string_view text)
 
 } // namespace
 
-XmlPropertyListReader::XmlPropertyListReader(PlistReaderDelegate& delegate) : _delegate(delegate), _parser(*this)
+XmlPropertyListReader::XmlPropertyListReader(PlistReaderDelegate& delegate)
+    : _delegate(delegate), _parser(*this), _tokenizer(*this, _pendingUtf8)
 {
     // Character data is only gathered until the next tag (see xmlCharacters()): expat appends
     // it itself, without a call per piece.
@@ -140,6 +141,10 @@ bool XmlPropertyListReader::feedBuffer(std::size_t length, bool isFinal)
 {
     if (_stopped || _finished)
         return false;
+    if (_tokenizing) {
+        _tokenizer.feedBuffer(length, isFinal);
+        return afterTokenizer();
+    }
     return afterParse(_parser.parseBuffer(length, isFinal), isFinal);
 }
 
@@ -147,7 +152,40 @@ bool XmlPropertyListReader::feed(std::string_view bytes, bool isFinal)
 {
     if (_stopped || _finished)
         return false;
+    if (_tokenizing) {
+        _tokenizer.feed(bytes, isFinal);
+        return afterTokenizer();
+    }
     return afterParse(_parser.parse(bytes, isFinal), isFinal);
+}
+
+bool XmlPropertyListReader::afterTokenizer()
+{
+    switch (_tokenizer.status()) {
+    case PlistXmlTokenizer::Status::Reading: return true;
+    case PlistXmlTokenizer::Status::Finished: return afterParse(true, true);
+    case PlistXmlTokenizer::Status::Stopped:
+    case PlistXmlTokenizer::Status::Unsupported: break;
+    }
+    return false;
+}
+
+void XmlPropertyListReader::restart()
+{
+    // expat reports every event again: the first _muted element events, and the text before the
+    // last of them, were reported already. Text after it was only gathered, so it is gathered anew.
+    _muted = _tokenizer.elementEvents();
+    _tokenizing = false;
+    _pendingUtf8.clear();
+}
+
+bool XmlPropertyListReader::muted()
+{
+    if (_muted == 0)
+        return false;
+    --_muted;
+    _pendingUtf8.clear();
+    return true;
 }
 
 bool XmlPropertyListReader::afterParse(bool parsed, bool isFinal)
@@ -193,11 +231,14 @@ void XmlPropertyListReader::fail(Status status, std::string message)
     _stopped = true;
     _result.status = status;
     _result.message = std::move(message);
-    const XmlPosition at = _parser.position();
+    const XmlPosition at = position();
     _result.line = at.line;
     _result.column = at.column;
     _result.byteOffset = at.byteOffset;
-    _parser.stop();
+    if (_tokenizing)
+        _tokenizer.stop();
+    else
+        _parser.stop();
 }
 
 void XmlPropertyListReader::xmlCharacters(std::string_view utf8Text)
@@ -308,6 +349,8 @@ void XmlPropertyListReader::failMalformedText()
 
 void XmlPropertyListReader::xmlStartElement(const char* name)
 {
+    if (muted())
+        return;
     if (!flushCharacters())
         return;
     std::uint8_t index = 0;
@@ -434,6 +477,8 @@ bool XmlPropertyListReader::finishScalar(Element element, PlistValue& value)
 
 void XmlPropertyListReader::xmlEndElement(const char* /*name*/)
 {
+    if (muted())
+        return;
     if (!flushCharacters())
         return;
     const Frame frame = _frames.back();

@@ -3,6 +3,7 @@
 #include "core/plist/PlistReaderDelegate.hpp"
 #include "core/plist/PropertyListReadResult.hpp"
 #include "core/plist/detail/ExpatParser.hpp"
+#include "core/plist/detail/PlistXmlTokenizer.hpp"
 
 #include <cstdint>
 #include <string>
@@ -20,9 +21,21 @@ public:
 
     /// Reports the start of the document; call once before the first piece.
     void begin();
+    /// Reads with PlistXmlTokenizer instead of expat; call before the first piece. When the
+    /// document leaves the part of XML the tokenizer reads, feeding returns false and
+    /// needsRestart() is true: call restart() and feed the document again from its first byte.
+    void useTokenizer() { _tokenizing = true; }
+    /// The tokenizer gave up: the document must be fed again, from its first byte, to expat.
+    bool needsRestart() const
+    {
+        return _tokenizing && !_stopped && _tokenizer.status() == PlistXmlTokenizer::Status::Unsupported;
+    }
+    /// Switches to expat, which will read the document again: the events already reported are
+    /// not reported twice, so the delegate sees exactly what expat alone would have given it.
+    void restart();
     /// A buffer for the next piece, filled by the caller and passed to feedBuffer(); nullptr when
     /// memory runs out.
-    void* buffer(std::size_t size) { return _parser.buffer(size); }
+    void* buffer(std::size_t size) { return _tokenizing ? _tokenizer.buffer(size) : _parser.buffer(size); }
     /// Reads the first `length` bytes of the last buffer(). False once reading has stopped.
     bool feedBuffer(std::size_t length, bool isFinal);
     /// Reads the next piece. False once reading has stopped.
@@ -52,6 +65,9 @@ private:
     void xmlCharacters(std::string_view utf8) override;
 
     bool afterParse(bool parsed, bool isFinal);
+    bool afterTokenizer();
+    bool muted();
+    XmlPosition position() const { return _tokenizing ? _tokenizer.position() : _parser.position(); }
     bool flushCharacters();
     void startValue(Element element);
     bool finishScalar(Element element, PlistValue& value);
@@ -67,6 +83,9 @@ private:
 
     PlistReaderDelegate& _delegate;
     ExpatParser _parser;
+    PlistXmlTokenizer _tokenizer;
+    bool _tokenizing = false;
+    std::uint64_t _muted = 0; // element events expat reports again after restart()
     std::vector<Frame> _frames;                // one per open element
     std::vector<Container> _containers;        // one per open array or dictionary
     std::vector<std::size_t> _sizeHints;       // per nesting level: size of the last container completed there
