@@ -3,6 +3,7 @@
 #include "core/text/TextEncoding.hpp"
 
 #include <array>
+#include <optional>
 #include <string_view>
 
 namespace plistable {
@@ -20,5 +21,10 @@ inline constexpr std::array<TextEncoding, 12> encodingCandidates = {
 /// the bytes decode; else the last candidate. In practice the answer is UTF-8, ISO-2022-JP,
 /// Shift_JIS, EUC-JP or Mac OS Roman (which takes any bytes). The empty buffer gives UTF-8.
 TextEncoding detectEncoding(std::string_view bytes);
+
+/// As detectEncoding(bytes), and sets `decoded` to the bytes decoded under the encoding chosen, which
+/// equals decodeText(bytes, chosen): the text of the successful trial is kept, not decoded again.
+/// `decoded` is left empty only when the chosen encoding cannot decode the bytes either.
+TextEncoding detectEncoding(std::string_view bytes, std::optional<Text>& decoded);
 
 } // namespace plistable

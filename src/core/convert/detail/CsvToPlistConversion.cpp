@@ -65,10 +65,9 @@ ConversionReport convertCsvToPlist(const std::string& path, const std::string& o
         report.encodingName = *encodingName;
         decoded = decodeTextNamed(contents.bytes, *encodingName);
     } else {
-        report.encoding = detectEncoding(contents.bytes);
+        report.encoding = detectEncoding(contents.bytes, decoded);
         report.encodingName = std::string(plistable::encodingName(report.encoding));
         report.encodingGuessed = report.encoding == NSMacOSRomanStringEncoding;
-        decoded = decodeText(contents.bytes, report.encoding);
     }
     if (!decoded) {
         report.problems.push_back("cannot be decoded as " + report.encodingName);
