@@ -277,8 +277,9 @@ TEST_F(FileConverterTest, ASymbolicLinkAtTheOutputIsReplacedNotWrittenThrough)
         EXPECT_EQ(reports.at(0).status, ConversionReport::Status::Converted);
         EXPECT_EQ(dir.read(std::string("precious-") + c.output), "precious");
         EXPECT_FALSE(std::filesystem::is_symlink(dir.file("out/") + c.output));
-        if (!c.written.empty())
+        if (!c.written.empty()) {
             EXPECT_EQ(dir.read(std::string("out/") + c.output), c.written);
+        }
     }
 }
 

@@ -437,11 +437,12 @@ TEST(CHCSVParserTest, AcceptsEveryDelimiterButTheReservedUnits)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(CHCSVParser::acceptsDelimiter(c.delimiter), c.accepted);
-        if (c.accepted)
+        if (c.accepted) {
             EXPECT_NO_THROW(CHCSVParser(std::make_unique<MemoryInputStream>("a"), nullptr, c.delimiter));
-        else
+        } else {
             EXPECT_THROW(CHCSVParser(std::make_unique<MemoryInputStream>("a"), nullptr, c.delimiter),
                          plistable::AssertionFailure);
+        }
     }
 }
 
