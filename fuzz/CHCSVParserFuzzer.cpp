@@ -4,7 +4,6 @@
 
 #include "core/csv/CHCSVParser.hpp"
 #include "core/io/MemoryInputStream.hpp"
-#include "core/text/detail/CharacterSets.hpp"
 
 #include <algorithm>
 #include <cstdio>
@@ -67,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::ByteReader in(data, size);
     const std::uint8_t flags = in.take();
     const char16_t delimiter = fuzz::charactersFromBytes(std::string(1, static_cast<char>(in.take())))[0];
-    if (delimiter == 0 || delimiter == u'"' || delimiter == u'#' || detail::isNewline(delimiter))
+    if (!CHCSVParser::acceptsDelimiter(delimiter))
         return 0; // refused by the constructor
     const TextEncoding encoding = encodings[(flags >> 3) % std::size(encodings)];
     const std::string bytes(in.rest());

@@ -6,10 +6,10 @@
 #include "core/io/FileContents.hpp"
 #include "core/io/FileInputStream.hpp"
 #include "core/io/MemoryInputStream.hpp"
+#include "core/text/JsonString.hpp"
 #include "core/text/TextEncoding.hpp"
 
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 
 #include <cerrno>
 #include <istream>
@@ -54,60 +54,6 @@ private:
     bool _atEnd = false;
 };
 
-// JSON string from UTF-16: a lone surrogate, which UTF-8 cannot carry, is written as \uXXXX so the
-// output stays valid JSON.
-void appendJsonString(std::string& out, std::u16string_view text)
-{
-    static const char digits[] = "0123456789abcdef";
-    auto escape = [&](unsigned c) {
-        out += "\\u";
-        for (int shift = 12; shift >= 0; shift -= 4)
-            out += digits[(c >> shift) & 0xF];
-    };
-    out += '"';
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const unsigned c = text[i];
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c < 0x20) {
-            escape(c);
-        } else if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            const bool paired = c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
-            if (!paired) {
-                escape(c);
-                continue;
-            }
-            const unsigned code = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00u);
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    out += '"';
-}
-
-std::string jsonText(std::string_view utf8)
-{
-    return nlohmann::json(std::string(utf8)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
 // Writes one JSON object per event, one per line, as the events come.
 class EventPrinter : public CHCSVParserDelegate {
 public:
@@ -136,8 +82,12 @@ public:
     }
     void parserDidFailWithError(CHCSVParser&, const CHCSVError& error) override
     {
-        _out << "{\"event\":\"error\",\"code\":" << error.code << ",\"message\":" << jsonText(error.description)
-             << "}\n";
+        // Short escapes for \b and \f, as these messages have always been written.
+        _line = "{\"event\":\"error\",\"code\":" + std::to_string(error.code) + ",\"message\":";
+        JsonStringStyle style;
+        style.shortControlEscapes = true;
+        appendJsonStringFromUtf8(_line, error.description, style);
+        _out << _line << "}\n";
     }
     void parserDidEndDocument(CHCSVParser&) override { _out << "{\"event\":\"endDocument\"}\n"; }
 
@@ -166,10 +116,8 @@ std::optional<char16_t> parseDelimiter(const std::string& argument)
     if (text.size() != 1)
         return std::nullopt;
     const char16_t c = text[0];
-    // The reader refuses these (a line break is U+000A-U+000D, U+0085, U+2028 or U+2029); U+FFFD
-    // here stands for bytes that were not UTF-8.
-    const bool lineBreak = (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
-    if (c == 0 || c == u'"' || c == u'#' || c == 0xFFFD || lineBreak)
+    // U+FFFD here stands for bytes that were not UTF-8.
+    if (c == 0xFFFD || !CHCSVParser::acceptsDelimiter(c))
         return std::nullopt;
     return c;
 }

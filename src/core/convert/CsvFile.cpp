@@ -31,18 +31,6 @@ std::optional<CsvFileError> checkDelimiter(const Text& delimiter)
     return std::nullopt;
 }
 
-std::string stopReason(CSVStopReason reason)
-{
-    switch (reason) {
-    case CSVStopReason::UnexpectedQuote: return "unexpected double quote";
-    case CSVStopReason::UnexpectedCharacter: return "unexpected character after a closing double quote";
-    case CSVStopReason::UnterminatedQuote: return "quoted field is never closed";
-    case CSVStopReason::LeadingLineBreak: return "the text begins with a line break";
-    case CSVStopReason::None: break;
-    }
-    return "the text could not be read further";
-}
-
 std::vector<std::string> toUtf8(const Row& row)
 {
     std::vector<std::string> fields;
@@ -72,9 +60,8 @@ CsvFileResult readCsvFile(const std::string& path, const CsvFileOptions& options
     std::optional<Text> decoded;
     std::optional<std::size_t> cutOff; // the offset of a last character cut off by the end of the file
     if (options.encoding.empty()) {
-        const TextEncoding encoding = detectEncoding(contents.bytes);
+        const TextEncoding encoding = detectEncoding(contents.bytes, decoded);
         result.encoding = std::string(encodingName(encoding));
-        decoded = decodeDetectedText(contents.bytes, encoding);
         if (const std::size_t cut = encoding == NSUTF8StringEncoding ? cutOffUtf8Length(contents.bytes) : 0)
             cutOff = contents.bytes.size() - cut;
     } else {
@@ -115,7 +102,7 @@ CsvFileResult readCsvFile(const std::string& path, const CsvFileOptions& options
     const CSVParseStop& stop = parser.lastParseStop();
     if (!stop.complete) {
         const std::size_t line = stop.reason == CSVStopReason::LeadingLineBreak ? 1 : stop.line;
-        result.error = CsvFileError{line, stopReason(stop.reason)};
+        result.error = CsvFileError{line, std::string(describeStopReason(stop.reason))};
     } else if (cutOff) {
         // Every row is there; the last character of the last one is U+FFFD.
         result.error = CsvFileError{0, "the character at byte offset " + std::to_string(*cutOff)

@@ -21,9 +21,9 @@ enum CHCSVErrorCode : std::int64_t {
 struct CHCSVError {
     std::string domain{CHCSVErrorDomain}; ///< always CHCSVErrorDomain
     std::int64_t code = 0;                ///< one of CHCSVErrorCode
-    std::string description;              ///< the message, UTF-8
+    std::string description;              ///< the description: an English message (UTF-8); line and offset give the position
     std::uint64_t line = 0;               ///< the line (record number, from 1) where reading stopped; 0 before the first line
-    std::uint64_t offset = 0;             ///< code 3: byte offset in the stream; otherwise UTF-16 units from the start of the text
+    std::uint64_t offset = 0;             ///< code 3: offset in bytes in the stream; otherwise in UTF-16 units (not bytes) from the start of the text
 };
 
 } // namespace plistable

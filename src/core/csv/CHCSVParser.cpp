@@ -185,18 +185,24 @@ CHCSVParser::CHCSVParser(const Text& csvString)
 
 CHCSVParser::~CHCSVParser() = default;
 
+bool CHCSVParser::acceptsDelimiter(char16_t delimiter)
+{
+    return delimiter != 0 && !detail::isNewline(delimiter) && delimiter != u'"' && delimiter != u'#';
+}
+
 void CHCSVParser::initialize(std::unique_ptr<InputStream> stream, TextEncoding* usedEncoding, char16_t delimiter)
 {
     if (!stream)
         failInvalidParameter("stream");
-    if (delimiter == 0)
-        failInvalidParameter("delimiter");
-    if (detail::isNewline(delimiter))
-        failAssertion("The field delimiter may not be a newline");
-    if (delimiter == u'"')
-        failAssertion("The field delimiter may not be a double quote");
-    if (delimiter == u'#')
+    if (!acceptsDelimiter(delimiter)) {
+        if (delimiter == 0)
+            failInvalidParameter("delimiter");
+        if (detail::isNewline(delimiter))
+            failAssertion("The field delimiter may not be a newline");
+        if (delimiter == u'"')
+            failAssertion("The field delimiter may not be a double quote");
         failAssertion("The field delimiter may not be an octothorpe");
+    }
 
     _input = std::make_unique<detail::CHCSVInput>(std::move(stream));
     _delimiter = delimiter;

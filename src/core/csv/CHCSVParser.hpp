@@ -26,11 +26,15 @@ class CHCSVInput;
 /// Only bad construction arguments throw (AssertionFailure).
 class CHCSVParser {
 public:
+    /// Whether the reader takes `delimiter`: every UTF-16 unit but 0, a line break (U+000A to U+000D,
+    /// U+0085, U+2028, U+2029), the double quote and "#". The constructor asserts this.
+    static bool acceptsDelimiter(char16_t delimiter);
+
     /// Reads `stream` (opened here, closed by the destructor) with `delimiter` between fields.
     /// `usedEncoding`: nullptr sniffs the encoding; a non-zero value is used as given (nothing is
     /// sniffed or removed); 0 sniffs and writes the result back (0 for an empty stream). Sniffing
     /// takes a byte-order mark, else UTF-8 when the first 512 bytes are UTF-8, else Mac OS Roman.
-    /// Throws AssertionFailure for a missing stream, a 0, line-break, double-quote or "#" delimiter.
+    /// Throws AssertionFailure for a missing stream or a delimiter acceptsDelimiter refuses.
     CHCSVParser(std::unique_ptr<InputStream> stream, TextEncoding* usedEncoding, char16_t delimiter);
 
     /// Reads the file at `csvFilePath` with a sniffed encoding and the comma delimiter. A file that

@@ -90,6 +90,26 @@ std::size_t findDoubleQuote(const char16_t* text, std::size_t position, std::siz
 
 } // namespace
 
+std::string_view describeStopReason(CSVStopReason reason)
+{
+    switch (reason) {
+    case CSVStopReason::UnexpectedQuote: return "unexpected double quote";
+    case CSVStopReason::UnexpectedCharacter: return "unexpected character after a closing double quote";
+    case CSVStopReason::UnterminatedQuote: return "quoted field is never closed";
+    case CSVStopReason::LeadingLineBreak: return "the text begins with a line break";
+    case CSVStopReason::None: break;
+    }
+    return "the text could not be read further";
+}
+
+std::string CSVParseStop::description() const
+{
+    if (complete)
+        return "the whole text was read";
+    const std::size_t at = reason == CSVStopReason::LeadingLineBreak ? 1 : line;
+    return "line " + std::to_string(at) + ": " + std::string(describeStopReason(reason));
+}
+
 // ---- RecordDictionary ----------------------------------------------------------------------
 
 const Text* RecordDictionary::objectForKey(std::u16string_view name) const

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
@@ -57,16 +58,23 @@ enum class CSVStopReason {
     LeadingLineBreak,     ///< read without a header, the text begins with a line break: no record is read
 };
 
+/// The reason in English: "unexpected double quote", "quoted field is never closed", ...
+std::string_view describeStopReason(CSVStopReason reason);
+
 /// Where and why the last parse ended.
 struct CSVParseStop {
     bool complete = true;      ///< false: malformed text stopped the parse before the end
     CSVStopReason reason = CSVStopReason::None; ///< why, when !complete
     std::size_t line = 0;      ///< 1-based line of the stop (a quoted line break counts), when !complete
-    std::size_t offset = 0;    ///< offset of the stop in UTF-16 units from the start of the text, when !complete
+    std::size_t offset = 0;    ///< offset of the stop in UTF-16 units (not bytes) from the start of the text, when !complete
     std::size_t records = 0;   ///< records delivered
     std::size_t recordsWithSurplusFields = 0; ///< records (with a header) that had more fields than names
     std::size_t firstSurplusLine = 0;         ///< 1-based line of the first such record, or 0
     bool stopped = false;      ///< the receiver asked the parse to stop (see stopParsing()); complete stays true
+
+    /// "line 3: unexpected double quote" (a leading line break stops at line 1), or "the whole text
+    /// was read" when complete.
+    std::string description() const;
 };
 
 /// Reads a whole CSV text in memory by recursive descent: records separated by runs of line-break

@@ -1,5 +1,7 @@
 #include "core/plist/PlistValue.hpp"
 
+#include "core/text/JsonString.hpp"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -96,27 +98,12 @@ Text realText(double value)
     return number(value);
 }
 
+// Control characters as \u001F (upper-case digits), as descriptions have always been written.
 void appendJsonString(Text& out, std::u16string_view text)
 {
-    out.push_back(u'"');
-    for (char16_t c : text) {
-        switch (c) {
-        case u'"': appendAscii(out, "\\\""); break;
-        case u'\\': appendAscii(out, "\\\\"); break;
-        case u'\n': appendAscii(out, "\\n"); break;
-        case u'\r': appendAscii(out, "\\r"); break;
-        case u'\t': appendAscii(out, "\\t"); break;
-        default:
-            if (c < 0x20) {
-                char buffer[8];
-                std::snprintf(buffer, sizeof buffer, "\\u%04X", static_cast<unsigned>(c));
-                appendAscii(out, buffer);
-            } else {
-                out.push_back(c);
-            }
-        }
-    }
-    out.push_back(u'"');
+    JsonStringStyle style;
+    style.upperCaseHex = true;
+    plistable::appendJsonString(out, text, style);
 }
 
 void appendJson(Text& out, const PlistValue& value)

@@ -23,14 +23,19 @@ struct PropertyListReadResult {
     Status status = Status::Ok;
     std::string message;         ///< why reading stopped (UTF-8), empty when Ok
     std::uint64_t line = 0;      ///< XML: 1-based line of the stop; 0 for binary lists and I/O errors
-    std::uint64_t column = 0;    ///< XML: 1-based column of the stop; 0 for binary lists and I/O errors
-    std::uint64_t byteOffset = 0; ///< offset of the stop in bytes from the start of the file
+    std::uint64_t column = 0;    ///< XML: 1-based column of the stop, counting characters; 0 for binary lists and I/O errors
+    std::uint64_t byteOffset = 0; ///< offset of the stop in bytes (not characters) from the start of the file
     bool binary = false;         ///< the input is a binary property list ("bplist" magic)
     /// The root value is a dictionary (status RootNotArray, once read whole), its entries handed
     /// to the delegate one by one.
     bool rootIsDictionary = false;
 
     bool ok() const { return status == Status::Ok; }
+
+    /// The outcome in English (UTF-8) with its position: "line 3, column 7: <message>" for XML,
+    /// "byte 40: <message>" for binary lists and read errors; the message alone for a root that is
+    /// no array (found at the end, at no particular place); "read completely" when ok().
+    std::string description() const;
 };
 
 } // namespace plistable

@@ -34,4 +34,9 @@ std::size_t cutOffUtf8Length(std::string_view bytes);
 /// character as one U+FFFD. Nothing when the bytes do not decode.
 std::optional<Text> decodeDetectedText(std::string_view bytes, TextEncoding encoding);
 
+/// As detectEncoding(bytes), and sets `decoded` to the bytes decoded under the encoding chosen, which
+/// equals decodeDetectedText(bytes, chosen): the text of the successful trial is kept, not decoded again.
+/// `decoded` is left empty only when the chosen encoding cannot decode the bytes either.
+TextEncoding detectEncoding(std::string_view bytes, std::optional<Text>& decoded);
+
 } // namespace plistable

@@ -1,12 +1,17 @@
 #include "core/convert/FileConverter.hpp"
 
 #include "core/UserDefaults.hpp"
+#include "core/csv/CSVParser.hpp"
+#include "core/plist/PropertyListReader.hpp"
+#include "support/ReadOnlyFolder.hpp"
 #include "support/TestSupport.hpp"
 
+#include <filesystem>
 #include <sys/stat.h>
 
 using namespace plistable;
 using plistable::test::TempDir;
+using plistable::test::s;
 using plistable::test::u;
 
 namespace {
@@ -243,13 +248,77 @@ TEST_F(FileConverterTest, AFileThatCannotBeReadOrDecodedWritesNothing)
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"bad.csv", "out"}));
 }
 
-TEST_F(FileConverterTest, AFailedWriteLeavesTheOldFileAndIsReported)
+// Both conversions, as the rows of the output-fault tables below.
+struct Conversion {
+    const char* name;
+    const char* source;
+    std::string_view content;
+    const char* output;
+    std::string_view written; // the output's exact bytes, or empty: not checked
+};
+
+const Conversion conversions[] = {
+    {"CsvToPropertyList", "data.csv", "a,b\n1,2\n", "data.plist", ""},
+    {"PropertyListToCsv", "list.plist",
+     "<?xml version=\"1.0\"?>\n<plist><array><array><string>a</string></array></array></plist>", "list.csv", "a\n"},
+};
+
+// Where the conversions write: an output is only ever replaced by a complete new file, through a
+// symbolic link never, into a missing or read-only folder not at all (with a report).
+TEST_F(FileConverterTest, ASymbolicLinkAtTheOutputIsReplacedNotWrittenThrough)
 {
-    const std::string source = dir.write("data.csv", "a\n");
-    FileConverter converter(defaults);
-    const auto reports = converter.convertDroppedFiles({source}, dir.file("missing-folder"));
-    EXPECT_EQ(reports[0].status, ConversionReport::Status::Failed);
-    EXPECT_NE(reports[0].problems[0].find("cannot write"), std::string::npos);
+    ::mkdir(dir.file("out").c_str(), 0700);
+    for (const Conversion& c : conversions) {
+        SCOPED_TRACE(c.name);
+        const std::string precious = dir.write(std::string("precious-") + c.output, "precious");
+        std::filesystem::create_symlink(precious, dir.file("out/") + c.output);
+        const std::string source = dir.write(c.source, std::string(c.content));
+        const auto reports = FileConverter(defaults).convertDroppedFiles({source}, dir.file("out"));
+        EXPECT_EQ(reports.at(0).status, ConversionReport::Status::Converted);
+        EXPECT_EQ(dir.read(std::string("precious-") + c.output), "precious");
+        EXPECT_FALSE(std::filesystem::is_symlink(dir.file("out/") + c.output));
+        if (!c.written.empty()) {
+            EXPECT_EQ(dir.read(std::string("out/") + c.output), c.written);
+        }
+    }
+}
+
+TEST_F(FileConverterTest, AMissingOutputFolderFailsTheConversionWithTheReason)
+{
+    const std::string missing = dir.file("missing");
+    for (const Conversion& c : conversions) {
+        SCOPED_TRACE(c.name);
+        const std::string source = dir.write(c.source, std::string(c.content));
+        const auto reports = FileConverter(defaults).convertDroppedFiles({source}, missing);
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_EQ(reports[0].status, ConversionReport::Status::Failed);
+        ASSERT_FALSE(reports[0].problems.empty());
+        EXPECT_EQ(reports[0].problems[0], "cannot write " + missing + "/" + c.output + ": No such file or directory");
+        EXPECT_FALSE(std::filesystem::exists(missing));
+    }
+}
+
+TEST_F(FileConverterTest, AReadOnlyOutputFolderFailsAndKeepsTheOldOutput)
+{
+    ::mkdir(dir.file("out").c_str(), 0755);
+    for (const Conversion& c : conversions) {
+        SCOPED_TRACE(c.name);
+        dir.write(std::string("out/") + c.output, "old");
+        const std::string source = dir.write(c.source, std::string(c.content));
+        std::vector<ConversionReport> reports;
+        {
+            test::ReadOnlyFolder readOnly(dir.file("out"));
+            if (!readOnly.effective())
+                GTEST_SKIP() << "this process can still create files in a read-only folder";
+            reports = FileConverter(defaults).convertDroppedFiles({source}, dir.file("out"));
+        }
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_EQ(reports[0].status, ConversionReport::Status::Failed);
+        ASSERT_FALSE(reports[0].problems.empty());
+        EXPECT_EQ(reports[0].problems[0].rfind("cannot write " + dir.file("out/"), 0), 0u) << reports[0].problems[0];
+        EXPECT_EQ(dir.read(std::string("out/") + c.output), "old");
+    }
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"data.csv", "list.plist", "out"}));
 }
 
 TEST_F(FileConverterTest, DispatchesByExactExtensionInOrder)
@@ -288,6 +357,47 @@ TEST_F(FileConverterTest, ParsesWithTheCurrentHeaderSetting)
     EXPECT_EQ(converter.csvparseToHeader(u"a,b\n1,2"), (Row{u"a", u"b"}));
     EXPECT_EQ(converter.csvparseToHeader(u"\nx"), std::nullopt);
     EXPECT_EQ(converter.csvparseToHeader(u""), std::nullopt);
+}
+
+struct StringCollector : PlistReaderDelegate {
+    void readerDidReadRootArrayElement(PlistValue&& element) override
+    {
+        for (const PlistValue& field : element.array())
+            fields.push_back(field.string());
+    }
+    std::vector<Text> fields;
+};
+
+// A CSV field holding carriage returns (alone, before a line feed, after one) keeps them through
+// the property list: XML readers turn raw CRs into LFs, so they must be written as references.
+// Found by the fuzzers.
+TEST(FileConverterRoundTripTest, CarriageReturnInFieldSurvivesThePropertyList)
+{
+    TempDir dir;
+    UserDefaults defaults(dir.file("settings.json"));
+    ::mkdir(dir.file("out").c_str(), 0700);
+    const std::string source = dir.write("cr.csv", "\"a\rb\",\"c\r\nd\",\"\n\r\",\r\n");
+    FileConverter converter(defaults, ConversionOptions{false, "UTF-8"});
+    const auto reports = converter.convertDroppedFiles({source}, dir.file("out"));
+    ASSERT_EQ(reports.at(0).status, ConversionReport::Status::Converted);
+
+    const std::string document = dir.read("out/cr.plist");
+    EXPECT_EQ(document.find('\r'), std::string::npos);
+    StringCollector collector;
+    ASSERT_TRUE(PropertyListReader::readBytes(document, collector).ok());
+    const std::vector<Text> expected = {u"a\rb", u"c\r\nd", u"\n\r", u""};
+    ASSERT_EQ(collector.fields.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(s(collector.fields[i]), s(expected[i])) << "field " << i;
+
+    // And back: the CSV written from that list reads as the original fields.
+    const auto back = converter.convertDroppedFiles({dir.file("out/cr.plist")}, dir.file("out"));
+    ASSERT_EQ(back.at(0).status, ConversionReport::Status::Converted);
+    const Text csv = u(dir.read("out/cr.csv"));
+    CSVParser parser(csv, u",", false);
+    const auto rows = parser.arrayOfParsedRows();
+    ASSERT_TRUE(rows && rows->size() == 1);
+    EXPECT_EQ(std::get<Row>(rows->front()), Row(expected.begin(), expected.end()));
 }
 
 } // namespace

@@ -439,4 +439,31 @@ TEST(CHCSVParserTest, RefusesBadConstructionArgumentsInOrder)
     }
 }
 
+TEST(CHCSVParserTest, AcceptsEveryDelimiterButTheReservedUnits)
+{
+    struct Case {
+        std::string_view name;
+        char16_t delimiter;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"Comma", u',', true},          {"Tab", u'\t', true},           {"Space", u' ', true},
+        {"Semicolon", u';', true},      {"Replacement", u'\uFFFD', true}, {"LoneSurrogate", u'\xD800', true},
+        {"Zero", 0, false},             {"LineFeed", u'\n', false},     {"VerticalTab", u'\v', false},
+        {"FormFeed", u'\f', false},     {"CarriageReturn", u'\r', false}, {"NextLine", u'\x85', false},
+        {"LineSeparator", u'\u2028', false}, {"ParagraphSeparator", u'\u2029', false},
+        {"DoubleQuote", u'"', false},   {"Octothorpe", u'#', false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(CHCSVParser::acceptsDelimiter(c.delimiter), c.accepted);
+        if (c.accepted) {
+            EXPECT_NO_THROW(CHCSVParser(std::make_unique<MemoryInputStream>("a"), nullptr, c.delimiter));
+        } else {
+            EXPECT_THROW(CHCSVParser(std::make_unique<MemoryInputStream>("a"), nullptr, c.delimiter),
+                         plistable::AssertionFailure);
+        }
+    }
+}
+
 } // namespace

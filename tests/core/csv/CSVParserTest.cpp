@@ -382,4 +382,28 @@ TEST(CSVParserTest, ModesAgreeOnRandomTexts)
     }
 }
 
+TEST(CSVParserTest, DescribesWhereAndWhyAParseStopped)
+{
+    struct Case {
+        std::string_view name;
+        std::u16string_view text;
+        bool hasHeader;
+        std::string_view description;
+    };
+    const Case cases[] = {
+        {"Complete", u"a,b\nc,d\n", false, "the whole text was read"},
+        {"QuoteInPlainField", u"a,b\nc,d\"e\n", false, "line 2: unexpected double quote"},
+        {"AfterClosingQuote", u"\"a\"b,c", false, "line 1: unexpected character after a closing double quote"},
+        {"QuotedLineBreakCounts", u"\"a\nb\",c\nd\"", false, "line 3: unexpected double quote"},
+        {"Unterminated", u"x\n\"abc", false, "line 2: quoted field is never closed"},
+        {"LeadingLineBreakIsLineOne", u"\n\na,b", false, "line 1: the text begins with a line break"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CSVParser parser(c.text, u",", c.hasHeader);
+        parser.arrayOfParsedRows();
+        EXPECT_EQ(parser.lastParseStop().description(), c.description);
+    }
+}
+
 } // namespace

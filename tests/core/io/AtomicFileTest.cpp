@@ -1,7 +1,9 @@
-#include "core/io/FileContents.hpp"
 #include "core/io/AtomicFile.hpp"
 #include "core/io/detail/FileDescriptor.hpp"
 #include "core/io/detail/StaleTemporaries.hpp"
+
+#include "core/io/AtomicFileOutputStream.hpp"
+#include "core/io/FileContents.hpp"
 
 #include "support/TestSupport.hpp"
 
@@ -10,11 +12,23 @@
 #include <filesystem>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <time.h>
 
 using namespace plistable;
 using plistable::test::TempDir;
 
 namespace {
+
+// Sets the modification time of `path` (not following a link) `seconds` into the past.
+void age(const std::string& path, int seconds)
+{
+    struct timespec times[2];
+    ::clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= seconds;
+    times[1] = times[0];
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
 
 TEST(AtomicFileTest, ReplacesTheTargetOnlyAtCommit)
 {
@@ -95,22 +109,56 @@ TEST(AtomicFileTest, AnUncommittedFileLeavesNothingBehind)
     EXPECT_EQ(dir.names(), std::vector<std::string>{"out.txt"});
 }
 
-TEST(AtomicFileTest, ReportsAMissingFolder)
+// The two ways to write a file in place, each as one row of the fault tables below: the file itself,
+// and the output stream over it that the writers use.
+struct Writer {
+    const char* name;
+    // Writes "new" to `path` and commits; the commit's error.
+    std::error_code (*writeAndCommit)(const std::string& path);
+};
+
+const Writer writers[] = {
+    {"AtomicFile",
+     [](const std::string& path) {
+         AtomicFile file(path);
+         file.write("new");
+         return file.commit();
+     }},
+    {"AtomicFileOutputStream",
+     [](const std::string& path) {
+         AtomicFileOutputStream stream(path);
+         stream.open();
+         if (stream.streamStatus() == OutputStream::Status::Open) {
+             EXPECT_EQ(stream.write("new", 3), 3);
+         }
+         return stream.commit();
+     }},
+};
+
+class AtomicFileWriterTest : public ::testing::TestWithParam<Writer> {};
+
+INSTANTIATE_TEST_SUITE_P(Writers, AtomicFileWriterTest, ::testing::ValuesIn(writers),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A missing folder fails the commit with the system's reason and is not created; a stream
+// already fails to open.
+TEST_P(AtomicFileWriterTest, AMissingFolderFailsWithTheReason)
 {
     TempDir dir;
-    AtomicFile file(dir.file("missing/out.txt"));
-    file.write("x");
-    EXPECT_EQ(file.commit(), std::errc::no_such_file_or_directory);
+    EXPECT_EQ(GetParam().writeAndCommit(dir.file("missing/out.txt")), std::errc::no_such_file_or_directory);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));
+    AtomicFileOutputStream stream(dir.file("missing/out.csv"));
+    stream.open();
+    EXPECT_EQ(stream.streamStatus(), OutputStream::Status::Error);
 }
 
-TEST(AtomicFileTest, ReplacesASymbolicLinkInsteadOfWritingThroughIt)
+// A symbolic link at the output is replaced by the new file; what it pointed to is left alone.
+TEST_P(AtomicFileWriterTest, ASymbolicLinkIsReplacedNotWrittenThrough)
 {
     TempDir dir;
     dir.write("elsewhere.txt", "keep");
     std::filesystem::create_symlink(dir.file("elsewhere.txt"), dir.file("out.txt"));
-    AtomicFile file(dir.file("out.txt"));
-    file.write("new");
-    EXPECT_FALSE(file.commit());
+    EXPECT_FALSE(GetParam().writeAndCommit(dir.file("out.txt")));
     EXPECT_EQ(dir.read("elsewhere.txt"), "keep");
     EXPECT_FALSE(std::filesystem::is_symlink(dir.file("out.txt")));
     EXPECT_EQ(dir.read("out.txt"), "new");
@@ -136,6 +184,41 @@ TEST(AtomicFileTest, ReadsWholeFilesAndReportsFailures)
     EXPECT_EQ(readFileContents(dir.file("in.txt")).bytes, std::string("a\0b", 3));
     EXPECT_EQ(readFileContents(dir.file("none.txt")).error, std::errc::no_such_file_or_directory);
     EXPECT_EQ(readFileContents(dir.path()).error, std::errc::is_a_directory);
+}
+
+TEST(AtomicFileTest, StaleTemporariesOfTheSameTargetAreRemovedByTheNextWrite)
+{
+    TempDir dir;
+    const struct {
+        std::string name;
+        int age;
+        bool removed;
+    } leftovers[] = {
+        {".out.txt.plistable-Stale1", 120, true},
+        {".out.txt.plistable-Fresh1", 5, false},      // perhaps another writer at work
+        {".other.txt.plistable-Stale2", 120, false},  // another target's
+        {".out.txt.plistable-TooLong", 120, false},   // not a name this writer makes
+        {".out.txt.plistable-", 120, false},
+        {"out.txt.plistable-Stale3", 120, false},
+    };
+    for (const auto& leftover : leftovers) {
+        dir.write(leftover.name, "partial");
+        age(dir.file(leftover.name), leftover.age);
+    }
+    // Neither a link nor a folder is ever removed, however old.
+    std::filesystem::create_symlink(dir.file("out.txt"), dir.file(".out.txt.plistable-Link01"));
+    age(dir.file(".out.txt.plistable-Link01"), 120);
+    ::mkdir(dir.file(".out.txt.plistable-Fold01").c_str(), 0700);
+    age(dir.file(".out.txt.plistable-Fold01"), 120);
+
+    AtomicFile file(dir.file("out.txt"));
+    file.write("new");
+    EXPECT_FALSE(file.commit());
+    EXPECT_EQ(dir.read("out.txt"), "new");
+    for (const auto& leftover : leftovers)
+        EXPECT_EQ(std::filesystem::exists(dir.file(leftover.name)), !leftover.removed) << leftover.name;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file(".out.txt.plistable-Link01")));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file(".out.txt.plistable-Fold01")));
 }
 
 } // namespace

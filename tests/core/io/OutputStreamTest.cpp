@@ -109,14 +109,4 @@ TEST(OutputStreamTest, AtomicFileReplacesTheTargetOnlyOnCommit)
     EXPECT_EQ(dir.names(), std::vector<std::string>{"out.csv"});
 }
 
-TEST(OutputStreamTest, AtomicFileInAMissingFolderFailsToOpenAndCommit)
-{
-    TempDir dir;
-    AtomicFileOutputStream stream(dir.file("missing/out.csv"));
-    stream.open();
-    EXPECT_EQ(stream.streamStatus(), Status::Error);
-    EXPECT_EQ(stream.commit(), std::errc::no_such_file_or_directory);
-    EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));
-}
-
 } // namespace

@@ -672,6 +672,27 @@ TEST(PropertyListReaderTest, RefusesDamagedAndHostileBinaryLists)
     }
 }
 
+// The description carries the stop's position: line and column for XML, bytes for binary lists.
+TEST(PropertyListReaderTest, DescribesEachOutcomeWithItsPosition)
+{
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::string description;
+    } cases[] = {
+        {"ok", "<plist><array/></plist>", "read completely"},
+        {"xml error", "<plist>\n  <array>\n  </dict>", "line 3, column 5: mismatched tag"},
+        {"xml root not array", "<plist><dict/></plist>", "the root value is not an array"},
+        {"binary root not array", binaryList({"\x51x"}), "the root value is not an array"},
+        {"binary cut off", binaryList({"\x55" "ab"}).substr(0, 12), "byte 12: binary property list cut off"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string description = readBytes(c.bytes)->result.description();
+        EXPECT_EQ(description.substr(0, c.description.size()), c.description);
+    }
+}
+
 } // namespace
 
 namespace {

@@ -38,6 +38,11 @@ TEST(EncodingDetectionTest, ChoosesTheFirstEncodingThatDecodesEverything)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(detectEncoding(c.input), c.expected);
+        // The kept text of the chosen encoding is the text a fresh decode gives.
+        std::optional<Text> decoded = Text(u"stale");
+        EXPECT_EQ(detectEncoding(c.input, decoded), c.expected);
+        EXPECT_EQ(decoded, decodeText(c.input, c.expected));
+        EXPECT_TRUE(decoded.has_value());
     }
 }
 
@@ -90,6 +95,22 @@ TEST(EncodingDetectionTest, EveryByteValueGivesAnAnswerWhichDecodesTheBytes)
     const TextEncoding chosen = detectEncoding(all);
     EXPECT_EQ(chosen, NSMacOSRomanStringEncoding);
     EXPECT_TRUE(decodeText(all, chosen).has_value());
+}
+
+TEST(EncodingDetectionTest, AlwaysNamesAnEncodingThatDecodesTheBytes)
+{
+    std::vector<std::string> inputs = {""};
+    for (int b = 0; b < 256; ++b)
+        inputs.emplace_back(1, static_cast<char>(b));
+    for (int a = 0x80; a < 256; a += 3)
+        for (int b = 0; b < 256; b += 5)
+            inputs.push_back({static_cast<char>(a), static_cast<char>(b)});
+    for (const std::string& bytes : inputs) {
+        SCOPED_TRACE(test::hex(bytes));
+        const TextEncoding chosen = detectEncoding(bytes);
+        EXPECT_FALSE(encodingName(chosen).empty());
+        EXPECT_TRUE(decodeText(bytes, chosen).has_value()) << encodingName(chosen);
+    }
 }
 
 } // namespace

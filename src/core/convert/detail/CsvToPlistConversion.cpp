@@ -277,10 +277,9 @@ ConversionReport convertCsvToPlist(const std::string& path, const std::string& o
         report.encodingName = *encodingName;
         decoded = decodeTextNamed(contents.bytes, *encodingName);
     } else {
-        report.encoding = detectEncoding(contents.bytes);
+        report.encoding = detectEncoding(contents.bytes, decoded);
         report.encodingName = std::string(plistable::encodingName(report.encoding));
         report.encodingGuessed = report.encoding == NSMacOSRomanStringEncoding;
-        decoded = decodeDetectedText(contents.bytes, report.encoding);
         if (const std::size_t cut = report.encoding == NSUTF8StringEncoding ? cutOffUtf8Length(contents.bytes) : 0)
             report.problems.push_back("the character at byte offset " + std::to_string(contents.bytes.size() - cut)
                                       + " is cut off by the end of the file; written as U+FFFD");

@@ -15,8 +15,9 @@
 // dictionaries all their key references and then all their value references.
 //
 // A hostile file can point outside itself, refer to itself, nest without end or share one
-// collection many times so that expanding it explodes. check() walks every object reachable from
-// the top once, with an explicit stack, before anything is decoded: it checks bounds and types,
+// collection many times so that expanding it explodes. check() reads the trailer, then
+// walkObjects() walks every object reachable from the top once, with an explicit stack, before
+// anything is decoded: it checks bounds and types,
 // finds cycles (a reference to an object still on the walk's path), and computes for each
 // collection its height and expanded size from its children, refusing heights above maxDepth
 // and an expanded size above about twice the file size (a list whose collections are not shared
@@ -36,6 +37,13 @@ constexpr std::size_t trailerSize = 32;
 enum Type : std::uint8_t {
     Simple = 0x0, Int = 0x1, Real = 0x2, Date = 0x3, Data = 0x4, Ascii = 0x5, Utf16 = 0x6, Uid = 0x8, Array = 0xA,
     Dict = 0xD
+};
+
+// Where the walk of walkObjects() stands with one object.
+enum class WalkState : std::uint8_t {
+    NotSeen, ///< not reached yet
+    OnPath,  ///< a collection on the path from the top object: reaching it again is a cycle
+    Done,    ///< checked, with its height and expanded size known
 };
 
 bool isCollection(std::uint8_t marker)
@@ -176,6 +184,19 @@ BinaryPropertyList::Object BinaryPropertyList::objectAt(std::uint64_t index) con
 
 bool BinaryPropertyList::check(BinaryPlistProblem& problem)
 {
+    if (!readTrailer(problem) || !walkObjects(problem))
+        return false;
+    const Object top = objectAt(_topObject);
+    _rootIsArray = (top.marker >> 4) == Array;
+    if (_rootIsArray) {
+        _rootArrayCount = top.count;
+        _rootArrayRefs = top.start;
+    }
+    return true;
+}
+
+bool BinaryPropertyList::readTrailer(BinaryPlistProblem& problem)
+{
     const std::uint64_t size = _bytes.size();
     if (_bytes.substr(0, headerSize) != std::string_view("bplist00", headerSize))
         return fail(problem, "unsupported binary property list version", 0);
@@ -194,12 +215,15 @@ bool BinaryPropertyList::check(BinaryPlistProblem& problem)
     if (_offsetTable <= headerSize || _offsetTable > trailer
         || _objectCount > (trailer - _offsetTable) / _offsetSize)
         return fail(problem, "offset table outside the file", trailer + 24);
+    return true;
+}
 
-    // The walk. state: 0 not seen, 1 on the path, 2 done.
-    std::vector<std::uint8_t> state(_objectCount, 0);
+bool BinaryPropertyList::walkObjects(BinaryPlistProblem& problem) const
+{
+    std::vector<WalkState> state(_objectCount, WalkState::NotSeen);
     std::vector<std::uint16_t> height(_objectCount, 0);
     std::vector<std::uint64_t> expanded(_objectCount, 0);
-    const std::uint64_t expandedLimit = 2 * size + 1024;
+    const std::uint64_t expandedLimit = 2 * _bytes.size() + 1024;
     struct Step {
         std::uint64_t index;
         Object object;
@@ -216,7 +240,7 @@ bool BinaryPropertyList::check(BinaryPlistProblem& problem)
         if (!readObject(index, object, problem))
             return false;
         if (!isCollection(object.marker)) {
-            state[index] = 2;
+            state[index] = WalkState::Done;
             height[index] = (object.marker >> 4) == Uid ? 1 : 0;
             expanded[index] = 1;
             return true;
@@ -226,7 +250,7 @@ bool BinaryPropertyList::check(BinaryPlistProblem& problem)
                         "arrays and dictionaries nested deeper than " + std::to_string(maxPropertyListDepth)
                             + " levels",
                         offsetOf(index), Status::TooDeep);
-        state[index] = 1;
+        state[index] = WalkState::OnPath;
         const std::uint64_t references = (object.marker >> 4) == Dict ? 2 * object.count : object.count;
         path.push_back(Step{index, object, 0, references});
         return true;
@@ -251,13 +275,13 @@ bool BinaryPropertyList::check(BinaryPlistProblem& problem)
                 if (keyType != Ascii && keyType != Utf16)
                     return fail(problem, "dictionary key is not a string", keyOffset);
             }
-            if (state[child] == 1)
+            if (state[child] == WalkState::OnPath)
                 return fail(problem, "object reference cycle", position);
-            if (state[child] == 0) {
+            if (state[child] == WalkState::NotSeen) {
                 // `step` may move when the path grows; the child is folded in when it is done.
                 if (!enter(child))
                     return false;
-                if (state[child] == 1)
+                if (state[child] == WalkState::OnPath)
                     continue;
             }
             Step& parent = path.back();
@@ -275,7 +299,7 @@ bool BinaryPropertyList::check(BinaryPlistProblem& problem)
                         "arrays and dictionaries nested deeper than " + std::to_string(maxPropertyListDepth)
                             + " levels",
                         offsetOf(done.index), Status::TooDeep);
-        state[done.index] = 2;
+        state[done.index] = WalkState::Done;
         height[done.index] = doneHeight;
         expanded[done.index] = done.expanded;
         if (!path.empty()) {
@@ -285,13 +309,6 @@ bool BinaryPropertyList::check(BinaryPlistProblem& problem)
             if (parent.expanded > expandedLimit)
                 return fail(problem, "shared objects expand beyond the file's size", offsetOf(parent.index));
         }
-    }
-
-    const Object top = objectAt(_topObject);
-    _rootIsArray = (top.marker >> 4) == Array;
-    if (_rootIsArray) {
-        _rootArrayCount = top.count;
-        _rootArrayRefs = top.start;
     }
     return true;
 }

@@ -13,8 +13,11 @@ namespace plistable::detail {
 /// Why a binary property list was refused, and the byte offset of the damaged part.
 struct BinaryPlistProblem {
     PropertyListReadResult::Status status = PropertyListReadResult::Status::NotPropertyList;
-    std::string message;
-    std::uint64_t byteOffset = 0;
+    std::string message;          ///< what is damaged, English (UTF-8)
+    std::uint64_t byteOffset = 0; ///< offset in bytes from the start of the file
+
+    /// "byte 40: <message>".
+    std::string description() const { return "byte " + std::to_string(byteOffset) + ": " + message; }
 };
 
 /// A binary property list ("bplist00") whose structure has been checked completely before any
@@ -46,7 +49,12 @@ private:
 
     explicit BinaryPropertyList(std::string_view bytes) : _bytes(bytes) {}
 
+    // Both parts of the check open() runs, then the root's shape.
     bool check(BinaryPlistProblem& problem);
+    // The header and the trailer's sizes, count, top object and offset-table position.
+    bool readTrailer(BinaryPlistProblem& problem);
+    // Every object reachable from the top: bounds, types, references, cycles, depth, expanded size.
+    bool walkObjects(BinaryPlistProblem& problem) const;
     bool readObject(std::uint64_t index, Object& object, BinaryPlistProblem& problem) const;
     Object objectAt(std::uint64_t index) const;
     std::uint64_t offsetOf(std::uint64_t index) const;

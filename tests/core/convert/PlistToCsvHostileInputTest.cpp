@@ -80,7 +80,7 @@ private:
     int _fd;
 };
 
-class HostilePropertyListTest : public ::testing::Test {
+class PlistToCsvHostileInputTest : public ::testing::Test {
 protected:
     TempDir dir;
     UserDefaults defaults{dir.file("settings.json")};
@@ -119,7 +119,7 @@ protected:
     }
 };
 
-TEST_F(HostilePropertyListTest, NestingAMillionDeepIsRefusedWithItsPlace)
+TEST_F(PlistToCsvHostileInputTest, NestingAMillionDeepIsRefusedWithItsPlace)
 {
     std::string xml = prolog + "<plist>";
     for (int i = 0; i < 1'000'000; ++i)
@@ -135,7 +135,7 @@ TEST_F(HostilePropertyListTest, NestingAMillionDeepIsRefusedWithItsPlace)
     expectRefused(convert(binaryList(objects, 3, 3)), "byte ", "deeper");
 }
 
-TEST_F(HostilePropertyListTest, DamagedBinaryListsAreRefusedWithTheirPlace)
+TEST_F(PlistToCsvHostileInputTest, DamagedBinaryListsAreRefusedWithTheirPlace)
 {
     const std::string good = binaryList({arrayObject({1}, 1), arrayObject({2}, 1), "\x51x"}, 1, 1);
     ASSERT_EQ(convert(good).status, ConversionReport::Status::Converted);
@@ -171,7 +171,7 @@ std::string dateObject(double seconds)
 }
 
 // A date with no calendar form keeps its value as seconds since 2001-01-01 and makes the result partial.
-TEST_F(HostilePropertyListTest, DatesWithoutACalendarDateAreWrittenAsSecondsAndReported)
+TEST_F(PlistToCsvHostileInputTest, DatesWithoutACalendarDateAreWrittenAsSecondsAndReported)
 {
     const struct {
         const char* name;
@@ -201,7 +201,7 @@ TEST_F(HostilePropertyListTest, DatesWithoutACalendarDateAreWrittenAsSecondsAndR
     EXPECT_EQ(dir.read("out/list.csv"), "1969-04-24T22:13:20Z\n");
 }
 
-TEST_F(HostilePropertyListTest, EntitiesAreRefusedAndLocalFilesNeverRead)
+TEST_F(PlistToCsvHostileInputTest, EntitiesAreRefusedAndLocalFilesNeverRead)
 {
     std::string bomb = prolog + "<!DOCTYPE plist [\n<!ENTITY a \"aaaaaaaaaa\">\n";
     for (char level = 'b'; level <= 'j'; ++level) {
@@ -233,7 +233,7 @@ TEST_F(HostilePropertyListTest, EntitiesAreRefusedAndLocalFilesNeverRead)
     EXPECT_FALSE(watch.touched());
 }
 
-TEST_F(HostilePropertyListTest, ADictionaryOfAHundredThousandKeysConverts)
+TEST_F(PlistToCsvHostileInputTest, ADictionaryOfAHundredThousandKeysConverts)
 {
     constexpr int count = 100'000;
     std::string xml = prolog + "<plist><array><dict>";
