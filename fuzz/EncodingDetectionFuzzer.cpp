@@ -1,5 +1,7 @@
-// detectEncoding() on random bytes: its answer decodes them (Mac OS Roman takes any bytes), no
-// candidate tried before it does, and its quick verdicts for UTF-8 and Mac OS Roman match a decoding.
+// detectEncoding() on random bytes: its answer decodes them (Mac OS Roman takes any bytes; UTF-8 cut
+// off at the end decodes with U+FFFD for the cut character), no candidate tried before it does, its
+// quick verdicts for UTF-8 and Mac OS Roman match a decoding, and the text it hands back is that
+// decoding.
 #include "FuzzSupport.hpp"
 
 #include "core/text/EncodingDetection.hpp"
@@ -13,8 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const TextEncoding encoding = detectEncoding(bytes);
     FUZZ_CHECK(decodeText(bytes, NSMacOSRomanStringEncoding).has_value());
+    const bool cutOff = cutOffUtf8Length(bytes) > 0;
+    FUZZ_CHECK(!cutOff || encoding == NSUTF8StringEncoding);
     if (encoding != encodingCandidates.back())
-        FUZZ_CHECK(decodeText(bytes, encoding).has_value());
+        FUZZ_CHECK(decodeDetectedText(bytes, encoding).has_value());
+    std::optional<Text> decoded;
+    FUZZ_CHECK(detectEncoding(bytes, decoded) == encoding);
+    FUZZ_CHECK(decoded == decodeDetectedText(bytes, encoding));
     if (encoding == NSISO2022JPStringEncoding) {
         FUZZ_CHECK(bytes.find('\x1B') != std::string_view::npos);
         return 0;
@@ -23,6 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(chosen != encodingCandidates.end());
     // This holds for NSNonLossyASCIIStringEncoding too, which detectEncoding skips: what it decodes
     // is ASCII, which the UTF-8 trial takes first.
+    if (cutOff) {
+        FUZZ_CHECK(!decodeText(bytes, NSUTF8StringEncoding).has_value());
+        return 0;
+    }
     for (auto earlier = encodingCandidates.begin(); earlier != chosen; ++earlier)
         FUZZ_CHECK(!decodeText(bytes, *earlier).has_value());
     FUZZ_CHECK((encoding == NSUTF8StringEncoding) == decodeText(bytes, NSUTF8StringEncoding).has_value());
