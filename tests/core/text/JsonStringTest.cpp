@@ -52,10 +52,11 @@ TEST(JsonStringTest, EscapesWhatJsonNeedsInBothOutputForms)
         SCOPED_TRACE(c.name);
         std::string utf8 = "[";
         appendJsonString(utf8, c.text, c.style);
-        EXPECT_EQ(utf8, "[" + std::string(c.utf8));
+        // Compared past the bracket: GCC 12 flags "[" + string with a false -Werror=restrict in Release.
+        EXPECT_EQ(utf8.substr(1), std::string(c.utf8));
         std::u16string utf16 = u"[";
         appendJsonString(utf16, c.text, c.style);
-        EXPECT_EQ(utf16, u"[" + std::u16string(c.utf16));
+        EXPECT_EQ(utf16.substr(1), std::u16string(c.utf16));
     }
 }
 
