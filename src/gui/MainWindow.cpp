@@ -272,7 +272,7 @@ void MainWindow::showReadAsMenu(const QPoint& position)
     QMenu menu(this);
     QMenu* readAs = menu.addMenu(tr("Read as…"));
     for (const auto& [name, label] : offeredEncodings())
-        readAs->addAction(label, this, [this, row = index.row(), name] { readAgainAs(row, name); });
+        readAs->addAction(label, this, [this, row = index.row(), encoding = name] { readAgainAs(row, encoding); });
     menu.exec(_resultsView->viewport()->mapToGlobal(position));
 }
 
