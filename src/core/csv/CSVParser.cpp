@@ -277,7 +277,9 @@ std::size_t CSVParser::lineAt(std::size_t offset) const
 
 std::optional<std::vector<Record>> CSVParser::parseFile()
 {
-    if (hasHeader) {
+    if (hasHeader && _headerRead) {
+        _headerIndex = std::make_shared<detail::HeaderIndex>(*_fieldNames);
+    } else if (hasHeader) {
         _fieldNames = parseHeader();
         _headerIndex = std::make_shared<detail::HeaderIndex>(*_fieldNames);
         if (!parseLineSeparator())

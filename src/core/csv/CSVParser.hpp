@@ -128,6 +128,8 @@ public:
     std::size_t lineAtOffset(std::size_t offset) const { return lineAt(offset); }
 
 private:
+    friend class WindowedCSVParser; // reads windows after the first with the header it already read
+
     // One rule of the grammar per method, all moving the one cursor `_cursor` (an index into
     // csvString). Rules that build text fill a destination the caller gives (and answer whether
     // they matched), so a record's storage can be used again for the next one. See CSVParser.cpp.
@@ -160,6 +162,7 @@ private:
     std::u16string_view csvString;
     Text separator;
     bool hasHeader;
+    bool _headerRead = false;          // with hasHeader: _fieldNames is the header, the text starts at a record
     std::optional<std::vector<Text>> _fieldNames;
     bool separatorIsSingleChar;
     CSVParseStop _stop;

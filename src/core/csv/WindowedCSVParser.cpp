@@ -1,0 +1,192 @@
+#include "core/csv/WindowedCSVParser.hpp"
+
+#include "core/text/detail/CharacterSets.hpp"
+
+#include <algorithm>
+#include <utility>
+
+// How this works
+// --------------
+// A record can end only after a run of line breaks outside quotes. In text the grammar accepts, a
+// '"' either opens a field, closes it, or is one of a doubled pair inside it, so a position is
+// outside quotes exactly when the quotes before it are even in number. A window therefore ends at
+// the last position that follows a line break, does not hold one itself (the run is whole) and has
+// an even number of quotes before it; reading there, a CSVParser reads the run, finds the end of
+// its text and stops complete, just where the parser over the whole text would read on.
+//
+// Where the text is malformed, the first fault lies in some window, every window before it is read
+// exactly as the whole-text parser reads it, and the fault itself is found by looking no further
+// than the fault's own field: the window reports it, with the window's offset and line added.
+// A quote that never closes keeps the count odd to the end, so its window holds the rest of the
+// text and reports it as the whole-text parser does.
+
+namespace plistable {
+namespace {
+
+constexpr char16_t doubleQuote = u'"';
+
+// Physical lines that start in text[0, length), as CSVParser counts them: every newline unit, except
+// the LF of a CR LF pair. `before` is the unit before text[0] (0 for none). Written without
+// branches so that the compiler can vectorise it.
+std::size_t lineStarts(const char16_t* text, std::size_t length, char16_t before)
+{
+    std::size_t count = 0;
+    char16_t previous = before;
+    for (std::size_t i = 0; i < length; ++i) {
+        const char16_t c = text[i];
+        const bool newline = static_cast<char16_t>(c - 0x000A) <= 3 || c == 0x0085 || (c & 0xFFFE) == 0x2028;
+        const bool crlf = c == u'\n' && previous == u'\r';
+        count += static_cast<std::size_t>(newline && !crlf);
+        previous = c;
+    }
+    return count;
+}
+
+} // namespace
+
+WindowedCSVParser::WindowedCSVParser(TextSupplier supplier, Text separator, bool hasHeader, std::size_t windowUnits,
+                                     Text start)
+    : _supplier(std::move(supplier)),
+      _separator(std::move(separator)),
+      _hasHeader(hasHeader),
+      _windowUnits(std::max<std::size_t>(windowUnits, 1)),
+      _buffer(std::move(start))
+{
+    // The separator is checked as CSVParser checks it, before any text is pulled.
+    CSVParser check(std::u16string_view(), _separator, false);
+}
+
+std::size_t WindowedCSVParser::findCut() const
+{
+    // Walk back from the end, keeping the number of quotes before the position.
+    const char16_t* text = _buffer.data();
+    std::size_t quotesBefore =
+        static_cast<std::size_t>(std::count(_buffer.begin(), _buffer.end(), doubleQuote));
+    // Line breaks at the very start are no record's end: read alone, they would not be the fault
+    // that they are before a record read without a header.
+    std::size_t content = 0;
+    while (content < _buffer.size() && detail::isNewline(text[content]))
+        ++content;
+    for (std::size_t p = _buffer.size(); p-- > content + 1;) {
+        if (text[p] == doubleQuote)
+            --quotesBefore;
+        if (quotesBefore % 2 == 0 && detail::isNewline(text[p - 1]) && !detail::isNewline(text[p]))
+            return p;
+    }
+    return 0;
+}
+
+void WindowedCSVParser::fillWindow()
+{
+    if (_windowReady)
+        return;
+    std::size_t wanted = _windowUnits;
+    for (;;) {
+        while (!_suppliedAll && _buffer.size() < wanted)
+            _suppliedAll = !_supplier(_buffer);
+        if (_suppliedAll) {
+            _windowEnd = _buffer.size();
+            break;
+        }
+        if (const std::size_t cut = findCut()) {
+            _windowEnd = cut;
+            break;
+        }
+        wanted = _buffer.size() * 2; // no record ends in the window yet
+    }
+    _windowReady = true;
+}
+
+void WindowedCSVParser::dropWindow()
+{
+    // A window ends before a unit that is no newline, so no CR LF pair spans two windows.
+    _windowLine += lineStarts(_buffer.data(), _windowEnd, 0);
+    _bufferStart += _windowEnd;
+    _buffer.erase(0, _windowEnd);
+    _windowEnd = 0;
+    _windowReady = false;
+}
+
+std::optional<Row> WindowedCSVParser::firstParsedRow()
+{
+    fillWindow();
+    return CSVParser(std::u16string_view(_buffer.data(), _windowEnd), _separator, false).firstParsedRow();
+}
+
+void WindowedCSVParser::parseRowsForReceiver(const RecordReceiver& receiver)
+{
+    _stop = CSVParseStop{};
+    bool first = true;
+    for (;;) {
+        fillWindow();
+        const std::u16string_view window(_buffer.data(), _windowEnd);
+        CSVParser parser(window, _separator, _hasHeader, first ? std::nullopt : _fieldNames);
+        parser._headerRead = _hasHeader && !first;
+        _parser = &parser;
+        _lineOffset = 0;
+        _lineAt = _windowLine;
+        struct Release {
+            CSVParser*& parser;
+            ~Release() { parser = nullptr; }
+        } release{_parser};
+        parser.parseRowsForReceiver(receiver);
+        if (first)
+            _fieldNames = parser.fieldNames();
+
+        const CSVParseStop& stop = parser.lastParseStop();
+        _stop.records += stop.records;
+        _stop.recordsWithSurplusFields += stop.recordsWithSurplusFields;
+        if (_stop.firstSurplusLine == 0 && stop.firstSurplusLine != 0)
+            _stop.firstSurplusLine = _windowLine + stop.firstSurplusLine - 1;
+        if (stop.stopped) {
+            _stop.stopped = true;
+            return;
+        }
+        if (!stop.complete) {
+            _stop.complete = false;
+            _stop.reason = stop.reason;
+            _stop.offset = _bufferStart + stop.offset;
+            _stop.line = _windowLine + stop.line - 1;
+            return;
+        }
+        const bool more = !(_suppliedAll && _windowEnd == _buffer.size());
+        dropWindow();
+        if (!more)
+            return;
+        first = false;
+    }
+}
+
+void WindowedCSVParser::stopParsing()
+{
+    if (_parser)
+        _parser->stopParsing();
+}
+
+std::size_t WindowedCSVParser::position() const
+{
+    return _bufferStart + (_parser ? _parser->position() : 0);
+}
+
+std::size_t WindowedCSVParser::recordStartOffset() const
+{
+    return _bufferStart + (_parser ? _parser->recordStartOffset() : 0);
+}
+
+std::size_t WindowedCSVParser::recordStartLine()
+{
+    if (!_parser)
+        return _windowLine;
+    // Counted on from the last question: records are handed over in text order.
+    const std::size_t offset = _parser->recordStartOffset();
+    if (offset < _lineOffset) {
+        _lineOffset = 0;
+        _lineAt = _windowLine;
+    }
+    const char16_t before = _lineOffset > 0 ? _buffer[_lineOffset - 1] : 0;
+    _lineAt += lineStarts(_buffer.data() + _lineOffset, offset - _lineOffset, before);
+    _lineOffset = offset;
+    return _lineAt;
+}
+
+} // namespace plistable
