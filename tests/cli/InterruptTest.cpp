@@ -82,9 +82,12 @@ TEST(InterruptTest, SigintDuringALargeConversionRemovesTheTemporaryFileAndKeepsT
 
     const pid_t pid = start(dir, {"convert", "-o", out, dir.file("big.plist")}, "/dev/null", dir.file("err"));
     ASSERT_GT(pid, 0);
-    // An optimised build reads this list at a few hundred MB/s: signal well inside the conversion.
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    ASSERT_TRUE(running(pid)) << "the conversion took less than 150 ms; make the input larger";
+    // Signal once the temporary output exists: the conversion has begun, so the handlers are in
+    // place (a signal before that would end the process as signals do, on a busy machine too).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (namesIn(out).size() < 2 && running(pid) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(running(pid)) << "the conversion ended before its temporary file was seen; make the input larger";
     ::kill(pid, SIGINT);
     EXPECT_EQ(exitCode(pid), 130);
     EXPECT_EQ(dir.read("out/big.csv"), old);
