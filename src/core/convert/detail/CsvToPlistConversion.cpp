@@ -3,13 +3,14 @@
 #include "core/convert/detail/ConversionText.hpp"
 #include "core/convert/detail/FieldTypes.hpp"
 #include "core/convert/detail/JsonWriter.hpp"
-#include "core/csv/CSVParser.hpp"
+#include "core/csv/WindowedCSVParser.hpp"
 #include "core/io/AtomicFile.hpp"
-#include "core/io/FileContents.hpp"
-#include "core/plist/detail/BinaryPlistWriter.hpp"
 #include "core/io/ReadError.hpp"
+#include "core/io/RereadableFile.hpp"
+#include "core/plist/detail/BinaryPlistWriter.hpp"
 #include "core/plist/detail/PlistXmlWriter.hpp"
-#include "core/text/EncodingDetection.hpp"
+#include "core/text/EncodingEvidence.hpp"
+#include "core/text/TextDecoder.hpp"
 
 #include <algorithm>
 #include <string_view>
@@ -83,15 +84,85 @@ std::optional<std::size_t> keyedIndex(const std::string& column, const std::vect
     return position - 1;
 }
 
+// The source's text as a conversion reads it: decoded piece by piece from the file's bytes in one
+// encoding, handed to the reader through supplier(). Afterwards outcome() tells whether all of it
+// was read; only then may the conversion's output be kept.
+class DecodedText {
+public:
+    enum class Outcome { Whole, Undecodable, ReadFailed, Cancelled };
+
+    DecodedText(RereadableFile& file, TextDecoder decoder, ConversionMonitor& progress)
+        : _file(file), _decoder(std::move(decoder)), _progress(progress)
+    {
+    }
+
+    // The first units of the text (at least 8 unless it is shorter), for a look at how it begins;
+    // the caller may drop units from the front before takeStart().
+    Text& start()
+    {
+        while (_start.size() < 8 && pull(_start)) {
+        }
+        return _start;
+    }
+    Text takeStart() { return std::move(start()); }
+
+    TextSupplier supplier()
+    {
+        return [this](Text& out) { return pull(out); };
+    }
+
+    bool cancelled() const { return _outcome == Outcome::Cancelled || _progress.cancelled(); }
+    bool readWhole() const { return _ended && _outcome == Outcome::Whole && !_progress.cancelled(); }
+    Outcome outcome() const { return _progress.cancelled() ? Outcome::Cancelled : _ended ? _outcome : Outcome::Cancelled; }
+
+private:
+    // Appends the next decoded units; false at the end of the text (or of what can be read of it).
+    bool pull(Text& out)
+    {
+        while (!_ended) {
+            const std::string_view piece = _file.next();
+            if (piece.empty()) {
+                _ended = true;
+                if (_file.error())
+                    _outcome = _file.error() == std::errc::operation_canceled ? Outcome::Cancelled : Outcome::ReadFailed;
+                else if (!_decoder.finish(out))
+                    _outcome = Outcome::Undecodable;
+                return false;
+            }
+            if (!_progress.advance(_file.position())) {
+                _ended = true;
+                _outcome = Outcome::Cancelled;
+                return false;
+            }
+            const std::size_t before = out.size();
+            if (!_decoder.decode(piece, out)) {
+                _ended = true;
+                _outcome = Outcome::Undecodable;
+                return false;
+            }
+            if (out.size() > before)
+                return true;
+        }
+        return false;
+    }
+
+    RereadableFile& _file;
+    TextDecoder _decoder;
+    ConversionMonitor& _progress;
+    Text _start;
+    bool _ended = false;
+    Outcome _outcome = Outcome::Whole;
+};
+
 // The records of `text` as the values `shape` asks for, into the writer it names. The parse reads
 // rows (no header), so that every column keeps its own field even where names repeat.
-ConversionReport convertShaped(ConversionReport& report, std::u16string_view text, const std::u16string& delimiter,
-                               const std::string& outputPath, bool header, const CsvToPlistShape& shape,
-                               ConversionMonitor& progress, std::uint64_t totalBytes)
+ConversionReport convertShaped(ConversionReport& report, DecodedText& text, const std::u16string& delimiter,
+                               const std::string& outputPath, bool header, const CsvToPlistShape& shape)
 {
+    WindowedCSVParser parser(text.supplier(), delimiter, false, WindowedCSVParser::defaultWindowUnits, text.takeStart());
     std::optional<Row> firstRow;
     if (header)
-        firstRow = CSVParser(text, delimiter, false).firstParsedRow();
+        firstRow = parser.firstParsedRow();
     const std::vector<Text> noNames;
     const std::vector<Text>& readNames = firstRow ? *firstRow : noNames;
     const std::vector<Text> names = shape.dedupeKeys ? dedupedNames(readNames) : readNames;
@@ -124,19 +195,19 @@ ConversionReport convertShaped(ConversionReport& report, std::u16string_view tex
         writer.emplace<JsonWriter>(file);
     std::visit([&](auto& w) { w.beginValues(keyColumn.has_value()); }, writer);
 
-    CSVParser parser(text, delimiter, false);
     bool headerRow = header;
     std::size_t records = 0;
     std::size_t surplus = 0;
-    std::size_t firstSurplusOffset = 0;
-    std::unordered_map<Text, std::size_t> keyOffsets; // key -> offset of its record
+    std::size_t firstSurplusLine = 0;
+    std::unordered_map<Text, std::size_t> keyLines; // key -> line of its record
     std::optional<std::string> keyProblem;
     const Text empty;
-    const double bytesPerUnit = text.empty() ? 0.0 : static_cast<double>(totalBytes) / static_cast<double>(text.size());
     parser.parseRowsForReceiver([&](Record&& record) {
-        const auto done = static_cast<std::uint64_t>(static_cast<double>(parser.position()) * bytesPerUnit);
-        if (!progress.advance(std::min(done, totalBytes)))
+        if (text.cancelled()) {
             parser.stopParsing();
+            return;
+        }
+        // Read on all the same: a later byte that does not decode makes the whole reading void.
         if (keyProblem)
             return;
         Row& row = std::get<Row>(record);
@@ -145,20 +216,19 @@ ConversionReport convertShaped(ConversionReport& report, std::u16string_view tex
             return;
         }
         if (header && row.size() > names.size() && surplus++ == 0)
-            firstSurplusOffset = parser.recordStartOffset();
+            firstSurplusLine = parser.recordStartLine();
         const Text* key = nullptr;
         if (keyColumn) {
             key = *keyColumn < row.size() ? &row[*keyColumn] : &empty;
-            const std::size_t offset = parser.recordStartOffset();
+            const std::size_t line = parser.recordStartLine();
             if (key->empty()) {
-                keyProblem = "line " + std::to_string(parser.lineAtOffset(offset)) + ": the key is empty";
+                keyProblem = "line " + std::to_string(line) + ": the key is empty";
                 return;
             }
-            const auto [at, added] = keyOffsets.try_emplace(*key, offset);
+            const auto [at, added] = keyLines.try_emplace(*key, line);
             if (!added) {
-                keyProblem = "lines " + std::to_string(parser.lineAtOffset(at->second)) + " and "
-                             + std::to_string(parser.lineAtOffset(offset)) + ": the key \"" + toUtf8Lossy(*key)
-                             + "\" repeats";
+                keyProblem = "lines " + std::to_string(at->second) + " and " + std::to_string(line) + ": the key \""
+                             + toUtf8Lossy(*key) + "\" repeats";
                 return;
             }
         }
@@ -188,15 +258,14 @@ ConversionReport convertShaped(ConversionReport& report, std::u16string_view tex
         ++records;
     });
     // The temporary file goes with `file`: an existing output stays as it was.
-    if (parser.lastParseStop().stopped || progress.cancelled())
-        return ConversionMonitor::cancelledReport(report.sourcePath);
+    if (!text.readWhole())
+        return report;
     if (keyProblem) {
         // Nothing is committed: an existing output file stays as it was.
         report.problems.push_back(*keyProblem + "; nothing was written");
         return report;
     }
     std::visit([](auto& w) { w.endValues(); }, writer);
-    progress.finish(totalBytes);
 
     CSVParseStop stop = parser.lastParseStop();
     stop.records = records; // the header line is no record
@@ -204,7 +273,7 @@ ConversionReport convertShaped(ConversionReport& report, std::u16string_view tex
     if (!stop.complete)
         report.problems.push_back(describeStop(stop));
     if (surplus > 0)
-        report.problems.push_back("line " + std::to_string(parser.lineAtOffset(firstSurplusOffset)) + ": "
+        report.problems.push_back("line " + std::to_string(firstSurplusLine) + ": "
                                   + plural(surplus, "record has", "records have")
                                   + " more fields than the header has names; the extra fields were left out");
     if (header && firstRow && !shape.dedupeKeys)
@@ -212,6 +281,88 @@ ConversionReport convertShaped(ConversionReport& report, std::u16string_view tex
     const std::size_t replaced = std::visit([](auto& w) { return w.replacedCharacters(); }, writer);
     if (replaced > 0)
         report.problems.push_back(plural(replaced, "character", "characters")
+                                  + " that XML does not allow written as U+FFFD");
+    return finish(report, file, outputPath);
+}
+
+// Converts the decoded text: a byte-order mark and a "sep=" line are looked at first, then the
+// records are written as the plain document or in the shape asked for.
+ConversionReport convertDecoded(ConversionReport& report, DecodedText& text, const std::string& outputPath,
+                                bool header, CsvReadDialect dialect, const CsvToPlistShape& shape)
+{
+    // A byte-order mark is not data: without this the first header name would begin with U+FEFF.
+    Text& start = text.start();
+    if (!start.empty() && start.front() == u'\uFEFF')
+        start.erase(0, 1);
+
+    // A spreadsheet's "sep=;" line names the delimiter of the lines after it; it holds no data.
+    // Line numbers in reports then count from the line after it.
+    std::u16string chosen(1, dialect.delimiter);
+    if (dialect.separatorLine && start.size() >= 5 && std::u16string_view(start).starts_with(u"sep=")
+        && (start.size() == 5 || start[5] == u'\n' || start[5] == u'\r')) {
+        chosen.assign(1, start[4]);
+        std::size_t drop = 5;
+        if (std::u16string_view(start).substr(5).starts_with(u"\r\n"))
+            drop = 7;
+        else if (start.size() > 5)
+            drop = 6;
+        start.erase(0, drop);
+    }
+
+    if (!shape.plain())
+        return convertShaped(report, text, chosen, outputPath, header, shape);
+
+    WindowedCSVParser parser(text.supplier(), chosen, header, WindowedCSVParser::defaultWindowUnits, text.takeStart());
+    std::optional<Row> names;
+    if (header)
+        names = parser.firstParsedRow();
+
+    AtomicFile file(outputPath);
+    detail::PlistXmlWriter writer(file);
+    writer.beginDocument();
+
+    const std::vector<Text> noNames;
+    const std::vector<Text>& keyNames = names ? *names : noNames;
+    std::vector<const Text*> values(keyNames.size());
+    bool namesAreRecordHeader = false;
+    bool checkedNames = false;
+    parser.parseRowsForReceiver([&](Record&& record) {
+        if (text.cancelled()) {
+            parser.stopParsing();
+            return;
+        }
+        if (auto* row = std::get_if<Row>(&record)) {
+            writer.writeRow(*row);
+            return;
+        }
+        if (!checkedNames) {
+            // Names come from a header-less read of the first line, which gives exactly the header
+            // the records were read with whenever it gives any; then values are found by position.
+            namesAreRecordHeader = parser.fieldNames() && *parser.fieldNames() == keyNames;
+            checkedNames = true;
+        }
+        const RecordDictionary& dictionary = std::get<RecordDictionary>(record);
+        for (std::size_t i = 0; i < keyNames.size(); ++i)
+            values[i] = namesAreRecordHeader ? dictionary.objectForHeaderIndex(i) : dictionary.objectForKey(keyNames[i]);
+        writer.writeDictionary(keyNames, values);
+    });
+    // The temporary file goes with `file`: an existing output stays as it was.
+    if (!text.readWhole())
+        return report;
+    const CSVParseStop& stop = parser.lastParseStop();
+    writer.endDocument();
+
+    report.records = stop.records;
+    if (!stop.complete)
+        report.problems.push_back(describeStop(stop));
+    if (stop.recordsWithSurplusFields > 0)
+        report.problems.push_back("line " + std::to_string(stop.firstSurplusLine) + ": "
+                                  + plural(stop.recordsWithSurplusFields, "record has", "records have")
+                                  + " more fields than the header has names; the extra fields were left out");
+    if (checkedNames)
+        noteRepeatedNames(keyNames, report);
+    if (writer.replacedCharacters() > 0)
+        report.problems.push_back(plural(writer.replacedCharacters(), "character", "characters")
                                   + " that XML does not allow written as U+FFFD");
     return finish(report, file, outputPath);
 }
@@ -259,131 +410,75 @@ ConversionReport convertCsvToPlist(const std::string& path, const std::string& o
     if (progress.cancelled())
         return ConversionMonitor::cancelledReport(path);
 
-    FileContents contents;
-    if (bytes)
-        contents.bytes = std::move(*bytes);
-    else
-        contents = readFileContents(path, progress.cancelFlag());
-    if (contents.error == std::errc::operation_canceled)
+    // A regular file is read in pieces, once to choose the encoding and once per encoding tried, so
+    // that memory stays flat at any size; a pipe's bytes are held.
+    RereadableFile file = bytes ? RereadableFile::fromBytes(std::move(*bytes))
+                                : RereadableFile::open(path, progress.cancelFlag());
+    if (file.error() == std::errc::operation_canceled)
         return ConversionMonitor::cancelledReport(path);
-    if (contents.error) {
-        report.problems.push_back(contents.error == ReadError::TooLarge ? contents.error.message()
-                                                                        : "cannot read: " + contents.error.message());
+    if (file.error()) {
+        report.problems.push_back(file.error() == ReadError::TooLarge ? file.error().message()
+                                                                      : "cannot read: " + file.error().message());
         return report;
     }
+    progress.setTotal(file.size());
 
-    std::optional<Text> decoded;
-    if (encodingName) {
-        report.encodingName = *encodingName;
-        decoded = decodeTextNamed(contents.bytes, *encodingName);
+    // The encodings to try, in order: the one named, or those detection tries (the last of which
+    // always decodes). A trial that meets bytes it cannot decode is abandoned, output unwritten.
+    std::vector<TextEncoding> trials;
+    std::size_t cutOff = 0;
+    if (!encodingName) {
+        EncodingEvidence evidence;
+        for (std::string_view piece = file.next(); !piece.empty(); piece = file.next())
+            evidence.add(piece);
+        trials = evidence.trials();
+        cutOff = evidence.cutOffUtf8Length();
     } else {
-        report.encoding = detectEncoding(contents.bytes, decoded);
-        report.encodingName = std::string(plistable::encodingName(report.encoding));
-        report.encodingGuessed = report.encoding == NSMacOSRomanStringEncoding;
-        if (const std::size_t cut = report.encoding == NSUTF8StringEncoding ? cutOffUtf8Length(contents.bytes) : 0)
-            report.problems.push_back("the character at byte offset " + std::to_string(contents.bytes.size() - cut)
-                                      + " is cut off by the end of the file; written as U+FFFD");
+        trials.push_back(0); // stands for the encoding named
     }
-    if (!decoded) {
-        report.problems.push_back("cannot be decoded as " + report.encodingName);
-        return report;
-    }
-    // Progress counts bytes of the source; the parse position (in UTF-16 units) is scaled to them.
-    const std::uint64_t totalBytes = contents.bytes.size();
-    progress.setTotal(totalBytes);
-    // The bytes are no longer needed; give their memory back before the document is built.
-    contents.bytes = std::string();
-    if (progress.cancelled())
-        return ConversionMonitor::cancelledReport(path);
-    if (report.encodingGuessed)
-        report.notes.push_back("read as Mac OS Roman; use --encoding to choose another");
-
-    // A byte-order mark is not data: without this the first header name would begin with U+FEFF.
-    std::u16string_view text = *decoded;
-    if (!text.empty() && text.front() == u'\uFEFF')
-        text.remove_prefix(1);
-
-    // A spreadsheet's "sep=;" line names the delimiter of the lines after it; it holds no data.
-    // Line numbers in reports then count from the line after it.
-    const std::u16string delimiter(1, dialect.delimiter);
-    std::u16string chosen = delimiter;
-    if (dialect.separatorLine && text.size() >= 5 && text.starts_with(u"sep=")
-        && (text.size() == 5 || text[5] == u'\n' || text[5] == u'\r')) {
-        chosen.assign(1, text[4]);
-        text.remove_prefix(5);
-        if (text.starts_with(u"\r\n"))
-            text.remove_prefix(2);
-        else if (!text.empty())
-            text.remove_prefix(1);
-    }
-
-    if (!shape.plain())
-        return convertShaped(report, text, chosen, outputPath, header, shape, progress, totalBytes);
-
-    std::optional<Row> names;
-    if (header)
-        names = CSVParser(text, chosen, false).firstParsedRow();
-
-    AtomicFile file(outputPath);
-    detail::PlistXmlWriter writer(file);
-    writer.beginDocument();
-
-    CSVParser parser(text, chosen, header);
-    const std::vector<Text> noNames;
-    const std::vector<Text>& keyNames = names ? *names : noNames;
-    std::vector<const Text*> values(keyNames.size());
-    bool namesAreRecordHeader = false;
-    bool checkedNames = false;
-    const double bytesPerUnit = text.empty() ? 0.0 : static_cast<double>(totalBytes) / static_cast<double>(text.size());
-    auto keepGoing = [&] {
-        const auto done = static_cast<std::uint64_t>(static_cast<double>(parser.position()) * bytesPerUnit);
-        if (!progress.advance(std::min(done, totalBytes)))
-            parser.stopParsing();
-    };
-    parser.parseRowsForReceiver([&](Record&& record) {
-        keepGoing();
-        if (auto* row = std::get_if<Row>(&record)) {
-            writer.writeRow(*row);
-            return;
+    for (const TextEncoding encoding : trials) {
+        file.rewind();
+        std::optional<TextDecoder> decoder = encodingName
+                                                 ? TextDecoder::named(*encodingName)
+                                                 : TextDecoder::forEncoding(encoding, cutOff > 0);
+        ConversionReport attempt = report;
+        if (encodingName) {
+            attempt.encodingName = *encodingName;
+        } else {
+            attempt.encoding = encoding;
+            attempt.encodingName = std::string(plistable::encodingName(encoding));
+            attempt.encodingGuessed = encoding == NSMacOSRomanStringEncoding;
+            if (encoding == NSUTF8StringEncoding && cutOff > 0)
+                attempt.problems.push_back("the character at byte offset " + std::to_string(file.size() - cutOff)
+                                           + " is cut off by the end of the file; written as U+FFFD");
+            if (attempt.encodingGuessed)
+                attempt.notes.push_back("read as Mac OS Roman; use --encoding to choose another");
         }
-        if (!checkedNames) {
-            // Names come from a header-less read of the first line, which gives exactly the header
-            // the records were read with whenever it gives any; then values are found by position.
-            namesAreRecordHeader = parser.fieldNames() && *parser.fieldNames() == keyNames;
-            checkedNames = true;
+        if (!decoder) {
+            attempt.problems.push_back("cannot be decoded as " + attempt.encodingName);
+            return attempt;
         }
-        const RecordDictionary& dictionary = std::get<RecordDictionary>(record);
-        for (std::size_t i = 0; i < keyNames.size(); ++i)
-            values[i] = namesAreRecordHeader ? dictionary.objectForHeaderIndex(i) : dictionary.objectForKey(keyNames[i]);
-        writer.writeDictionary(keyNames, values);
-    });
-    const CSVParseStop& stop = parser.lastParseStop();
-    // The temporary file goes with `file`: an existing output stays as it was.
-    if (stop.stopped || progress.cancelled())
-        return ConversionMonitor::cancelledReport(path);
-    writer.endDocument();
-    progress.finish(totalBytes);
-
-    report.records = stop.records;
-    if (!stop.complete)
-        report.problems.push_back(describeStop(stop));
-    if (stop.recordsWithSurplusFields > 0)
-        report.problems.push_back("line " + std::to_string(stop.firstSurplusLine) + ": "
-                                  + plural(stop.recordsWithSurplusFields, "record has", "records have")
-                                  + " more fields than the header has names; the extra fields were left out");
-    if (checkedNames)
-        noteRepeatedNames(keyNames, report);
-    if (writer.replacedCharacters() > 0)
-        report.problems.push_back(plural(writer.replacedCharacters(), "character", "characters")
-                                  + " that XML does not allow written as U+FFFD");
-
-    if (std::error_code error = file.commit()) {
-        report.problems.insert(report.problems.begin(), "cannot write " + outputPath + ": " + error.message());
-        report.status = ConversionReport::Status::Failed;
-        return report;
+        DecodedText text(file, std::move(*decoder), progress);
+        ConversionReport result = convertDecoded(attempt, text, outputPath, header, dialect, shape);
+        switch (text.outcome()) {
+        case DecodedText::Outcome::Whole:
+            progress.finish(file.size());
+            return result;
+        case DecodedText::Outcome::Cancelled:
+            return ConversionMonitor::cancelledReport(path);
+        case DecodedText::Outcome::ReadFailed:
+            report.problems.push_back("cannot read: " + file.error().message());
+            return report;
+        case DecodedText::Outcome::Undecodable:
+            if (encodingName || encoding == trials.back()) {
+                report.encodingName = attempt.encodingName;
+                report.encoding = attempt.encoding;
+                report.problems.push_back("cannot be decoded as " + attempt.encodingName);
+                return report;
+            }
+            break; // the next encoding
+        }
     }
-    report.outputPath = outputPath;
-    report.status = report.problems.empty() ? ConversionReport::Status::Converted : ConversionReport::Status::Partial;
     return report;
 }
 

@@ -1,0 +1,118 @@
+#include "core/io/RereadableFile.hpp"
+
+#include "core/io/FileContents.hpp"
+#include "core/io/detail/FileDescriptor.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace plistable {
+
+RereadableFile RereadableFile::open(const std::string& path, const std::atomic<bool>* stop)
+{
+    RereadableFile file;
+    file._stop = stop;
+    detail::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) {
+        file._error = std::error_code(errno, std::generic_category());
+        return file;
+    }
+    if ((file._error = detail::checkReadableKind(fd.get())))
+        return file;
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        // A pipe gives its bytes once: they are kept.
+        fd = detail::FileDescriptor();
+        FileContents contents = readFileContents(path, stop);
+        if (contents.error) {
+            file._error = contents.error;
+            return file;
+        }
+        return fromBytes(std::move(contents.bytes));
+    }
+    file._size = static_cast<std::uint64_t>(info.st_size);
+    file._piece = std::make_unique<char[]>(pieceSize);
+    file._fd = fd.release();
+    return file;
+}
+
+RereadableFile RereadableFile::fromBytes(std::string bytes)
+{
+    RereadableFile file;
+    file._inMemory = true;
+    file._size = bytes.size();
+    file._memory = std::move(bytes);
+    return file;
+}
+
+RereadableFile::RereadableFile(RereadableFile&& other) noexcept
+    : _fd(std::exchange(other._fd, -1)),
+      _stop(other._stop),
+      _memory(std::move(other._memory)),
+      _inMemory(other._inMemory),
+      _piece(std::move(other._piece)),
+      _size(other._size),
+      _position(other._position),
+      _error(other._error)
+{
+}
+
+RereadableFile& RereadableFile::operator=(RereadableFile&& other) noexcept
+{
+    if (this != &other) {
+        if (_fd >= 0)
+            ::close(_fd);
+        _fd = std::exchange(other._fd, -1);
+        _stop = other._stop;
+        _memory = std::move(other._memory);
+        _inMemory = other._inMemory;
+        _piece = std::move(other._piece);
+        _size = other._size;
+        _position = other._position;
+        _error = other._error;
+    }
+    return *this;
+}
+
+RereadableFile::~RereadableFile()
+{
+    if (_fd >= 0)
+        ::close(_fd);
+}
+
+void RereadableFile::rewind()
+{
+    _position = 0;
+    if (_fd >= 0 && ::lseek(_fd, 0, SEEK_SET) != 0)
+        _error = std::error_code(errno, std::generic_category());
+}
+
+std::string_view RereadableFile::next()
+{
+    if (_error)
+        return {};
+    if (_inMemory) {
+        const std::string_view rest = std::string_view(_memory).substr(static_cast<std::size_t>(_position));
+        const std::string_view piece = rest.substr(0, pieceSize);
+        _position += piece.size();
+        return piece;
+    }
+    if (_fd < 0)
+        return {};
+    if (_stop && _stop->load()) {
+        _error = std::make_error_code(std::errc::operation_canceled);
+        return {};
+    }
+    const ssize_t n = detail::readSome(_fd, _piece.get(), pieceSize, _stop);
+    if (n < 0) {
+        _error = std::error_code(errno, std::generic_category());
+        return {};
+    }
+    _position += static_cast<std::uint64_t>(n);
+    return std::string_view(_piece.get(), static_cast<std::size_t>(n));
+}
+
+} // namespace plistable
