@@ -1,0 +1,88 @@
+// The windowed CSV reader against the whole-text reader: random text, separator, header setting,
+// window size and piece size; records (with where they begin and their lines), header names and
+// the stop must all be the same.
+#include "FuzzSupport.hpp"
+
+#include "core/csv/WindowedCSVParser.hpp"
+#include "core/text/detail/CharacterSets.hpp"
+
+using namespace plistable;
+
+namespace {
+
+std::string flatten(const Record& record, const std::optional<std::vector<Text>>& names)
+{
+    if (const Row* row = std::get_if<Row>(&record))
+        return fuzz::describe({*row});
+    std::string line;
+    for (std::size_t i = 0; names && i < names->size(); ++i) {
+        const Text* field = std::get<RecordDictionary>(record).objectForHeaderIndex(i);
+        line += field ? " \"" + toUtf8Lossy(*field) + '"' : " -";
+    }
+    return line;
+}
+
+bool sameStop(const CSVParseStop& a, const CSVParseStop& b)
+{
+    return a.complete == b.complete && a.reason == b.reason && a.line == b.line && a.offset == b.offset
+           && a.records == b.records && a.recordsWithSurplusFields == b.recordsWithSurplusFields
+           && a.firstSurplusLine == b.firstSurplusLine && a.stopped == b.stopped;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    fuzz::ByteReader in(data, size);
+    const std::uint8_t flags = in.take();
+    const std::size_t window = 1 + in.take() % 64;
+    const std::size_t piece = 1 + in.take() % 32;
+    const std::size_t length = 1 + (flags >> 4) % 2;
+    Text separator;
+    for (std::size_t i = 0; i < length; ++i)
+        separator += fuzz::charactersFromBytes(std::string(1, static_cast<char>(in.take())));
+    separator.resize(length);
+    for (char16_t c : separator)
+        if (c == u'"' || detail::isNewline(c))
+            return 0; // refused by the constructor
+    const bool header = flags & 4;
+    const Text text = fuzz::textFromBytes(in.rest(), flags & 8);
+
+    CSVParser whole(text, separator, header);
+    std::vector<std::string> expected;
+    std::vector<std::size_t> expectedStarts;
+    std::vector<std::size_t> expectedLines;
+    whole.parseRowsForReceiver([&](Record&& record) {
+        expected.push_back(flatten(record, whole.fieldNames()));
+        expectedStarts.push_back(whole.recordStartOffset());
+        expectedLines.push_back(whole.lineAtOffset(whole.recordStartOffset()));
+    });
+    const std::optional<Row> firstRow = CSVParser(text, separator, false).firstParsedRow();
+
+    std::size_t given = 0;
+    WindowedCSVParser windowed(
+        [&](Text& out) {
+            if (given == text.size())
+                return false;
+            const std::size_t n = std::min(piece, text.size() - given);
+            out.append(text, given, n);
+            given += n;
+            return true;
+        },
+        separator, header, window);
+    FUZZ_CHECK(windowed.firstParsedRow() == firstRow);
+    std::vector<std::string> got;
+    std::vector<std::size_t> starts;
+    std::vector<std::size_t> lines;
+    windowed.parseRowsForReceiver([&](Record&& record) {
+        got.push_back(flatten(record, windowed.fieldNames()));
+        starts.push_back(windowed.recordStartOffset());
+        lines.push_back(windowed.recordStartLine());
+    });
+    FUZZ_CHECK(got == expected);
+    FUZZ_CHECK(starts == expectedStarts);
+    FUZZ_CHECK(lines == expectedLines);
+    FUZZ_CHECK(windowed.fieldNames() == whole.fieldNames());
+    FUZZ_CHECK(sameStop(windowed.lastParseStop(), whole.lastParseStop()));
+    return 0;
+}
