@@ -35,6 +35,15 @@ std::string bytes(std::initializer_list<int> values);
 /// Hex dump "61 2C 0A" of bytes, for comparing byte-exact output with readable diffs.
 std::string hex(std::string_view bytes);
 
+/// The XML declaration, document type and <plist> start tag the property-list writer begins with.
+extern const std::string xmlPlistProlog;
+
+/// The writer's document for these lines: the prolog, then each line after the LF that joins it.
+std::string xmlPlistDocument(std::initializer_list<std::string> lines);
+
+/// A short XML property list as input, `body` its root: no document type, LF line ends.
+std::string xmlPlist(const std::string& body);
+
 /// Runs `body` and expects it to throw `Exception` whose what() is exactly `message`.
 template <class Exception, class Body>
 void expectThrowMessage(Body&& body, std::string_view message)
