@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace plistable::test {
@@ -34,6 +35,9 @@ std::string bytes(std::initializer_list<int> values);
 
 /// Hex dump "61 2C 0A" of bytes, for comparing byte-exact output with readable diffs.
 std::string hex(std::string_view bytes);
+
+/// Degenerate files as (name, bytes): the empty file, every single byte, and every byte value in both orders.
+std::vector<std::pair<std::string, std::string>> degenerateFiles();
 
 /// The XML declaration, document type and <plist> start tag the property-list writer begins with.
 extern const std::string xmlPlistProlog;
