@@ -5,12 +5,27 @@ _plistable()
     _init_completion || return
 
     local commands="convert config detect-encoding read write"
-    local command="" i
+    local command="" ended="" i
     for ((i = 1; i < cword; i++)); do
-        case "${words[i]}" in
-            convert|config|detect-encoding|read|write) command="${words[i]}"; break ;;
-        esac
+        if [[ -n $command ]]; then
+            # "--" ends the options wherever it stands: after it, a word beginning with - is a file too.
+            [[ ${words[i]} == -- ]] && { ended=1; break; }
+        else
+            case "${words[i]}" in
+                convert|config|detect-encoding|read|write) command="${words[i]}" ;;
+            esac
+        fi
     done
+
+    if [[ -n $ended ]]; then
+        case "$command" in
+            convert) _filedir '@(csv|plist)' ;;
+            detect-encoding|read) _filedir csv ;;
+            write) _filedir json ;;
+            config) COMPREPLY=($(compgen -W "header on off" -- "$cur")) ;;
+        esac
+        return
+    fi
 
     case "$prev" in
         -o|--output-dir) _filedir -d; return ;;
@@ -28,23 +43,23 @@ _plistable()
         "") COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur")) ;;
         convert)
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "-o --output-dir -O --output --from -d --delimiter --excel --crlf --bom --output-encoding -n --no-clobber -q --quiet -j --jobs --header --no-header --encoding --types --keyed --all-keys --dedupe-keys --to --help" -- "$cur"))
+                COMPREPLY=($(compgen -W "-o --output-dir -O --output --from -d --delimiter --excel --crlf --bom --output-encoding -n --no-clobber -q --quiet -j --jobs --header --no-header --encoding --types --keyed --all-keys --dedupe-keys --to --help --" -- "$cur"))
             else
                 _filedir '@(csv|plist)'
             fi ;;
         config)
             COMPREPLY=($(compgen -W "header on off --help" -- "$cur")) ;;
         detect-encoding)
-            if [[ $cur == -* ]]; then COMPREPLY=($(compgen -W "--help" -- "$cur")); else _filedir csv; fi ;;
+            if [[ $cur == -* ]]; then COMPREPLY=($(compgen -W "--help --" -- "$cur")); else _filedir csv; fi ;;
         read)
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "--escapes --sanitize --comments --delimiter --encoding --events --help" -- "$cur"))
+                COMPREPLY=($(compgen -W "--escapes --sanitize --comments --delimiter --encoding --events --help --" -- "$cur"))
             else
                 _filedir csv
             fi ;;
         write)
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "-d --delimiter --excel --crlf --bom --output-encoding --help" -- "$cur"))
+                COMPREPLY=($(compgen -W "-d --delimiter --excel --crlf --bom --output-encoding --help --" -- "$cur"))
             else
                 _filedir json
             fi ;;

@@ -1,4 +1,5 @@
 # fish completion for plistable
+# fish itself offers no options after "--", which ends them wherever it stands.
 set -l commands convert config detect-encoding read write
 complete -c plistable -f
 complete -c plistable -n "not __fish_seen_subcommand_from $commands" -a convert -d 'Convert .csv to property lists and .plist to CSV'

@@ -7,13 +7,12 @@
 #include "core/io/TranscodingOutputStream.hpp"
 #include "core/csv/CHCSVAdditions.hpp"
 #include "core/csv/CHCSVWriter.hpp"
+#include "core/text/JsonString.hpp"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-#include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <iterator>
 #include <limits>
 #include <new>
@@ -30,70 +29,105 @@ using Json = nlohmann::ordered_json;
 // Deeper documents are refused: turning them into values, and describing those values, recurses.
 constexpr std::size_t nestingLimit = 512;
 
-// The first parse error, found by a second pass that builds nothing, so that no exception is
-// involved in reporting bad input.
-class ErrorLocator : public nlohmann::json_sax<Json> {
+// Builds the document as the library's own parser would (a repeated object key keeps its first place and
+// its last value), except that every number no 64-bit integer holds (reals, and integers too large for
+// one) is kept as binary holding its source text: the parser alone would keep only the nearest double.
+// The first parse error is kept too, so that no exception is involved in reporting bad input.
+class DocumentBuilder : public nlohmann::json_sax<Json> {
 public:
-    std::size_t position = 0;
-    std::string message;
+    Json document;
+    std::size_t errorPosition = 0;
+    std::string errorMessage;
 
-    bool null() override { return true; }
-    bool boolean(bool) override { return true; }
-    bool number_integer(number_integer_t) override { return true; }
-    bool number_unsigned(number_unsigned_t) override { return true; }
-    bool number_float(number_float_t, const string_t&) override { return true; }
-    bool string(string_t&) override { return true; }
-    bool binary(binary_t&) override { return true; }
-    bool start_object(std::size_t) override { return true; }
-    bool key(string_t&) override { return true; }
-    bool end_object() override { return true; }
-    bool start_array(std::size_t) override { return true; }
-    bool end_array() override { return true; }
-    bool parse_error(std::size_t where, const std::string&, const nlohmann::detail::exception& error) override
-    {
-        position = where;
-        // Keep the reason, without the library's tag and its own line/column prefix.
-        message = error.what();
-        const std::size_t column = message.find("column ");
-        const std::size_t reason = column == std::string::npos ? column : message.find(": ", column);
-        if (reason != std::string::npos)
-            message.erase(0, reason + 2);
-        return false;
-    }
-};
-
-// The source text of every number that is no 64-bit integer (reals, and integers too large for one),
-// in document order: the parser keeps only their nearest double.
-class RealTexts : public nlohmann::json_sax<Json> {
-public:
-    std::vector<std::string> texts;
-
-    bool null() override { return true; }
-    bool boolean(bool) override { return true; }
-    bool number_integer(number_integer_t) override { return true; }
-    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool null() override { return add(nullptr); }
+    bool boolean(bool value) override { return add(value); }
+    bool number_integer(number_integer_t value) override { return add(value); }
+    bool number_unsigned(number_unsigned_t value) override { return add(value); }
     bool number_float(number_float_t, const string_t& text) override
     {
-        texts.push_back(text);
+        return add(Json::binary(std::vector<std::uint8_t>(text.begin(), text.end())));
+    }
+    bool string(string_t& value) override { return add(std::move(value)); }
+    bool binary(binary_t& value) override { return add(std::move(value)); }
+    bool start_object(std::size_t) override
+    {
+        _open.push_back(place(Json::object()));
         return true;
     }
-    bool string(string_t&) override { return true; }
-    bool binary(binary_t&) override { return true; }
-    bool start_object(std::size_t) override { return true; }
-    bool key(string_t&) override { return true; }
-    bool end_object() override { return true; }
-    bool start_array(std::size_t) override { return true; }
-    bool end_array() override { return true; }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+    bool key(string_t& name) override
+    {
+        _member = &(*_open.back())[name];
+        return true;
+    }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t) override
+    {
+        _open.push_back(place(Json::array()));
+        return true;
+    }
+    bool end_array() override { return close(); }
+    bool parse_error(std::size_t where, const std::string&, const nlohmann::detail::exception& error) override
+    {
+        errorPosition = where;
+        // Keep the reason, without the library's tag and its own line/column prefix.
+        errorMessage = error.what();
+        const std::size_t column = errorMessage.find("column ");
+        const std::size_t reason = column == std::string::npos ? column : errorMessage.find(": ", column);
+        if (reason != std::string::npos)
+            errorMessage.erase(0, reason + 2);
+        else if (const std::size_t tag = errorMessage.find("] ");
+                 errorMessage.starts_with("[json.exception.") && tag != std::string::npos)
+            errorMessage.erase(0, tag + 2);
+        return false;
+    }
+
+private:
+    // Only the innermost open container grows, so the pointers to the outer ones stay valid.
+    Json* place(Json value)
+    {
+        if (_open.empty()) {
+            document = std::move(value);
+            return &document;
+        }
+        Json& container = *_open.back();
+        if (container.is_array()) {
+            container.push_back(std::move(value));
+            return &container.back();
+        }
+        *_member = std::move(value);
+        return _member;
+    }
+    bool add(Json value)
+    {
+        place(std::move(value));
+        return true;
+    }
+    bool close()
+    {
+        _open.pop_back();
+        return true;
+    }
+
+    std::vector<Json*> _open;
+    Json* _member = nullptr;
 };
 
-bool holdsReal(const Json& value)
+// A number kept as its source text.
+bool isSpelledNumber(const Json& value) { return value.is_binary(); }
+
+std::string spelling(const Json& number)
 {
-    if (value.is_number_float())
+    const Json::binary_t& bytes = number.get_binary();
+    return std::string(bytes.begin(), bytes.end());
+}
+
+bool holdsSpelledNumber(const Json& value)
+{
+    if (isSpelledNumber(value))
         return true;
     if (value.is_structured())
         for (const Json& element : value)
-            if (holdsReal(element))
+            if (holdsSpelledNumber(element))
                 return true;
     return false;
 }
@@ -131,31 +165,48 @@ std::size_t offsetOfValue(std::string_view json)
     return i;
 }
 
-// Hands out the source texts of the reals in document order, each only when it reads as the value
-// met (a repeated object key, which keeps one value, would otherwise shift them).
-class RealTextCursor {
-public:
-    explicit RealTextCursor(std::vector<std::string> texts) : _texts(std::move(texts)) {}
+PlistValue toPlistValue(const Json& value, int depth = 0);
 
-    std::optional<std::string> next(double value)
-    {
-        if (_next >= _texts.size())
-            return std::nullopt;
-        const std::string& text = _texts[_next++];
-        const double read = std::strtod(text.c_str(), nullptr);
-        if (read == value || (std::isinf(read) && std::isinf(value) && (read > 0) == (value > 0)))
-            return text;
-        return std::nullopt;
+// Control characters as \u001F (upper-case digits), as descriptions write them.
+void appendDescriptionString(Text& out, std::u16string_view text)
+{
+    JsonStringStyle style;
+    style.upperCaseHex = true;
+    appendJsonString(out, text, style);
+}
+
+// A field holding spelled numbers, as the compact JSON its description would be, with the numbers as read.
+void appendFieldJson(Text& out, const Json& value)
+{
+    if (value.is_array()) {
+        out.push_back(u'[');
+        for (auto element = value.begin(); element != value.end(); ++element) {
+            if (element != value.begin())
+                out.push_back(u',');
+            appendFieldJson(out, *element);
+        }
+        out.push_back(u']');
+    } else if (value.is_object()) {
+        out.push_back(u'{');
+        for (auto member = value.begin(); member != value.end(); ++member) {
+            if (member != value.begin())
+                out.push_back(u',');
+            appendDescriptionString(out, fromUtf8Lossy(member.key()));
+            out.push_back(u':');
+            appendFieldJson(out, member.value());
+        }
+        out.push_back(u'}');
+    } else if (isSpelledNumber(value)) {
+        out += fromUtf8Lossy(spelling(value));
+    } else if (const PlistValue leaf = toPlistValue(value); leaf.isString()) {
+        appendDescriptionString(out, leaf.string());
+    } else {
+        out += leaf.description();
     }
+}
 
-private:
-    std::vector<std::string> _texts;
-    std::size_t _next = 0;
-};
-
-// Fields (elements of a line) that are reals keep the digits they were written with; reals nested in
-// a field are written in JSON by their value.
-PlistValue toPlistValue(const Json& value, RealTextCursor& reals, int depth = 0)
+// Fields (elements of a line) keep the digits of their numbers, nested ones too.
+PlistValue toPlistValue(const Json& value, int depth)
 {
     switch (value.type()) {
     case Json::value_t::string: return PlistValue(fromUtf8Lossy(value.get_ref<const std::string&>()));
@@ -166,30 +217,33 @@ PlistValue toPlistValue(const Json& value, RealTextCursor& reals, int depth = 0)
             return PlistValue::integer(static_cast<std::int64_t>(number));
         return PlistValue::unsignedInteger(number);
     }
-    case Json::value_t::number_float: {
-        const std::optional<std::string> text = reals.next(value.get<double>());
-        if (text && depth == 2)
-            return PlistValue(fromUtf8Lossy(*text));
-        return PlistValue::real(value.get<double>());
-    }
+    case Json::value_t::binary: return PlistValue(fromUtf8Lossy(spelling(value)));
     case Json::value_t::boolean: return PlistValue::boolean(value.get<bool>());
     case Json::value_t::array: {
+        if (depth >= 2 && holdsSpelledNumber(value))
+            break;
         PlistValue::Array array;
         array.reserve(value.size());
         for (const Json& element : value)
-            array.push_back(toPlistValue(element, reals, depth + 1));
+            array.push_back(toPlistValue(element, depth + 1));
         return PlistValue(std::move(array));
     }
     case Json::value_t::object: {
+        if (depth >= 2 && holdsSpelledNumber(value))
+            break;
         PlistValue::Dictionary dictionary;
         dictionary.reserve(value.size());
         for (const auto& [key, element] : value.items())
-            dictionary.emplace_back(fromUtf8Lossy(key), toPlistValue(element, reals, depth + 1));
+            dictionary.emplace_back(fromUtf8Lossy(key), toPlistValue(element, depth + 1));
         return PlistValue(std::move(dictionary));
     }
     default: // null (and kinds a parse never yields) becomes the empty string
         return PlistValue(Text());
     }
+    // A field that holds spelled numbers is its JSON text.
+    Text json;
+    appendFieldJson(json, value);
+    return PlistValue(std::move(json));
 }
 
 // How the CSV text is written: the defaults give exactly CSVString()'s text.
@@ -268,25 +322,21 @@ void writeCsv(CommandContext& context, const std::string& file, const WriteDiale
         context.err << name << ": byte offset " << offset << ": " << reason << '\n';
         context.status = ExitStatus::Failed;
     };
-    const Json document = Json::parse(json, nullptr, /*allow_exceptions=*/false);
-    if (document.is_discarded()) {
-        ErrorLocator locator;
-        Json::sax_parse(json, &locator);
+    DocumentBuilder builder;
+    if (!Json::sax_parse(json, &builder)) {
         // The parser counts the bytes it has read, up to the last byte of the offending token, so
         // the offset names where reading stopped.
-        const std::size_t offset = locator.position > 0 ? std::min(locator.position - 1, json.size()) : 0;
-        return failAt(offset, "invalid JSON: " + locator.message);
+        const std::size_t offset = builder.errorPosition > 0 ? std::min(builder.errorPosition - 1, json.size()) : 0;
+        return failAt(offset, "invalid JSON: " + builder.errorMessage);
     }
+    const Json& document = builder.document;
     if (!document.is_array())
-        return failAt(offsetOfValue(json), std::string("expected a JSON array at the top level, found: ") + document.type_name());
+        return failAt(offsetOfValue(json), std::string("expected a JSON array at the top level, found: ")
+                                               + (isSpelledNumber(document) ? "number" : document.type_name()));
     if (const std::optional<std::size_t> offset = offsetBeyondNestingLimit(json))
         return failAt(*offset, "JSON nested deeper than " + std::to_string(nestingLimit) + " levels");
 
-    RealTexts texts;
-    if (holdsReal(document))
-        Json::sax_parse(json, &texts);
-    RealTextCursor reals(std::move(texts.texts));
-    const PlistValue rows = toPlistValue(document, reals);
+    const PlistValue rows = toPlistValue(document);
     if (dialect.isDefault()) {
         context.out << toUtf8Lossy(CSVString(rows.array()));
         return;

@@ -124,7 +124,7 @@ TEST(HostileInvocationTest, Utf8CutOffAtTheEndIsReadAsUtf8AndReported)
     EXPECT_NE(converted.out.find("<string>\xEF\xBF\xBD</string>"), std::string::npos) << converted.out;
 }
 
-// write keeps the digits of numbers that no 64-bit integer holds, and of reals, as they were read.
+// write keeps the digits of numbers that no 64-bit integer holds, and of reals, as they were read, nested ones too.
 TEST(HostileInvocationTest, WriteKeepsTheDigitsOfEveryNumber)
 {
     TempDir dir;
@@ -140,7 +140,7 @@ TEST(HostileInvocationTest, WriteKeepsTheDigitsOfEveryNumber)
         {"a real as written", "[[1.50,1E+2,0.1,-0.0]]", "1.50,1E+2,0.1,-0.0\n"},
         {"64-bit integers as before", "[[9223372036854775807,-9223372036854775808,18446744073709551615]]",
          "9223372036854775807,-9223372036854775808,18446744073709551615\n"},
-        {"reals nested in a field by value", "[[[2.50],{\"k\":3.0}]]", "[2.5],\"{\"\"k\"\":3}\"\n"},
+        {"reals nested in a field as written", "[[[2.50],{\"k\":3.0}]]", "[2.50],\"{\"\"k\"\":3.0}\"\n"},
         {"a repeated key keeps its value", "[{\"a\":1.25,\"a\":2.50,\"b\":7.0}]", "a,b\n"},
     };
     for (const NumberCase& c : cases) {

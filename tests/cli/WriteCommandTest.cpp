@@ -1,6 +1,8 @@
 #include "CliRun.hpp"
 #include "support/TestSupport.hpp"
 
+#include <span>
+
 using plistable::test::CliResult;
 using plistable::test::TempDir;
 using plistable::test::runCli;
@@ -14,14 +16,27 @@ CliResult run(std::vector<std::string> args, const std::string& input = "")
     return plistable::test::runCli(args, dir.file("settings.json"), input);
 }
 
+struct WriteCase {
+    const char* name;
+    std::string json;
+    std::string csv;
+};
+
+// Each JSON document, written with no options, prints its CSV and nothing else.
+void expectWritten(std::span<const WriteCase> cases)
+{
+    for (const WriteCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CliResult result = run({}, c.json);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, c.csv);
+        EXPECT_EQ(result.err, "");
+    }
+}
+
 TEST(WriteCommandTest, PrintsTheCsvOfAJsonArray)
 {
-    struct Case {
-        const char* name;
-        std::string json;
-        std::string csv;
-    };
-    const Case cases[] = {
+    const WriteCase cases[] = {
         {"empty array", "[]", ""},
         {"rows of strings, with quoting", R"([["a","b,c"],["say \"hi\"","x\ny"],[]])",
          "a,\"b,c\"\n\"say \"\"hi\"\"\",\"x\ny\"\n\n"},
@@ -35,13 +50,27 @@ TEST(WriteCommandTest, PrintsTheCsvOfAJsonArray)
          "\"{\"\"z\"\":1,\"\"a\"\":[{\"\"y\"\":true,\"\"b\"\":\"\"s\"\"}]}\"\n"},
         {"text beyond ASCII", "[[\"caf\xC3\xA9\",\"\\u00e9\\ud83d\\ude00\"]]", "caf\xC3\xA9,\xC3\xA9\xF0\x9F\x98\x80\n"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const CliResult result = run({}, c.json);
-        EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(result.out, c.csv);
-        EXPECT_EQ(result.err, "");
-    }
+    expectWritten(cases);
+}
+
+// Numbers nested in a field keep their source text; the rest of the field is written as before.
+TEST(WriteCommandTest, NumbersNestedInAFieldKeepTheirDigits)
+{
+    const WriteCase cases[] = {
+        {"a real in an array", "[[[2.50]]]", "[2.50]\n"},
+        {"a real in an object", R"([[{"a":1.0}]])", "\"{\"\"a\"\":1.0}\"\n"},
+        {"an exponent and negative zero", "[[[1E+2,-0.0,1e-7]]]", "\"[1E+2,-0.0,1e-7]\"\n"},
+        {"integers no 64-bit integer holds", "[[[-9223372036854775809,123456789012345678901234567890]]]",
+         "\"[-9223372036854775809,123456789012345678901234567890]\"\n"},
+        {"deeper down", R"([[{"z":[[{"y":0.50}]]}]])", "\"{\"\"z\"\":[[{\"\"y\"\":0.50}]]}\"\n"},
+        {"other values beside a real", R"([[["\u001f",null,true,-3,18446744073709551615,{"k":"v"},0.10]]])",
+         "\"[\"\"\\u001F\"\",\"\"\"\",true,-3,18446744073709551615,{\"\"k\"\":\"\"v\"\"},0.10]\"\n"},
+        {"key order, a repeated key keeping its first place and last value", R"([[{"b":1.10,"a":2.0,"b":3.30}]])",
+         "\"{\"\"b\"\":3.30,\"\"a\"\":2.0}\"\n"},
+        {"a repeated key does not shift the spellings after it", R"([[{"a":1.25,"a":2.50},3.0,[4.00]]])",
+         "\"{\"\"a\"\":2.50}\",3.0,[4.00]\n"},
+    };
+    expectWritten(cases);
 }
 
 TEST(WriteCommandTest, RefusesInputThatIsNoJsonArray)
@@ -58,6 +87,8 @@ TEST(WriteCommandTest, RefusesInputThatIsNoJsonArray)
         {"trailing text", "[[1]] x", "-: byte offset 6: invalid JSON: "},
         {"an object", "{\"a\":1}", "-: byte offset 0: expected a JSON array at the top level, found: object"},
         {"a number after white space", " \n 7", "-: byte offset 3: expected a JSON array at the top level, found: number"},
+        {"a real", "2.50", "-: byte offset 0: expected a JSON array at the top level, found: number"},
+        {"a real too large for a double", "[[1e400]]", "-: byte offset 6: invalid JSON: number overflow parsing '1e400'"},
         {"nested too deep", std::string(600, '[') + std::string(600, ']'), "-: byte offset 512: JSON nested deeper"},
     };
     for (const Case& c : cases) {

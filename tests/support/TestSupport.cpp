@@ -42,6 +42,37 @@ std::string hex(std::string_view data)
     return result;
 }
 
+std::vector<std::pair<std::string, std::string>> degenerateFiles()
+{
+    std::vector<std::pair<std::string, std::string>> files = {{"empty", ""}};
+    for (int b = 0; b < 256; ++b)
+        files.push_back({"byte " + std::to_string(b), std::string(1, static_cast<char>(b))});
+    std::string every;
+    for (int b = 0; b < 256; ++b)
+        every.push_back(static_cast<char>(b));
+    files.push_back({"every byte value", every});
+    files.push_back({"every byte value reversed", std::string(every.rbegin(), every.rend())});
+    return files;
+}
+
+const std::string xmlPlistProlog = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                   "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                                   "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+                                   "<plist version=\"1.0\">";
+
+std::string xmlPlistDocument(std::initializer_list<std::string> lines)
+{
+    std::string result = xmlPlistProlog;
+    for (const std::string& line : lines)
+        result += "\n" + line;
+    return result;
+}
+
+std::string xmlPlist(const std::string& body)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n" + body + "\n</plist>\n";
+}
+
 TempDir::TempDir()
 {
     std::string pattern = (std::filesystem::temp_directory_path() / "plistable-test-XXXXXX").string();

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace plistable::test {
@@ -34,6 +35,18 @@ std::string bytes(std::initializer_list<int> values);
 
 /// Hex dump "61 2C 0A" of bytes, for comparing byte-exact output with readable diffs.
 std::string hex(std::string_view bytes);
+
+/// Degenerate files as (name, bytes): the empty file, every single byte, and every byte value in both orders.
+std::vector<std::pair<std::string, std::string>> degenerateFiles();
+
+/// The XML declaration, document type and <plist> start tag the property-list writer begins with.
+extern const std::string xmlPlistProlog;
+
+/// The writer's document for these lines: the prolog, then each line after the LF that joins it.
+std::string xmlPlistDocument(std::initializer_list<std::string> lines);
+
+/// A short XML property list as input, `body` its root: no document type, LF line ends.
+std::string xmlPlist(const std::string& body);
 
 /// Runs `body` and expects it to throw `Exception` whose what() is exactly `message`.
 template <class Exception, class Body>

@@ -12,6 +12,7 @@
 
 using namespace plistable;
 using plistable::test::TempDir;
+using plistable::test::xmlPlist;
 
 namespace {
 
@@ -30,11 +31,11 @@ std::string csvInput()
 
 std::string xmlInput()
 {
-    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<array>\n";
+    std::string body = "<array>\n";
     for (std::size_t i = 0; i < rows; ++i)
-        text += "<array><string>" + std::to_string(i) + "</string><string>" + std::string(80, 'x')
+        body += "<array><string>" + std::to_string(i) + "</string><string>" + std::string(80, 'x')
                 + std::to_string(i) + "</string></array>\n";
-    return text + "</array>\n</plist>\n";
+    return xmlPlist(body + "</array>");
 }
 
 std::string binaryInput()

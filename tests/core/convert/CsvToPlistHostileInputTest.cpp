@@ -8,8 +8,6 @@
 #include "support/TestSupport.hpp"
 
 #include <string>
-#include <utility>
-#include <vector>
 
 using namespace plistable;
 using plistable::test::LogCapture;
@@ -19,15 +17,7 @@ namespace {
 
 TEST(CsvToPlistHostileInputTest, DegenerateFilesConvertToReadablePropertyListsOrFailWithAReason)
 {
-    std::vector<std::pair<std::string, std::string>> files = {{"empty", ""}};
-    for (int b = 0; b < 256; ++b)
-        files.push_back({"byte " + std::to_string(b), std::string(1, static_cast<char>(b))});
-    std::string every;
-    for (int b = 0; b < 256; ++b)
-        every.push_back(static_cast<char>(b));
-    files.push_back({"every byte value", every});
-    files.push_back({"every byte value reversed", std::string(every.rbegin(), every.rend())});
-
+    const auto files = test::degenerateFiles();
     TempDir dir;
     UserDefaults defaults(dir.file("settings.json"));
     FileConverter converter(defaults);
@@ -51,7 +41,6 @@ TEST(CsvToPlistHostileInputTest, DegenerateFilesConvertToReadablePropertyListsOr
             EXPECT_EQ(report.status == ConversionReport::Status::Partial, !report.problems.empty());
         }
     }
-
 }
 
 TEST(CsvToPlistHostileInputTest, AByteOrderMarkAloneGivesTheEmptyDocument)

@@ -16,26 +16,10 @@
 using namespace plistable;
 using plistable::test::TempDir;
 using plistable::test::u;
+using plistable::test::xmlPlist;
+using plistable::test::xmlPlistDocument;
 
 namespace {
-
-const std::string prolog = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-                           "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-                           "<plist version=\"1.0\">";
-
-std::string document(std::initializer_list<std::string> lines)
-{
-    std::string result = prolog;
-    for (const std::string& line : lines)
-        result += "\n" + line;
-    return result;
-}
-
-std::string plist(const std::string& body)
-{
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n" + body + "\n</plist>\n";
-}
 
 plist_t libplistOf(const std::string& bytes)
 {
@@ -217,10 +201,11 @@ TEST_F(DataShapesTest, TypesWritesTypedElementsAndComesBack)
     ConversionOptions options;
     options.types = true;
     const std::string xml = convert("id,n,r,b,s,e\n1,007,1.50,true,x,\n", InputKind::Csv, options);
-    EXPECT_EQ(xml, document({"<array>", "\t<dict>", "\t\t<key>id</key>", "\t\t<integer>1</integer>",
-                             "\t\t<key>n</key>", "\t\t<string>007</string>", "\t\t<key>r</key>", "\t\t<real>1.5</real>",
-                             "\t\t<key>b</key>", "\t\t<true/>", "\t\t<key>s</key>", "\t\t<string>x</string>",
-                             "\t\t<key>e</key>", "\t\t<string></string>", "\t</dict>", "</array>", "</plist>"}));
+    EXPECT_EQ(xml, xmlPlistDocument({"<array>", "\t<dict>", "\t\t<key>id</key>", "\t\t<integer>1</integer>",
+                                     "\t\t<key>n</key>", "\t\t<string>007</string>", "\t\t<key>r</key>",
+                                     "\t\t<real>1.5</real>", "\t\t<key>b</key>", "\t\t<true/>", "\t\t<key>s</key>",
+                                     "\t\t<string>x</string>", "\t\t<key>e</key>", "\t\t<string></string>", "\t</dict>",
+                                     "</array>", "</plist>"}));
     EXPECT_EQ(report.status, ConversionReport::Status::Converted);
     EXPECT_EQ(convert(xml, InputKind::PropertyList, {}), "id,n,r,b,s,e\n1,007,1.5,true,x,\n");
 }
@@ -230,8 +215,8 @@ TEST_F(DataShapesTest, TypesWithoutHeaderTypesRowFields)
     ConversionOptions options;
     options.types = true;
     const std::string xml = convert("-3,false,2e1\n", InputKind::Csv, options, false);
-    EXPECT_EQ(xml, document({"<array>", "\t<array>", "\t\t<integer>-3</integer>", "\t\t<false/>",
-                             "\t\t<real>20</real>", "\t</array>", "</array>", "</plist>"}));
+    EXPECT_EQ(xml, xmlPlistDocument({"<array>", "\t<array>", "\t\t<integer>-3</integer>", "\t\t<false/>",
+                                     "\t\t<real>20</real>", "\t</array>", "</array>", "</plist>"}));
 }
 
 TEST_F(DataShapesTest, KeyedByNameGivesARootDictionaryInFileOrder)
@@ -239,9 +224,10 @@ TEST_F(DataShapesTest, KeyedByNameGivesARootDictionaryInFileOrder)
     ConversionOptions options;
     options.keyedColumn = "id";
     const std::string xml = convert("id,name\nb,2\na,1\n", InputKind::Csv, options);
-    EXPECT_EQ(xml, document({"<dict>", "\t<key>b</key>", "\t<dict>", "\t\t<key>name</key>", "\t\t<string>2</string>",
-                             "\t</dict>", "\t<key>a</key>", "\t<dict>", "\t\t<key>name</key>",
-                             "\t\t<string>1</string>", "\t</dict>", "</dict>", "</plist>"}));
+    EXPECT_EQ(xml, xmlPlistDocument({"<dict>", "\t<key>b</key>", "\t<dict>", "\t\t<key>name</key>",
+                                     "\t\t<string>2</string>", "\t</dict>", "\t<key>a</key>", "\t<dict>",
+                                     "\t\t<key>name</key>", "\t\t<string>1</string>", "\t</dict>", "</dict>",
+                                     "</plist>"}));
     EXPECT_EQ(report.status, ConversionReport::Status::Converted);
     EXPECT_EQ(report.records, 2u);
 }
@@ -251,9 +237,9 @@ TEST_F(DataShapesTest, KeyedByPositionWithoutHeaderHoldsArrays)
     ConversionOptions options;
     options.keyedColumn = "2";
     const std::string xml = convert("1,k,x\n2,j\n", InputKind::Csv, options, false);
-    EXPECT_EQ(xml, document({"<dict>", "\t<key>k</key>", "\t<array>", "\t\t<string>1</string>",
-                             "\t\t<string>x</string>", "\t</array>", "\t<key>j</key>", "\t<array>",
-                             "\t\t<string>2</string>", "\t</array>", "</dict>", "</plist>"}));
+    EXPECT_EQ(xml, xmlPlistDocument({"<dict>", "\t<key>k</key>", "\t<array>", "\t\t<string>1</string>",
+                                     "\t\t<string>x</string>", "\t</array>", "\t<key>j</key>", "\t<array>",
+                                     "\t\t<string>2</string>", "\t</array>", "</dict>", "</plist>"}));
 }
 
 TEST_F(DataShapesTest, KeyedRefusesRepeatedEmptyAndUnknownKeys)
@@ -298,9 +284,9 @@ TEST_F(DataShapesTest, DedupeKeysKeepsEveryValueWhereRepeatsLoseOne)
     options.dedupeKeys = true;
     const std::string deduped = convert(csv, InputKind::Csv, options);
     EXPECT_EQ(report.status, ConversionReport::Status::Converted);
-    EXPECT_EQ(deduped, document({"<array>", "\t<dict>", "\t\t<key>a</key>", "\t\t<string>1</string>",
-                                 "\t\t<key>a_2</key>", "\t\t<string>2</string>", "\t\t<key>column_3</key>",
-                                 "\t\t<string>3</string>", "\t</dict>", "</array>", "</plist>"}));
+    EXPECT_EQ(deduped, xmlPlistDocument({"<array>", "\t<dict>", "\t\t<key>a</key>", "\t\t<string>1</string>",
+                                         "\t\t<key>a_2</key>", "\t\t<string>2</string>", "\t\t<key>column_3</key>",
+                                         "\t\t<string>3</string>", "\t</dict>", "</array>", "</plist>"}));
 }
 
 TEST_F(DataShapesTest, ShapedPathWritesWhatThePlainPathWrites)
@@ -373,7 +359,7 @@ TEST_F(DataShapesTest, RootDictionaryEntriesBecomeLinesKeyFirst)
             options.keyedColumn = c.keyColumn;
         for (const bool binary : {false, true}) {
             SCOPED_TRACE(binary ? "binary" : "XML");
-            const std::string list = binary ? binaryOf(plist(c.body)) : plist(c.body);
+            const std::string list = binary ? binaryOf(xmlPlist(c.body)) : xmlPlist(c.body);
             EXPECT_EQ(convert(list, InputKind::PropertyList, options, c.header), c.csv);
             EXPECT_EQ(report.problems, c.problems);
             EXPECT_EQ(report.status,
@@ -413,7 +399,7 @@ TEST_F(DataShapesTest, KeyedTableComesBackUnchanged)
 TEST_F(DataShapesTest, AllKeysWritesEveryKeyInFirstSeenOrder)
 {
     const std::string list =
-        plist("<array><dict><key>b</key><string>1</string><key>a</key><string>2</string></dict>"
+        xmlPlist("<array><dict><key>b</key><string>1</string><key>a</key><string>2</string></dict>"
               "<dict><key>a</key><string>3</string><key>c</key><string>4</string></dict></array>");
     EXPECT_EQ(convert(list, InputKind::PropertyList, {}), "b,a\n1,2\n,3\n");
     EXPECT_EQ(report.status, ConversionReport::Status::Partial);

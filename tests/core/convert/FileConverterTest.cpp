@@ -13,22 +13,10 @@ using namespace plistable;
 using plistable::test::TempDir;
 using plistable::test::s;
 using plistable::test::u;
+using plistable::test::xmlPlistDocument;
+using plistable::test::xmlPlistProlog;
 
 namespace {
-
-const std::string prolog = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-                           "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-                           "<plist version=\"1.0\">";
-
-// The document body lines after the prolog, joined with the LF each piece begins with.
-std::string document(std::initializer_list<std::string> lines)
-{
-    std::string result = prolog;
-    for (const std::string& line : lines)
-        result += "\n" + line;
-    return result;
-}
 
 class FileConverterTest : public ::testing::Test {
 protected:
@@ -54,9 +42,9 @@ TEST_F(FileConverterTest, WritesTheRowsDocumentByteForByte)
 {
     ConversionReport report;
     const std::string output = convert("a,b\n1,2\n", false, &report);
-    EXPECT_EQ(output, document({"<array>", "\t<array>", "\t\t<string>a</string>", "\t\t<string>b</string>",
-                                "\t</array>", "\t<array>", "\t\t<string>1</string>", "\t\t<string>2</string>",
-                                "\t</array>", "</array>", "</plist>"}));
+    EXPECT_EQ(output, xmlPlistDocument({"<array>", "\t<array>", "\t\t<string>a</string>", "\t\t<string>b</string>",
+                                        "\t</array>", "\t<array>", "\t\t<string>1</string>", "\t\t<string>2</string>",
+                                        "\t</array>", "</array>", "</plist>"}));
     EXPECT_EQ(output.size(), 311u);
     EXPECT_EQ(report.status, ConversionReport::Status::Converted);
     EXPECT_EQ(report.records, 2u);
@@ -66,8 +54,9 @@ TEST_F(FileConverterTest, WritesTheRowsDocumentByteForByte)
 TEST_F(FileConverterTest, WritesTheDictionaryDocumentByteForByte)
 {
     const std::string output = convert("a,b\n1,2\n", true);
-    EXPECT_EQ(output, document({"<array>", "\t<dict>", "\t\t<key>a</key>", "\t\t<string>1</string>",
-                                "\t\t<key>b</key>", "\t\t<string>2</string>", "\t</dict>", "</array>", "</plist>"}));
+    EXPECT_EQ(output, xmlPlistDocument({"<array>", "\t<dict>", "\t\t<key>a</key>", "\t\t<string>1</string>",
+                                        "\t\t<key>b</key>", "\t\t<string>2</string>", "\t</dict>", "</array>",
+                                        "</plist>"}));
     EXPECT_EQ(output.size(), 278u);
 }
 
@@ -91,7 +80,7 @@ TEST_F(FileConverterTest, LargeDocumentsComeOutWholeAcrossBufferBoundaries)
         }
         if (!header)
             body = "\n\t<array>\n\t\t<string>k&amp;1</string>\n\t\t<string>k&lt;2</string>\n\t</array>" + body;
-        EXPECT_EQ(convert(csv, header), prolog + "\n<array>" + body + "\n</array>\n</plist>");
+        EXPECT_EQ(convert(csv, header), xmlPlistProlog + "\n<array>" + body + "\n</array>\n</plist>");
     }
 }
 
@@ -101,7 +90,7 @@ TEST_F(FileConverterTest, TextWithoutRecordsGivesTheEmptyDocument)
     for (const auto& [csv, header] : cases) {
         SCOPED_TRACE(csv);
         const std::string output = convert(csv, header);
-        EXPECT_EQ(output, document({"<array>", "</array>", "</plist>"}));
+        EXPECT_EQ(output, xmlPlistDocument({"<array>", "</array>", "</plist>"}));
         EXPECT_EQ(output.size(), 189u);
     }
 }
@@ -134,7 +123,7 @@ TEST_F(FileConverterTest, ShapesRecordsAsTheHeaderSettingSays)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(convert(c.csv, c.header), prolog + "\n<array>" + c.body + "\n</array>\n</plist>");
+        EXPECT_EQ(convert(c.csv, c.header), xmlPlistProlog + "\n<array>" + c.body + "\n</array>\n</plist>");
     }
 }
 

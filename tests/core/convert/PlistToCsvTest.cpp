@@ -13,13 +13,9 @@
 using namespace plistable;
 using plistable::test::LogCapture;
 using plistable::test::TempDir;
+using plistable::test::xmlPlist;
 
 namespace {
-
-std::string plist(const std::string& body)
-{
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n" + body + "\n</plist>\n";
-}
 
 // The binary form of an XML property list, made with libplist.
 std::string binaryOf(const std::string& xml)
@@ -99,11 +95,11 @@ TEST_F(PlistToCsvTest, WritesOneLinePerArrayOrDictionaryElement)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const ConversionReport report = convert(plist(c.body), c.header);
+        const ConversionReport report = convert(xmlPlist(c.body), c.header);
         EXPECT_TRUE(report.status == ConversionReport::Status::Converted) << testing::PrintToString(report.problems);
         EXPECT_EQ(output(), c.csv);
         // The binary form converts the same way.
-        const ConversionReport binary = convert(binaryOf(plist(c.body)), c.header, "bin.plist");
+        const ConversionReport binary = convert(binaryOf(xmlPlist(c.body)), c.header, "bin.plist");
         EXPECT_TRUE(binary.status == ConversionReport::Status::Converted) << testing::PrintToString(binary.problems);
         EXPECT_EQ(output("bin.csv"), c.csv);
     }
@@ -114,12 +110,12 @@ TEST_F(PlistToCsvTest, KeysLeftOutOfLaterDictionariesMakeThePartialResult)
     const std::string body = "<array><dict><key>a</key><string>1</string></dict>"
                              "<dict><key>a</key><string>2</string><key>x</key><string>3</string><key>y</key>"
                              "<string>4</string></dict></array>";
-    const ConversionReport report = convert(plist(body), false);
+    const ConversionReport report = convert(xmlPlist(body), false);
     EXPECT_EQ(report.status, ConversionReport::Status::Partial);
     EXPECT_EQ(report.problems,
               std::vector<std::string>{"keys not in the first dictionary were left out: element 2 (x, y)"});
     EXPECT_EQ(output(), "1\n2\n");
-    const ConversionReport binary = convert(binaryOf(plist(body)), false, "bin.plist");
+    const ConversionReport binary = convert(binaryOf(xmlPlist(body)), false, "bin.plist");
     EXPECT_EQ(binary.problems, report.problems);
     EXPECT_EQ(output("bin.csv"), "1\n2\n");
 }
@@ -127,11 +123,11 @@ TEST_F(PlistToCsvTest, KeysLeftOutOfLaterDictionariesMakeThePartialResult)
 TEST_F(PlistToCsvTest, WritesNothingForInputThatIsNoUsablePropertyList)
 {
     const std::pair<const char*, std::string> cases[] = {
-        {"root is a string", plist("<string>a</string>")},
-        {"malformed XML", plist("<array><array><string>a</string></array>")},
+        {"root is a string", xmlPlist("<string>a</string>")},
+        {"malformed XML", xmlPlist("<array><array><string>a</string></array>")},
         {"not a property list at all", "a,b\n1,2\n"},
         {"empty file", ""},
-        {"truncated binary list", binaryOf(plist("<array><string>a</string></array>")).substr(0, 20)},
+        {"truncated binary list", binaryOf(xmlPlist("<array><string>a</string></array>")).substr(0, 20)},
     };
     for (const auto& [name, contents] : cases) {
         SCOPED_TRACE(name);
@@ -224,13 +220,13 @@ TEST_F(PlistToCsvTest, TheKeyListIsEveryOwnKeyOfTheFirstDictionaryRow)
     };
     for (const KeyCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const ConversionReport report = convert(plist(c.body), true);
+        const ConversionReport report = convert(xmlPlist(c.body), true);
         EXPECT_TRUE(report.status == ConversionReport::Status::Converted) << testing::PrintToString(report.problems);
         EXPECT_EQ(report.notes, std::vector<std::string>{});
         EXPECT_EQ(output(), c.csv);
         if (!c.binaryToo)
             continue;
-        const ConversionReport binary = convert(binaryOf(plist(c.body)), true, "bin.plist");
+        const ConversionReport binary = convert(binaryOf(xmlPlist(c.body)), true, "bin.plist");
         EXPECT_TRUE(binary.status == ConversionReport::Status::Converted) << testing::PrintToString(binary.problems);
         EXPECT_EQ(output("bin.csv"), c.csv);
     }
@@ -287,9 +283,9 @@ TEST_F(PlistToCsvTest, NestedValuesKeepTheirStoredKeyOrder)
                              "<dict><key>y</key><true/><key>b</key><string>s</string></dict></array></dict>"
                              "</array></array>";
     const std::string csv = "\"{\"\"z\"\":1,\"\"a\"\":[{\"\"y\"\":true,\"\"b\"\":\"\"s\"\"}]}\"\n";
-    EXPECT_EQ(convert(plist(body), false).status, ConversionReport::Status::Converted);
+    EXPECT_EQ(convert(xmlPlist(body), false).status, ConversionReport::Status::Converted);
     EXPECT_EQ(output(), csv);
-    EXPECT_EQ(convert(binaryOf(plist(body)), false, "bin.plist").status, ConversionReport::Status::Converted);
+    EXPECT_EQ(convert(binaryOf(xmlPlist(body)), false, "bin.plist").status, ConversionReport::Status::Converted);
     EXPECT_EQ(output("bin.csv"), csv);
 }
 

@@ -140,24 +140,9 @@ void expectBoundedStreaming(std::uint64_t lineCount)
     EXPECT_LT(peak > before ? peak - before : 0, 64 * MB);
 }
 
-// The empty file, every single byte and every byte value in both orders.
-std::vector<std::pair<std::string, std::string>> degenerateFiles()
-{
-    std::vector<std::pair<std::string, std::string>> files = {{"empty", ""}};
-    for (int b = 0; b < 256; ++b)
-        files.push_back({"byte " + std::to_string(b), std::string(1, static_cast<char>(b))});
-    std::string every;
-    for (int b = 0; b < 256; ++b)
-        every.push_back(static_cast<char>(b));
-    files.push_back({"every byte value", every});
-    files.push_back({"every byte value reversed", std::string(every.rbegin(), every.rend())});
-
-    return files;
-}
-
 TEST(CHCSVParserHostileInputTest, DegenerateFilesEndInExactlyOneFinalEvent)
 {
-    const auto files = degenerateFiles();
+    const auto files = test::degenerateFiles();
     // The streaming reader ends every one of them with exactly one final event.
     for (const auto& [name, bytes] : files) {
         SCOPED_TRACE(name);
