@@ -7,6 +7,9 @@
 # Python runs in the first round only, it is slow). Prints per file the best and median MB/s of
 # input (wall clock), the median CPU time, the peak resident memory, and plistable's speed as a
 # multiple of each peer's. Peers that are not installed are left out (scripts/install-deps --bench).
+# With BIG=1 a 1 GB CSV (table.csv ten times over, made in the output folder) is converted once more
+# by plistable, for the peak memory at that size (Miller is left out: it holds about ten times its
+# input, which at 1 GB would crowd out everything else on a small machine).
 # Usage: bench/compare-convert.sh [DATA_DIR]   (make the data first with bench/generate-data.py)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -68,6 +71,15 @@ for round in $(seq "$runs"); do
         fi
     done
 done
+
+if [ "${BIG:-0}" = 1 ] && [ -f "$csv" ]; then
+    big="$out/table-1gb.csv"
+    for _ in $(seq 10); do cat "$csv"; done >"$big"
+    g="table-1gb.csv"
+    run "$g" "cat" "$big" cat "$big"
+    run "$g" "plistable convert --header" "$big" "$tool" convert --header -o "$out/work" "$big"
+    rm -f "$big"
+fi
 
 python3 - "$results" <<'PY'
 import collections, statistics, sys
