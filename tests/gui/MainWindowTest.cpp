@@ -295,25 +295,36 @@ TEST_F(MainWindowTest, ReadsAFallbackFileAgainInTheChosenEncoding)
 
 namespace {
 
-// Big enough that the conversion is still reading it when the first progress report reaches the window.
-std::string largeCsv()
+// Large enough that the conversion is still reading it when the first progress report reaches the
+// window, however fast it runs: 200 MB, written as one line repeated in blocks of about 1 MiB, which
+// takes a fraction of a second.
+constexpr std::size_t largeSize = 200u << 20;
+
+void writeRepeated(const std::string& path, const std::string& head, const std::string& line,
+                   const std::string& tail)
 {
-    std::string text;
-    const std::string line = "12345,a field of some length,\"another, with \"\"quotes\"\"\",3.14159\n";
-    text.reserve(40u << 20);
-    while (text.size() < (40u << 20))
-        text += line;
-    return text;
+    std::string block;
+    while (block.size() < (1u << 20))
+        block += line;
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << path;
+    std::size_t written = std::fwrite(head.data(), 1, head.size(), file);
+    while (written < largeSize)
+        written += std::fwrite(block.data(), 1, block.size(), file);
+    std::fwrite(tail.data(), 1, tail.size(), file);
+    ASSERT_EQ(std::fclose(file), 0) << path;
 }
 
-std::string largePropertyList()
+void writeLargeCsv(const std::string& path)
 {
-    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<array>\n";
-    const std::string row = "\t<array><string>a field of some length</string><integer>12345</integer></array>\n";
-    text.reserve(40u << 20);
-    while (text.size() < (40u << 20))
-        text += row;
-    return text + "</array>\n</plist>\n";
+    writeRepeated(path, "", "12345,a field of some length,\"another, with \"\"quotes\"\"\",3.14159\n", "");
+}
+
+void writeLargePropertyList(const std::string& path)
+{
+    writeRepeated(path, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<array>\n",
+                  "\t<array><string>a field of some length</string><integer>12345</integer></array>\n",
+                  "</array>\n</plist>\n");
 }
 
 // Which rows a cancelled drop may show: the files being converted are abandoned, those not started
@@ -329,28 +340,31 @@ TEST_F(MainWindowTest, CancelAbandonsTheFilesBeingConvertedAndListsTheRest)
         struct Large {
             const char* source;
             const char* output;
-            std::string (*contents)();
         };
         std::vector<Large> large;
         std::vector<AfterCancel> rows; // the large files first, then a.csv and b.csv
     } cases[] = {
-        {"csv to property list, one at a time", 1, {{"big.csv", "big.plist", largeCsv}},
+        {"csv to property list, one at a time", 1, {{"big.csv", "big.plist"}},
          {AfterCancel::Abandoned, AfterCancel::NotStarted, AfterCancel::NotStarted}},
-        {"property list to csv, one at a time", 1, {{"big.plist", "big.csv", largePropertyList}},
+        {"property list to csv, one at a time", 1, {{"big.plist", "big.csv"}},
          {AfterCancel::Abandoned, AfterCancel::NotStarted, AfterCancel::NotStarted}},
-        {"two large ones side by side", 2, {{"big.csv", "big.plist", largeCsv}, {"big.plist", "big.csv", largePropertyList}},
+        {"two large ones side by side", 2, {{"big.csv", "big.plist"}, {"big.plist", "big.csv"}},
          {AfterCancel::AbandonedOrDone, AfterCancel::AbandonedOrDone, AfterCancel::NotStarted,
           AfterCancel::NotStarted}},
-        {"small ones beside a large one", 3, {{"big.csv", "big.plist", largeCsv}},
+        {"small ones beside a large one", 3, {{"big.csv", "big.plist"}},
          {AfterCancel::Abandoned, AfterCancel::DoneOrNotStarted, AfterCancel::DoneOrNotStarted}},
     };
+    // The inputs are only read: written once for every case.
+    writeLargeCsv(dir.file("big.csv"));
+    writeLargePropertyList(dir.file("big.plist"));
+    ASSERT_FALSE(HasFatalFailure());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         window.dropView()->setJobs(c.jobs);
         chosenFiles.clear();
         for (const auto& large : c.large) {
             dir.write(std::string("out/") + large.output, existing);
-            chosenFiles.append(qs(dir.write(large.source, large.contents())));
+            chosenFiles.append(qs(dir.file(large.source)));
         }
         chosenFiles.append(qs(dir.write("a.csv", "a\n")));
         chosenFiles.append(qs(dir.write("b.csv", "b\n")));
