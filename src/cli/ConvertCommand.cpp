@@ -296,17 +296,21 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
                     }
                 }
             } else {
-                // Several files at once: no progress line (it names one file), the reports in order.
+                // Several files at once: no progress line (it names one file). Each report is printed
+                // as soon as its file and every one before it are done, so the output reads as it
+                // would one file after another, only sooner.
                 ConversionOptions parallel = options;
                 parallel.progress = {};
-                std::vector<ConversionReport> reports;
-                try {
-                    reports = ParallelConverter(defaults, parallel).convertFiles(args->files, folder, args->jobs);
-                } catch (const std::bad_alloc&) {
-                    reports.push_back(tooLarge("convert"));
-                }
-                for (const ConversionReport& report : reports)
+                ParallelHooks hooks;
+                hooks.finished = [&](std::size_t, const ConversionReport& report) {
                     finish(report);
+                    context.out.flush();
+                };
+                try {
+                    ParallelConverter(defaults, parallel).convertFiles(args->files, folder, args->jobs, hooks);
+                } catch (const std::bad_alloc&) {
+                    finish(tooLarge("convert"));
+                }
             }
         }
         if (interrupts.signalNumber() != 0)

@@ -126,9 +126,15 @@ MainWindow::MainWindow(UserDefaults& defaults, QWidget* parent)
     connect(_resultsView, &QTreeView::activated, this, [this](const QModelIndex& index) { openResult(index.row()); });
     connect(_dropView, &mainView::busyChanged, _openButton, [this](bool busy) { _openButton->setEnabled(!busy); });
     connect(_dropView, &mainView::conversionStarted, this, &MainWindow::showStarted);
+    // Both come in drop order, one per file, so the rows follow the drop.
     connect(_dropView, &mainView::fileConverted, this, [this](int index, const ConversionReport& report) {
         _results->addReport(report);
-        showProgress(index);
+        if (index >= 0 && static_cast<std::size_t>(index) < _fileSizes.size())
+            showFileProgress(index, _fileSizes[static_cast<std::size_t>(index)]);
+    });
+    connect(_dropView, &mainView::fileNotStarted, this, [this](int index) {
+        if (index >= 0 && index < _dropView->droppedPaths().size())
+            _results->addCancelled(_dropView->droppedPaths()[index]);
     });
     connect(_dropView, &mainView::conversionFinished, this, &MainWindow::showFinished);
     connect(_dropView, &mainView::reconverted, this, [this](const ConversionReport& report) {
@@ -161,6 +167,7 @@ void MainWindow::showStarted(int count, const QString& folder)
         _fileSizes.push_back(QFileInfo(path).size());
         _bytesTotal += _fileSizes.back();
     }
+    _fileBytesDone.assign(_fileSizes.size(), 0);
     // Progress counts bytes across the whole drop; with only empty files (or none that can be read)
     // there is nothing to count, so the bar only says that work goes on.
     _progressBar->setRange(0, _bytesTotal > 0 ? progressSteps : 0);
@@ -172,48 +179,37 @@ void MainWindow::showStarted(int count, const QString& folder)
     _statusLabel->setToolTip(QString());
 }
 
-void MainWindow::showProgress(int index)
-{
-    if (index >= 0 && static_cast<std::size_t>(index) < _fileSizes.size())
-        _bytesDone += _fileSizes[static_cast<std::size_t>(index)];
-    showBytes(_bytesDone);
-}
-
 void MainWindow::showFileProgress(int index, qint64 done)
 {
-    // The bytes of the files before this one are in _bytesDone; a file that grew while it was read
-    // counts no more than the size it had at the drop, so the bar never runs past the files after it.
-    if (index >= 0 && static_cast<std::size_t>(index) < _fileSizes.size())
-        showBytes(_bytesDone + std::min(done, _fileSizes[static_cast<std::size_t>(index)]));
+    // Files convert side by side, so the bar shows the sum of what each has read. A file that grew
+    // while it was read counts no more than the size it had at the drop, so the bar never runs past
+    // the files not yet read; and a file never goes back, whatever order its reports arrive in.
+    if (index < 0 || static_cast<std::size_t>(index) >= _fileSizes.size())
+        return;
+    const auto at = static_cast<std::size_t>(index);
+    const qint64 now = std::clamp(done, _fileBytesDone[at], _fileSizes[at]);
+    _bytesDone += now - _fileBytesDone[at];
+    _fileBytesDone[at] = now;
+    showBytes();
 }
 
-void MainWindow::showBytes(qint64 done)
+void MainWindow::showBytes()
 {
     if (_progressBar->maximum() > 0 && _bytesTotal > 0)
-        _progressBar->setValue(static_cast<int>(std::min(done, _bytesTotal) * progressSteps / _bytesTotal));
+        _progressBar->setValue(static_cast<int>(std::min(_bytesDone, _bytesTotal) * progressSteps / _bytesTotal));
 }
 
 void MainWindow::showFinished(const ConversionReports& reports)
 {
     _progressBar->setVisible(false);
     _cancelButton->setVisible(false);
-    // A stopped drop reports only the files it did; the rest were never started.
-    const QStringList& paths = _dropView->droppedPaths();
-    ConversionReports described = reports;
-    for (qsizetype index = static_cast<qsizetype>(reports.size()); index < paths.size(); ++index) {
-        _results->addCancelled(paths[index]);
-        ConversionReport notStarted;
-        notStarted.sourcePath = QFile::encodeName(paths[index]).toStdString();
-        notStarted.status = ConversionReport::Status::Cancelled;
-        described.push_back(std::move(notStarted));
-    }
     _showFolderButton->setEnabled(!_folder.isEmpty());
     if (_results->rowCount() > 0)
         _resultsView->setCurrentIndex(_results->index(0, 0));
     // Names and states whole; the reason takes the rest of the width.
     for (int column = 0; column < ResultsModel::ReasonColumn; ++column)
         _resultsView->resizeColumnToContents(column);
-    const StatusText status = describeReports(described, _folder);
+    const StatusText status = describeReports(reports, _folder);
     _statusLabel->setText(shortStatus(status, statusLines));
     _statusLabel->setToolTip((QStringList{status.summary} + status.lines).join(QLatin1Char('\n')));
 }

@@ -78,9 +78,8 @@ public slots:
 
 private:
     void showStarted(int count, const QString& folder);
-    void showProgress(int index);
     void showFileProgress(int index, qint64 done);
-    void showBytes(qint64 done);
+    void showBytes();
     void showFinished(const ConversionReports& reports);
     void buildMenus();
 
@@ -101,8 +100,9 @@ private:
     UrlOpener _urlOpener;
     QString _folder;
     std::vector<qint64> _fileSizes;
+    std::vector<qint64> _fileBytesDone; // of each file of the drop, as far as it is known
     qint64 _bytesTotal = 0;
-    qint64 _bytesDone = 0;
+    qint64 _bytesDone = 0; // the sum of _fileBytesDone
     int _readAgainRow = -1; // the row whose file is being read again
 };
 

@@ -1,6 +1,7 @@
 #include "gui/mainView.hpp"
 
 #include "core/convert/FileConverter.hpp"
+#include "core/convert/ParallelConverter.hpp"
 #include "core/Settings.hpp"
 #include "core/UserDefaults.hpp"
 #include "gui/Localization.hpp"
@@ -201,44 +202,48 @@ void mainView::startWorker(const QStringList& paths, const QString& folder, Conv
 
     _stopRequested = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<std::atomic<bool>> stop = _stopRequested;
-    // The flag also stops the file being converted: the conversion checks it as it reads, removes its
+    // The flag also stops the files being converted: each conversion checks it as it reads, removes its
     // temporary file and leaves an existing output as it was. The worker owns a copy of the pointer,
     // so the flag outlives every check.
     options.cancel = stop.get();
-    // The conversion calls this on the worker thread, about every MiB; the index is the worker's own.
-    auto current = std::make_shared<std::size_t>(0);
-    options.progress = [this, current](std::uint64_t done, std::uint64_t) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, index = *current, done] {
-                if (!_reconverting)
-                    emit fileProgress(static_cast<int>(index), static_cast<qint64>(done));
-            },
-            Qt::QueuedConnection);
-    };
 
     emit busyChanged(true);
     // Before the worker starts, so that a handler may still cancel the drop before its first file.
     if (!_reconverting)
         emit conversionStarted(static_cast<int>(files.size()), *_saveDirPath);
-    _worker.emplace([this, defaults, options, files = std::move(files), folderName, stop, current] {
-        FileConverter converter(*defaults, options);
-        ConversionReports reports;
-        reports.reserve(files.size());
-        for (std::size_t index = 0; index < files.size() && !stop->load(); ++index) {
-            *current = index;
-            // One file at a time through the dispatch keeps the drop order and gives progress.
-            ConversionReport report = std::move(converter.convertDroppedFiles({files[index]}, folderName).front());
-            reports.push_back(report);
+    _worker.emplace([this, defaults, options, files = std::move(files), folderName, stop, jobs = _jobs] {
+        // Which files were started: each is set by the thread converting it before its report is
+        // handed over on this one, and no two threads touch the same element.
+        std::vector<char> started(files.size(), 0);
+        ParallelHooks hooks;
+        hooks.started = [&started](std::size_t index) { started[index] = 1; };
+        // Called on the converting threads, about every MiB of each file.
+        hooks.progress = [this](std::size_t index, std::uint64_t done, std::uint64_t) {
             QMetaObject::invokeMethod(
                 this,
-                [this, index, report = std::move(report)] {
+                [this, index, done] {
                     if (!_reconverting)
+                        emit fileProgress(static_cast<int>(index), static_cast<qint64>(done));
+                },
+                Qt::QueuedConnection);
+        };
+        // Called on this thread in drop order, so the rows of the results follow the drop.
+        hooks.finished = [this, &started](std::size_t index, const ConversionReport& report) {
+            const bool notStarted = started[index] == 0 && report.status == ConversionReport::Status::Cancelled;
+            QMetaObject::invokeMethod(
+                this,
+                [this, index, report, notStarted] {
+                    if (_reconverting)
+                        return;
+                    if (notStarted)
+                        emit fileNotStarted(static_cast<int>(index));
+                    else
                         emit fileConverted(static_cast<int>(index), report);
                 },
                 Qt::QueuedConnection);
-        }
-        // Queued after every progress event from this thread, so it arrives last.
+        };
+        ConversionReports reports = ParallelConverter(*defaults, options).convertFiles(files, folderName, jobs, hooks);
+        // Queued after every progress event of the converting threads, which have all ended.
         QMetaObject::invokeMethod(
             this, [this, reports = std::move(reports)]() mutable { finishConversion(std::move(reports)); },
             Qt::QueuedConnection);
@@ -247,8 +252,8 @@ void mainView::startWorker(const QStringList& paths, const QString& folder, Conv
 
 void mainView::cancelConversion()
 {
-    // Also honoured from a conversionStarted handler, before the first file is started. The file being
-    // converted reports Cancelled; the later ones are not started.
+    // Also honoured from a conversionStarted handler, before the first file is started. The files being
+    // converted report Cancelled; the others are not started.
     _stopRequested->store(true);
 }
 

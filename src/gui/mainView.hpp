@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -30,8 +31,9 @@ using ConversionReports = std::vector<ConversionReport>;
 using FolderChooser =
     std::function<std::optional<QString>(const QString& startFolder, const QString& title, const QString& prompt)>;
 
-/// The drop area. A drop of files asks once for a folder and converts every dropped file into it,
-/// in drop order, on a worker thread so the window stays responsive; a drag without files is
+/// The drop area. A drop of files asks once for a folder and converts every dropped file into it
+/// off the GUI thread, several files at once (one per core), with the results of converting them in
+/// drop order one after another, so the window stays responsive; a drag without files is
 /// refused. Paints the window's dark background. Conversions never throw; what each did comes back
 /// as reports through fileConverted and conversionFinished.
 class mainView : public QWidget {
@@ -41,8 +43,8 @@ public:
     /// A view reading the "header" setting from `defaults` (which must outlive it) at each drop.
     explicit mainView(UserDefaults& defaults, QWidget* parent = nullptr);
 
-    /// Stops a running conversion and waits for it: the file being converted is abandoned (its
-    /// existing output untouched, no temporary file left), the rest are not started.
+    /// Stops a running conversion and waits for it: the files being converted are abandoned (their
+    /// existing outputs untouched, no temporary file left), the rest are not started.
     ~mainView() override;
 
     /// The drop: refuses (false) a drag without file names, or any drop while a conversion runs;
@@ -50,7 +52,7 @@ public:
     bool performDragOperation(const QMimeData* data);
 
     /// Asks once for a folder, starting in the folder of the first path, then converts every path
-    /// into it in order, off the GUI thread. Cancelling converts nothing and keeps the save folder;
+    /// into it, up to jobs() at once, off the GUI thread. Cancelling converts nothing and keeps the save folder;
     /// an empty list converts nothing and asks nothing. False when nothing was started.
     bool convertFiles(const QStringList& paths);
 
@@ -75,10 +77,15 @@ public:
     /// The paths of the drop being converted (or last converted), in drop order.
     const QStringList& droppedPaths() const { return _droppedPaths; }
 
-    /// Stops the running drop: the file being converted is abandoned at its next check (its report
-    /// says Cancelled, its existing output is untouched, no temporary file is left) and the later
-    /// ones are not started, so conversionFinished carries fewer reports than paths.
+    /// Stops the running drop: the files being converted are abandoned at their next check (their
+    /// reports say Cancelled, their existing outputs are untouched, no temporary file is left) and
+    /// the ones not yet started are not started (fileNotStarted instead of fileConverted).
     void cancelConversion();
+
+    /// How many files of a drop are converted at once; at first the number of cores (at least 1).
+    unsigned jobs() const { return _jobs; }
+    /// Sets jobs() (0 counts as 1); takes effect at the next drop.
+    void setJobs(unsigned jobs) { _jobs = std::max(1u, jobs); }
 
     /// True while a drop's files (or a file read again) are being converted.
     bool isConverting() const { return _worker.has_value(); }
@@ -96,11 +103,16 @@ signals:
     /// Conversion of `count` files into `folder` (with its "/") has started.
     void conversionStarted(int count, const QString& folder);
     /// `done` bytes of the file at `index` (0-based) of the drop are read, reported about every MiB
-    /// while it converts and once at its end (not for every file: small ones may say nothing).
+    /// while it converts and once at its end (not for every file: small ones may say nothing). The
+    /// files converting at once report in turn, each with its own index.
     void fileProgress(int index, qint64 done);
-    /// The file at `index` (0-based) of the drop is done.
+    /// The file at `index` (0-based) of the drop is done. Emitted in drop order, for each file as soon
+    /// as it and every file before it are done; for every path either this or fileNotStarted.
     void fileConverted(int index, const plistable::ConversionReport& report);
-    /// Every file of the drop is done; one report per path, in drop order.
+    /// The drop was cancelled before the file at `index` was started; in drop order with fileConverted.
+    void fileNotStarted(int index);
+    /// Every file of the drop is done; one report per path, in drop order (Cancelled for the files
+    /// abandoned or not started).
     void conversionFinished(const plistable::gui::ConversionReports& reports);
     /// The file given to reconvert is done.
     void reconverted(const plistable::ConversionReport& report);
@@ -126,6 +138,7 @@ private:
     bool _askingFolder = false;
     bool _dropPending = false;
     bool _reconverting = false; // the running worker converts a file again, not a drop
+    unsigned _jobs = std::max(1u, std::thread::hardware_concurrency());
     std::optional<std::thread> _worker;
     std::shared_ptr<std::atomic<bool>> _stopRequested;
 };

@@ -1,8 +1,18 @@
 #include "CliRun.hpp"
 #include "support/TestSupport.hpp"
 
+#include <chrono>
+#include <condition_variable>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <mutex>
+#include <ostream>
+#include <sstream>
+#include <streambuf>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using plistable::test::CliResult;
 using plistable::test::runCli;
@@ -113,6 +123,116 @@ TEST(ConvertJobsTest, ParallelRunGivesExactlyTheSequentialResult)
         EXPECT_EQ(filesUnder(root), sequentialFiles);
     }
     EXPECT_EQ(sequentialFiles.at(root + "/out/same.plist").find("second") != std::string::npos, true);
+}
+
+// Standard output that another thread can watch while the command runs.
+class WatchedOutput : public std::streambuf {
+public:
+    std::string text()
+    {
+        const std::lock_guard lock(_mutex);
+        return _text;
+    }
+    // Whether `expected` was printed within `limit`.
+    bool waitFor(const std::string& expected, std::chrono::seconds limit)
+    {
+        std::unique_lock lock(_mutex);
+        return _printed.wait_for(lock, limit, [&] { return _text.find(expected) != std::string::npos; });
+    }
+
+protected:
+    int_type overflow(int_type c) override
+    {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            const char byte = traits_type::to_char_type(c);
+            xsputn(&byte, 1);
+        }
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* bytes, std::streamsize count) override
+    {
+        const std::lock_guard lock(_mutex);
+        _text.append(bytes, static_cast<std::size_t>(count));
+        _printed.notify_all();
+        return count;
+    }
+
+private:
+    std::mutex _mutex;
+    std::condition_variable _printed;
+    std::string _text;
+};
+
+// Opens the pipe for writing once its reader has opened it, writes `bytes` and closes it; false when
+// no reader came within the limit.
+bool feedPipe(const std::string& path, const std::string& bytes)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    int writer = -1;
+    while ((writer = ::open(path.c_str(), O_WRONLY | O_NONBLOCK)) < 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (writer < 0)
+        return false;
+    const bool written = ::write(writer, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    ::close(writer);
+    return written;
+}
+
+TEST(ConvertJobsTest, EachReportIsPrintedOnceItsFileAndEveryOneBeforeItAreDone)
+{
+    // The last input is a pipe that stays open and empty until the earlier reports are printed: a
+    // run that prints only once every file is done never shows them while it waits.
+    const struct {
+        const char* jobs;
+    } cases[] = {{"1"}, {"2"}, {"3"}};
+    struct Run {
+        std::string out;
+        std::string err;
+        int status;
+    };
+    std::vector<Run> runs;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("-j ") + c.jobs);
+        TempDir dir;
+        const std::string a = dir.write("a.csv", "a,b\n1,2\n");
+        const std::string bad = dir.write("bad.csv", "a,\"open\n");
+        const std::string notes = dir.write("notes.txt", "x");
+        const std::string pipe = dir.file("pipe.csv");
+        ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+        ::mkdir(dir.file("out").c_str(), 0700);
+
+        WatchedOutput watched;
+        std::ostream out(&watched);
+        std::ostringstream err;
+        std::istringstream in;
+        int status = -1;
+        std::thread command([&] {
+            status = plistable::cli::run({"plistable", "convert", "-j", c.jobs, "-o", dir.file("out"), a, bad,
+                                          notes, pipe},
+                                         in, out, err, dir.file("settings.json"));
+        });
+        const bool earlierShown = watched.waitFor(a + " -> " + dir.file("out/a.plist") + "\n", std::chrono::seconds(20));
+        const bool fed = feedPipe(pipe, "p\n");
+        command.join();
+        EXPECT_TRUE(earlierShown) << watched.text();
+        EXPECT_TRUE(fed);
+        EXPECT_NE(watched.text().find(pipe + " -> "), std::string::npos) << watched.text();
+        // Reports relative to the run's own folder, so the runs can be compared.
+        auto relative = [&dir](std::string text) {
+            for (std::size_t at; (at = text.find(dir.path())) != std::string::npos;)
+                text.replace(at, dir.path().size(), "DIR");
+            return text;
+        };
+        runs.push_back({relative(watched.text()), relative(err.str()), status});
+    }
+    ASSERT_EQ(runs.size(), std::size(cases));
+    EXPECT_NE(runs[0].err.find("bad.csv"), std::string::npos) << runs[0].err;
+    for (std::size_t i = 1; i < runs.size(); ++i) {
+        SCOPED_TRACE(cases[i].jobs);
+        EXPECT_EQ(runs[i].out, runs[0].out);
+        EXPECT_EQ(runs[i].err, runs[0].err);
+        EXPECT_EQ(runs[i].status, runs[0].status);
+    }
 }
 
 } // namespace

@@ -20,6 +20,7 @@
 #include <QUrl>
 
 #include <gtest/gtest.h>
+#include <numeric>
 #include <sys/stat.h>
 
 using namespace plistable;
@@ -160,6 +161,71 @@ TEST_F(MainWindowTest, ListsEveryFileOfADropWithItsStateAndKeepsTheDropArea)
     EXPECT_GE(window.dropView()->height(), dropHeight);
 }
 
+TEST_F(MainWindowTest, ADropConvertedSideBySideGivesTheRowsAndResultsOfOneFileAfterAnother)
+{
+    // A larger file first, so that the files after it are done before it when they convert beside it;
+    // an output that a later file reads, and two files that write the same output.
+    std::string large;
+    while (large.size() < (3u << 20))
+        large += "12345,some text,\"quoted, with a comma\"\n";
+    ::mkdir(dir.file("b").c_str(), 0700);
+    const QStringList drop = {
+        qs(dir.write("large.csv", large)),
+        qs(dir.write("a.csv", "a,b\n1,2\n")),
+        qs(dir.write("quote.csv", "a,b\nx,y\"z\n")),
+        qs(dir.file("missing.csv")),
+        qs(dir.write("notes.txt", "x")),
+        qs(dir.write("latin.csv", "caf\xE9\n")),
+        qs(dir.file("out/a.plist")),
+        qs(dir.write("list.plist", "<plist><string>a</string></plist>")),
+        qs(dir.write("b/a.csv", "second\n")),
+    };
+    struct Outcome {
+        std::vector<int> converted; // the indexes of fileConverted, as they came
+        std::vector<QStringList> rows;
+        QString status;
+        std::vector<std::pair<std::string, std::string>> outputs; // name and bytes
+    };
+    auto convert = [&](unsigned jobs) {
+        for (const QString& name : QDir(qs(dir.file("out"))).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot))
+            QFile::remove(qs(dir.file("out/" + name.toStdString())));
+        window.dropView()->setJobs(jobs);
+        Outcome outcome;
+        const QMetaObject::Connection order = QObject::connect(
+            window.dropView(), &mainView::fileConverted, &window,
+            [&outcome](int index, const ConversionReport&) { outcome.converted.push_back(index); });
+        chosenFiles = drop;
+        QSignalSpy finished(window.dropView(), &mainView::conversionFinished);
+        window.openFiles();
+        EXPECT_TRUE(finished.wait(60000));
+        QObject::disconnect(order);
+        for (int row = 0; row < window.results()->rowCount(); ++row) {
+            QStringList columns;
+            for (int column = 0; column < ResultsModel::ColumnCount; ++column)
+                columns.append(window.results()->index(row, column).data().toString());
+            outcome.rows.push_back(columns);
+        }
+        outcome.status = window.statusLabel()->toolTip();
+        for (const QString& name : QDir(qs(dir.file("out"))).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot))
+            outcome.outputs.emplace_back(name.toStdString(), dir.read("out/" + name.toStdString()));
+        return outcome;
+    };
+    const Outcome sequential = convert(1);
+    std::vector<int> inOrder(static_cast<std::size_t>(drop.size()));
+    std::iota(inOrder.begin(), inOrder.end(), 0);
+    ASSERT_EQ(sequential.converted, inOrder);
+    ASSERT_EQ(sequential.rows.size(), inOrder.size());
+    EXPECT_EQ(sequential.rows[6][ResultsModel::StateColumn], QStringLiteral("Converted")); // a.csv's output, read back
+    for (const unsigned jobs : {2u, 4u}) {
+        SCOPED_TRACE(jobs);
+        const Outcome parallel = convert(jobs);
+        EXPECT_EQ(parallel.converted, inOrder);
+        EXPECT_EQ(parallel.rows, sequential.rows);
+        EXPECT_EQ(parallel.status, sequential.status);
+        EXPECT_EQ(parallel.outputs, sequential.outputs);
+    }
+}
+
 TEST_F(MainWindowTest, OpensARowsOutputAndTheOutputFolder)
 {
     std::vector<QUrl> opened;
@@ -229,50 +295,87 @@ TEST_F(MainWindowTest, ReadsAFallbackFileAgainInTheChosenEncoding)
 
 namespace {
 
-// Big enough that the conversion is still reading it when the first progress report reaches the window.
-std::string largeCsv()
+// Large enough that the conversion is still reading it when the first progress report reaches the
+// window, however fast it runs: 200 MB, written as one line repeated in blocks of about 1 MiB, which
+// takes a fraction of a second.
+constexpr std::size_t largeSize = 200u << 20;
+
+void writeRepeated(const std::string& path, const std::string& head, const std::string& line,
+                   const std::string& tail)
 {
-    std::string text;
-    const std::string line = "12345,a field of some length,\"another, with \"\"quotes\"\"\",3.14159\n";
-    text.reserve(40u << 20);
-    while (text.size() < (40u << 20))
-        text += line;
-    return text;
+    std::string block;
+    while (block.size() < (1u << 20))
+        block += line;
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << path;
+    std::size_t written = std::fwrite(head.data(), 1, head.size(), file);
+    while (written < largeSize)
+        written += std::fwrite(block.data(), 1, block.size(), file);
+    std::fwrite(tail.data(), 1, tail.size(), file);
+    ASSERT_EQ(std::fclose(file), 0) << path;
 }
 
-std::string largePropertyList()
+void writeLargeCsv(const std::string& path)
 {
-    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<array>\n";
-    const std::string row = "\t<array><string>a field of some length</string><integer>12345</integer></array>\n";
-    text.reserve(40u << 20);
-    while (text.size() < (40u << 20))
-        text += row;
-    return text + "</array>\n</plist>\n";
+    writeRepeated(path, "", "12345,a field of some length,\"another, with \"\"quotes\"\"\",3.14159\n", "");
 }
 
-TEST_F(MainWindowTest, CancelAbandonsTheFileBeingConvertedAndListsTheRest)
+void writeLargePropertyList(const std::string& path)
 {
+    writeRepeated(path, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<array>\n",
+                  "\t<array><string>a field of some length</string><integer>12345</integer></array>\n",
+                  "</array>\n</plist>\n");
+}
+
+// Which rows a cancelled drop may show: the files being converted are abandoned, those not started
+// are listed as such, and a file done before the cancel (converting beside the large one) stays done.
+enum class AfterCancel { Abandoned, NotStarted, AbandonedOrDone, DoneOrNotStarted };
+
+TEST_F(MainWindowTest, CancelAbandonsTheFilesBeingConvertedAndListsTheRest)
+{
+    const std::string existing = "an earlier result, to be left exactly as it is\n";
     const struct {
         const char* name;
-        const char* source;
-        const char* output;
-        std::string (*contents)();
+        unsigned jobs;
+        struct Large {
+            const char* source;
+            const char* output;
+        };
+        std::vector<Large> large;
+        std::vector<AfterCancel> rows; // the large files first, then a.csv and b.csv
     } cases[] = {
-        {"csv to property list", "big.csv", "big.plist", largeCsv},
-        {"property list to csv", "big.plist", "big.csv", largePropertyList},
+        {"csv to property list, one at a time", 1, {{"big.csv", "big.plist"}},
+         {AfterCancel::Abandoned, AfterCancel::NotStarted, AfterCancel::NotStarted}},
+        {"property list to csv, one at a time", 1, {{"big.plist", "big.csv"}},
+         {AfterCancel::Abandoned, AfterCancel::NotStarted, AfterCancel::NotStarted}},
+        {"two large ones side by side", 2, {{"big.csv", "big.plist"}, {"big.plist", "big.csv"}},
+         {AfterCancel::AbandonedOrDone, AfterCancel::AbandonedOrDone, AfterCancel::NotStarted,
+          AfterCancel::NotStarted}},
+        {"small ones beside a large one", 3, {{"big.csv", "big.plist"}},
+         {AfterCancel::Abandoned, AfterCancel::DoneOrNotStarted, AfterCancel::DoneOrNotStarted}},
     };
+    // The inputs are only read: written once for every case.
+    writeLargeCsv(dir.file("big.csv"));
+    writeLargePropertyList(dir.file("big.plist"));
+    ASSERT_FALSE(HasFatalFailure());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string existing = "an earlier result, to be left exactly as it is\n";
-        dir.write(std::string("out/") + c.output, existing);
-        chosenFiles = {qs(dir.write(c.source, c.contents())), qs(dir.write("a.csv", "a\n")),
-                       qs(dir.write("b.csv", "b\n"))};
+        window.dropView()->setJobs(c.jobs);
+        chosenFiles.clear();
+        for (const auto& large : c.large) {
+            dir.write(std::string("out/") + large.output, existing);
+            chosenFiles.append(qs(dir.file(large.source)));
+        }
+        chosenFiles.append(qs(dir.write("a.csv", "a\n")));
+        chosenFiles.append(qs(dir.write("b.csv", "b\n")));
+        const QStringList before = QDir(qs(dir.file("out"))).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
 
-        // Cancelled from the first report of progress inside the large file, whenever it comes.
+        // Cancelled from the first report of progress inside a large file, whenever it comes.
         int barValue = -1;
         const QMetaObject::Connection cancelOnProgress =
-            QObject::connect(window.dropView(), &mainView::fileProgress, window.cancelButton(), [this, &barValue] {
-                if (barValue < 0) {
+            QObject::connect(window.dropView(), &mainView::fileProgress, window.cancelButton(),
+                             [this, &barValue, large = static_cast<int>(c.large.size())](int index, qint64 done) {
+                if (barValue < 0 && index < large && done > 0) {
                     barValue = window.progressBar()->value();
                     window.cancelButton()->click();
                 }
@@ -282,18 +385,53 @@ TEST_F(MainWindowTest, CancelAbandonsTheFileBeingConvertedAndListsTheRest)
         ASSERT_TRUE(finished.wait(120000));
         QObject::disconnect(cancelOnProgress);
 
-        // The bar moved inside the first file, by bytes of the whole drop.
+        // The bar moved inside the drop, by bytes of the whole drop.
         EXPECT_GT(barValue, 0);
         EXPECT_LT(barValue, window.progressBar()->maximum());
-        ASSERT_EQ(window.results()->rowCount(), 3);
-        for (int row = 0; row < 3; ++row)
-            EXPECT_EQ(window.results()->state(row), ResultsModel::State::Cancelled) << row;
-        EXPECT_EQ(dir.read(std::string("out/") + c.output), existing);
+        const ResultsModel& results = *window.results();
+        ASSERT_EQ(results.rowCount(), static_cast<int>(c.rows.size()));
+        QStringList expectedFiles = before;
+        int cancelled = 0;
+        for (int row = 0; row < results.rowCount(); ++row) {
+            SCOPED_TRACE(row);
+            EXPECT_EQ(QFile::encodeName(chosenFiles[row]).toStdString(), results.report(row).sourcePath);
+            const ResultsModel::State state = results.state(row);
+            const QString reason = results.index(row, ResultsModel::ReasonColumn).data().toString();
+            const bool notStarted = reason == QStringLiteral("the drop was cancelled before this file");
+            const bool done = state == ResultsModel::State::Converted;
+            switch (c.rows[static_cast<std::size_t>(row)]) {
+            case AfterCancel::Abandoned:
+                EXPECT_EQ(state, ResultsModel::State::Cancelled);
+                EXPECT_FALSE(notStarted) << reason.toStdString();
+                break;
+            case AfterCancel::NotStarted:
+                EXPECT_EQ(state, ResultsModel::State::Cancelled);
+                EXPECT_TRUE(notStarted) << reason.toStdString();
+                break;
+            case AfterCancel::AbandonedOrDone:
+                EXPECT_TRUE(done || (state == ResultsModel::State::Cancelled && !notStarted)) << reason.toStdString();
+                break;
+            case AfterCancel::DoneOrNotStarted:
+                EXPECT_TRUE(done || (state == ResultsModel::State::Cancelled && notStarted)) << reason.toStdString();
+                break;
+            }
+            cancelled += done ? 0 : 1;
+            if (done && !expectedFiles.contains(results.outputPath(row).section(QLatin1Char('/'), -1)))
+                expectedFiles.append(results.outputPath(row).section(QLatin1Char('/'), -1));
+        }
+        // Untouched earlier results beside whatever was done, and no temporary left.
+        for (std::size_t row = 0; row < c.large.size(); ++row) {
+            if (results.state(static_cast<int>(row)) == ResultsModel::State::Cancelled) {
+                EXPECT_EQ(dir.read(std::string("out/") + c.large[row].output), existing);
+            }
+        }
+        expectedFiles.sort();
         EXPECT_EQ(QDir(qs(dir.file("out"))).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot),
-                  QStringList{qs(c.output)});
-        EXPECT_TRUE(window.statusLabel()->text().contains(QStringLiteral("3 cancelled")))
+                  expectedFiles);
+        EXPECT_TRUE(window.statusLabel()->text().contains(QStringLiteral("%1 cancelled").arg(cancelled)))
             << window.statusLabel()->text().toStdString();
-        ASSERT_TRUE(QFile::remove(qs(dir.file(std::string("out/") + c.output))));
+        for (const QString& name : QDir(qs(dir.file("out"))).entryList(QDir::Files | QDir::NoDotAndDotDot))
+            ASSERT_TRUE(QFile::remove(qs(dir.file("out/" + name.toStdString()))));
     }
 }
 

@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <exception>
 #include <filesystem>
+#include <mutex>
 #include <numeric>
 #include <thread>
 #include <unordered_map>
@@ -64,6 +67,37 @@ std::vector<std::vector<std::size_t>> dependentGroups(const std::vector<std::str
     return groups;
 }
 
+// Sends the log messages of this thread into `into` while it lives, then where they went before.
+class LogCapture {
+public:
+    explicit LogCapture(std::vector<std::string>* into) : _previous(captureLogOnThisThread(into)) {}
+    ~LogCapture() { captureLogOnThisThread(_previous); }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+private:
+    std::vector<std::string>* _previous;
+};
+
+bool cancelRequested(const ConversionOptions& options)
+{
+    return options.cancel && options.cancel->load();
+}
+
+// `options` whose progress also tells the progress hook, with the index `*current` holds when it is called.
+ConversionOptions withIndexedProgress(ConversionOptions options, const ParallelHooks& hooks, const std::size_t* current)
+{
+    if (hooks.progress) {
+        options.progress = [given = std::move(options.progress), &hooks, current](std::uint64_t done,
+                                                                                   std::uint64_t total) {
+            if (given)
+                given(done, total);
+            hooks.progress(*current, done, total);
+        };
+    }
+    return options;
+}
+
 } // namespace
 
 ParallelConverter::ParallelConverter(UserDefaults& defaults, ConversionOptions options)
@@ -72,13 +106,26 @@ ParallelConverter::ParallelConverter(UserDefaults& defaults, ConversionOptions o
 }
 
 std::vector<ConversionReport> ParallelConverter::convertFiles(const std::vector<std::string>& paths,
-                                                              const std::string& folder, unsigned jobs)
+                                                              const std::string& folder, unsigned jobs,
+                                                              const ParallelHooks& hooks)
 {
     if (jobs == 0)
         jobs = std::max(1u, std::thread::hardware_concurrency());
     if (jobs == 1 || paths.size() < 2) {
-        FileConverter converter(_defaults, _options);
-        return converter.convertDroppedFiles(paths, folder);
+        // One file at a time through the dispatch is what convertDroppedFiles() does with them all,
+        // and lets each report be handed over as soon as its file is done.
+        std::size_t current = 0;
+        FileConverter converter(_defaults, withIndexedProgress(_options, hooks, &current));
+        std::vector<ConversionReport> reports;
+        reports.reserve(paths.size());
+        for (; current < paths.size(); ++current) {
+            if (hooks.started && !cancelRequested(_options))
+                hooks.started(current);
+            reports.push_back(std::move(converter.convertDroppedFiles({paths[current]}, folder).front()));
+            if (hooks.finished)
+                hooks.finished(current, reports.back());
+        }
+        return reports;
     }
 
     // The setting is read here, once, so that the threads share no store.
@@ -91,29 +138,75 @@ std::vector<ConversionReport> ParallelConverter::convertFiles(const std::vector<
 
     std::vector<ConversionReport> reports(paths.size());
     std::vector<std::vector<std::string>> logs(paths.size());
+    // Each thread's file, for its progress calls; written and read by that thread only.
+    std::vector<std::size_t> current(jobs, 0);
     std::vector<FileConverter> converters;
     converters.reserve(jobs);
     for (unsigned j = 0; j < jobs; ++j)
-        converters.emplace_back(_defaults, options);
+        converters.emplace_back(_defaults, withIndexedProgress(options, hooks, &current[j]));
+
+    // Guarded by `mutex`: which files are done, how many threads still work, the first exception.
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<char> done(paths.size(), 0);
+    unsigned working = jobs;
+    std::exception_ptr failure;
+    std::atomic<bool> abandon{false};
     std::atomic<std::size_t> nextGroup{0};
-    auto work = [&](FileConverter& converter) {
-        for (std::size_t g; (g = nextGroup.fetch_add(1)) < groups.size();) {
-            for (const std::size_t i : groups[g]) {
-                std::vector<std::string>* previous = captureLogOnThisThread(&logs[i]);
-                reports[i] = std::move(converter.convertDroppedFiles({paths[i]}, folder).front());
-                captureLogOnThisThread(previous);
+    auto work = [&](unsigned j) {
+        try {
+            for (std::size_t g; !abandon.load() && (g = nextGroup.fetch_add(1)) < groups.size();) {
+                for (const std::size_t i : groups[g]) {
+                    current[j] = i;
+                    if (hooks.started && !cancelRequested(options))
+                        hooks.started(i);
+                    {
+                        const LogCapture capture(&logs[i]);
+                        reports[i] = std::move(converters[j].convertDroppedFiles({paths[i]}, folder).front());
+                    }
+                    const std::lock_guard lock(mutex);
+                    done[i] = 1;
+                    changed.notify_all();
+                }
             }
+        } catch (...) {
+            // The rest of this group is never done: the hand-over stops before it.
+            abandon.store(true);
+            const std::lock_guard lock(mutex);
+            if (!failure)
+                failure = std::current_exception();
         }
+        const std::lock_guard lock(mutex);
+        --working;
+        changed.notify_all();
     };
-    {
-        std::vector<std::jthread> threads;
-        for (unsigned j = 1; j < jobs; ++j)
-            threads.emplace_back(work, std::ref(converters[j]));
-        work(converters[0]);
+
+    std::vector<std::jthread> threads;
+    threads.reserve(jobs);
+    try {
+        for (unsigned j = 0; j < jobs; ++j)
+            threads.emplace_back(work, j);
+        // This thread hands the reports over in order, each once its file and all before it are done.
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return done[i] != 0 || working == 0; });
+                if (done[i] == 0)
+                    break; // a thread failed before this file
+            }
+            for (const std::string& message : logs[i])
+                log(message);
+            if (hooks.finished)
+                hooks.finished(i, reports[i]);
+        }
+    } catch (...) {
+        // From a hook or a thread that could not start: the threads stop after their current file.
+        abandon.store(true);
+        throw;
     }
-    for (const std::vector<std::string>& messages : logs)
-        for (const std::string& message : messages)
-            log(message);
+    threads.clear();
+    if (failure)
+        std::rethrow_exception(failure);
     return reports;
 }
 
