@@ -3,7 +3,10 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStyle>
+
+#include <optional>
 
 namespace plistable::gui {
 namespace {
@@ -23,11 +26,56 @@ QString withoutCommandLineAdvice(const std::string& text)
     return reason;
 }
 
-// The library's messages are English; those that are a fixed text (no names or numbers in them) have an
-// entry in the translation, the others pass through unchanged.
+QString translatedText(const QString& text)
+{
+    return QCoreApplication::translate("plistable::gui::ResultsModel", text.toUtf8().constData());
+}
+
+// A message whose numbers and quoted names are taken out ("line 3: ..." -> "line %1: ..."), translated as
+// that pattern and filled in again; nothing when the pattern has no translation.
+std::optional<QString> translatedPattern(const QString& message)
+{
+    static const QRegularExpression variable(QStringLiteral("\\d+|\"[^\"]*\""));
+    QString pattern;
+    QStringList values;
+    qsizetype from = 0;
+    for (QRegularExpressionMatchIterator it = variable.globalMatch(message); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        pattern += message.mid(from, match.capturedStart() - from) + QLatin1Char('%')
+                   + QString::number(values.size() + 1);
+        values.append(match.captured());
+        from = match.capturedEnd();
+    }
+    if (values.isEmpty())
+        return std::nullopt;
+    pattern += message.mid(from);
+    QString translated = translatedText(pattern);
+    if (translated == pattern)
+        return std::nullopt;
+    for (qsizetype i = values.size(); i-- > 0;)
+        translated.replace(QLatin1Char('%') + QString::number(i + 1), values[i]);
+    return translated;
+}
+
+// The library's messages are English. A fixed text has an entry in the translation, and so has the
+// pattern of a message with numbers or quoted names in it; a message made of several parts ("line 3:
+// ...; 2 records converted, ...") is translated part by part. What has no entry passes through.
 QString translatedMessage(const QString& message)
 {
-    return QCoreApplication::translate("plistable::gui::ResultsModel", message.toUtf8().constData());
+    if (const QString whole = translatedText(message); whole != message)
+        return whole;
+    if (std::optional<QString> whole = translatedPattern(message))
+        return *whole;
+    QStringList parts = message.split(QStringLiteral("; "));
+    if (parts.size() == 1)
+        return message;
+    for (QString& part : parts) {
+        if (const QString fixed = translatedText(part); fixed != part)
+            part = fixed;
+        else if (std::optional<QString> filled = translatedPattern(part))
+            part = *filled;
+    }
+    return parts.join(QStringLiteral("; "));
 }
 
 QStyle::StandardPixmap iconOf(ResultsModel::State state)

@@ -168,15 +168,38 @@ TEST(TranslationTest, OnlyLanguagesWithATranslationInstallOne)
 
 namespace {
 
-TEST(TranslationTest, FixedLibraryMessagesAreTranslatedOthersPassThrough)
+TEST(TranslationTest, LibraryMessagesAreTranslatedWithTheirNumbersAndNamesOthersPassThrough)
 {
     ConversionReport report;
     report.problems = {"line 2: unexpected double quote"};
     report.notes = {"read as Mac OS Roman; use --encoding to choose another"};
     EXPECT_EQ(ResultsModel::reason(report), QStringLiteral("line 2: unexpected double quote; read as Mac OS Roman"));
+
     const Translation translation(japanese);
-    EXPECT_EQ(ResultsModel::reason(report),
-              QString::fromUtf8("line 2: unexpected double quote; Mac OS Roman として読み込み"));
+    struct Case {
+        std::string problem;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"line 2: unexpected double quote", "2 行目: 予期しない二重引用符があります"},
+        // Parts joined by "; " are translated one by one.
+        {"line 14: quoted field is never closed; 13 records converted, the rest was not read",
+         "14 行目: 引用符で囲まれたフィールドが閉じられていません; 13 件のレコードを変換し、残りは読み込んでいません"},
+        // A pattern holding "; " itself is found whole first.
+        {"the character at byte offset 1048577 is cut off by the end of the file; written as U+FFFD",
+         "1048577 バイト目の文字がファイルの終わりで切れています。U+FFFD として書き出しました"},
+        {"header repeats \"名前\" (columns 1 and 12); the later value is kept",
+         "見出しの名前 \"名前\" が繰り返されています（1 列目と 12 列目）。後の列の値を使いました"},
+        // No entry: the message passes through, numbers and all.
+        {"cannot read: No such file or directory", "cannot read: No such file or directory"},
+        {"element 7 (x, y) has 3 keys", "element 7 (x, y) has 3 keys"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.problem);
+        report.problems = {c.problem};
+        report.notes.clear();
+        EXPECT_EQ(ResultsModel::reason(report), QString::fromUtf8(c.expected));
+    }
 }
 
 } // namespace

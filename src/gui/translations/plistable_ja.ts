@@ -221,6 +221,54 @@ CSV とプロパティリストの間で表を変換します。
         <source>Reason</source>
         <translation>理由</translation>
     </message>
+    <message>
+        <source>line %1: unexpected double quote</source>
+        <translation>%1 行目: 予期しない二重引用符があります</translation>
+    </message>
+    <message>
+        <source>line %1: unexpected character after a closing double quote</source>
+        <translation>%1 行目: 閉じる二重引用符の後に予期しない文字があります</translation>
+    </message>
+    <message>
+        <source>line %1: quoted field is never closed</source>
+        <translation>%1 行目: 引用符で囲まれたフィールドが閉じられていません</translation>
+    </message>
+    <message>
+        <source>line %1: the text begins with a line break</source>
+        <translation>%1 行目: テキストが改行で始まっています</translation>
+    </message>
+    <message>
+        <source>%1 records converted, the rest was not read</source>
+        <translation>%1 件のレコードを変換し、残りは読み込んでいません</translation>
+    </message>
+    <message>
+        <source>%1 record converted, the rest was not read</source>
+        <translation>%1 件のレコードを変換し、残りは読み込んでいません</translation>
+    </message>
+    <message>
+        <source>line %1: %2 records have more fields than the header has names; the extra fields were left out</source>
+        <translation>%1 行目から: %2 件のレコードに見出しの名前より多いフィールドがあります。余分なフィールドは書き出していません</translation>
+    </message>
+    <message>
+        <source>line %1: %2 record has more fields than the header has names; the extra fields were left out</source>
+        <translation>%1 行目: %2 件のレコードに見出しの名前より多いフィールドがあります。余分なフィールドは書き出していません</translation>
+    </message>
+    <message>
+        <source>%1 characters that XML does not allow written as U+FFFD</source>
+        <translation>XML で使えない文字 %1 個を U+FFFD として書き出しました</translation>
+    </message>
+    <message>
+        <source>%1 character that XML does not allow written as U+FFFD</source>
+        <translation>XML で使えない文字 %1 個を U+FFFD として書き出しました</translation>
+    </message>
+    <message>
+        <source>the character at byte offset %1 is cut off by the end of the file; written as U+FFFD</source>
+        <translation>%1 バイト目の文字がファイルの終わりで切れています。U+FFFD として書き出しました</translation>
+    </message>
+    <message>
+        <source>header repeats %1 (columns %2 and %3); the later value is kept</source>
+        <translation>見出しの名前 %1 が繰り返されています（%2 列目と %3 列目）。後の列の値を使いました</translation>
+    </message>
 </context>
 <context>
     <name>plistable::gui::StatusText</name>
