@@ -20,12 +20,18 @@ FileContents readFileContents(const std::string& path, const std::atomic<bool>* 
         result.error = std::error_code(errno, std::generic_category());
         return result;
     }
-    if ((result.error = detail::checkReadableKind(file.get())))
+    return readDescriptorContents(file.get(), stop);
+}
+
+FileContents readDescriptorContents(int fd, const std::atomic<bool>* stop)
+{
+    FileContents result;
+    if ((result.error = detail::checkReadableKind(fd)))
         return result;
     // An endless pipe, or a file larger than memory, ends in an allocation failure: a value here.
     try {
         struct stat info {};
-        if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
             result.bytes.reserve(static_cast<std::size_t>(info.st_size));
         char chunk[1 << 16];
         for (;;) {
@@ -34,7 +40,7 @@ FileContents readFileContents(const std::string& path, const std::atomic<bool>* 
                 result.bytes.clear();
                 break;
             }
-            const ssize_t n = detail::readSome(file.get(), chunk, sizeof chunk, stop);
+            const ssize_t n = detail::readSome(fd, chunk, sizeof chunk, stop);
             if (n < 0) {
                 result.error = std::error_code(errno, std::generic_category());
                 result.bytes.clear();

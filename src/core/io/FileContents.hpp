@@ -19,4 +19,8 @@ struct FileContents {
 /// with the error operation_canceled and no bytes.
 FileContents readFileContents(const std::string& path, const std::atomic<bool>* stop = nullptr);
 
+/// As readFileContents(), from the descriptor `fd` already open for reading (which stays open): a pipe
+/// opened once must be read through that opening, as a writer may pair with it alone.
+FileContents readDescriptorContents(int fd, const std::atomic<bool>* stop = nullptr);
+
 } // namespace plistable

@@ -24,9 +24,9 @@ RereadableFile RereadableFile::open(const std::string& path, const std::atomic<b
         return file;
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        // A pipe gives its bytes once: they are kept.
-        fd = detail::FileDescriptor();
-        FileContents contents = readFileContents(path, stop);
+        // A pipe gives its bytes once: they are kept. They are read through this opening: a writer
+        // may have paired with it alone, and a second opening would wait for another writer.
+        FileContents contents = readDescriptorContents(fd.get(), stop);
         if (contents.error) {
             file._error = contents.error;
             return file;
