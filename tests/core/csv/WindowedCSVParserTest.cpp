@@ -34,6 +34,19 @@ std::vector<std::string> describe(const Record& record, const std::optional<std:
     return values;
 }
 
+// Hands `text` over in pieces of `piece` units; `given` counts the units handed over so far.
+TextSupplier inPieces(std::u16string_view text, std::size_t piece, std::size_t& given)
+{
+    return [text, piece, &given](Text& out) {
+        if (given == text.size())
+            return false;
+        const std::size_t n = std::min(piece, text.size() - given);
+        out.append(text.substr(given, n));
+        given += n;
+        return true;
+    };
+}
+
 Outcome wholeText(std::u16string_view text, const Text& separator, bool header)
 {
     Outcome outcome;
@@ -52,16 +65,7 @@ Outcome windowed(std::u16string_view text, const Text& separator, bool header, s
                  std::vector<std::size_t>* lines = nullptr)
 {
     std::size_t given = 0;
-    WindowedCSVParser parser(
-        [&](Text& out) {
-            if (given == text.size())
-                return false;
-            const std::size_t n = std::min(piece, text.size() - given);
-            out.append(text.substr(given, n));
-            given += n;
-            return true;
-        },
-        separator, header, window);
+    WindowedCSVParser parser(inPieces(text, piece, given), separator, header, window);
     Outcome outcome;
     parser.parseRowsForReceiver([&](Record&& record) {
         outcome.records.push_back(describe(record, parser.fieldNames()));
@@ -155,15 +159,7 @@ TEST(WindowedCSVParserTest, StopsAfterTheRecordTheReceiverStopsAt)
     for (int i = 0; i < 50; ++i)
         text += u"x,y\n";
     std::size_t given = 0;
-    WindowedCSVParser parser(
-        [&](Text& out) {
-            if (given == text.size())
-                return false;
-            out.append(text.substr(given, 8));
-            given = std::min(given + 8, text.size());
-            return true;
-        },
-        u",", false, 16);
+    WindowedCSVParser parser(inPieces(text, 8, given), u",", false, 16);
     std::size_t seen = 0;
     parser.parseRowsForReceiver([&](Record&&) {
         if (++seen == 7)
@@ -179,15 +175,7 @@ TEST(WindowedCSVParserTest, FirstRowIsReadAgainByTheParse)
 {
     const std::u16string_view text = u"name,age\nann,3\n";
     std::size_t given = 0;
-    WindowedCSVParser parser(
-        [&](Text& out) {
-            if (given == text.size())
-                return false;
-            out.append(text.substr(given, 4));
-            given = std::min(given + 4, text.size());
-            return true;
-        },
-        u",", true, 4);
+    WindowedCSVParser parser(inPieces(text, 4, given), u",", true, 4);
     const std::optional<Row> first = parser.firstParsedRow();
     ASSERT_TRUE(first);
     EXPECT_EQ(*first, (Row{u"name", u"age"}));
