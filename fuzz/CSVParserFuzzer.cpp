@@ -3,7 +3,6 @@
 #include "FuzzSupport.hpp"
 
 #include "core/csv/CSVParser.hpp"
-#include "core/text/detail/CharacterSets.hpp"
 
 using namespace plistable;
 
@@ -45,13 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t flags = in.take();
     // One to three units, each one byte's character (half of a surrogate pair when cut).
     const std::size_t length = 1 + (flags >> 4) % 3;
-    Text separator;
-    for (std::size_t i = 0; i < length; ++i)
-        separator += fuzz::charactersFromBytes(std::string(1, static_cast<char>(in.take())));
-    separator.resize(length);
-    for (char16_t c : separator)
-        if (c == u'"' || detail::isNewline(c))
-            return 0; // refused by the constructor
+    const std::optional<Text> chosen = fuzz::separatorFrom(in, length);
+    if (!chosen)
+        return 0; // refused by the constructor
+    const Text& separator = *chosen;
     const bool header = flags & 4;
     const Text text = fuzz::textFromBytes(in.rest(), flags & 8);
 

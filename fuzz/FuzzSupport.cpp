@@ -62,6 +62,18 @@ Text charactersFromBytes(std::string_view bytes)
     return text;
 }
 
+std::optional<Text> separatorFrom(ByteReader& in, std::size_t length)
+{
+    Text separator;
+    for (std::size_t i = 0; i < length; ++i)
+        separator += charactersFromBytes(std::string(1, static_cast<char>(in.take())));
+    separator.resize(length);
+    for (char16_t c : separator)
+        if (c == u'"' || detail::isNewline(c))
+            return std::nullopt;
+    return separator;
+}
+
 std::string describe(const Rows& rows)
 {
     std::string out;

@@ -58,6 +58,10 @@ Text textFromBytes(std::string_view bytes, bool rawUnits);
 /// a surrogate pair as a whole). Never a lone surrogate.
 Text charactersFromBytes(std::string_view bytes);
 
+/// A CSV separator of `length` units, one taken byte's character each (half of a surrogate pair when
+/// cut); nothing when the readers refuse it (a '"' or a line break in it).
+std::optional<Text> separatorFrom(ByteReader& in, std::size_t length);
+
 /// A readable dump of rows, for comparing and for messages.
 std::string describe(const Rows& rows);
 

@@ -4,7 +4,6 @@
 #include "FuzzSupport.hpp"
 
 #include "core/csv/WindowedCSVParser.hpp"
-#include "core/text/detail/CharacterSets.hpp"
 
 using namespace plistable;
 
@@ -38,13 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t window = 1 + in.take() % 64;
     const std::size_t piece = 1 + in.take() % 32;
     const std::size_t length = 1 + (flags >> 4) % 2;
-    Text separator;
-    for (std::size_t i = 0; i < length; ++i)
-        separator += fuzz::charactersFromBytes(std::string(1, static_cast<char>(in.take())));
-    separator.resize(length);
-    for (char16_t c : separator)
-        if (c == u'"' || detail::isNewline(c))
-            return 0; // refused by the constructor
+    const std::optional<Text> chosen = fuzz::separatorFrom(in, length);
+    if (!chosen)
+        return 0; // refused by the constructor
+    const Text& separator = *chosen;
     const bool header = flags & 4;
     const Text text = fuzz::textFromBytes(in.rest(), flags & 8);
 
