@@ -3,7 +3,7 @@
 #include "core/text/detail/CharacterSets.hpp"
 
 #include <algorithm>
-#include <bit>
+#include <cstdint>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -35,6 +35,43 @@ bool isLineStart(char16_t c, char16_t previous)
     return detail::isNewline(c) && !(c == u'\n' && previous == u'\r');
 }
 
+#if defined(__SSE2__)
+// Adds up 16-bit lanes that are 0 or 0xFFFF (one per unit that counts), a block at a time: each lane
+// counts to at most `flushEvery`, then the lanes are summed into a plain count. This is without a
+// population count, which a build for plain x86-64 makes a library call.
+class LaneCounter {
+public:
+    void add(__m128i hits)
+    {
+        _lanes = _mm_sub_epi16(_lanes, hits);
+        if (++_added == flushEvery)
+            flush();
+    }
+    std::size_t total()
+    {
+        flush();
+        return _total;
+    }
+
+private:
+    static constexpr unsigned flushEvery = 0xFFFF;
+    void flush()
+    {
+        // The lanes widened to 32 bits (they are unsigned) and added in pairs, then the four sums.
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i pairs = _mm_add_epi32(_mm_unpacklo_epi16(_lanes, zero), _mm_unpackhi_epi16(_lanes, zero));
+        alignas(16) std::uint32_t sums[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(sums), pairs);
+        _total += std::size_t(sums[0]) + sums[1] + sums[2] + sums[3];
+        _lanes = _mm_setzero_si128();
+        _added = 0;
+    }
+    __m128i _lanes = _mm_setzero_si128();
+    unsigned _added = 0;
+    std::size_t _total = 0;
+};
+#endif
+
 // Physical lines that start in text[0, length), as CSVParser counts them: every newline unit, except
 // the LF of a CR LF pair. `before` is the unit before text[0] (0 for none). Every window is counted
 // once, so this runs over the whole text: eight units per test where SSE2 is there.
@@ -54,6 +91,7 @@ std::size_t lineStarts(const char16_t* text, std::size_t length, char16_t before
     const __m128i dropLowBit = _mm_set1_epi16(static_cast<short>(0xFFFE));
     const __m128i lineSeparator = _mm_set1_epi16(0x2028);
     const __m128i zero = _mm_setzero_si128();
+    LaneCounter counter;
     for (; length - i >= 8; i += 8) {
         const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
         const __m128i previous = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i - 1));
@@ -62,9 +100,9 @@ std::size_t lineStarts(const char16_t* text, std::size_t length, char16_t before
         newline = _mm_or_si128(newline, _mm_cmpeq_epi16(_mm_and_si128(units, dropLowBit), lineSeparator));
         const __m128i crlf =
             _mm_and_si128(_mm_cmpeq_epi16(units, lineFeed), _mm_cmpeq_epi16(previous, carriageReturn));
-        const __m128i starts = _mm_andnot_si128(crlf, newline);
-        count += static_cast<std::size_t>(std::popcount(static_cast<unsigned>(_mm_movemask_epi8(starts)))) / 2;
+        counter.add(_mm_andnot_si128(crlf, newline));
     }
+    count += counter.total();
 #endif
     for (; i < length; ++i)
         count += isLineStart(text[i], text[i - 1]);
@@ -78,12 +116,10 @@ std::size_t quotes(const char16_t* text, std::size_t length)
     std::size_t i = 0;
 #if defined(__SSE2__)
     const __m128i quote = _mm_set1_epi16(static_cast<short>(doubleQuote));
-    for (; length - i >= 8; i += 8) {
-        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-        count += static_cast<std::size_t>(
-                     std::popcount(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, quote)))))
-                 / 2;
-    }
+    LaneCounter counter;
+    for (; length - i >= 8; i += 8)
+        counter.add(_mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i)), quote));
+    count += counter.total();
 #endif
     for (; i < length; ++i)
         count += text[i] == doubleQuote;

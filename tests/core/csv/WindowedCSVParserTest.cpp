@@ -153,6 +153,23 @@ TEST(WindowedCSVParserTest, CountsLinesAcrossWindows)
     }
 }
 
+TEST(WindowedCSVParserTest, CountsQuotesAndLinesOverWindowsOfAMillionUnits)
+{
+    // Windows of the default size hold hundreds of thousands of quotes and line breaks: their counts
+    // (which decide where a window may end, and the lines reported) must hold at that size.
+    Text text;
+    for (int i = 0; i < 400000; ++i)
+        text += i % 3 == 0 ? u"\"q\"\r\n" : u"\"a\nb\",c\n";
+    text += u"x\"y";
+    const Outcome expected = wholeText(text, u",", false);
+    ASSERT_FALSE(expected.stop.complete);
+    EXPECT_EQ(expected.stop.line, 400000u + 266666u + 1u);
+    std::vector<std::size_t> lines;
+    expectSame(windowed(text, u",", false, WindowedCSVParser::defaultWindowUnits, 4096, &lines), expected);
+    ASSERT_EQ(lines.size(), 400001u);
+    EXPECT_EQ(lines.back(), expected.stop.line);
+}
+
 TEST(WindowedCSVParserTest, StopsAfterTheRecordTheReceiverStopsAt)
 {
     Text text;
