@@ -377,7 +377,6 @@ bool CSVParser::parseRecord(Record& record)
         record._values.clear();
     }
     record._values.resize(index.slotNames.size());
-    _slotFilled.assign(index.slotNames.size(), false);
 
     // Fields beyond the last header name have no key; they are read (the cursor must pass them)
     // and dropped, and the record is counted so the caller can tell data was left out.
@@ -385,10 +384,8 @@ bool CSVParser::parseRecord(Record& record)
     std::size_t position = 0;
     for (;;) {
         if (position < index.slotOfPosition.size()) {
-            const std::size_t slot = index.slotOfPosition[position];
-            std::optional<Text>& value = record._values[slot];
+            std::optional<Text>& value = record._values[index.slotOfPosition[position]];
             parseField(value ? *value : value.emplace());
-            _slotFilled[slot] = true;
         } else {
             parseField(_surplusField);
             surplus = true;
@@ -398,10 +395,9 @@ bool CSVParser::parseRecord(Record& record)
         ++position;
     }
     // A short record has no value for the last names: drop what a previous record left there.
-    for (std::size_t slot = 0; slot < record._values.size(); ++slot) {
-        if (!_slotFilled[slot])
-            record._values[slot].reset();
-    }
+    const std::size_t read = std::min(position + 1, index.slotOfPosition.size());
+    for (std::size_t slot = index.slotsOfFirst[read]; slot < record._values.size(); ++slot)
+        record._values[slot].reset();
     if (surplus) {
         ++_stop.recordsWithSurplusFields;
         if (_firstSurplusAt == noOffset)

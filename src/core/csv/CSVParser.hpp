@@ -181,7 +181,6 @@ private:
     std::size_t _firstSurplusAt;       // offset of the first record with surplus fields, or npos
     std::size_t _maskBlock;            // which 64-unit block of the text _endTextBits describes, or npos
     std::uint64_t _endTextBits = 0;    // bit i: unit 64 * _maskBlock + i is an end-text unit
-    std::vector<bool> _slotFilled;     // per header slot: the record being read has a field for it
     Text _surplusField;                // where fields beyond the last header name are read to
 };
 

@@ -175,6 +175,11 @@ const HeaderCase headerCases[] = {
      std::vector<Dict>{{{"id", "1"}, {"name", "pear"}}, {{"id", "2"}}}},
     {"short, then full record", u"a,b\n1\n2,3", {"a", "b"}, std::vector<Dict>{{{"a", "1"}}, {{"a", "2"}, {"b", "3"}}}},
     {"repeated name keeps the later field", u"k,k\n1,2", {"k", "k"}, std::vector<Dict>{{{"k", "2"}}}},
+    // A record read into the storage of a longer one keeps nothing of it.
+    {"repeated name, full then short", u"k,x,k\n1,2,3\n4", {"k", "x", "k"},
+     std::vector<Dict>{{{"k", "3"}, {"x", "2"}}, {{"k", "4"}}}},
+    {"later repeated name, full then short", u"a,k,k\n1,2,3\n4\n5,6", {"a", "k", "k"},
+     std::vector<Dict>{{{"a", "1"}, {"k", "3"}}, {{"a", "4"}}, {{"a", "5"}, {"k", "6"}}}},
     {"header without line break", u"id,name", {"id", "name"}, std::nullopt},
     {"header and line breaks only", u"id,name\r\n\n", {"id", "name"}, std::nullopt},
     {"empty first line is one empty name", u"\nx\ny", {""}, std::vector<Dict>{{{"", "x"}}, {{"", "y"}}}},

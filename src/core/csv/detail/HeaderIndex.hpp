@@ -17,6 +17,8 @@ struct HeaderIndex {
     explicit HeaderIndex(const std::vector<Text>& names)
     {
         slotOfPosition.reserve(names.size());
+        slotsOfFirst.reserve(names.size() + 1);
+        slotsOfFirst.push_back(0);
         // First keyed by views into `names` (stable while this runs), then re-keyed by views into
         // slotNames once that list no longer moves, so the index owns what its keys point at.
         std::unordered_map<std::u16string_view, std::size_t> firstSeen;
@@ -26,6 +28,7 @@ struct HeaderIndex {
             if (isNew)
                 slotNames.push_back(name);
             slotOfPosition.push_back(entry->second);
+            slotsOfFirst.push_back(slotNames.size());
         }
         slotOfName.reserve(slotNames.size());
         for (std::size_t slot = 0; slot < slotNames.size(); ++slot)
@@ -44,6 +47,9 @@ struct HeaderIndex {
     }
 
     std::vector<std::size_t> slotOfPosition; // header position -> slot
+    // Slots are numbered in order of first occurrence, so the first n positions fill exactly the
+    // slots below slotsOfFirst[n].
+    std::vector<std::size_t> slotsOfFirst;
     std::vector<Text> slotNames;             // slot -> name, in first-occurrence order
     std::unordered_map<std::u16string_view, std::size_t> slotOfName;
 };
