@@ -220,6 +220,32 @@ TEST_F(FileConverterTest, ReplacesCharactersXmlDoesNotAllow)
     EXPECT_EQ(report.problems, std::vector<std::string>{"2 characters that XML does not allow written as U+FFFD"});
 }
 
+TEST_F(FileConverterTest, EscapesWhateverNeedsItAtAnyPlaceOfALongField)
+{
+    // Plain ASCII is copied several characters at a time: a character that is written otherwise
+    // must be found wherever it falls in such a run, and the run must end and go on right.
+    const std::pair<std::string, std::string> characters[] = {
+        {"&", "&amp;"}, {"<", "&lt;"}, {">", "&gt;"}, {"\r", "&#13;"}, {"\x01", "\xEF\xBF\xBD"},
+        {"\x7F", "\x7F"}, {"\t", "\t"}, {"\n", "\n"}, {" ", " "}, {"~", "~"}, {"\xC3\xA9", "\xC3\xA9"},
+        {"\xE6\x97\xA5", "\xE6\x97\xA5"}, {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"}};
+    const std::string letters = "abcdefghijklmnopqrstu";
+    std::string csv;
+    std::string body;
+    std::size_t replaced = 0;
+    for (const auto& [character, written] : characters) {
+        for (std::size_t at = 0; at <= 18; ++at) {
+            const std::string before = letters.substr(0, at), after = letters.substr(at, 18 - at);
+            csv += "\"" + before + character + after + "\"\n";
+            body += "\n\t<array>\n\t\t<string>" + before + written + after + "</string>\n\t</array>";
+            replaced += character == "\x01";
+        }
+    }
+    ConversionReport report;
+    EXPECT_EQ(convert(csv, false, &report), xmlPlistProlog + "\n<array>" + body + "\n</array>\n</plist>");
+    EXPECT_EQ(report.problems,
+              std::vector<std::string>{std::to_string(replaced) + " characters that XML does not allow written as U+FFFD"});
+}
+
 TEST_F(FileConverterTest, AFileThatCannotBeReadOrDecodedWritesNothing)
 {
     ::mkdir(dir.file("out").c_str(), 0700);

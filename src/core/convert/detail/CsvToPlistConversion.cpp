@@ -1,5 +1,6 @@
 #include "core/convert/detail/CsvToPlistConversion.hpp"
 
+#include "core/convert/detail/BatchPipeline.hpp"
 #include "core/convert/detail/ConversionText.hpp"
 #include "core/convert/detail/FieldTypes.hpp"
 #include "core/convert/detail/JsonWriter.hpp"
@@ -13,6 +14,7 @@
 #include "core/text/TextDecoder.hpp"
 
 #include <algorithm>
+#include <span>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -285,6 +287,52 @@ ConversionReport convertShaped(ConversionReport& report, DecodedText& text, cons
     return finish(report, file, outputPath);
 }
 
+// Records on their way from the reader to the writer's thread, their fields one after another in
+// one text, so that the other thread reads them in order. Full at `maxRecords` records or
+// `maxUnits` units, so that what waits stays small however long the records are.
+struct FieldBatch {
+    static constexpr std::size_t maxRecords = 8192;
+    static constexpr std::size_t maxUnits = std::size_t(1) << 19;
+
+    Text text;
+    std::vector<std::size_t> fieldEnds;   // where each field ends in `text`
+    std::vector<std::size_t> recordEnds;  // where each record's fields end in fieldEnds
+    std::vector<std::u16string_view> fields; // the consumer's views of one record
+
+    void addField(std::u16string_view field)
+    {
+        text.append(field);
+        fieldEnds.push_back(text.size());
+    }
+    // Ends a record; true when the batch is full.
+    bool endRecord()
+    {
+        recordEnds.push_back(fieldEnds.size());
+        return recordEnds.size() == maxRecords || text.size() >= maxUnits;
+    }
+    void clear()
+    {
+        text.clear();
+        fieldEnds.clear();
+        recordEnds.clear();
+    }
+    // Calls `write` with the fields of each record in turn.
+    template <class Write>
+    void forEachRecord(Write&& write)
+    {
+        std::size_t field = 0;
+        std::size_t start = 0;
+        for (const std::size_t end : recordEnds) {
+            fields.clear();
+            for (; field < end; ++field) {
+                fields.emplace_back(text.data() + start, fieldEnds[field] - start);
+                start = fieldEnds[field];
+            }
+            write(std::span<const std::u16string_view>(fields));
+        }
+    }
+};
+
 // Converts the decoded text: a byte-order mark and a "sep=" line are looked at first, then the
 // records are written as the plain document or in the shape asked for.
 ConversionReport convertDecoded(ConversionReport& report, DecodedText& text, const std::string& outputPath,
@@ -321,31 +369,53 @@ ConversionReport convertDecoded(ConversionReport& report, DecodedText& text, con
     detail::PlistXmlWriter writer(file);
     writer.beginDocument();
 
+    // The records are written on a thread of their own while the next are read.
     const std::vector<Text> noNames;
     const std::vector<Text>& keyNames = names ? *names : noNames;
-    std::vector<const Text*> values(keyNames.size());
     bool namesAreRecordHeader = false;
     bool checkedNames = false;
+    bool rows = false;
+    FieldBatch batch;
+    BatchPipeline<FieldBatch> pipeline([&](FieldBatch& taken) {
+        taken.forEachRecord([&](std::span<const std::u16string_view> fields) {
+            if (rows)
+                writer.writeRow(fields);
+            else
+                writer.writeDictionary(keyNames, fields);
+        });
+    });
+    const Text none;
     parser.parseRowsForReceiver([&](Record&& record) {
         if (text.cancelled()) {
             parser.stopParsing();
             return;
         }
         if (auto* row = std::get_if<Row>(&record)) {
-            writer.writeRow(*row);
-            return;
+            if (!rows)
+                rows = true; // set once, before the first batch is handed over: the writer reads it
+            for (const Text& field : *row)
+                batch.addField(field);
+        } else {
+            if (!checkedNames) {
+                // Names come from a header-less read of the first line, which gives exactly the
+                // header the records were read with whenever it gives any; then values are found by
+                // position.
+                namesAreRecordHeader = parser.fieldNames() && *parser.fieldNames() == keyNames;
+                checkedNames = true;
+            }
+            const RecordDictionary& dictionary = std::get<RecordDictionary>(record);
+            for (std::size_t i = 0; i < keyNames.size(); ++i) {
+                const Text* value = namesAreRecordHeader ? dictionary.objectForHeaderIndex(i)
+                                                         : dictionary.objectForKey(keyNames[i]);
+                batch.addField(value ? *value : none);
+            }
         }
-        if (!checkedNames) {
-            // Names come from a header-less read of the first line, which gives exactly the header
-            // the records were read with whenever it gives any; then values are found by position.
-            namesAreRecordHeader = parser.fieldNames() && *parser.fieldNames() == keyNames;
-            checkedNames = true;
+        if (batch.endRecord()) {
+            batch = pipeline.push(std::move(batch));
+            batch.clear();
         }
-        const RecordDictionary& dictionary = std::get<RecordDictionary>(record);
-        for (std::size_t i = 0; i < keyNames.size(); ++i)
-            values[i] = namesAreRecordHeader ? dictionary.objectForHeaderIndex(i) : dictionary.objectForKey(keyNames[i]);
-        writer.writeDictionary(keyNames, values);
     });
+    pipeline.finish(std::move(batch));
     // The temporary file goes with `file`: an existing output stays as it was.
     if (!text.readWhole())
         return report;

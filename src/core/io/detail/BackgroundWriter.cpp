@@ -1,30 +1,12 @@
 #include "core/io/detail/BackgroundWriter.hpp"
 
-#include <csignal>
-#include <pthread.h>
+#include "core/io/detail/QuietThread.hpp"
 
 namespace plistable::detail {
-namespace {
-
-// The helper thread starts with every signal blocked, so that a signal meant to interrupt the
-// caller's reading (a handler that sets a stop flag) reaches the caller's thread, not this one.
-template <class Body>
-std::thread startWithSignalsBlocked(Body body)
-{
-    sigset_t all;
-    sigset_t previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &previous);
-    std::thread thread(std::move(body));
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    return thread;
-}
-
-} // namespace
 
 BackgroundWriter::BackgroundWriter(Sink sink, std::size_t maxQueued)
     : _sink(std::move(sink)), _maxQueued(maxQueued == 0 ? 1 : maxQueued),
-      _thread(startWithSignalsBlocked([this] { run(); }))
+      _thread(startQuietThread([this] { run(); }))
 {
 }
 

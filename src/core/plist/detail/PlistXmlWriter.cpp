@@ -3,8 +3,13 @@
 #include "core/io/AtomicFile.hpp"
 
 #include <array>
+#include <bit>
 #include <cstring>
 #include <string>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace plistable::detail {
 namespace {
@@ -75,6 +80,34 @@ char* PlistXmlWriter::escapeInto(char* out, std::u16string_view text)
     const char16_t* p = text.data();
     const char16_t* const end = p + text.size();
     while (p < end) {
+#if defined(__SSE2__)
+        // Eight units at a time while they are plain ASCII (U+0020..U+007F but & < >): narrowed to
+        // bytes and stored at once. The first unit that is not stops the run and takes the path below.
+        while (end - p >= 8) {
+            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            // Unsigned units - 0x20 < 0x60, as a signed comparison with the sign bit flipped.
+            const __m128i offset = _mm_xor_si128(_mm_sub_epi16(units, _mm_set1_epi16(0x20)),
+                                                 _mm_set1_epi16(static_cast<short>(0x8000)));
+            __m128i plain = _mm_cmplt_epi16(offset, _mm_set1_epi16(static_cast<short>(0x8060)));
+            const __m128i markup = _mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16('&')),
+                                                _mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16('<')),
+                                                             _mm_cmpeq_epi16(units, _mm_set1_epi16('>'))));
+            plain = _mm_andnot_si128(markup, plain);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(units, units));
+            const unsigned notPlain = ~static_cast<unsigned>(_mm_movemask_epi8(plain)) & 0xFFFF;
+            if (notPlain == 0) {
+                p += 8;
+                out += 8;
+                continue;
+            }
+            const auto run = static_cast<std::size_t>(std::countr_zero(notPlain) >> 1);
+            p += run;
+            out += run;
+            break;
+        }
+        if (p == end)
+            break;
+#endif
         const char16_t c = *p++;
         if (c < 0x80) {
             if (plainAscii[c]) {
@@ -124,10 +157,10 @@ void PlistXmlWriter::beginDocument()
     append("\n<array>");
 }
 
-void PlistXmlWriter::writeRow(const std::vector<Text>& row)
+void PlistXmlWriter::writeRow(std::span<const std::u16string_view> fields)
 {
     append("\n\t<array>");
-    for (const Text& field : row) {
+    for (const std::u16string_view field : fields) {
         append("\n\t\t<string>");
         appendEscaped(field);
         append("</string>");
@@ -135,7 +168,7 @@ void PlistXmlWriter::writeRow(const std::vector<Text>& row)
     append("\n\t</array>");
 }
 
-void PlistXmlWriter::writeDictionary(const std::vector<Text>& names, const std::vector<const Text*>& values)
+void PlistXmlWriter::writeDictionary(const std::vector<Text>& names, std::span<const std::u16string_view> values)
 {
     if (_prefixedNames != &names || _keyPrefixes.size() != names.size()) {
         // The key elements are the same in every record: escape them once. Replaced characters in
@@ -162,7 +195,7 @@ void PlistXmlWriter::writeDictionary(const std::vector<Text>& names, const std::
     constexpr std::string_view open = "\n\t<dict>", close = "\n\t</dict>", endString = "</string>";
     std::size_t bound = open.size() + close.size();
     for (std::size_t i = 0; i < names.size(); ++i)
-        bound += _keyPrefixes[i].size() + endString.size() + (values[i] ? values[i]->size() * maxBytesPerUnit : 0);
+        bound += _keyPrefixes[i].size() + endString.size() + values[i].size() * maxBytesPerUnit;
     reserve(bound);
     char* out = _buffer.get() + _used;
     auto copy = [&out](std::string_view bytes) {
@@ -172,8 +205,7 @@ void PlistXmlWriter::writeDictionary(const std::vector<Text>& names, const std::
     copy(open);
     for (std::size_t i = 0; i < names.size(); ++i) {
         copy(_keyPrefixes[i]);
-        if (values[i])
-            out = escapeInto(out, *values[i]);
+        out = escapeInto(out, values[i]);
         copy(endString);
     }
     copy(close);

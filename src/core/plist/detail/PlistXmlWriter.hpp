@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,11 +30,12 @@ public:
     /// The prolog (XML declaration, document type, <plist version="1.0">) and "\n<array>".
     void beginDocument();
     /// "\n\t<array>", one "\n\t\t<string>...</string>" per field, "\n\t</array>".
-    void writeRow(const std::vector<Text>& row);
+    void writeRow(std::span<const std::u16string_view> fields);
     /// "\n\t<dict>", then per name "\n\t\t<key>name</key>" and "\n\t\t<string>value</string>" with
-    /// `values[i]` for `names[i]` (empty where it is null), then "\n\t</dict>". `values` has one entry
-    /// per name. Pass the same `names` object for every record: its key elements are escaped once.
-    void writeDictionary(const std::vector<Text>& names, const std::vector<const Text*>& values);
+    /// `values[i]` for `names[i]`, then "\n\t</dict>". `values` has one entry per name (an empty one
+    /// where the record has no field). Pass the same `names` object for every record: its key
+    /// elements are escaped once.
+    void writeDictionary(const std::vector<Text>& names, std::span<const std::u16string_view> values);
     /// "\n</array>\n</plist>" and the last buffered bytes.
     void endDocument();
 
