@@ -509,23 +509,14 @@ std::uint64_t CSVParser::endTextMask(std::size_t block) const
     std::uint64_t bits = 0;
 #if defined(__SSE2__)
     if (available == 64) {
-        // Eight units per test, exactly the end-text set: '"', the separator's first unit,
-        // U+000A..U+000D (unsigned (c - 0x0A) <= 3), U+0085 and U+2028/U+2029 ((c & ~1) == 0x2028).
+        // Eight units per test, exactly the end-text set: '"', the separator's first unit and the
+        // newline set.
         const __m128i quote = _mm_set1_epi16(static_cast<short>(doubleQuote));
         const __m128i separatorFirst = _mm_set1_epi16(static_cast<short>(_separatorFirst));
-        const __m128i lineFeed = _mm_set1_epi16(0x000A);
-        const __m128i three = _mm_set1_epi16(3);
-        const __m128i nextLine = _mm_set1_epi16(0x0085);
-        const __m128i dropLowBit = _mm_set1_epi16(static_cast<short>(0xFFFE));
-        const __m128i lineSeparator = _mm_set1_epi16(0x2028);
-        const __m128i zero = _mm_setzero_si128();
         auto test = [&](const char16_t* at) {
             const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-            __m128i hit = _mm_or_si128(_mm_cmpeq_epi16(units, quote), _mm_cmpeq_epi16(units, separatorFirst));
-            const __m128i breakOffset = _mm_subs_epu16(_mm_sub_epi16(units, lineFeed), three);
-            hit = _mm_or_si128(hit, _mm_cmpeq_epi16(breakOffset, zero));
-            hit = _mm_or_si128(hit, _mm_cmpeq_epi16(units, nextLine));
-            return _mm_or_si128(hit, _mm_cmpeq_epi16(_mm_and_si128(units, dropLowBit), lineSeparator));
+            const __m128i hit = _mm_or_si128(_mm_cmpeq_epi16(units, quote), _mm_cmpeq_epi16(units, separatorFirst));
+            return _mm_or_si128(hit, detail::newlineLanes(units));
         };
         for (int pair = 0; pair < 4; ++pair) {
             // Each lane is 0 or 0xFFFF; packing two tests gives one byte, hence one bit, per unit.

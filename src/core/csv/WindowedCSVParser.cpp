@@ -86,21 +86,13 @@ std::size_t lineStarts(const char16_t* text, std::size_t length, char16_t before
 #if defined(__SSE2__)
     const __m128i lineFeed = _mm_set1_epi16(0x000A);
     const __m128i carriageReturn = _mm_set1_epi16(0x000D);
-    const __m128i three = _mm_set1_epi16(3);
-    const __m128i nextLine = _mm_set1_epi16(0x0085);
-    const __m128i dropLowBit = _mm_set1_epi16(static_cast<short>(0xFFFE));
-    const __m128i lineSeparator = _mm_set1_epi16(0x2028);
-    const __m128i zero = _mm_setzero_si128();
     LaneCounter counter;
     for (; length - i >= 8; i += 8) {
         const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
         const __m128i previous = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i - 1));
-        __m128i newline = _mm_cmpeq_epi16(_mm_subs_epu16(_mm_sub_epi16(units, lineFeed), three), zero);
-        newline = _mm_or_si128(newline, _mm_cmpeq_epi16(units, nextLine));
-        newline = _mm_or_si128(newline, _mm_cmpeq_epi16(_mm_and_si128(units, dropLowBit), lineSeparator));
         const __m128i crlf =
             _mm_and_si128(_mm_cmpeq_epi16(units, lineFeed), _mm_cmpeq_epi16(previous, carriageReturn));
-        counter.add(_mm_andnot_si128(crlf, newline));
+        counter.add(_mm_andnot_si128(crlf, detail::newlineLanes(units)));
     }
     count += counter.total();
 #endif
