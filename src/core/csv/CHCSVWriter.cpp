@@ -47,6 +47,13 @@ CHCSVWriter::CHCSVWriter(const std::string& path)
 {
 }
 
+void CHCSVWriter::setBuffersLines(bool on)
+{
+    _buffersLines = on;
+    if (!on)
+        flushOutput();
+}
+
 void CHCSVWriter::setLineEnd(std::u16string_view lineEnd)
 {
     // As in the constructor: the encoder's own mark is not part of the line end.
@@ -85,6 +92,7 @@ CHCSVWriter::CHCSVWriter(std::shared_ptr<OutputStream> stream, TextEncoding enco
     };
     _delimiter = encodeFixed(std::u16string_view(&delimiter, 1));
     _lineEnd = encodeFixed(u"\n");
+    flushOutput(); // the mark goes out now, as said
 
     for (char16_t c = 0x0A; c <= 0x0D; ++c)
         _illegalCharacters.ascii[c] = true;
@@ -130,11 +138,21 @@ void CHCSVWriter::failEncoding(std::string_view what)
 
 void CHCSVWriter::writeData(const char* bytes, std::size_t length)
 {
-    if (!_stream || length == 0)
-        return;
-    const std::ptrdiff_t written = _stream->write(bytes, length);
-    if (written != static_cast<std::ptrdiff_t>(length))
-        writeRemainder(bytes, length, written);
+    if (_stream)
+        _output.append(bytes, length);
+}
+
+void CHCSVWriter::flushOutput()
+{
+    if (_stream && !_output.empty()) {
+        const std::ptrdiff_t written = _stream->write(_output.data(), _output.size());
+        if (written != static_cast<std::ptrdiff_t>(_output.size()))
+            writeRemainder(_output.data(), _output.size(), written);
+    }
+    _output.clear();
+    // A line with a huge field leaves a huge buffer: let it go rather than keep it for good.
+    if (_output.capacity() > outputKept)
+        std::string().swap(_output);
 }
 
 void CHCSVWriter::writeRemainder(const char* bytes, std::size_t length, std::ptrdiff_t written)
@@ -164,16 +182,19 @@ void CHCSVWriter::writeString(std::u16string_view text, std::string_view what)
     if (!_stream || text.empty())
         return;
     if (_utf8) {
-        _scratch.clear();
-        if (!detail::appendUtf16AsUtf8(text, _scratch))
+        const std::size_t start = _output.size();
+        if (!detail::appendUtf16AsUtf8(text, _output)) {
+            _output.resize(start);
             return failEncoding(what);
-        return writeData(_scratch);
+        }
+        return endPiece();
     }
     std::optional<std::string> bytes = encodeText(text, _streamEncoding);
     if (!bytes)
         return failEncoding(what);
     const std::size_t mark = std::min(_bom.size(), bytes->size());
     writeData(bytes->data() + mark, bytes->size() - mark);
+    endPiece();
 }
 
 void CHCSVWriter::writeQuoted(std::u16string_view text)
@@ -183,19 +204,21 @@ void CHCSVWriter::writeQuoted(std::u16string_view text)
     if (_utf8) {
         // Encode the runs between double quotes; a quote never splits a surrogate pair, so each
         // run is valid exactly when the whole text is.
-        _scratch.clear();
-        _scratch.push_back('"');
+        const std::size_t start = _output.size();
+        _output.push_back('"');
         for (;;) {
             const std::size_t quote = text.find(u'"');
-            if (!detail::appendUtf16AsUtf8(text.substr(0, quote), _scratch))
+            if (!detail::appendUtf16AsUtf8(text.substr(0, quote), _output)) {
+                _output.resize(start);
                 return failEncoding("a field");
+            }
             if (quote == std::u16string_view::npos)
                 break;
-            _scratch.append("\"\"");
+            _output.append("\"\"");
             text.remove_prefix(quote + 1);
         }
-        _scratch.push_back('"');
-        return writeData(_scratch);
+        _output.push_back('"');
+        return endPiece();
     }
     Text quoted;
     quoted.reserve(text.size() + 2);
@@ -211,10 +234,15 @@ void CHCSVWriter::writeQuoted(std::u16string_view text)
 
 void CHCSVWriter::writeDelimiter()
 {
-    if (_delimiter)
+    // A buffered line of many fields goes out in pieces, so that the buffer stays small.
+    if (_output.size() >= outputKept)
+        flushOutput();
+    if (_delimiter) {
         writeData(*_delimiter);
-    else if (_stream)
+        endPiece();
+    } else if (_stream) {
         failEncoding("the delimiter");
+    }
 }
 
 void CHCSVWriter::writeField(std::u16string_view field)
@@ -230,9 +258,9 @@ void CHCSVWriter::writeField(std::u16string_view field)
         // Most fields are ASCII that needs no quotes: narrow them in the same pass that looks for
         // quoting characters, and leave everything else to the general path from the first
         // character that is not plain.
-        if (_scratch.size() < field.size())
-            _scratch.resize(std::max(field.size(), 2 * _scratch.size()));
-        char* out = _scratch.data();
+        const std::size_t start = _output.size();
+        _output.resize(start + field.size());
+        char* out = _output.data() + start;
         const char16_t* in = field.data();
         std::size_t plain = 0;
         for (; plain + 4 <= field.size(); plain += 4) {
@@ -250,15 +278,19 @@ void CHCSVWriter::writeField(std::u16string_view field)
             out[plain] = static_cast<char>(c);
         }
         if (plain == field.size())
-            return writeData(out, plain);
-        if (needsQuotes(field.substr(plain)))
+            return endPiece();
+        if (needsQuotes(field.substr(plain))) {
+            _output.resize(start);
             return writeQuoted(field);
+        }
         // Keep the plain prefix and encode the rest after it; the prefix ends before the first
         // unit that is not ASCII, so it never splits a surrogate pair.
-        _scratch.resize(plain);
-        if (!detail::appendUtf16AsUtf8(field.substr(plain), _scratch))
+        _output.resize(start + plain);
+        if (!detail::appendUtf16AsUtf8(field.substr(plain), _output)) {
+            _output.resize(start);
             return failEncoding("a field");
-        return writeData(_scratch);
+        }
+        return endPiece();
     }
     if (needsQuotes(field))
         writeQuoted(field);
@@ -292,6 +324,7 @@ void CHCSVWriter::finishLine()
         writeData(*_lineEnd);
     else if (_stream)
         failEncoding("the line end");
+    flushOutput();
     _currentField = 0;
     ++_line;
 }
@@ -360,6 +393,7 @@ void CHCSVWriter::writeComment(std::optional<std::u16string_view> comment)
         std::copy(piece.begin(), piece.end(), line.begin() + 1);
         line.back() = u'\n';
         writeString(line, "a comment");
+        flushOutput();
         ++_line;
         start = i + 1;
     }
@@ -369,6 +403,7 @@ void CHCSVWriter::closeStream()
 {
     if (!_stream)
         return;
+    flushOutput(); // an open line goes out as it is
     _stream->close();
     if (const std::error_code failure = _stream->error())
         fail("writing failed: " + failure.message());

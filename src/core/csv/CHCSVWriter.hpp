@@ -18,7 +18,8 @@ namespace plistable {
 /// Writes CSV text to an output stream, piece by piece, in a text encoding and with a one-character
 /// delimiter fixed when it is made. A field is quoted only when it holds a line-break character, the
 /// delimiter or a double quote; line ends are a single line feed. Every field, delimiter, line end
-/// and comment line is one write to the stream: the writer keeps no text of its own.
+/// and comment line is one write to the stream: the writer keeps no text of its own, unless
+/// setBuffersLines() asks it to keep a line's pieces for one write.
 ///
 /// No operation reports a status, but the writer remembers its first failure (text the encoding
 /// cannot represent, whose bytes are dropped; a stream that cannot be opened, written or closed):
@@ -42,6 +43,10 @@ public:
     /// Ends every later line with `lineEnd` (e.g. u"\r\n") instead of "\n"; one the encoding cannot
     /// represent ends lines with nothing.
     void setLineEnd(std::u16string_view lineEnd);
+    /// With `on`, the pieces of a line are kept and given to the stream in one write when the line
+    /// ends (or every 64 KB of a long line, or when the stream is closed), instead of one write per
+    /// piece. The bytes are the same; a stream that fails then fails on the line's one write.
+    void setBuffersLines(bool on);
     CHCSVWriter(const CHCSVWriter&) = delete;
     CHCSVWriter& operator=(const CHCSVWriter&) = delete;
 
@@ -94,6 +99,12 @@ private:
     void writeData(const char* bytes, std::size_t length);
     void writeRemainder(const char* bytes, std::size_t length, std::ptrdiff_t written);
     void writeData(const std::string& bytes) { writeData(bytes.data(), bytes.size()); }
+    void flushOutput();
+    void endPiece()
+    {
+        if (!_buffersLines)
+            flushOutput();
+    }
     void writeDelimiter();
     void finishLineIfNecessary();
     bool needsQuotes(std::u16string_view text) const;
@@ -116,9 +127,12 @@ private:
     std::uint64_t _currentField = 0;
     bool _lastFieldEmpty = false; ///< the last field written was empty
 
-    bool _utf8;                       ///< the fast path: encode straight into _scratch
+    bool _utf8;                       ///< the fast path: encode straight into _output
     std::optional<std::string> _lineEnd; ///< "\n" encoded, without mark
-    std::string _scratch;             ///< reused for every encoded piece
+    /// The bytes not yet given to the stream: one piece, or with setBuffersLines() the line so far.
+    std::string _output;
+    bool _buffersLines = false;
+    static constexpr std::size_t outputKept = 64 << 10;
     std::uint64_t _line = 1;          ///< 1-based output line, for failure reasons
     std::string _failureReason;
 };

@@ -299,6 +299,61 @@ TEST(CHCSVWriterTest, RemembersTextItCannotEncode)
     }
 }
 
+TEST(CHCSVWriterTest, BufferedLinesAreOneWriteEach)
+{
+    const Text longField(40000, u'a');
+    const std::string longPiece = hex(std::string(40000, 'a') + "," + std::string(40000, 'a'));
+    struct Case {
+        const char* name;
+        TextEncoding encoding;
+        std::function<void(CHCSVWriter&)> steps;
+        std::string expected;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {"a line, quoting and all", NSUTF8StringEncoding,
+         [](CHCSVWriter& w) { w.writeLineOfFields(texts({"a", "b\"c", "d,e\nf"})); },
+         "61 2C 22 62 22 22 63 22 2C 22 64 2C 65 0A 66 22 0A", ""},
+        {"text after ASCII, plain and quoted", NSUTF8StringEncoding,
+         [](CHCSVWriter& w) { w.writeLineOfFields(std::vector<Text>{u"x\u00E9", u"\u00E9,"}); },
+         "78 C3 A9 2C 22 C3 A9 2C 22 0A", ""},
+        {"a field that cannot be encoded leaves only itself out", NSUTF8StringEncoding,
+         [](CHCSVWriter& w) { w.writeLineOfFields(std::vector<Text>{u"ab", Text(1, char16_t(0xD800)), u"\"c"}); },
+         "61 62 2C 2C 22 22 22 63 22 0A", "line 1: a field cannot be encoded in UTF-8"},
+        {"another encoding", NSUTF16LittleEndianStringEncoding,
+         [](CHCSVWriter& w) { w.writeLineOfFields(texts({"a", "\""})); }, "61 00 2C 00 22 00 22 00 22 00 22 00 0A 00",
+         ""},
+        {"an open line goes out when the stream closes", NSUTF8StringEncoding,
+         [](CHCSVWriter& w) {
+             w.writeField(u"x");
+             w.closeStream();
+             w.writeField(u"dropped");
+         },
+         "78", ""},
+        {"turning it off gives the open line to the stream", NSUTF8StringEncoding,
+         [](CHCSVWriter& w) {
+             w.writeField(u"x");
+             w.setBuffersLines(false);
+             w.writeField(u"y");
+         },
+         "78 | 2C | 79", ""},
+        {"comment lines stay one write each", NSUTF8StringEncoding, [](CHCSVWriter& w) { w.writeComment(u"a\nb"); },
+         "23 61 0A | 23 62 0A", ""},
+        {"a long line goes out in pieces", NSUTF8StringEncoding,
+         [&](CHCSVWriter& w) { w.writeLineOfFields(std::vector<Text>{longField, longField, u"b"}); },
+         longPiece + " | 2C 62 0A", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto stream = std::make_shared<RecordingStream>();
+        CHCSVWriter writer(stream, c.encoding, u',');
+        writer.setBuffersLines(true);
+        c.steps(writer);
+        EXPECT_EQ(stream->pieces(), c.expected);
+        EXPECT_EQ(writer.failureReason(), c.reason);
+    }
+}
+
 TEST(CHCSVWriterTest, CompletesShortWrites)
 {
     auto stream = std::make_shared<RecordingStream>();

@@ -280,6 +280,7 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
     CHCSVWriter writer(sink, NSUTF8StringEncoding, dialect.delimiter);
     if (dialect.crlf)
         writer.setLineEnd(u"\r\n");
+    writer.setBuffersLines(true); // one write per line into the file's buffer
     std::optional<AllKeysPass> allKeys;
     if (shape.allKeys) {
         // A first pass for the columns; when it fails, the second fails the same way and says why.
