@@ -107,17 +107,33 @@ TEST_F(PlistToCsvTest, WritesOneLinePerArrayOrDictionaryElement)
 
 TEST_F(PlistToCsvTest, KeysLeftOutOfLaterDictionariesMakeThePartialResult)
 {
-    const std::string body = "<array><dict><key>a</key><string>1</string></dict>"
-                             "<dict><key>a</key><string>2</string><key>x</key><string>3</string><key>y</key>"
-                             "<string>4</string></dict></array>";
-    const ConversionReport report = convert(xmlPlist(body), false);
-    EXPECT_EQ(report.status, ConversionReport::Status::Partial);
-    EXPECT_EQ(report.problems,
-              std::vector<std::string>{"keys not in the first dictionary were left out: element 2 (x, y)"});
-    EXPECT_EQ(output(), "1\n2\n");
-    const ConversionReport binary = convert(binaryOf(xmlPlist(body)), false, "bin.plist");
-    EXPECT_EQ(binary.problems, report.problems);
-    EXPECT_EQ(output("bin.csv"), "1\n2\n");
+    struct LeftOut {
+        const char* name;
+        std::string body;
+        const char* csv;
+        const char* problem;
+    };
+    const LeftOut cases[] = {
+        {"more keys than the first dictionary",
+         "<array><dict><key>a</key><string>1</string></dict>"
+         "<dict><key>a</key><string>2</string><key>x</key><string>3</string><key>y</key><string>4</string></dict>"
+         "</array>",
+         "1\n2\n", "keys not in the first dictionary were left out: element 2 (x, y)"},
+        {"as many keys, one of them another",
+         "<array><dict><key>a</key><string>1</string><key>b</key><string>2</string></dict>"
+         "<dict><key>a</key><string>3</string><key>x</key><string>4</string></dict></array>",
+         "1,2\n3,\n", "keys not in the first dictionary were left out: element 2 (x)"},
+    };
+    for (const LeftOut& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ConversionReport report = convert(xmlPlist(c.body), false);
+        EXPECT_EQ(report.status, ConversionReport::Status::Partial);
+        EXPECT_EQ(report.problems, std::vector<std::string>{c.problem});
+        EXPECT_EQ(output(), c.csv);
+        const ConversionReport binary = convert(binaryOf(xmlPlist(c.body)), false, "bin.plist");
+        EXPECT_EQ(binary.problems, report.problems);
+        EXPECT_EQ(output("bin.csv"), c.csv);
+    }
 }
 
 TEST_F(PlistToCsvTest, WritesNothingForInputThatIsNoUsablePropertyList)

@@ -70,9 +70,10 @@ public:
                 _headerWritten = true;
                 ++_lines;
             }
-            appendFields(value, *_entryKeys, fields);
+            const bool everyKey = appendFields(value, *_entryKeys, fields);
             _writer.writeLineOfFields(fields);
-            noteLeftOutKeys(value, *_entryKeys, "entry \"" + toUtf8Lossy(keyValue.string()) + "\"");
+            if (!everyKey)
+                noteLeftOutKeys(value, *_entryKeys, "entry \"" + toUtf8Lossy(keyValue.string()) + "\"");
         } else if (value.isArray()) {
             for (const PlistValue& element : value.array())
                 fields.push_back(&element);
@@ -99,7 +100,8 @@ public:
         if (_stopped)
             return;
         if (element.isDictionary()) {
-            const auto& keys = _allKeys ? std::optional<std::vector<Text>>(*_allKeys) : _converter.keys();
+            const std::optional<std::vector<Text>>& found = _converter.keys();
+            const std::vector<Text>* keys = _allKeys ? _allKeys : found ? &*found : nullptr;
             if (!keys) {
                 log("error: not exist keys");
                 _stopped = true;
@@ -112,13 +114,14 @@ public:
             }
             std::vector<const PlistValue*> fields;
             fields.reserve(keys->size());
-            appendFields(element, *keys, fields);
+            const bool everyKey = appendFields(element, *keys, fields);
             _writer.writeLineOfFields(fields);
             ++_lines;
             for (const PlistValue* field : fields)
                 if (field)
                     noteDates(field->unrepresentableDates());
-            noteLeftOutKeys(element, *keys, "element " + std::to_string(_elements));
+            if (!everyKey)
+                noteLeftOutKeys(element, *keys, "element " + std::to_string(_elements));
         } else if (element.isArray()) {
             _writer.writeLineOfFields(element.array());
             ++_lines;
@@ -161,15 +164,25 @@ private:
         return keys;
     }
 
-    // The values of `dictionary` for `keys`, in that order (null where it has none).
-    static void appendFields(const PlistValue& dictionary, const std::vector<Text>& keys,
-                             std::vector<const PlistValue*>& fields)
+    // The values of `dictionary` for `keys`, in that order (null where it has none). True when the
+    // entries are the keys in their order, so that none was left out.
+    bool appendFields(const PlistValue& dictionary, const std::vector<Text>& keys,
+                      std::vector<const PlistValue*>& fields)
     {
         const PlistValue::Dictionary& entries = dictionary.dictionary();
+        // Most dictionaries have the keys of the first, in its order: one comparison per key. With
+        // distinct keys, equal entries hold no repeated key, so each is the one a look-up finds.
+        if (entries.size() == keys.size() && distinct(keys)
+            && std::equal(entries.begin(), entries.end(), keys.begin(),
+                          [](const auto& entry, const Text& key) { return entry.first == key; })) {
+            for (const auto& [key, value] : entries)
+                fields.push_back(&value);
+            return true;
+        }
         if (entries.size() <= linearLookupLimit) {
             for (const Text& key : keys)
                 fields.push_back(dictionary.objectForKey(key));
-            return;
+            return false;
         }
         // A look-up per key through every entry would take time quadratic in the size of
         // one dictionary (minutes for 100,000 keys): index the entries once, the later of
@@ -182,6 +195,17 @@ private:
             const auto found = byKey.find(key);
             fields.push_back(found == byKey.end() ? nullptr : found->second);
         }
+        return false;
+    }
+
+    // Whether the key list, final by the first dictionary, holds each name once; worked out once.
+    bool distinct(const std::vector<Text>& keys)
+    {
+        if (!_keysDistinct) {
+            std::unordered_set<std::u16string_view> names(keys.begin(), keys.end());
+            _keysDistinct = names.size() == keys.size();
+        }
+        return *_keysDistinct;
     }
 
     void noteDates(std::size_t count)
@@ -226,6 +250,7 @@ private:
     std::size_t _badDates = 0;            // dates written as seconds, having no calendar date
     std::size_t _firstBadDateElement = 0; // the element that held the first of them
     std::unordered_set<Text> _keySet; // the key list, for look-ups once it is long
+    std::optional<bool> _keysDistinct;
     const std::vector<Text>* _allKeys;
     const Text _keyColumn;
     std::optional<std::vector<Text>> _entryKeys; // a root dictionary's columns, once known
