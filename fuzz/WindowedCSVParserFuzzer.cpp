@@ -5,6 +5,8 @@
 
 #include "core/csv/WindowedCSVParser.hpp"
 
+#include <span>
+
 using namespace plistable;
 
 namespace {
@@ -17,6 +19,24 @@ std::string flatten(const Record& record, const std::optional<std::vector<Text>>
     for (std::size_t i = 0; names && i < names->size(); ++i) {
         const Text* field = std::get<RecordDictionary>(record).objectForHeaderIndex(i);
         line += field ? " \"" + toUtf8Lossy(*field) + '"' : " -";
+    }
+    return line;
+}
+
+// The fields handed over as views, as flatten() gives the record: with a header each name's value is
+// the field at the last position of that name the record reaches.
+std::string flattenFields(std::span<const std::u16string_view> fields, const std::optional<std::vector<Text>>& names,
+                          bool header)
+{
+    if (!header)
+        return fuzz::describe({Row(fields.begin(), fields.end())});
+    std::string line;
+    for (std::size_t i = 0; names && i < names->size(); ++i) {
+        std::optional<std::u16string_view> value;
+        for (std::size_t p = 0; p < fields.size(); ++p)
+            if ((*names)[p] == (*names)[i])
+                value = fields[p];
+        line += value ? " \"" + toUtf8Lossy(*value) + '"' : " -";
     }
     return line;
 }
@@ -80,5 +100,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(lines == expectedLines);
     FUZZ_CHECK(windowed.fieldNames() == whole.fieldNames());
     FUZZ_CHECK(sameStop(windowed.lastParseStop(), whole.lastParseStop()));
+
+    // The same text again, its records taken as fields.
+    given = 0;
+    WindowedCSVParser viewed(
+        [&](Text& out) {
+            if (given == text.size())
+                return false;
+            const std::size_t n = std::min(piece, text.size() - given);
+            out.append(text, given, n);
+            given += n;
+            return true;
+        },
+        separator, header, window);
+    std::vector<std::string> gotFields;
+    std::vector<std::size_t> fieldStarts;
+    viewed.parseFieldsForReceiver([&](std::span<const std::u16string_view> fields) {
+        gotFields.push_back(flattenFields(fields, viewed.fieldNames(), header));
+        fieldStarts.push_back(viewed.recordStartOffset());
+    });
+    FUZZ_CHECK(gotFields == expected);
+    FUZZ_CHECK(fieldStarts == expectedStarts);
+    FUZZ_CHECK(sameStop(viewed.lastParseStop(), whole.lastParseStop()));
     return 0;
 }

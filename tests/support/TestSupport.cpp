@@ -21,6 +21,25 @@ std::string s(std::u16string_view text)
     return toUtf8Lossy(text);
 }
 
+std::vector<std::string> fieldValues(std::span<const std::u16string_view> fields,
+                                     const std::optional<std::vector<Text>>& names)
+{
+    std::vector<std::string> values;
+    if (!names) {
+        for (const std::u16string_view field : fields)
+            values.push_back(s(field));
+        return values;
+    }
+    for (const Text& name : *names) {
+        std::string value = "<none>";
+        for (std::size_t p = 0; p < fields.size(); ++p)
+            if ((*names)[p] == name)
+                value = s(fields[p]);
+        values.push_back(value);
+    }
+    return values;
+}
+
 std::string bytes(std::initializer_list<int> values)
 {
     std::string result;

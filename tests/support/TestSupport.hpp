@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -29,6 +31,11 @@ Text u(std::string_view utf8);
 
 /// UTF-8 form of a text, for readable failure messages.
 std::string s(std::u16string_view text);
+
+/// The fields a CSV reader hands over as views, in UTF-8: as they are without `names`; with them,
+/// one value per name (the field at the last position of that name the record reaches, or "<none>").
+std::vector<std::string> fieldValues(std::span<const std::u16string_view> fields,
+                                     const std::optional<std::vector<Text>>& names);
 
 /// Bytes from a list of byte values: bytes({0xEF, 0xBB, 0xBF}).
 std::string bytes(std::initializer_list<int> values);

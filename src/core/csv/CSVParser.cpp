@@ -195,6 +195,23 @@ void CSVParser::parseRowsForReceiver(const RecordReceiver& receiver)
     finishParse();
 }
 
+void CSVParser::parseFieldsForReceiver(const FieldsReceiver& receiver)
+{
+    startParse();
+    _receiverMode = true;
+    _fieldsReceiver = &receiver;
+    struct Release {
+        CSVParser& parser;
+        ~Release()
+        {
+            parser._fieldsReceiver = nullptr;
+            parser._receiverMode = false;
+        }
+    } release{*this};
+    parseFile();
+    finishParse();
+}
+
 std::optional<Row> CSVParser::firstParsedRow()
 {
     // The same steps as parseRecord without a header, run on a fresh cursor and stopped after the
@@ -298,7 +315,10 @@ std::optional<std::vector<Record>> CSVParser::parseFile()
         return std::nullopt;
     for (;;) {
         ++_stop.records;
-        if (_receiverMode) {
+        if (_fieldsReceiver) {
+            if (*_fieldsReceiver)
+                (*_fieldsReceiver)(std::span<const std::u16string_view>(_fieldViews));
+        } else if (_receiverMode) {
             if (*_receiver)
                 (*_receiver)(std::move(record));
         } else {
@@ -339,7 +359,9 @@ bool CSVParser::parseRecord(Record& record)
     if (_cursor == csvString.size())
         return false;
     _recordStart = _cursor;
-    if (hasHeader) {
+    if (_fieldsReceiver) {
+        parseFieldViews(_cursor);
+    } else if (hasHeader) {
         auto* dictionary = std::get_if<RecordDictionary>(&record);
         parseDictionaryFields(dictionary ? *dictionary : record.emplace<RecordDictionary>(), _cursor);
     } else {
@@ -403,6 +425,59 @@ bool CSVParser::parseRecord(Record& record)
         if (_firstSurplusAt == noOffset)
             _firstSurplusAt = recordStart;
     }
+}
+
+// The field rules of parseDictionaryFields and parseRowFields, with each field kept as a view.
+[[gnu::flatten]] void CSVParser::parseFieldViews(std::size_t recordStart)
+{
+    const std::size_t names = hasHeader ? _headerIndex->slotOfPosition.size() : noOffset;
+    _fieldViews.clear();
+    std::size_t escaped = 0; // fields kept in _unescaped so far
+    bool surplus = false;
+    for (;;) {
+        const std::u16string_view field = parseFieldView(escaped);
+        if (field.data() == nullptr)
+            ++escaped; // stands for the unescaped copy, filled in below
+        if (_fieldViews.size() < names)
+            _fieldViews.push_back(field);
+        else
+            surplus = true;
+        if (!parseSeparator())
+            break;
+    }
+    if (escaped > 0) {
+        std::size_t next = 0;
+        for (std::u16string_view& field : _fieldViews)
+            if (field.data() == nullptr)
+                field = _unescaped[next++];
+    }
+    if (surplus) {
+        ++_stop.recordsWithSurplusFields;
+        if (_firstSurplusAt == noOffset)
+            _firstSurplusAt = recordStart;
+    }
+}
+
+// parseField's rule, giving a view of the text when the field needs no unescaping. A quoted field
+// that held '""' is unescaped into _unescaped[index] and answered as a view with a null data
+// pointer (its length is that copy's), to be pointed at the copy once the record is read.
+std::u16string_view CSVParser::parseFieldView(std::size_t index)
+{
+    if (_cursor < csvString.size() && csvString[_cursor] == doubleQuote) {
+        const std::size_t start = _cursor + 1;
+        const std::size_t quote = findDoubleQuote(csvString.data(), start, csvString.size());
+        if (quote < csvString.size() && (quote + 1 == csvString.size() || csvString[quote + 1] != doubleQuote)) {
+            _cursor = quote + 1; // closed, with no '""' inside: the content as it stands
+            return csvString.substr(start, quote - start);
+        }
+        if (index == _unescaped.size())
+            _unescaped.emplace_back();
+        if (parseEscaped(_unescaped[index]))
+            return std::u16string_view(nullptr, 0);
+    }
+    if (std::optional<std::u16string_view> text = parseNonEscaped())
+        return *text;
+    return std::u16string_view(u"", 0);
 }
 
 void CSVParser::parseField(Text& field)

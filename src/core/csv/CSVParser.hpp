@@ -5,9 +5,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -48,6 +50,9 @@ using Record = std::variant<Row, RecordDictionary>;
 
 /// Receives one record in receiver mode.
 using RecordReceiver = std::function<void(Record&& record)>;
+
+/// Receives the fields of one record in the order they stand, as views that last until it returns.
+using FieldsReceiver = std::function<void(std::span<const std::u16string_view> fields)>;
 
 /// Why a parse stopped before the end of the text.
 enum class CSVStopReason {
@@ -103,6 +108,13 @@ public:
     /// are read and dropped.
     void parseRowsForReceiver(const RecordReceiver& receiver);
 
+    /// As parseRowsForReceiver(), but each record comes as its fields in the order they stand, each
+    /// a view of the text itself unless it held '""'. With a header the header is read first and a
+    /// record's fields beyond the last name are read, counted as surplus and not handed over; the
+    /// names those fields belong to follow from fieldNames() (a repeated name keeps its later field).
+    /// Records, stop and counts are those of parseRowsForReceiver().
+    void parseFieldsForReceiver(const FieldsReceiver& receiver);
+
     /// The first record of the text read without a header, reading no further than that record:
     /// nothing when the text is empty or begins with a line break. Ignores `hasHeader`; leaves
     /// fieldNames() and lastParseStop() as they were.
@@ -140,6 +152,8 @@ private:
     void parseRowFields(Row& row);
     void parseDictionaryFields(RecordDictionary& record, std::size_t recordStart);
     void parseField(Text& field);
+    void parseFieldViews(std::size_t recordStart);
+    std::u16string_view parseFieldView(std::size_t index);
     bool parseEscaped(Text& content);
     std::optional<std::u16string_view> parseNonEscaped();
     std::optional<std::u16string_view> parseTextData();
@@ -175,6 +189,9 @@ private:
     bool _receiverMode = false;
     bool _stopRequested = false;
     const RecordReceiver* _receiver = nullptr;
+    const FieldsReceiver* _fieldsReceiver = nullptr; // in receiver mode: fields instead of records
+    std::vector<std::u16string_view> _fieldViews;    // the record being handed over, field by field
+    std::deque<Text> _unescaped;                     // its quoted fields that held '""', unescaped
     std::shared_ptr<const detail::HeaderIndex> _headerIndex;
     std::size_t _rowSizeHint = 0;      // size of the previous row, to reserve the next one
     std::size_t _openQuoteAt;          // offset of an opening quote that never closed, or npos

@@ -190,6 +190,16 @@ std::optional<Row> WindowedCSVParser::firstParsedRow()
 
 void WindowedCSVParser::parseRowsForReceiver(const RecordReceiver& receiver)
 {
+    parseWindows(&receiver, nullptr);
+}
+
+void WindowedCSVParser::parseFieldsForReceiver(const FieldsReceiver& receiver)
+{
+    parseWindows(nullptr, &receiver);
+}
+
+void WindowedCSVParser::parseWindows(const RecordReceiver* records, const FieldsReceiver* fields)
+{
     _stop = CSVParseStop{};
     bool first = true;
     for (;;) {
@@ -204,7 +214,10 @@ void WindowedCSVParser::parseRowsForReceiver(const RecordReceiver& receiver)
             CSVParser*& parser;
             ~Release() { parser = nullptr; }
         } release{_parser};
-        parser.parseRowsForReceiver(receiver);
+        if (records)
+            parser.parseRowsForReceiver(*records);
+        else
+            parser.parseFieldsForReceiver(*fields);
         if (first)
             _fieldNames = parser.fieldNames();
 

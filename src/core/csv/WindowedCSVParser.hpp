@@ -36,6 +36,8 @@ public:
     /// Reads the text once, from where it starts, handing each record to `receiver` as
     /// CSVParser::parseRowsForReceiver() does. Once only: the text is not kept.
     void parseRowsForReceiver(const RecordReceiver& receiver);
+    /// As above, with each record's fields as views, as CSVParser::parseFieldsForReceiver() gives them.
+    void parseFieldsForReceiver(const FieldsReceiver& receiver);
 
     /// Called from a receiver: the parse ends right after the record being handed over.
     void stopParsing();
@@ -57,6 +59,7 @@ public:
     const CSVParseStop& lastParseStop() const { return _stop; }
 
 private:
+    void parseWindows(const RecordReceiver* records, const FieldsReceiver* fields);
     void fillWindow();
     std::size_t findCut() const;
     void dropWindow();

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <random>
+#include <span>
 #include <optional>
 #include <string>
 #include <vector>
@@ -376,6 +377,17 @@ TEST(CSVParserTest, ModesAgreeOnRandomTexts)
         EXPECT_EQ(parser.lastParseStop().complete, stop.complete);
         EXPECT_EQ(parser.lastParseStop().offset, stop.offset);
         EXPECT_EQ(parser.lastParseStop().records, expected.size());
+
+        Rows viewed;
+        parser.parseFieldsForReceiver([&](std::span<const std::u16string_view> fields) {
+            viewed.push_back(test::fieldValues(fields, header ? parser.fieldNames() : std::nullopt));
+        });
+        EXPECT_EQ(viewed, expected);
+        EXPECT_EQ(parser.lastParseStop().complete, stop.complete);
+        EXPECT_EQ(parser.lastParseStop().offset, stop.offset);
+        EXPECT_EQ(parser.lastParseStop().records, stop.records);
+        EXPECT_EQ(parser.lastParseStop().recordsWithSurplusFields, stop.recordsWithSurplusFields);
+        EXPECT_EQ(parser.lastParseStop().firstSurplusLine, stop.firstSurplusLine);
 
         if (!header) {
             const std::optional<Row> first = parser.firstParsedRow();

@@ -61,18 +61,25 @@ Outcome wholeText(std::u16string_view text, const Text& separator, bool header)
 }
 
 // `text` handed over in pieces of `piece` units, read in windows of `window` units.
+// With `views`, the records are taken as fields (parseFieldsForReceiver).
 Outcome windowed(std::u16string_view text, const Text& separator, bool header, std::size_t window, std::size_t piece,
-                 std::vector<std::size_t>* lines = nullptr)
+                 std::vector<std::size_t>* lines = nullptr, bool views = false)
 {
     std::size_t given = 0;
     WindowedCSVParser parser(inPieces(text, piece, given), separator, header, window);
     Outcome outcome;
-    parser.parseRowsForReceiver([&](Record&& record) {
-        outcome.records.push_back(describe(record, parser.fieldNames()));
+    auto took = [&](std::vector<std::string> values) {
+        outcome.records.push_back(std::move(values));
         outcome.starts.push_back(parser.recordStartOffset());
         if (lines)
             lines->push_back(parser.recordStartLine());
-    });
+    };
+    if (views)
+        parser.parseFieldsForReceiver([&](std::span<const std::u16string_view> fields) {
+            took(test::fieldValues(fields, header ? parser.fieldNames() : std::nullopt));
+        });
+    else
+        parser.parseRowsForReceiver([&](Record&& record) { took(describe(record, parser.fieldNames())); });
     outcome.names = parser.fieldNames();
     outcome.stop = parser.lastParseStop();
     return outcome;
@@ -118,6 +125,7 @@ TEST(WindowedCSVParserTest, AgreesWithTheWholeTextReaderAtEveryWindowSize)
                     SCOPED_TRACE(testing::Message() << s(text) << " header " << header << " window " << window
                                                     << " piece " << piece);
                     expectSame(windowed(text, u",", header, window, piece), expected);
+                    expectSame(windowed(text, u",", header, window, piece, nullptr, true), expected);
                 }
             }
         }
@@ -138,7 +146,9 @@ TEST(WindowedCSVParserTest, AgreesWithTheWholeTextReaderOnRandomTexts)
         const std::size_t window = 1 + random() % 40;
         const std::size_t piece = 1 + random() % 17;
         SCOPED_TRACE(testing::Message() << "round " << round << ": " << s(text));
-        expectSame(windowed(text, separator, header, window, piece), wholeText(text, separator, header));
+        const Outcome expected = wholeText(text, separator, header);
+        expectSame(windowed(text, separator, header, window, piece), expected);
+        expectSame(windowed(text, separator, header, window, piece, nullptr, round % 4 < 2), expected);
     }
 }
 
