@@ -372,9 +372,14 @@ ConversionReport convertDecoded(ConversionReport& report, DecodedText& text, con
     // The records are written on a thread of their own while the next are read.
     const std::vector<Text> noNames;
     const std::vector<Text>& keyNames = names ? *names : noNames;
-    bool namesAreRecordHeader = false;
+    // Names come from a header-less read of the first line, which gives exactly the header the
+    // records are read with whenever it gives any; then, when each name stands once, the value of
+    // name i is field i. Otherwise each name's value is its record's field at the last header
+    // position with that name that the record reaches.
+    bool byPosition = false;
+    std::vector<std::vector<std::size_t>> positionsOfName; // per name: header positions, last first
     bool checkedNames = false;
-    bool rows = false;
+    const bool rows = !header;
     FieldBatch batch;
     BatchPipeline<FieldBatch> pipeline([&](FieldBatch& taken) {
         taken.forEachRecord([&](std::span<const std::u16string_view> fields) {
@@ -384,30 +389,38 @@ ConversionReport convertDecoded(ConversionReport& report, DecodedText& text, con
                 writer.writeDictionary(keyNames, fields);
         });
     });
-    const Text none;
-    parser.parseRowsForReceiver([&](Record&& record) {
+    parser.parseFieldsForReceiver([&](std::span<const std::u16string_view> fields) {
         if (text.cancelled()) {
             parser.stopParsing();
             return;
         }
-        if (auto* row = std::get_if<Row>(&record)) {
-            if (!rows)
-                rows = true; // set once, before the first batch is handed over: the writer reads it
-            for (const Text& field : *row)
+        if (rows) {
+            for (const std::u16string_view field : fields)
                 batch.addField(field);
         } else {
             if (!checkedNames) {
-                // Names come from a header-less read of the first line, which gives exactly the
-                // header the records were read with whenever it gives any; then values are found by
-                // position.
-                namesAreRecordHeader = parser.fieldNames() && *parser.fieldNames() == keyNames;
+                const std::vector<Text>& headerNames = *parser.fieldNames();
+                std::unordered_map<std::u16string_view, std::vector<std::size_t>> positions;
+                for (std::size_t p = headerNames.size(); p-- > 0;)
+                    positions[headerNames[p]].push_back(p);
+                byPosition = headerNames == keyNames && positions.size() == keyNames.size();
+                for (const Text& name : keyNames)
+                    positionsOfName.push_back(positions[name]);
                 checkedNames = true;
             }
-            const RecordDictionary& dictionary = std::get<RecordDictionary>(record);
             for (std::size_t i = 0; i < keyNames.size(); ++i) {
-                const Text* value = namesAreRecordHeader ? dictionary.objectForHeaderIndex(i)
-                                                         : dictionary.objectForKey(keyNames[i]);
-                batch.addField(value ? *value : none);
+                std::u16string_view value; // a name the record does not reach has an empty value
+                if (byPosition) {
+                    if (i < fields.size())
+                        value = fields[i];
+                } else {
+                    for (const std::size_t p : positionsOfName[i])
+                        if (p < fields.size()) {
+                            value = fields[p];
+                            break;
+                        }
+                }
+                batch.addField(value);
             }
         }
         if (batch.endRecord()) {
