@@ -75,17 +75,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     });
     const std::optional<Row> firstRow = CSVParser(text, separator, false).firstParsedRow();
 
-    std::size_t given = 0;
-    WindowedCSVParser windowed(
-        [&](Text& out) {
+    // The text handed over in pieces of `piece` units, from its start.
+    auto inPieces = [&text, piece] {
+        return [&text, piece, given = std::size_t(0)](Text& out) mutable {
             if (given == text.size())
                 return false;
             const std::size_t n = std::min(piece, text.size() - given);
             out.append(text, given, n);
             given += n;
             return true;
-        },
-        separator, header, window);
+        };
+    };
+    WindowedCSVParser windowed(inPieces(), separator, header, window);
     FUZZ_CHECK(windowed.firstParsedRow() == firstRow);
     std::vector<std::string> got;
     std::vector<std::size_t> starts;
@@ -102,17 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(sameStop(windowed.lastParseStop(), whole.lastParseStop()));
 
     // The same text again, its records taken as fields.
-    given = 0;
-    WindowedCSVParser viewed(
-        [&](Text& out) {
-            if (given == text.size())
-                return false;
-            const std::size_t n = std::min(piece, text.size() - given);
-            out.append(text, given, n);
-            given += n;
-            return true;
-        },
-        separator, header, window);
+    WindowedCSVParser viewed(inPieces(), separator, header, window);
     std::vector<std::string> gotFields;
     std::vector<std::size_t> fieldStarts;
     viewed.parseFieldsForReceiver([&](std::span<const std::u16string_view> fields) {

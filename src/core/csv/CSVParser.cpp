@@ -179,31 +179,27 @@ std::optional<std::vector<Record>> CSVParser::arrayOfParsedRows()
 
 void CSVParser::parseRowsForReceiver(const RecordReceiver& receiver)
 {
+    parseForReceiver(&receiver, nullptr);
+}
+
+void CSVParser::parseFieldsForReceiver(const FieldsReceiver& receiver)
+{
+    parseForReceiver(nullptr, &receiver);
+}
+
+// Exactly one of `records` and `fields` is given.
+void CSVParser::parseForReceiver(const RecordReceiver* records, const FieldsReceiver* fields)
+{
     startParse();
     _receiverMode = true;
-    _receiver = &receiver;
+    _receiver = records;
+    _fieldsReceiver = fields;
     // The receiver is the caller's code and may throw; the parser must not keep pointing at it.
     struct Release {
         CSVParser& parser;
         ~Release()
         {
             parser._receiver = nullptr;
-            parser._receiverMode = false;
-        }
-    } release{*this};
-    parseFile();
-    finishParse();
-}
-
-void CSVParser::parseFieldsForReceiver(const FieldsReceiver& receiver)
-{
-    startParse();
-    _receiverMode = true;
-    _fieldsReceiver = &receiver;
-    struct Release {
-        CSVParser& parser;
-        ~Release()
-        {
             parser._fieldsReceiver = nullptr;
             parser._receiverMode = false;
         }
@@ -459,8 +455,8 @@ bool CSVParser::parseRecord(Record& record)
 }
 
 // parseField's rule, giving a view of the text when the field needs no unescaping. A quoted field
-// that held '""' is unescaped into _unescaped[index] and answered as a view with a null data
-// pointer (its length is that copy's), to be pointed at the copy once the record is read.
+// that held '""' is unescaped into _unescaped[index] and answered as an empty view with a null data
+// pointer, to be pointed at the copy once the record is read.
 std::u16string_view CSVParser::parseFieldView(std::size_t index)
 {
     if (_cursor < csvString.size() && csvString[_cursor] == doubleQuote) {

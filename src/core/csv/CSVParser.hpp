@@ -145,6 +145,7 @@ private:
     // One rule of the grammar per method, all moving the one cursor `_cursor` (an index into
     // csvString). Rules that build text fill a destination the caller gives (and answer whether
     // they matched), so a record's storage can be used again for the next one. See CSVParser.cpp.
+    void parseForReceiver(const RecordReceiver* records, const FieldsReceiver* fields);
     std::optional<std::vector<Record>> parseFile();
     std::vector<Text> parseHeader();
     void parseName(Text& name);
