@@ -5,6 +5,7 @@
 #include "core/io/detail/FileDescriptor.hpp"
 #include "core/io/detail/StaleTemporaries.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <sys/file.h>
@@ -74,7 +75,6 @@ AtomicFile::AtomicFile(std::string targetPath) : _targetPath(std::move(targetPat
                             ? (existing.st_mode & 07777)
                             : newFileMode();
     ::fchmod(_fd, mode);
-    _buffer.reserve(bufferLimit);
 }
 
 AtomicFile::~AtomicFile()
@@ -103,22 +103,53 @@ void AtomicFile::write(std::string_view bytes)
 {
     if (_fd < 0 || failed())
         return;
-    while (_buffer.size() + bytes.size() > bufferLimit) {
-        const std::size_t room = bufferLimit - _buffer.size();
-        _buffer.append(bytes.substr(0, room));
+    while (_used + bytes.size() > _buffer.size()) {
+        if (grow(bytes.size()))
+            break;
+        const std::size_t room = _buffer.size() - _used;
+        bytes.copy(_buffer.data() + _used, room);
+        _used += room;
         bytes.remove_prefix(room);
         flush();
     }
-    _buffer.append(bytes);
+    bytes.copy(_buffer.data() + _used, bytes.size());
+    _used += bytes.size();
+}
+
+bool AtomicFile::grow(std::size_t bytes)
+{
+    if (_buffer.size() >= bufferLimit)
+        return false;
+    // Small files never touch a whole buffer's memory.
+    constexpr std::size_t first = 4096;
+    _buffer.resize(std::min(bufferLimit, std::max({_used + bytes, 2 * _buffer.size(), first})));
+    return _used + bytes <= _buffer.size();
+}
+
+char* AtomicFile::beginWrite(std::size_t maxBytes)
+{
+    if (_fd < 0 || failed())
+        _used = 0; // nothing more is written: the room only has to be there
+    if (_used + maxBytes > _buffer.size() && !grow(maxBytes)) {
+        flush();
+        if (maxBytes > _buffer.size())
+            _buffer.resize(maxBytes); // a piece larger than the buffer: the buffer grows to hold it
+    }
+    return _buffer.data() + _used;
+}
+
+void AtomicFile::endWrite(std::size_t bytes)
+{
+    _used += bytes;
 }
 
 void AtomicFile::flush()
 {
-    if (_buffer.empty())
+    if (_used == 0)
         return;
-    if (!_background && _written + _buffer.size() < backgroundThreshold) {
-        writeThrough(_buffer);
-        _buffer.clear();
+    if (!_background && _written + _used < backgroundThreshold) {
+        writeThrough(std::string_view(_buffer.data(), _used));
+        _used = 0;
         return;
     }
     if (!_background) {
@@ -128,8 +159,11 @@ void AtomicFile::flush()
             return !_error;
         });
     }
+    _buffer.resize(_used);
     _buffer = _background->push(std::move(_buffer));
-    _buffer.reserve(bufferLimit);
+    // A recycled buffer comes back with its old size: only a new one is filled to the limit.
+    _buffer.resize(bufferLimit);
+    _used = 0;
 }
 
 void AtomicFile::finishBackground()
@@ -192,7 +226,7 @@ void AtomicFile::discard()
         _temporaryPath.clear();
     }
     releaseLock();
-    _buffer.clear();
+    _used = 0;
 }
 
 void AtomicFile::releaseLock()

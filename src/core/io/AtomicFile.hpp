@@ -30,6 +30,14 @@ public:
     /// Appends bytes (buffered). After a failure nothing more is written.
     void write(std::string_view bytes);
 
+    /// For writers that produce their bytes in place: room for at most `maxBytes` bytes after those
+    /// buffered, where the caller writes them before endWrite() appends the first `bytes` of them.
+    /// The room is valid until the next call on this file; it is always given, also after a
+    /// failure (what is written there is then dropped). Bytes written without endWrite() are not
+    /// part of the file.
+    char* beginWrite(std::size_t maxBytes);
+    void endWrite(std::size_t bytes);
+
     /// Flushes, syncs and closes the temporary file, then renames it over the target.
     /// Returns the first failure since construction (then the temporary file is removed), or {}.
     std::error_code commit();
@@ -46,6 +54,8 @@ public:
 
 private:
     void flush();
+    // Grows the buffer towards its limit to give room for `bytes` more; false when it cannot.
+    bool grow(std::size_t bytes);
     void finishBackground();
     void writeThrough(std::string_view bytes);
     void fail(int errnoValue);
@@ -54,7 +64,8 @@ private:
 
     std::string _targetPath;
     std::string _temporaryPath;
-    std::string _buffer;
+    std::string _buffer;             // its first _used bytes are pending; sized to give room
+    std::size_t _used = 0;
     int _fd = -1;
     int _lockFd = -1;                // holds the temporary file's lock until it is renamed or removed
     std::size_t _written = 0;        // bytes in the temporary file so far

@@ -7,6 +7,7 @@
 
 #include "support/TestSupport.hpp"
 
+#include <algorithm>
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
@@ -95,6 +96,48 @@ TEST(AtomicFileTest, LargeFilesKeepEveryByteInOrder)
     } // not committed
     EXPECT_EQ(dir.read("big.bin").size(), expected.size());
     EXPECT_EQ(dir.names(), std::vector<std::string>{"big.bin"});
+}
+
+TEST(AtomicFileTest, BytesWrittenInPlaceMixWithAppendedOnes)
+{
+    // Room asked for and partly used, pieces larger than the buffer, room left unused and plain
+    // appends, across the size where the helper thread takes over.
+    struct Step {
+        std::size_t room;
+        std::size_t used;
+    };
+    const std::vector<Step> steps = {{10, 10}, {4096, 3}, {5000, 0}, {3u << 20, 3u << 20}, {100, 99}, {1u << 20, 1}};
+    TempDir dir;
+    std::string expected;
+    {
+        AtomicFile file(dir.file("out.bin"));
+        for (std::size_t round = 0; round < 3; ++round)
+            for (std::size_t i = 0; i < steps.size(); ++i) {
+                const char fill = static_cast<char>('a' + (round * steps.size() + i) % 26);
+                char* room = file.beginWrite(steps[i].room);
+                std::fill(room, room + steps[i].room, fill);
+                file.endWrite(steps[i].used);
+                expected.append(steps[i].used, fill);
+                file.write("|");
+                expected += '|';
+            }
+        EXPECT_FALSE(file.commit());
+    }
+    EXPECT_EQ(dir.read("out.bin"), expected);
+}
+
+TEST(AtomicFileTest, RoomIsGivenAfterAFailureAndNothingIsWritten)
+{
+    TempDir dir;
+    AtomicFile file(dir.file("missing/out.bin"));
+    ASSERT_TRUE(file.error());
+    for (const std::size_t room : {std::size_t(1), std::size_t(3) << 20}) {
+        char* at = file.beginWrite(room);
+        std::fill(at, at + room, 'x');
+        file.endWrite(room);
+    }
+    EXPECT_TRUE(file.commit());
+    EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));
 }
 
 TEST(AtomicFileTest, AnUncommittedFileLeavesNothingBehind)

@@ -25,7 +25,6 @@ std::string BackgroundWriter::push(std::string&& chunk)
     _spare = std::string();
     lock.unlock();
     _changed.notify_all();
-    next.clear();
     return next;
 }
 

@@ -27,7 +27,8 @@ public:
     BackgroundWriter(const BackgroundWriter&) = delete;
     BackgroundWriter& operator=(const BackgroundWriter&) = delete;
 
-    /// Queues `chunk` and returns an empty buffer to fill next (a recycled one when there is).
+    /// Queues `chunk` and returns a buffer to fill next: a written chunk, its bytes and size as they
+    /// were, when there is one, else an empty string.
     std::string push(std::string&& chunk);
 
     /// Waits until every queued chunk has reached the sink, then ends the thread.

@@ -2,6 +2,7 @@
 
 #include "core/io/AtomicFile.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -13,8 +14,6 @@
 
 namespace plistable::detail {
 namespace {
-
-constexpr std::size_t flushThreshold = 1 << 16;
 
 constexpr std::string_view prologText =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -34,45 +33,28 @@ constexpr auto plainAscii = [] {
     return table;
 }();
 
+// Copies `bytes` to `out`; returns their end.
+char* copyInto(char* out, std::string_view bytes)
+{
+    return out + bytes.copy(out, bytes.size());
+}
+
 // Every UTF-16 unit becomes at most 5 bytes ("&amp;", "&#13;"); U+FFFD for a lone surrogate is 3.
 constexpr std::size_t maxBytesPerUnit = 5;
 
 } // namespace
 
-PlistXmlWriter::PlistXmlWriter(AtomicFile& file) : _file(file)
-{
-    reserve(flushThreshold * 2);
-}
+PlistXmlWriter::PlistXmlWriter(AtomicFile& file) : _file(file) {}
 
 std::string_view PlistXmlWriter::prolog()
 {
     return prologText;
 }
 
-void PlistXmlWriter::reserve(std::size_t bytes)
-{
-    if (_used + bytes <= _capacity)
-        return;
-    flush();
-    if (bytes <= _capacity)
-        return;
-    // Only a field larger than the buffer gets here; the buffer grows to hold it.
-    _capacity = std::max(bytes, flushThreshold * 2);
-    _buffer = std::make_unique<char[]>(_capacity);
-}
-
-void PlistXmlWriter::flush()
-{
-    if (_used > 0)
-        _file.write(std::string_view(_buffer.get(), _used));
-    _used = 0;
-}
-
 void PlistXmlWriter::append(std::string_view bytes)
 {
-    reserve(bytes.size());
-    std::memcpy(_buffer.get() + _used, bytes.data(), bytes.size());
-    _used += bytes.size();
+    bytes.copy(_file.beginWrite(bytes.size()), bytes.size());
+    _file.endWrite(bytes.size());
 }
 
 char* PlistXmlWriter::escapeInto(char* out, std::u16string_view text)
@@ -147,8 +129,8 @@ char* PlistXmlWriter::escapeInto(char* out, std::u16string_view text)
 
 void PlistXmlWriter::appendEscaped(std::u16string_view text)
 {
-    reserve(text.size() * maxBytesPerUnit);
-    _used = static_cast<std::size_t>(escapeInto(_buffer.get() + _used, text) - _buffer.get());
+    char* const start = _file.beginWrite(text.size() * maxBytesPerUnit);
+    _file.endWrite(static_cast<std::size_t>(escapeInto(start, text) - start));
 }
 
 void PlistXmlWriter::beginDocument()
@@ -159,57 +141,51 @@ void PlistXmlWriter::beginDocument()
 
 void PlistXmlWriter::writeRow(std::span<const std::u16string_view> fields)
 {
-    append("\n\t<array>");
-    for (const std::u16string_view field : fields) {
-        append("\n\t\t<string>");
-        appendEscaped(field);
-        append("</string>");
-    }
-    append("\n\t</array>");
+    constexpr std::string_view open = "\n\t<array>", close = "\n\t</array>", openString = "\n\t\t<string>",
+                               endString = "</string>";
+    std::size_t bound = open.size() + close.size();
+    for (const std::u16string_view field : fields)
+        bound += openString.size() + endString.size() + field.size() * maxBytesPerUnit;
+    char* const start = _file.beginWrite(bound);
+    char* out = copyInto(start, open);
+    for (const std::u16string_view field : fields)
+        out = copyInto(escapeInto(copyInto(out, openString), field), endString);
+    out = copyInto(out, close);
+    _file.endWrite(static_cast<std::size_t>(out - start));
 }
 
 void PlistXmlWriter::writeDictionary(const std::vector<Text>& names, std::span<const std::u16string_view> values)
 {
+    constexpr std::string_view open = "\n\t<dict>", close = "\n\t</dict>", endString = "</string>";
     if (_prefixedNames != &names || _keyPrefixes.size() != names.size()) {
-        // The key elements are the same in every record: escape them once. Replaced characters in
-        // names are counted once, not once per record.
+        // The key elements are the same in every record: escape them once, in the file's room
+        // without keeping them there. Replaced characters in names are counted once, not once per
+        // record.
         _keyPrefixes.clear();
-        // Escape into the empty buffer, made large enough that no append below flushes it.
-        flush();
-        std::size_t total = 0;
+        std::size_t longest = 0;
         for (const Text& name : names)
-            total += name.size() * maxBytesPerUnit + 32;
-        reserve(total);
+            longest = std::max(longest, name.size());
+        char* const room = _file.beginWrite(longest * maxBytesPerUnit + 32);
         for (const Text& name : names) {
-            const std::size_t start = _used;
-            append("\n\t\t<key>");
-            appendEscaped(name);
-            append("</key>\n\t\t<string>");
-            _keyPrefixes.emplace_back(_buffer.get() + start, _used - start);
-            _used = start;
+            char* out = copyInto(room, "\n\t\t<key>");
+            out = copyInto(escapeInto(out, name), "</key>\n\t\t<string>");
+            _keyPrefixes.emplace_back(room, out);
         }
         _prefixedNames = &names;
     }
     // One reservation for the whole element, then plain copies: this loop runs for every field of
     // every record.
-    constexpr std::string_view open = "\n\t<dict>", close = "\n\t</dict>", endString = "</string>";
     std::size_t bound = open.size() + close.size();
     for (std::size_t i = 0; i < names.size(); ++i)
         bound += _keyPrefixes[i].size() + endString.size() + values[i].size() * maxBytesPerUnit;
-    reserve(bound);
-    char* out = _buffer.get() + _used;
-    auto copy = [&out](std::string_view bytes) {
-        std::memcpy(out, bytes.data(), bytes.size());
-        out += bytes.size();
-    };
-    copy(open);
+    char* const start = _file.beginWrite(bound);
+    char* out = copyInto(start, open);
     for (std::size_t i = 0; i < names.size(); ++i) {
-        copy(_keyPrefixes[i]);
-        out = escapeInto(out, values[i]);
-        copy(endString);
+        out = copyInto(out, _keyPrefixes[i]);
+        out = copyInto(escapeInto(out, values[i]), endString);
     }
-    copy(close);
-    _used = static_cast<std::size_t>(out - _buffer.get());
+    out = copyInto(out, close);
+    _file.endWrite(static_cast<std::size_t>(out - start));
 }
 
 void PlistXmlWriter::beginValues(bool dictionaryRoot)
@@ -288,13 +264,11 @@ void PlistXmlWriter::writeEntry(const Text& key, const PlistValue& value)
 void PlistXmlWriter::endValues()
 {
     append(_dictionaryRoot ? "\n</dict>\n</plist>" : "\n</array>\n</plist>");
-    flush();
 }
 
 void PlistXmlWriter::endDocument()
 {
     append("\n</array>\n</plist>");
-    flush();
 }
 
 } // namespace plistable::detail

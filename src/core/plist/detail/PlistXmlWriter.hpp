@@ -4,7 +4,6 @@
 #include "core/text/TextEncoding.hpp"
 
 #include <cstddef>
-#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -61,17 +60,12 @@ private:
     void appendEscaped(std::u16string_view text);
     // Writes `text` escaped at `out`, which has room for maxBytesPerUnit bytes per unit; returns the end.
     char* escapeInto(char* out, std::u16string_view text);
-    void reserve(std::size_t bytes);
-    void flush();
     void writeIndented(const PlistValue& value, std::size_t depth);
     void appendIndent(std::size_t depth);
 
+    // Bytes are escaped straight into the file's buffer: a buffer of our own would cost one more
+    // copy of the whole document.
     AtomicFile& _file;
-    // A plain byte buffer written through a pointer: growing a std::string for every character
-    // would cost more than the escaping itself.
-    std::unique_ptr<char[]> _buffer;
-    std::size_t _used = 0;
-    std::size_t _capacity = 0;
     std::size_t _replaced = 0;
     bool _dictionaryRoot = false;
     // "\n\t\t<key>NAME</key>\n\t\t<string>" per header name, escaped once per document.
