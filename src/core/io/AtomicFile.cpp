@@ -16,7 +16,9 @@
 namespace plistable {
 namespace {
 
-constexpr std::size_t bufferLimit = 1 << 20;
+// Half a megabyte a write: large enough that writes cost little each, small enough that the few
+// buffers in use stay in memory already touched.
+constexpr std::size_t bufferLimit = 1 << 19;
 // Output beyond this is written by a helper thread; smaller files never start one.
 constexpr std::size_t backgroundThreshold = 4 << 20;
 

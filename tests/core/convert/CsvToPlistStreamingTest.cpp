@@ -54,6 +54,7 @@ TEST(CsvToPlistStreamingTest, LargeFilesGiveWhatAWholeReadingGives)
     const std::string sjisLine = encodeText(u"駅,東京都\n", NSShiftJISStringEncoding).value();
     const std::size_t sjisLines = (3u << 20) / sjisLine.size();
     const std::string longField(3u << 20, 'x');
+    const std::string jisLine = encodeText(u"駅,東京都\n", NSISO2022JPStringEncoding).value();
 
     const std::vector<Case> cases = {
         {"UTF-8", repeated(utf8Line, utf8Lines), false, {}, "UTF-8", "<string>東京都</string>", utf8Lines, utf8Lines,
@@ -72,6 +73,11 @@ TEST(CsvToPlistStreamingTest, LargeFilesGiveWhatAWholeReadingGives)
          "<string>東京都</string>", utf8Lines + 1, utf8Lines,
          {"the character at byte offset " + std::to_string(utf8Lines * utf8Line.size())
           + " is cut off by the end of the file; written as U+FFFD"}},
+        // Both read as UTF-8 for megabytes before the byte that rules it out.
+        {"ASCII, then Shift_JIS", repeated("a,b\n", 1u << 20) + repeated(sjisLine, 16), false, {}, "Shift_JIS",
+         "<string>東京都</string>", (1u << 20) + 16, 16, {}},
+        {"ASCII, then an escape sequence", repeated("a,b\n", 1u << 20) + jisLine, false, {},
+         std::string(encodingName(NSISO2022JPStringEncoding)), "<string>東京都</string>", (1u << 20) + 1, 1, {}},
         {"quoted fields longer than a window", "a,\"" + longField + "\"\nb,\"" + longField + "\"\n", false, {},
          "UTF-8", "<string>" + longField + "</string>", 2, 2, {}},
         {"a fault in the last piece names its line", repeated("a,b\n", 1u << 20) + "c\"d\n", false, {}, "UTF-8",

@@ -91,10 +91,11 @@ std::optional<std::size_t> keyedIndex(const std::string& column, const std::vect
 // was read; only then may the conversion's output be kept.
 class DecodedText {
 public:
+    // Undecodable: a byte does not decode, or (with refuseEscape) the bytes hold an ESC.
     enum class Outcome { Whole, Undecodable, ReadFailed, Cancelled };
 
-    DecodedText(RereadableFile& file, TextDecoder decoder, ConversionMonitor& progress)
-        : _file(file), _decoder(std::move(decoder)), _progress(progress)
+    DecodedText(RereadableFile& file, TextDecoder decoder, ConversionMonitor& progress, bool refuseEscape = false)
+        : _file(file), _decoder(std::move(decoder)), _progress(progress), _refuseEscape(refuseEscape)
     {
     }
 
@@ -119,10 +120,15 @@ public:
 
 private:
     // Appends the next decoded units; false at the end of the text (or of what can be read of it).
+    // A piece of the file is decoded a part at a time, so that the reader's window stays small
+    // enough to stay in the processor's cache while it is decoded, searched and read.
     bool pull(Text& out)
     {
         while (!_ended) {
-            const std::string_view piece = _file.next();
+            if (_rest.empty())
+                _rest = _file.next();
+            const std::string_view piece = _rest.substr(0, std::min(_rest.size(), partBytes));
+            _rest.remove_prefix(piece.size());
             if (piece.empty()) {
                 _ended = true;
                 if (_file.error())
@@ -131,13 +137,13 @@ private:
                     _outcome = Outcome::Undecodable;
                 return false;
             }
-            if (!_progress.advance(_file.position())) {
+            if (!_progress.advance(_file.position() - _rest.size())) {
                 _ended = true;
                 _outcome = Outcome::Cancelled;
                 return false;
             }
             const std::size_t before = out.size();
-            if (!_decoder.decode(piece, out)) {
+            if ((_refuseEscape && piece.find('\x1B') != std::string_view::npos) || !_decoder.decode(piece, out)) {
                 _ended = true;
                 _outcome = Outcome::Undecodable;
                 return false;
@@ -148,9 +154,13 @@ private:
         return false;
     }
 
+    static constexpr std::size_t partBytes = std::size_t(1) << 16;
+
     RereadableFile& _file;
+    std::string_view _rest; // what is left of the file's last piece
     TextDecoder _decoder;
     ConversionMonitor& _progress;
+    const bool _refuseEscape;
     Text _start;
     bool _ended = false;
     Outcome _outcome = Outcome::Whole;
@@ -287,12 +297,17 @@ ConversionReport convertShaped(ConversionReport& report, DecodedText& text, cons
     return finish(report, file, outputPath);
 }
 
+// The reader's window: small, so that the text is still in the processor's cache when it is read.
+constexpr std::size_t windowUnits = std::size_t(1) << 16;
+
 // Records on their way from the reader to the writer's thread, their fields one after another in
 // one text, so that the other thread reads them in order. Full at `maxRecords` records or
-// `maxUnits` units, so that what waits stays small however long the records are.
+// `maxUnits` units, so that what waits stays small however long the records are: the few batches
+// in use are filled again and again, and memory touched for the first time costs a page fault per
+// page, which on some machines is as dear as converting the page's text.
 struct FieldBatch {
-    static constexpr std::size_t maxRecords = 8192;
-    static constexpr std::size_t maxUnits = std::size_t(1) << 19;
+    static constexpr std::size_t maxRecords = 4096;
+    static constexpr std::size_t maxUnits = std::size_t(1) << 18;
 
     Text text;
     std::vector<std::size_t> fieldEnds;   // where each field ends in `text`
@@ -360,7 +375,7 @@ ConversionReport convertDecoded(ConversionReport& report, DecodedText& text, con
     if (!shape.plain())
         return convertShaped(report, text, chosen, outputPath, header, shape);
 
-    WindowedCSVParser parser(text.supplier(), chosen, header, WindowedCSVParser::defaultWindowUnits, text.takeStart());
+    WindowedCSVParser parser(text.supplier(), chosen, header, windowUnits, text.takeStart());
     std::optional<Row> names;
     if (header)
         names = parser.firstParsedRow();
@@ -506,24 +521,13 @@ ConversionReport convertCsvToPlist(const std::string& path, const std::string& o
     }
     progress.setTotal(file.size());
 
-    // The encodings to try, in order: the one named, or those detection tries (the last of which
-    // always decodes). A trial that meets bytes it cannot decode is abandoned, output unwritten.
-    std::vector<TextEncoding> trials;
-    std::size_t cutOff = 0;
-    if (!encodingName) {
-        EncodingEvidence evidence;
-        for (std::string_view piece = file.next(); !piece.empty(); piece = file.next())
-            evidence.add(piece);
-        trials = evidence.trials();
-        cutOff = evidence.cutOffUtf8Length();
-    } else {
-        trials.push_back(0); // stands for the encoding named
-    }
-    for (const TextEncoding encoding : trials) {
+    // One reading of the file as `encoding` (or the encoding named), converted: its report, or
+    // nothing when the bytes do not decode that way and another encoding is to be tried.
+    auto convertAs = [&](TextEncoding encoding, std::size_t cutOff, bool last,
+                         bool refuseEscape) -> std::optional<ConversionReport> {
         file.rewind();
-        std::optional<TextDecoder> decoder = encodingName
-                                                 ? TextDecoder::named(*encodingName)
-                                                 : TextDecoder::forEncoding(encoding, cutOff > 0);
+        std::optional<TextDecoder> decoder = encodingName ? TextDecoder::named(*encodingName)
+                                                          : TextDecoder::forEncoding(encoding, cutOff > 0);
         ConversionReport attempt = report;
         if (encodingName) {
             attempt.encodingName = *encodingName;
@@ -541,7 +545,7 @@ ConversionReport convertCsvToPlist(const std::string& path, const std::string& o
             attempt.problems.push_back("cannot be decoded as " + attempt.encodingName);
             return attempt;
         }
-        DecodedText text(file, std::move(*decoder), progress);
+        DecodedText text(file, std::move(*decoder), progress, refuseEscape);
         ConversionReport result = convertDecoded(attempt, text, outputPath, header, dialect, shape);
         switch (text.outcome()) {
         case DecodedText::Outcome::Whole:
@@ -553,15 +557,36 @@ ConversionReport convertCsvToPlist(const std::string& path, const std::string& o
             report.problems.push_back("cannot read: " + file.error().message());
             return report;
         case DecodedText::Outcome::Undecodable:
-            if (encodingName || encoding == trials.back()) {
-                report.encodingName = attempt.encodingName;
-                report.encoding = attempt.encoding;
-                report.problems.push_back("cannot be decoded as " + attempt.encodingName);
-                return report;
-            }
-            break; // the next encoding
+            if (!last)
+                return std::nullopt;
+            report.encodingName = attempt.encodingName;
+            report.encoding = attempt.encoding;
+            report.problems.push_back("cannot be decoded as " + attempt.encodingName);
+            return report;
         }
-    }
+        return report;
+    };
+    if (encodingName)
+        return *convertAs(0, 0, true, false);
+
+    // Most files are UTF-8, and detection settles on UTF-8 exactly when every byte decodes as UTF-8
+    // and none is an ESC: such a file is read once, as UTF-8, with no pass over it beforehand. At
+    // the first byte that breaks that rule (or a last character cut off) the output is dropped
+    // and detection goes over the file as below.
+    if (std::optional<ConversionReport> result = convertAs(NSUTF8StringEncoding, 0, false, true))
+        return *result;
+
+    // The encodings to try, in order, as detection tries them (the last of which always decodes).
+    // A trial that meets bytes it cannot decode is abandoned, output unwritten.
+    file.rewind();
+    EncodingEvidence evidence;
+    for (std::string_view piece = file.next(); !piece.empty(); piece = file.next())
+        evidence.add(piece);
+    const std::vector<TextEncoding> trials = evidence.trials();
+    const std::size_t cutOff = evidence.cutOffUtf8Length();
+    for (const TextEncoding encoding : trials)
+        if (std::optional<ConversionReport> result = convertAs(encoding, cutOff, encoding == trials.back(), false))
+            return *result;
     return report;
 }
 

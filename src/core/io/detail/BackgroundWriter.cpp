@@ -21,8 +21,11 @@ std::string BackgroundWriter::push(std::string&& chunk)
     _changed.wait(lock, [this] { return _queue.size() < _maxQueued || _failed; });
     if (!_failed)
         _queue.push_back(std::move(chunk));
-    std::string next = std::move(_spare);
-    _spare = std::string();
+    std::string next;
+    if (!_spares.empty()) {
+        next = std::move(_spares.back());
+        _spares.pop_back();
+    }
     lock.unlock();
     _changed.notify_all();
     return next;
@@ -61,8 +64,10 @@ void BackgroundWriter::run()
         lock.lock();
         if (!ok)
             _failed = true;
-        if (_spare.capacity() < chunk.capacity())
-            _spare = std::move(chunk); // the producer fills it next instead of allocating
+        // The producer fills it again instead of allocating: memory the process has not touched
+        // yet costs a page fault per page.
+        if (_spares.size() <= _maxQueued)
+            _spares.push_back(std::move(chunk));
         _changed.notify_all();
     }
 }

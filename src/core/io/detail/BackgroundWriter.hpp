@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace plistable::detail {
 
@@ -45,7 +46,7 @@ private:
     mutable std::mutex _mutex;
     std::condition_variable _changed;
     std::deque<std::string> _queue;
-    std::string _spare;
+    std::vector<std::string> _spares; // written chunks, to be filled again
     bool _finishing = false;
     std::atomic<bool> _failed = false; // read by the producer on every write, without the lock
     std::thread _thread; // last: starts once everything above is ready
