@@ -3,7 +3,6 @@
 #include "core/text/detail/CharacterSets.hpp"
 
 #include <algorithm>
-#include <cstdint>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -36,15 +35,15 @@ bool isLineStart(char16_t c, char16_t previous)
 }
 
 #if defined(__SSE2__)
-// Adds up 16-bit lanes that are 0 or 0xFFFF (one per unit that counts), a block at a time: each lane
-// counts to at most `flushEvery`, then the lanes are summed into a plain count. This is without a
+// Adds up byte lanes that are 0 or 0xFF (one per unit that counts), a block at a time: each lane
+// counts to at most 255, then the lanes are summed into a plain count. This is without a
 // population count, which a build for plain x86-64 makes a library call.
-class LaneCounter {
+class ByteCounter {
 public:
     void add(__m128i hits)
     {
-        _lanes = _mm_sub_epi16(_lanes, hits);
-        if (++_added == flushEvery)
+        _lanes = _mm_sub_epi8(_lanes, hits);
+        if (++_added == 255)
             flush();
     }
     std::size_t total()
@@ -54,15 +53,12 @@ public:
     }
 
 private:
-    static constexpr unsigned flushEvery = 0xFFFF;
     void flush()
     {
-        // The lanes widened to 32 bits (they are unsigned) and added in pairs, then the four sums.
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i pairs = _mm_add_epi32(_mm_unpacklo_epi16(_lanes, zero), _mm_unpackhi_epi16(_lanes, zero));
-        alignas(16) std::uint32_t sums[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(sums), pairs);
-        _total += std::size_t(sums[0]) + sums[1] + sums[2] + sums[3];
+        // Sums of absolute differences from zero: the two halves' byte sums, one per 64-bit lane.
+        const __m128i sums = _mm_sad_epu8(_lanes, _mm_setzero_si128());
+        _total += static_cast<std::size_t>(_mm_cvtsi128_si32(sums))
+                  + static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
         _lanes = _mm_setzero_si128();
         _added = 0;
     }
@@ -70,34 +66,50 @@ private:
     unsigned _added = 0;
     std::size_t _total = 0;
 };
+
+// Sixteen units narrowed to bytes with unsigned saturation: a unit up to U+00FF keeps its value,
+// any other becomes 0x00 or 0xFF, which no unit counted here is.
+__m128i narrowed(const char16_t* text)
+{
+    return _mm_packus_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text)),
+                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 8)));
+}
 #endif
 
 // Physical lines that start in text[0, length), as CSVParser counts them: every newline unit, except
 // the LF of a CR LF pair. `before` is the unit before text[0] (0 for none). Every window is counted
-// once, so this runs over the whole text: eight units per test where SSE2 is there.
+// once, so this runs over the whole text: sixteen units per test where SSE2 is there.
 std::size_t lineStarts(const char16_t* text, std::size_t length, char16_t before)
 {
     std::size_t count = 0;
     std::size_t i = 0;
-    if (length > 0) {
-        count += isLineStart(text[0], before);
-        i = 1;
-    }
 #if defined(__SSE2__)
-    const __m128i lineFeed = _mm_set1_epi16(0x000A);
-    const __m128i carriageReturn = _mm_set1_epi16(0x000D);
-    LaneCounter counter;
-    for (; length - i >= 8; i += 8) {
-        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-        const __m128i previous = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i - 1));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lineFeed = _mm_set1_epi8(0x0A);
+    ByteCounter counter;
+    __m128i carry = _mm_cvtsi32_si128(before == u'\r' ? 0x0D : 0); // the unit before, narrowed, in byte 0
+    for (; length - i >= 16; i += 16) {
+        const __m128i bytes = narrowed(text + i);
+        const __m128i previous = _mm_or_si128(_mm_slli_si128(bytes, 1), carry);
+        carry = _mm_srli_si128(bytes, 15);
+        // U+000A..U+000D as (b - 0x0A) <= 3 unsigned, and U+0085; U+2028 and U+2029, which the
+        // narrowing loses, are found in the units themselves.
+        const __m128i breaks = _mm_cmpeq_epi8(_mm_subs_epu8(_mm_sub_epi8(bytes, lineFeed), _mm_set1_epi8(3)), zero);
+        const __m128i nextLine = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(0x85)));
+        const __m128i mask = _mm_set1_epi16(static_cast<short>(0xFFFE)), lineSeparator = _mm_set1_epi16(0x2028);
+        const __m128i separators = _mm_packs_epi16(
+            _mm_cmpeq_epi16(_mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i)), mask),
+                            lineSeparator),
+            _mm_cmpeq_epi16(_mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 8)), mask),
+                            lineSeparator));
         const __m128i crlf =
-            _mm_and_si128(_mm_cmpeq_epi16(units, lineFeed), _mm_cmpeq_epi16(previous, carriageReturn));
-        counter.add(_mm_andnot_si128(crlf, detail::newlineLanes(units)));
+            _mm_and_si128(_mm_cmpeq_epi8(bytes, lineFeed), _mm_cmpeq_epi8(previous, _mm_set1_epi8(0x0D)));
+        counter.add(_mm_andnot_si128(crlf, _mm_or_si128(_mm_or_si128(breaks, nextLine), separators)));
     }
     count += counter.total();
 #endif
     for (; i < length; ++i)
-        count += isLineStart(text[i], text[i - 1]);
+        count += isLineStart(text[i], i > 0 ? text[i - 1] : before);
     return count;
 }
 
@@ -107,10 +119,10 @@ std::size_t quotes(const char16_t* text, std::size_t length)
     std::size_t count = 0;
     std::size_t i = 0;
 #if defined(__SSE2__)
-    const __m128i quote = _mm_set1_epi16(static_cast<short>(doubleQuote));
-    LaneCounter counter;
-    for (; length - i >= 8; i += 8)
-        counter.add(_mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i)), quote));
+    const __m128i quote = _mm_set1_epi8(static_cast<char>(doubleQuote));
+    ByteCounter counter;
+    for (; length - i >= 16; i += 16)
+        counter.add(_mm_cmpeq_epi8(narrowed(text + i), quote));
     count += counter.total();
 #endif
     for (; i < length; ++i)

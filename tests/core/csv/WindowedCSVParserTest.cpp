@@ -134,7 +134,10 @@ TEST(WindowedCSVParserTest, AgreesWithTheWholeTextReaderAtEveryWindowSize)
 
 TEST(WindowedCSVParserTest, AgreesWithTheWholeTextReaderOnRandomTexts)
 {
-    const char16_t alphabet[] = {u'a', u'b', u',', u'"', u'\n', u'\r', u':', u'A', u'\u2028', u'\u00e9', u' '};
+    // With every kind of line break, and units whose low byte looks like a quote or a line break.
+    const char16_t alphabet[] = {u'a',      u'b',      u',',      u'"',      u'\n',     u'\r',     u':',
+                                 u'A',      u'\u2028', u'\u2029', u'\u0085', u'\v',     u'\u00e9', u' ',
+                                 u'\u010A', u'\u0122', u'\u800D'};
     const std::u16string_view separators[] = {u",", u"::", u"a"};
     std::mt19937 random(11);
     for (int round = 0; round < 1500; ++round) {
