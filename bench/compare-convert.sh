@@ -10,13 +10,17 @@
 # With BIG=1 a 1 GB CSV (table.csv ten times over, made in the output folder) is converted once more
 # by plistable, for the peak memory at that size (Miller is left out: it holds about ten times its
 # input, which at 1 GB would crowd out everything else on a small machine).
-# Usage: bench/compare-convert.sh [DATA_DIR]   (make the data first with bench/generate-data.py)
+# Outputs go to a folder made under WORK_DIR (default /tmp). Every output is synced to its disk
+# before it counts as written, so on a slow disk the disk's write speed is what gets timed; with
+# WORK_DIR=/dev/shm (memory) the conversions themselves are.
+# Usage: [RUNS=N] [BIG=1] [WORK_DIR=DIR] bench/compare-convert.sh [DATA_DIR]
+#        (make the data first with bench/generate-data.py)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 data="${1:-bench/data}"
 tool=build/app/src/cli/plistable
 [ -x "$tool" ] || scripts/build app >/dev/null
-out=$(mktemp -d /tmp/plistable-bench.XXXXXX)
+out=$(mktemp -d "${WORK_DIR:-/tmp}/plistable-bench.XXXXXX")
 trap 'rm -rf "$out"' EXIT
 runs="${RUNS:-3}"
 results="$out/results"
