@@ -80,6 +80,9 @@ TEST(CsvToPlistStreamingTest, LargeFilesGiveWhatAWholeReadingGives)
          std::string(encodingName(NSISO2022JPStringEncoding)), "<string>東京都</string>", (1u << 20) + 1, 1, {}},
         {"quoted fields longer than a window", "a,\"" + longField + "\"\nb,\"" + longField + "\"\n", false, {},
          "UTF-8", "<string>" + longField + "</string>", 2, 2, {}},
+        // Each record is one element written at once: here one far larger than the file's buffer.
+        {"a header and fields longer than a window", "k,v\n1,\"" + longField + "\"\n2,\"" + longField + "\"\n", true, {},
+         "UTF-8", "<key>v</key>\n\t\t<string>" + longField + "</string>", 2, 2, {}},
         {"a fault in the last piece names its line", repeated("a,b\n", 1u << 20) + "c\"d\n", false, {}, "UTF-8",
          "<string>a</string>", (1u << 20) + 1, 1u << 20, {"line " + std::to_string((1u << 20) + 1) + ": unexpected double quote; "
           + std::to_string((1u << 20) + 1) + " records converted, the rest was not read"}},
