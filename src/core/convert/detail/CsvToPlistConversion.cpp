@@ -508,8 +508,8 @@ ConversionReport convertCsvToPlist(const std::string& path, const std::string& o
     if (progress.cancelled())
         return ConversionMonitor::cancelledReport(path);
 
-    // A regular file is read in pieces, once to choose the encoding and once per encoding tried, so
-    // that memory stays flat at any size; a pipe's bytes are held.
+    // A regular file is read in pieces, once per reading below (a UTF-8 file once in all), so that
+    // memory stays flat at any size; a pipe's bytes are held.
     RereadableFile file = bytes ? RereadableFile::fromBytes(std::move(*bytes))
                                 : RereadableFile::open(path, progress.cancelFlag());
     if (file.error() == std::errc::operation_canceled)
