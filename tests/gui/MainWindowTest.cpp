@@ -329,7 +329,9 @@ void writeLargePropertyList(const std::string& path)
 
 // Which rows a cancelled drop may show: the files being converted are abandoned, those not started
 // are listed as such, and a file done before the cancel (converting beside the large one) stays done.
-enum class AfterCancel { Abandoned, NotStarted, AbandonedOrDone, DoneOrNotStarted };
+// AnyOutcome: done, abandoned or not started, as the cancel happens to fall; the check below that
+// the output folder holds the outputs of exactly the files reported done still applies.
+enum class AfterCancel { Abandoned, NotStarted, AbandonedOrDone, AnyOutcome };
 
 TEST_F(MainWindowTest, CancelAbandonsTheFilesBeingConvertedAndListsTheRest)
 {
@@ -352,7 +354,7 @@ TEST_F(MainWindowTest, CancelAbandonsTheFilesBeingConvertedAndListsTheRest)
          {AfterCancel::AbandonedOrDone, AfterCancel::AbandonedOrDone, AfterCancel::NotStarted,
           AfterCancel::NotStarted}},
         {"small ones beside a large one", 3, {{"big.csv", "big.plist"}},
-         {AfterCancel::Abandoned, AfterCancel::DoneOrNotStarted, AfterCancel::DoneOrNotStarted}},
+         {AfterCancel::Abandoned, AfterCancel::AnyOutcome, AfterCancel::AnyOutcome}},
     };
     // The inputs are only read: written once for every case.
     writeLargeCsv(dir.file("big.csv"));
@@ -411,8 +413,8 @@ TEST_F(MainWindowTest, CancelAbandonsTheFilesBeingConvertedAndListsTheRest)
             case AfterCancel::AbandonedOrDone:
                 EXPECT_TRUE(done || (state == ResultsModel::State::Cancelled && !notStarted)) << reason.toStdString();
                 break;
-            case AfterCancel::DoneOrNotStarted:
-                EXPECT_TRUE(done || (state == ResultsModel::State::Cancelled && notStarted)) << reason.toStdString();
+            case AfterCancel::AnyOutcome:
+                EXPECT_TRUE(done || state == ResultsModel::State::Cancelled) << reason.toStdString();
                 break;
             }
             cancelled += done ? 0 : 1;

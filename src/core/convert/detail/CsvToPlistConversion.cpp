@@ -114,9 +114,30 @@ public:
         return [this](Text& out) { return pull(out); };
     }
 
+    // Decodes what the reader left unread (after a fault in the text, or a reason not to read
+    // it), without keeping it: the outcome then covers every byte, so a byte further on that does
+    // not decode still rules this encoding out.
+    void readRest()
+    {
+        Text rest;
+        while (pull(rest))
+            rest.clear();
+    }
+
     bool cancelled() const { return _outcome == Outcome::Cancelled || _progress.cancelled(); }
-    bool readWhole() const { return _ended && _outcome == Outcome::Whole && !_progress.cancelled(); }
-    Outcome outcome() const { return _progress.cancelled() ? Outcome::Cancelled : _ended ? _outcome : Outcome::Cancelled; }
+    // Whether all of the text was read, not cancelled: the conversion keeps its output only then.
+    // Once it said so, a later cancel changes neither this nor outcome(): the output may be in place.
+    bool readWhole()
+    {
+        _confirmedWhole = _confirmedWhole || (_ended && _outcome == Outcome::Whole && !_progress.cancelled());
+        return _confirmedWhole;
+    }
+    Outcome outcome() const
+    {
+        if (_confirmedWhole)
+            return Outcome::Whole;
+        return _progress.cancelled() ? Outcome::Cancelled : _ended ? _outcome : Outcome::Cancelled;
+    }
 
 private:
     // Appends the next decoded units; false at the end of the text (or of what can be read of it).
@@ -163,6 +184,7 @@ private:
     const bool _refuseEscape;
     Text _start;
     bool _ended = false;
+    bool _confirmedWhole = false;
     Outcome _outcome = Outcome::Whole;
 };
 
@@ -195,6 +217,7 @@ ConversionReport convertShaped(ConversionReport& report, DecodedText& text, cons
         if (!keyColumn || (header && firstRow && *keyColumn >= names.size())) {
             report.problems.push_back("--keyed " + *shape.keyedColumn + ": no such column"
                                       + std::string(header ? " in the header" : ""));
+            text.readRest();
             return report;
         }
     }
@@ -269,6 +292,7 @@ ConversionReport convertShaped(ConversionReport& report, DecodedText& text, cons
             std::visit([&](auto& w) { w.writeValue(value); }, writer);
         ++records;
     });
+    text.readRest();
     // The temporary file goes with `file`: an existing output stays as it was.
     if (!text.readWhole())
         return report;
@@ -444,6 +468,7 @@ ConversionReport convertDecoded(ConversionReport& report, DecodedText& text, con
         }
     });
     pipeline.finish(std::move(batch));
+    text.readRest();
     // The temporary file goes with `file`: an existing output stays as it was.
     if (!text.readWhole())
         return report;
