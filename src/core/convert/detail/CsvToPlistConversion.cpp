@@ -114,29 +114,25 @@ public:
         return [this](Text& out) { return pull(out); };
     }
 
-    // Decodes what the reader left unread (after a fault in the text, or a reason not to read
-    // it), without keeping it: the outcome then covers every byte, so a byte further on that does
-    // not decode still rules this encoding out.
-    void readRest()
-    {
-        Text rest;
-        while (pull(rest))
-            rest.clear();
-    }
-
     bool cancelled() const { return _outcome == Outcome::Cancelled || _progress.cancelled(); }
     // Whether all of the text was read, not cancelled: the conversion keeps its output only then.
-    // Once it said so, a later cancel changes neither this nor outcome(): the output may be in place.
+    // What the reader left unread (after a fault in the text, or a reason not to read it) is
+    // decoded first, without being kept, so that a byte further on that does not decode still
+    // rules this encoding out. Once this said yes, a later cancel changes neither it nor outcome():
+    // the output may be in place.
     bool readWhole()
     {
-        _confirmedWhole = _confirmedWhole || (_ended && _outcome == Outcome::Whole && !_progress.cancelled());
+        readRest();
+        _confirmedWhole = _confirmedWhole || (_outcome == Outcome::Whole && !_progress.cancelled());
         return _confirmedWhole;
     }
-    Outcome outcome() const
+    // How the reading ended, over all of the text (what is left is decoded first, as above).
+    Outcome outcome()
     {
+        readRest();
         if (_confirmedWhole)
             return Outcome::Whole;
-        return _progress.cancelled() ? Outcome::Cancelled : _ended ? _outcome : Outcome::Cancelled;
+        return _progress.cancelled() ? Outcome::Cancelled : _outcome;
     }
 
 private:
@@ -173,6 +169,14 @@ private:
                 return true;
         }
         return false;
+    }
+
+    // Decodes what is left without keeping it; afterwards the reading has ended.
+    void readRest()
+    {
+        Text rest;
+        while (pull(rest))
+            rest.clear();
     }
 
     static constexpr std::size_t partBytes = std::size_t(1) << 16;
@@ -217,7 +221,6 @@ ConversionReport convertShaped(ConversionReport& report, DecodedText& text, cons
         if (!keyColumn || (header && firstRow && *keyColumn >= names.size())) {
             report.problems.push_back("--keyed " + *shape.keyedColumn + ": no such column"
                                       + std::string(header ? " in the header" : ""));
-            text.readRest();
             return report;
         }
     }
@@ -292,7 +295,6 @@ ConversionReport convertShaped(ConversionReport& report, DecodedText& text, cons
             std::visit([&](auto& w) { w.writeValue(value); }, writer);
         ++records;
     });
-    text.readRest();
     // The temporary file goes with `file`: an existing output stays as it was.
     if (!text.readWhole())
         return report;
@@ -468,7 +470,6 @@ ConversionReport convertDecoded(ConversionReport& report, DecodedText& text, con
         }
     });
     pipeline.finish(std::move(batch));
-    text.readRest();
     // The temporary file goes with `file`: an existing output stays as it was.
     if (!text.readWhole())
         return report;
