@@ -63,6 +63,14 @@ public:
     virtual void parserDidReadRootValue(PlistValue&& value) { (void)value; }
     /// The comments after the last entry or element, before the end of the text.
     virtual void parserDidReadTrailingComments(std::vector<OpenStepComment>&& comments) { (void)comments; }
+    /// A dictionary (the root or one inside a value) names `key` a second time, at 1-based `line`.
+    /// Inside a value the later value replaces the earlier one in the earlier one's place; the root's
+    /// entries all come to parserDidReadEntry() as written.
+    virtual void parserDidRepeatKey(std::u16string_view key, std::uint64_t line)
+    {
+        (void)key;
+        (void)line;
+    }
 };
 
 /// The old-style ("OpenStep", NeXTSTEP) property-list grammar, text in, values out; no I/O.
