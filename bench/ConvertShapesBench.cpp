@@ -35,10 +35,10 @@ void convertTo(benchmark::State& state, OutputFormat format, bool types)
     std::filesystem::create_directories(folder);
     UserDefaults defaults((folder / "settings.json").string());
     ConversionOptions options;
-    options.header = true;
-    options.types = types;
-    options.outputFormat = format;
-    options.outputPath = (folder / "out").string();
+    options.shape.header = true;
+    options.shape.types = types;
+    options.output.format = format;
+    options.output.path = (folder / "out").string();
     FileConverter converter(defaults, options);
     for (auto _ : state) {
         const ConversionReport report = converter.convertBytes(table, "table.csv", InputKind::Csv);

@@ -33,9 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     UserDefaults defaults(fuzz::scratch::path("settings.json"));
     ConversionOptions options;
-    options.header = (flags & 2) != 0;
+    options.shape.header = (flags & 2) != 0;
     if (flags & 4)
-        options.encodingName = flags & 8 ? "Shift_JIS" : "UTF-8";
+        options.csvRead.encodingName = flags & 8 ? "Shift_JIS" : "UTF-8";
     FileConverter converter(defaults, options);
     const auto reports = converter.convertDroppedFiles({csv, plist}, fuzz::scratch::path("out"));
     FUZZ_CHECK(reports.size() == 2);

@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::filesystem::create_directories(fuzz::scratch::path("csv"));
 
     UserDefaults defaults(fuzz::scratch::path("settings.json"));
-    FileConverter converter(defaults, ConversionOptions{false, "UTF-8"});
+    FileConverter converter(defaults, ConversionOptions{.csvRead = {.encodingName = "UTF-8"}, .shape = {.header = false}});
     const auto there = converter.convertDroppedFiles({csv}, fuzz::scratch::path("plist"));
     FUZZ_CHECK(there.at(0).status != ConversionReport::Status::Failed);
     const auto back = converter.convertDroppedFiles({there.at(0).outputPath}, fuzz::scratch::path("csv"));

@@ -67,14 +67,14 @@ void addShapeOptions(CLI::App& command, ConvertArguments& args)
 
 void applyShapeOptions(const ConvertArguments& args, ConversionOptions& options)
 {
-    options.types = args.types;
+    options.shape.types = args.types;
     if (!args.keyed.empty())
-        options.keyedColumn = args.keyed;
-    options.allKeys = args.allKeys;
-    options.dedupeKeys = args.dedupeKeys;
-    options.outputFormat = args.to == "binary" ? OutputFormat::Binary
-                           : args.to == "json" ? OutputFormat::Json
-                                               : OutputFormat::Xml;
+        options.shape.keyedColumn = args.keyed;
+    options.shape.allKeys = args.allKeys;
+    options.shape.dedupeKeys = args.dedupeKeys;
+    options.output.format = args.to == "binary" ? OutputFormat::Binary
+                            : args.to == "json" ? OutputFormat::Json
+                                                : OutputFormat::Xml;
 }
 
 // A private folder for a result bound for standard output: the conversion writes it as it writes
@@ -206,24 +206,24 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
         InterruptGuard interrupts;
 
         ConversionOptions options;
-        options.cancel = interrupts.flag();
+        options.run.cancel = interrupts.flag();
         if (args->header)
-            options.header = true;
+            options.shape.header = true;
         else if (args->noHeader)
-            options.header = false;
+            options.shape.header = false;
         if (!args->encoding.empty())
-            options.encodingName = args->encoding;
+            options.csvRead.encodingName = args->encoding;
         if (!args->delimiter.empty())
-            options.delimiter = delimiterNamed(args->delimiter);
-        options.separatorLine = args->excel;
-        options.crlf = args->crlf || args->excel;
-        options.byteOrderMark = args->bom || args->excel;
-        options.noClobber = args->noClobber;
+            options.csvRead.delimiter = options.csvWrite.delimiter = *delimiterNamed(args->delimiter);
+        options.csvRead.separatorLine = args->excel;
+        options.csvWrite.crlf = args->crlf || args->excel;
+        options.csvWrite.byteOrderMark = args->bom || args->excel;
+        options.output.noClobber = args->noClobber;
         applyShapeOptions(*args, options);
         if (!args->from.empty())
-            options.inputKind = args->from == "csv" ? InputKind::Csv : InputKind::PropertyList;
+            options.run.inputKind = args->from == "csv" ? InputKind::Csv : InputKind::PropertyList;
         if (!args->outputEncoding.empty())
-            options.outputEncodingName = args->outputEncoding;
+            options.csvWrite.encodingName = args->outputEncoding;
         ScratchFolder scratch;
         if (toStdout) {
             if (scratch.path().empty()) {
@@ -231,14 +231,14 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
                 context.status = ExitStatus::Failed;
                 return;
             }
-            options.outputPath = scratch.path() + "/result";
+            options.output.path = scratch.path() + "/result";
         } else if (output->count() > 0) {
-            options.outputPath = args->output;
+            options.output.path = args->output;
         }
 
         // Progress: one line per large file on a terminal's standard error, never with --quiet.
         ProgressLine progress(context.err, !args->quiet && ProgressLine::isTerminal(context.err));
-        options.progress = [&progress](std::uint64_t done, std::uint64_t total) { progress.update(done, total); };
+        options.run.progress = [&progress](std::uint64_t done, std::uint64_t total) { progress.update(done, total); };
 
         UserDefaults defaults(context.settingsPath);
         FileConverter converter(defaults, options);
@@ -275,7 +275,7 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
             } else {
                 progress.begin("-");
                 try {
-                    finish(converter.convertBytes(std::move(bytes), "-", *options.inputKind));
+                    finish(converter.convertBytes(std::move(bytes), "-", *options.run.inputKind));
                 } catch (const std::bad_alloc&) {
                     finish(tooLarge("standard input"));
                 }
@@ -300,7 +300,7 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
                 // as soon as its file and every one before it are done, so the output reads as it
                 // would one file after another, only sooner.
                 ConversionOptions parallel = options;
-                parallel.progress = {};
+                parallel.run.progress = {};
                 ParallelHooks hooks;
                 hooks.finished = [&](std::size_t, const ConversionReport& report) {
                     finish(report);

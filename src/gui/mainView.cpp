@@ -180,7 +180,7 @@ bool mainView::reconvert(const QString& path, const QString& encoding)
     if (isBusy() || !_saveDirPath)
         return false;
     ConversionOptions options;
-    options.encodingName = encoding.toStdString();
+    options.csvRead.encodingName = encoding.toStdString();
     _reconverting = true;
     // The save folder ends in "/", which the dispatch adds itself.
     startWorker({path}, _saveDirPath->chopped(1), std::move(options));
@@ -193,7 +193,7 @@ void mainView::startWorker(const QStringList& paths, const QString& folder, Conv
     // object and converter, the header value as it is now, and the paths in the file system's
     // encoding. Nothing it touches is shared with this thread.
     auto defaults = std::make_shared<UserDefaults>(_defaults);
-    options.header = _defaults.boolForKey(std::string(settings::headerKey));
+    options.shape.header = _defaults.boolForKey(std::string(settings::headerKey));
     std::vector<std::string> files;
     files.reserve(static_cast<std::size_t>(paths.size()));
     for (const QString& path : paths)
@@ -205,7 +205,7 @@ void mainView::startWorker(const QStringList& paths, const QString& folder, Conv
     // The flag also stops the files being converted: each conversion checks it as it reads, removes its
     // temporary file and leaves an existing output as it was. The worker owns a copy of the pointer,
     // so the flag outlives every check.
-    options.cancel = stop.get();
+    options.run.cancel = stop.get();
 
     emit busyChanged(true);
     // Before the worker starts, so that a handler may still cancel the drop before its first file.

@@ -10,7 +10,7 @@ namespace plistable {
 /// How readCsvFile() reads a file and how writeCsvFile() writes one.
 struct CsvFileOptions {
     std::string delimiter = ",";  ///< field delimiter; not empty, no '"' and no line-break character
-    std::string encoding;         ///< an encoding name such as "cp932"; empty: detect by trial decoding
+    std::string encoding = {};    ///< an encoding name such as "cp932"; empty: detect by trial decoding
     bool header = false;          ///< the first line holds the column names (reading only)
 };
 

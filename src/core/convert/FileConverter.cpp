@@ -28,16 +28,6 @@ FileConverter::FileConverter(UserDefaults& defaults, ConversionOptions options)
     _defaults.registerDefaults({{std::string(settings::headerKey), settings::headerDefault}});
 }
 
-detail::CsvReadDialect FileConverter::csvDialect() const
-{
-    return {_options.delimiter.value_or(u','), _options.separatorLine};
-}
-
-detail::CsvWriteDialect FileConverter::csvWriteDialect() const
-{
-    return {_options.delimiter.value_or(u','), _options.crlf, _options.byteOrderMark, _options.outputEncodingName};
-}
-
 detail::ConversionMonitor FileConverter::monitor() const
 {
     return detail::ConversionMonitor(_options);
@@ -45,22 +35,22 @@ detail::ConversionMonitor FileConverter::monitor() const
 
 detail::CsvToPlistShape FileConverter::csvToPlistShape() const
 {
-    return {_options.types, _options.keyedColumn, _options.dedupeKeys, _options.outputFormat};
+    return {_options.shape.types, _options.shape.keyedColumn, _options.shape.dedupeKeys, _options.output.format};
 }
 
 detail::PlistToCsvShape FileConverter::plistToCsvShape() const
 {
-    return {_options.allKeys, _options.keyedColumn};
+    return {_options.shape.allKeys, _options.shape.keyedColumn};
 }
 
 std::string_view FileConverter::csvOutputExtension() const
 {
-    return _options.outputFormat == OutputFormat::Json ? "json" : "plist";
+    return _options.output.format == OutputFormat::Json ? "json" : "plist";
 }
 
 bool FileConverter::headerSetting() const
 {
-    return _options.header.value_or(_defaults.boolForKey(std::string(settings::headerKey)));
+    return _options.shape.header.value_or(_defaults.boolForKey(std::string(settings::headerKey)));
 }
 
 std::vector<ConversionReport> FileConverter::convertDroppedFiles(const std::vector<std::string>& paths,
@@ -72,10 +62,10 @@ std::vector<ConversionReport> FileConverter::convertDroppedFiles(const std::vect
     reports.reserve(paths.size());
     for (const std::string& path : paths) {
         const std::string extension = pathExtension(path);
-        if (_options.cancel && _options.cancel->load()) {
+        if (_options.run.cancel && _options.run.cancel->load()) {
             reports.push_back(detail::ConversionMonitor::cancelledReport(path));
-        } else if (_options.inputKind) {
-            reports.push_back(*_options.inputKind == InputKind::Csv ? createPlist(path) : createCsv(path));
+        } else if (_options.run.inputKind) {
+            reports.push_back(*_options.run.inputKind == InputKind::Csv ? createPlist(path) : createCsv(path));
         } else if (extension == "csv") {
             reports.push_back(createPlist(path));
         } else if (extension == "plist") {
@@ -95,15 +85,15 @@ std::optional<std::string> FileConverter::plannedOutputPath(const std::string& p
 {
     // Mirrors the dispatch of convertDroppedFiles() and the names of createPlist() / createCsv().
     std::string_view extension;
-    if (_options.inputKind)
-        extension = *_options.inputKind == InputKind::Csv ? "plist" : "csv";
+    if (_options.run.inputKind)
+        extension = *_options.run.inputKind == InputKind::Csv ? "plist" : "csv";
     else if (const std::string given = pathExtension(path); given == "csv")
         extension = "plist";
     else if (given == "plist")
         extension = "csv";
     else
         return std::nullopt;
-    return _options.outputPath.value_or(outputPathFor(folder + "/", path, extension));
+    return _options.output.path.value_or(outputPathFor(folder + "/", path, extension));
 }
 
 std::optional<std::vector<Record>> FileConverter::csvparse(std::u16string_view text)
@@ -120,26 +110,26 @@ std::optional<Row> FileConverter::csvparseToHeader(std::u16string_view text)
 
 ConversionReport FileConverter::createPlist(const std::string& path)
 {
-    const std::string outputPath = _options.outputPath.value_or(outputPathFor(_saveDirPath, path, csvOutputExtension()));
+    const std::string outputPath = _options.output.path.value_or(outputPathFor(_saveDirPath, path, csvOutputExtension()));
     if (std::optional<ConversionReport> refused = refuseExistingOutput(path, outputPath))
         return *refused;
     detail::ConversionMonitor progress = monitor();
-    return detail::convertCsvToPlist(path, outputPath, headerSetting(), _options.encodingName, nullptr, csvDialect(),
+    return detail::convertCsvToPlist(path, outputPath, headerSetting(), nullptr, _options.csvRead,
                                      csvToPlistShape(), &progress);
 }
 
 ConversionReport FileConverter::convertBytes(std::string bytes, const std::string& sourceName, InputKind kind)
 {
-    const std::string outputPath = _options.outputPath.value_or(
+    const std::string outputPath = _options.output.path.value_or(
         outputPathFor(_saveDirPath, sourceName, kind == InputKind::Csv ? csvOutputExtension() : "csv"));
     if (std::optional<ConversionReport> refused = refuseExistingOutput(sourceName, outputPath))
         return *refused;
     detail::ConversionMonitor progress = monitor();
     if (kind == InputKind::Csv)
-        return detail::convertCsvToPlist(sourceName, outputPath, headerSetting(), _options.encodingName, &bytes,
-                                         csvDialect(), csvToPlistShape(), &progress);
+        return detail::convertCsvToPlist(sourceName, outputPath, headerSetting(), &bytes, _options.csvRead,
+                                         csvToPlistShape(), &progress);
     _keys.reset();
-    return detail::convertPlistToCsv(sourceName, outputPath, headerSetting(), *this, &bytes, csvWriteDialect(),
+    return detail::convertPlistToCsv(sourceName, outputPath, headerSetting(), *this, &bytes, _options.csvWrite,
                                      plistToCsvShape(), &progress);
 }
 
@@ -205,11 +195,11 @@ void FileConverter::parserFoundCharacters(std::u16string_view characters)
 ConversionReport FileConverter::createCsv(const std::string& path)
 {
     _keys.reset();
-    const std::string outputPath = _options.outputPath.value_or(outputPathFor(_saveDirPath, path, "csv"));
+    const std::string outputPath = _options.output.path.value_or(outputPathFor(_saveDirPath, path, "csv"));
     if (std::optional<ConversionReport> refused = refuseExistingOutput(path, outputPath))
         return *refused;
     detail::ConversionMonitor progress = monitor();
-    return detail::convertPlistToCsv(path, outputPath, headerSetting(), *this, nullptr, csvWriteDialect(),
+    return detail::convertPlistToCsv(path, outputPath, headerSetting(), *this, nullptr, _options.csvWrite,
                                      plistToCsvShape(), &progress);
 }
 
@@ -217,7 +207,7 @@ std::optional<ConversionReport> FileConverter::refuseExistingOutput(const std::s
                                                                     const std::string& outputPath) const
 {
     struct stat info {};
-    if (!_options.noClobber || ::lstat(outputPath.c_str(), &info) != 0)
+    if (!_options.output.noClobber || ::lstat(outputPath.c_str(), &info) != 0)
         return std::nullopt;
     ConversionReport report;
     report.sourcePath = source;

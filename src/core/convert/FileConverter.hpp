@@ -1,11 +1,10 @@
 #pragma once
 
 #include "core/csv/CSVParser.hpp"
+#include "core/convert/ConversionOptions.hpp"
 #include "core/convert/ConversionReport.hpp"
 
-#include <atomic>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,54 +17,8 @@ class UserDefaults;
 namespace detail {
 struct CsvToPlistShape;
 struct PlistToCsvShape;
-struct CsvReadDialect;
-struct CsvWriteDialect;
 class ConversionMonitor;
 }
-
-/// The two kinds of file the converter reads.
-enum class InputKind {
-    Csv,          ///< a CSV file, converted into a property list
-    PropertyList, ///< a property list, converted into a CSV file
-};
-
-/// The form of the document a CSV file becomes.
-enum class OutputFormat {
-    Xml,    ///< an XML property list (".plist")
-    Binary, ///< a binary property list, "bplist00" (".plist")
-    Json,   ///< a JSON document (".json")
-};
-
-/// Overrides a caller may give for every conversion, instead of the stored setting or detection.
-struct ConversionOptions {
-    std::optional<bool> header;               ///< instead of the stored "header" setting
-    std::optional<std::string> encodingName;  ///< read every CSV file in this encoding instead of detecting it
-    std::optional<InputKind> inputKind = {};  ///< convert every file as this kind, whatever its extension
-    std::optional<std::string> outputPath = {}; ///< write each result exactly here instead of into the save folder
-    std::optional<char16_t> delimiter = {};   ///< the field delimiter of CSV files read and written, instead of ","
-    bool separatorLine = false;               ///< a first CSV line "sep=C" sets the delimiter and is no record
-    bool crlf = false;                        ///< CSV lines written end in CRLF instead of LF
-    bool byteOrderMark = false;               ///< CSV files written begin with a UTF-8 byte-order mark
-    std::optional<std::string> outputEncodingName = {}; ///< CSV written in this encoding (a converter name or alias) instead of UTF-8; the mark only when it is a Unicode one
-    bool noClobber = false;                   ///< an existing output is left alone: the file fails, "exists, not replaced"
-    std::function<void(std::uint64_t done, std::uint64_t total)> progress = {}; ///< bytes of the current source consumed so far and its size (0 when unknown); called on the converting thread, at most about every 1 MiB and once at the end
-    const std::atomic<bool>* cancel = nullptr; ///< when it reads true, the conversion stops at its next check (at least every 1 MiB of input): the temporary file is removed, an existing output is untouched, the report says Cancelled
-
-    // Data shapes; each off by default, and then nothing written changes.
-    /// CSV input: fields that are exactly decimal integers, decimal reals, "true" or "false" become
-    /// integers, reals and booleans instead of strings.
-    bool types = false;
-    /// CSV input: the root is a dictionary keyed by this column, a header name (header on) or a
-    /// 1-based position; a repeated or empty key fails the file. Property-list input with a
-    /// dictionary at its root: the name of the key column in the header line (instead of "key").
-    std::optional<std::string> keyedColumn = {};
-    /// Property-list input: the columns are every key of every dictionary, in order of first appearance.
-    bool allKeys = false;
-    /// CSV input with a header: later repeats of a name become "a_2", "a_3", ..., an empty name "column_N".
-    bool dedupeKeys = false;
-    /// CSV input: the form of the document written.
-    OutputFormat outputFormat = OutputFormat::Xml;
-};
 
 /// The two conversions and the dispatch that sends each dropped file to its conversion. A ".csv"
 /// file becomes an XML property list, a ".plist" file a CSV file, each named after its source with
@@ -137,8 +90,6 @@ private:
     bool headerSetting() const;
     // With noClobber, the Failed report for an output that already exists; nothing otherwise.
     std::optional<ConversionReport> refuseExistingOutput(const std::string& source, const std::string& outputPath) const;
-    detail::CsvReadDialect csvDialect() const;
-    detail::CsvWriteDialect csvWriteDialect() const;
     detail::CsvToPlistShape csvToPlistShape() const;
     detail::PlistToCsvShape plistToCsvShape() const;
     std::string_view csvOutputExtension() const; // of the document a CSV file becomes

@@ -81,15 +81,15 @@ private:
 
 bool cancelRequested(const ConversionOptions& options)
 {
-    return options.cancel && options.cancel->load();
+    return options.run.cancel && options.run.cancel->load();
 }
 
 // `options` whose progress also tells the progress hook, with the index `*current` holds when it is called.
 ConversionOptions withIndexedProgress(ConversionOptions options, const ParallelHooks& hooks, const std::size_t* current)
 {
     if (hooks.progress) {
-        options.progress = [given = std::move(options.progress), &hooks, current](std::uint64_t done,
-                                                                                   std::uint64_t total) {
+        options.run.progress = [given = std::move(options.run.progress), &hooks, current](std::uint64_t done,
+                                                                                           std::uint64_t total) {
             if (given)
                 given(done, total);
             hooks.progress(*current, done, total);
@@ -131,8 +131,8 @@ std::vector<ConversionReport> ParallelConverter::convertFiles(const std::vector<
     // The setting is read here, once, so that the threads share no store.
     ConversionOptions options = _options;
     FileConverter planner(_defaults, options);
-    if (!options.header)
-        options.header = _defaults.boolForKey(std::string(settings::headerKey));
+    if (!options.shape.header)
+        options.shape.header = _defaults.boolForKey(std::string(settings::headerKey));
     const std::vector<std::vector<std::size_t>> groups = dependentGroups(paths, folder, planner);
     jobs = static_cast<unsigned>(std::min<std::size_t>(jobs, groups.size()));
 

@@ -89,8 +89,8 @@ TEST_F(ConversionMonitorTest, ProgressRisesToTheSourceSizeFromFilesAndFromBytes)
             SCOPED_TRACE(fromBytes ? "bytes" : "file");
             std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
             ConversionOptions options;
-            options.outputPath = dir.file("out.result");
-            options.progress = [&](std::uint64_t done, std::uint64_t total) { calls.emplace_back(done, total); };
+            options.output.path = dir.file("out.result");
+            options.run.progress = [&](std::uint64_t done, std::uint64_t total) { calls.emplace_back(done, total); };
             FileConverter converter(defaults, options);
             const ConversionReport report = fromBytes ? converter.convertBytes(input, "-", c.kind)
                                                       : converter.convertDroppedFiles({source}, folder()).front();
@@ -121,8 +121,8 @@ TEST_F(ConversionMonitorTest, ACancelStopsTheConversionKeepsTheOldOutputAndCance
         std::atomic<bool> cancel = false;
         std::size_t calls = 0;
         ConversionOptions options;
-        options.cancel = &cancel;
-        options.progress = [&](std::uint64_t, std::uint64_t) {
+        options.run.cancel = &cancel;
+        options.run.progress = [&](std::uint64_t, std::uint64_t) {
             ++calls;
             cancel = true;
         };
@@ -146,8 +146,8 @@ TEST_F(ConversionMonitorTest, ACancelSetBeforehandConvertsNothing)
 {
     std::atomic<bool> cancel = true;
     ConversionOptions options;
-    options.cancel = &cancel;
-    options.outputPath = dir.file("result");
+    options.run.cancel = &cancel;
+    options.output.path = dir.file("result");
     FileConverter converter(defaults, options);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

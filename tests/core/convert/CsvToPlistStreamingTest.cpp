@@ -107,9 +107,9 @@ TEST(CsvToPlistStreamingTest, LargeFilesGiveWhatAWholeReadingGives)
         TempDir dir;
         UserDefaults defaults(dir.file("settings.json"));
         ConversionOptions options;
-        options.header = c.header;
-        options.encodingName = c.encoding;
-        options.keyedColumn = c.keyed;
+        options.shape.header = c.header;
+        options.csvRead.encodingName = c.encoding;
+        options.shape.keyedColumn = c.keyed;
         FileConverter converter(defaults, options);
         const std::string source = dir.write("in.csv", c.bytes);
         const ConversionReport report = converter.convertDroppedFiles({source}, dir.path()).at(0);

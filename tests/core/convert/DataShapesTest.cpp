@@ -120,8 +120,8 @@ protected:
     // Converts `bytes` of `kind` with `options` (and the header on) into dir/out and returns what was written.
     std::string convert(std::string bytes, InputKind kind, ConversionOptions options, bool header = true)
     {
-        options.header = header;
-        options.outputPath = dir.file("out");
+        options.shape.header = header;
+        options.output.path = dir.file("out");
         FileConverter converter(defaults, options);
         report = converter.convertBytes(std::move(bytes), "d", kind);
         return report.outputPath.empty() ? std::string() : dir.read("out");
@@ -199,7 +199,7 @@ TEST(FieldTypesTest, DedupedNamesKeepEveryColumn)
 TEST_F(DataShapesTest, TypesWritesTypedElementsAndComesBack)
 {
     ConversionOptions options;
-    options.types = true;
+    options.shape.types = true;
     const std::string xml = convert("id,n,r,b,s,e\n1,007,1.50,true,x,\n", InputKind::Csv, options);
     EXPECT_EQ(xml, xmlPlistDocument({"<array>", "\t<dict>", "\t\t<key>id</key>", "\t\t<integer>1</integer>",
                                      "\t\t<key>n</key>", "\t\t<string>007</string>", "\t\t<key>r</key>",
@@ -213,7 +213,7 @@ TEST_F(DataShapesTest, TypesWritesTypedElementsAndComesBack)
 TEST_F(DataShapesTest, TypesWithoutHeaderTypesRowFields)
 {
     ConversionOptions options;
-    options.types = true;
+    options.shape.types = true;
     const std::string xml = convert("-3,false,2e1\n", InputKind::Csv, options, false);
     EXPECT_EQ(xml, xmlPlistDocument({"<array>", "\t<array>", "\t\t<integer>-3</integer>", "\t\t<false/>",
                                      "\t\t<real>20</real>", "\t</array>", "</array>", "</plist>"}));
@@ -222,7 +222,7 @@ TEST_F(DataShapesTest, TypesWithoutHeaderTypesRowFields)
 TEST_F(DataShapesTest, KeyedByNameGivesARootDictionaryInFileOrder)
 {
     ConversionOptions options;
-    options.keyedColumn = "id";
+    options.shape.keyedColumn = "id";
     const std::string xml = convert("id,name\nb,2\na,1\n", InputKind::Csv, options);
     EXPECT_EQ(xml, xmlPlistDocument({"<dict>", "\t<key>b</key>", "\t<dict>", "\t\t<key>name</key>",
                                      "\t\t<string>2</string>", "\t</dict>", "\t<key>a</key>", "\t<dict>",
@@ -235,7 +235,7 @@ TEST_F(DataShapesTest, KeyedByNameGivesARootDictionaryInFileOrder)
 TEST_F(DataShapesTest, KeyedByPositionWithoutHeaderHoldsArrays)
 {
     ConversionOptions options;
-    options.keyedColumn = "2";
+    options.shape.keyedColumn = "2";
     const std::string xml = convert("1,k,x\n2,j\n", InputKind::Csv, options, false);
     EXPECT_EQ(xml, xmlPlistDocument({"<dict>", "\t<key>k</key>", "\t<array>", "\t\t<string>1</string>",
                                      "\t\t<string>x</string>", "\t</array>", "\t<key>j</key>", "\t<array>",
@@ -266,7 +266,7 @@ TEST_F(DataShapesTest, KeyedRefusesRepeatedEmptyAndUnknownKeys)
         SCOPED_TRACE(c.name);
         dir.write("out", "keep me");
         ConversionOptions options;
-        options.keyedColumn = c.column;
+        options.shape.keyedColumn = c.column;
         convert(c.csv, InputKind::Csv, options, c.header);
         EXPECT_EQ(report.status, ConversionReport::Status::Failed);
         EXPECT_EQ(report.problems, std::vector<std::string>{c.problem});
@@ -281,7 +281,7 @@ TEST_F(DataShapesTest, DedupeKeysKeepsEveryValueWhereRepeatsLoseOne)
     const std::string repeated = convert(csv, InputKind::Csv, {});
     EXPECT_EQ(report.status, ConversionReport::Status::Partial);
     ConversionOptions options;
-    options.dedupeKeys = true;
+    options.shape.dedupeKeys = true;
     const std::string deduped = convert(csv, InputKind::Csv, options);
     EXPECT_EQ(report.status, ConversionReport::Status::Converted);
     EXPECT_EQ(deduped, xmlPlistDocument({"<array>", "\t<dict>", "\t\t<key>a</key>", "\t\t<string>1</string>",
@@ -303,7 +303,7 @@ TEST_F(DataShapesTest, ShapedPathWritesWhatThePlainPathWrites)
             shape.format = OutputFormat::Binary; // not plain, so the general path runs ...
             std::string bytes = csv;
             const ConversionReport shaped =
-                detail::convertCsvToPlist("d", dir.file("shaped"), header, std::nullopt, &bytes, {}, shape);
+                detail::convertCsvToPlist("d", dir.file("shaped"), header, &bytes, {}, shape);
             EXPECT_EQ(shaped.problems, plainReport.problems);
             EXPECT_EQ(shaped.records, plainReport.records);
             EXPECT_EQ(shaped.status, plainReport.status);
@@ -354,9 +354,9 @@ TEST_F(DataShapesTest, RootDictionaryEntriesBecomeLinesKeyFirst)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ConversionOptions options;
-        options.allKeys = c.allKeys;
+        options.shape.allKeys = c.allKeys;
         if (c.keyColumn)
-            options.keyedColumn = c.keyColumn;
+            options.shape.keyedColumn = c.keyColumn;
         for (const bool binary : {false, true}) {
             SCOPED_TRACE(binary ? "binary" : "XML");
             const std::string list = binary ? binaryOf(xmlPlist(c.body)) : xmlPlist(c.body);
@@ -383,9 +383,9 @@ TEST_F(DataShapesTest, KeyedTableComesBackUnchanged)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.csv);
         ConversionOptions options;
-        options.keyedColumn = c.column;
+        options.shape.keyedColumn = c.column;
         for (const OutputFormat format : {OutputFormat::Xml, OutputFormat::Binary}) {
-            options.outputFormat = format;
+            options.output.format = format;
             const std::string list = convert(c.csv, InputKind::Csv, options, c.header);
             const std::string back = convert(list, InputKind::PropertyList, options, c.header);
             if (std::string(c.csv).starts_with("name"))
@@ -405,7 +405,7 @@ TEST_F(DataShapesTest, AllKeysWritesEveryKeyInFirstSeenOrder)
     EXPECT_EQ(report.status, ConversionReport::Status::Partial);
     EXPECT_EQ(report.notes, std::vector<std::string>{"--all-keys writes a column for every key"});
     ConversionOptions options;
-    options.allKeys = true;
+    options.shape.allKeys = true;
     for (const bool binary : {false, true}) {
         EXPECT_EQ(convert(binary ? binaryOf(list) : list, InputKind::PropertyList, options), "b,a,c\n1,2,\n,3,4\n");
         EXPECT_EQ(report.status, ConversionReport::Status::Converted);
@@ -460,11 +460,11 @@ TEST_F(DataShapesTest, BinaryOutputReadsAsTheXmlOutput)
     for (const BinaryCase& c : binaryCases) {
         SCOPED_TRACE(c.name);
         ConversionOptions options;
-        options.types = c.types;
+        options.shape.types = c.types;
         if (c.keyed)
-            options.keyedColumn = c.keyed;
+            options.shape.keyedColumn = c.keyed;
         const std::string xml = convert(c.csv, InputKind::Csv, options, c.header);
-        options.outputFormat = OutputFormat::Binary;
+        options.output.format = OutputFormat::Binary;
         const std::string binary = convert(c.csv, InputKind::Csv, options, c.header);
         EXPECT_EQ(report.status, ConversionReport::Status::Converted);
         ASSERT_TRUE(binary.starts_with("bplist00"));
@@ -480,8 +480,8 @@ TEST_F(DataShapesTest, BinaryOutputReadsAsTheXmlOutput)
 TEST_F(DataShapesTest, BinaryOutputSharesEqualStringsOnly)
 {
     ConversionOptions options;
-    options.outputFormat = OutputFormat::Binary;
-    options.types = true;
+    options.output.format = OutputFormat::Binary;
+    options.shape.types = true;
     // Objects: the root, two rows, "x" once, two integers 1 (numbers are not shared).
     const std::string binary = convert("x,1\nx,1\n", InputKind::Csv, options, false);
     ASSERT_GE(binary.size(), 32u);
@@ -511,10 +511,10 @@ TEST_F(DataShapesTest, JsonOutputHoldsTheRecords)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ConversionOptions options;
-        options.outputFormat = OutputFormat::Json;
-        options.types = c.types;
+        options.output.format = OutputFormat::Json;
+        options.shape.types = c.types;
         if (c.keyed)
-            options.keyedColumn = c.keyed;
+            options.shape.keyedColumn = c.keyed;
         const std::string json = convert(c.csv, InputKind::Csv, options, c.header);
         EXPECT_EQ(report.status, ConversionReport::Status::Converted);
         const nlohmann::ordered_json parsed = nlohmann::ordered_json::parse(json, nullptr, false);

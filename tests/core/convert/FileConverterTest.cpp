@@ -256,7 +256,7 @@ TEST_F(FileConverterTest, AFileThatCannotBeReadOrDecodedWritesNothing)
     EXPECT_EQ(reports[0].problems[0].rfind("cannot read: ", 0), 0u);
     EXPECT_EQ(dir.read("out/gone.plist"), "keep me");
 
-    FileConverter namedEncoding(defaults, ConversionOptions{std::nullopt, "utf-8"});
+    FileConverter namedEncoding(defaults, ConversionOptions{.csvRead = {.encodingName = "utf-8"}});
     dir.write("bad.csv", "caf\xE9");
     reports = namedEncoding.convertDroppedFiles({dir.file("bad.csv")}, dir.file("out"));
     EXPECT_EQ(reports[0].status, ConversionReport::Status::Failed);
@@ -392,7 +392,7 @@ TEST(FileConverterRoundTripTest, CarriageReturnInFieldSurvivesThePropertyList)
     UserDefaults defaults(dir.file("settings.json"));
     ::mkdir(dir.file("out").c_str(), 0700);
     const std::string source = dir.write("cr.csv", "\"a\rb\",\"c\r\nd\",\"\n\r\",\r\n");
-    FileConverter converter(defaults, ConversionOptions{false, "UTF-8"});
+    FileConverter converter(defaults, ConversionOptions{.csvRead = {.encodingName = "UTF-8"}, .shape = {.header = false}});
     const auto reports = converter.convertDroppedFiles({source}, dir.file("out"));
     ASSERT_EQ(reports.at(0).status, ConversionReport::Status::Converted);
 

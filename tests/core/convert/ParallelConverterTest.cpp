@@ -154,7 +154,7 @@ TEST_F(ParallelConverterTest, ProgressNamesTheFileItIsAbout)
             heard[index].emplace_back(done, total);
         };
         ConversionOptions options;
-        options.progress = [&](std::uint64_t, std::uint64_t) {
+        options.run.progress = [&](std::uint64_t, std::uint64_t) {
             const std::lock_guard lock(mutex);
             ++plainCalls;
         };
@@ -181,7 +181,7 @@ TEST_F(ParallelConverterTest, CancelledBeforeTheStartStartsNothingAndReportsEver
         paths.push_back(dir.write(name, "x\n"));
     const std::atomic<bool> cancel{true};
     ConversionOptions options;
-    options.cancel = &cancel;
+    options.run.cancel = &cancel;
     for (const unsigned jobs : {1u, 3u}) {
         SCOPED_TRACE(jobs);
         std::mutex mutex;

@@ -1,6 +1,6 @@
 #include "core/convert/detail/ConversionMonitor.hpp"
 
-#include "core/convert/FileConverter.hpp"
+#include "core/convert/ConversionOptions.hpp"
 #include "core/convert/detail/ConversionText.hpp"
 
 namespace plistable::detail {
@@ -11,7 +11,7 @@ constexpr std::uint64_t reportStep = 1 << 20;
 } // namespace
 
 ConversionMonitor::ConversionMonitor(const ConversionOptions& options)
-    : _progress(options.progress), _cancel(options.cancel)
+    : _progress(options.run.progress), _cancel(options.run.cancel)
 {
 }
 

@@ -377,7 +377,7 @@ struct FieldBatch {
 // Converts the decoded text: a byte-order mark and a "sep=" line are looked at first, then the
 // records are written as the plain document or in the shape asked for.
 ConversionReport convertDecoded(ConversionReport& report, DecodedText& text, const std::string& outputPath,
-                                bool header, CsvReadDialect dialect, const CsvToPlistShape& shape)
+                                bool header, const CsvReadDialect& dialect, const CsvToPlistShape& shape)
 {
     // A byte-order mark is not data: without this the first header name would begin with U+FEFF.
     Text& start = text.start();
@@ -524,9 +524,10 @@ std::vector<Text> dedupedNames(const std::vector<Text>& names)
 }
 
 ConversionReport convertCsvToPlist(const std::string& path, const std::string& outputPath, bool header,
-                                   const std::optional<std::string>& encodingName, std::string* bytes,
-                                   CsvReadDialect dialect, const CsvToPlistShape& shape, ConversionMonitor* monitor)
+                                   std::string* bytes, const CsvReadDialect& dialect, const CsvToPlistShape& shape,
+                                   ConversionMonitor* monitor)
 {
+    const std::optional<std::string>& encodingName = dialect.encodingName;
     ConversionReport report;
     report.sourcePath = path;
     ConversionMonitor quiet;

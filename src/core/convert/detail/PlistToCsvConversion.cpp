@@ -261,7 +261,8 @@ private:
 
 ConversionReport convertPlistToCsv(const std::string& path, const std::string& outputPath, bool header,
                                    FileConverter& keyListPass, const std::string* bytes,
-                                   CsvWriteDialect dialect, const PlistToCsvShape& shape, ConversionMonitor* monitor)
+                                   const CsvWriteDialect& dialect, const PlistToCsvShape& shape,
+                                   ConversionMonitor* monitor)
 {
     ConversionReport report;
     report.sourcePath = path;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/convert/ConversionOptions.hpp"
 #include "core/convert/ConversionReport.hpp"
 #include "core/convert/detail/ConversionMonitor.hpp"
 
@@ -11,14 +12,6 @@ class FileConverter;
 }
 
 namespace plistable::detail {
-
-/// How the CSV text is written.
-struct CsvWriteDialect {
-    char16_t delimiter = u',';  ///< between two fields
-    bool crlf = false;          ///< lines end in CRLF instead of LF
-    bool byteOrderMark = false; ///< the file begins with the byte-order mark (of a Unicode output encoding only)
-    std::optional<std::string> encodingName = {}; ///< the text is written in this encoding instead of UTF-8
-};
 
 /// The data-shape options of one property list conversion (see ConversionOptions).
 struct PlistToCsvShape {
@@ -36,7 +29,7 @@ struct PlistToCsvShape {
 /// conversion, which then writes nothing and reports Cancelled.
 ConversionReport convertPlistToCsv(const std::string& path, const std::string& outputPath, bool header,
                                    FileConverter& keyListPass, const std::string* bytes = nullptr,
-                                   CsvWriteDialect dialect = {}, const PlistToCsvShape& shape = {},
+                                   const CsvWriteDialect& dialect = {}, const PlistToCsvShape& shape = {},
                                    ConversionMonitor* monitor = nullptr);
 
 } // namespace plistable::detail
