@@ -111,7 +111,7 @@ std::optional<Row> FileConverter::csvparseToHeader(std::u16string_view text)
 ConversionReport FileConverter::createPlist(const std::string& path)
 {
     const std::string outputPath = _options.output.path.value_or(outputPathFor(_saveDirPath, path, csvOutputExtension()));
-    if (std::optional<ConversionReport> refused = refuseExistingOutput(path, outputPath))
+    if (std::optional<ConversionReport> refused = refuseOutput(path, outputPath))
         return *refused;
     detail::ConversionMonitor progress = monitor();
     return detail::convertCsvToPlist(path, outputPath, headerSetting(), nullptr, _options.csvRead,
@@ -122,7 +122,7 @@ ConversionReport FileConverter::convertBytes(std::string bytes, const std::strin
 {
     const std::string outputPath = _options.output.path.value_or(
         outputPathFor(_saveDirPath, sourceName, kind == InputKind::Csv ? csvOutputExtension() : "csv"));
-    if (std::optional<ConversionReport> refused = refuseExistingOutput(sourceName, outputPath))
+    if (std::optional<ConversionReport> refused = refuseOutput(sourceName, outputPath, false))
         return *refused;
     detail::ConversionMonitor progress = monitor();
     if (kind == InputKind::Csv)
@@ -196,22 +196,33 @@ ConversionReport FileConverter::createCsv(const std::string& path)
 {
     _keys.reset();
     const std::string outputPath = _options.output.path.value_or(outputPathFor(_saveDirPath, path, "csv"));
-    if (std::optional<ConversionReport> refused = refuseExistingOutput(path, outputPath))
+    if (std::optional<ConversionReport> refused = refuseOutput(path, outputPath))
         return *refused;
     detail::ConversionMonitor progress = monitor();
     return detail::convertPlistToCsv(path, outputPath, headerSetting(), *this, nullptr, _options.csvWrite,
                                      plistToCsvShape(), &progress);
 }
 
-std::optional<ConversionReport> FileConverter::refuseExistingOutput(const std::string& source,
-                                                                    const std::string& outputPath) const
+std::optional<ConversionReport> FileConverter::refuseOutput(const std::string& source, const std::string& outputPath,
+                                                            bool sourceIsFile) const
 {
+    // Looked at before anything is read, so that a refused file is left as it is.
+    std::string problem;
     struct stat info {};
-    if (!_options.output.noClobber || ::lstat(outputPath.c_str(), &info) != 0)
+    if (sourceIsFile && sameFile(source, outputPath))
+        problem = resolvedPath(outputPath) == resolvedPath(source) ? "the output would replace the input"
+                                       : "the output " + outputPath + " would replace the input";
+    else if (::stat(outputPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        problem = "cannot write " + outputPath + ": it is a folder";
+    else if (::lstat(outputPath.c_str(), &info) == 0 && _options.output.noClobber)
+        problem = outputPath + ": exists, not replaced";
+    else if (::stat(outputPath.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+        problem = "cannot write " + outputPath + ": not a regular file";
+    else
         return std::nullopt;
     ConversionReport report;
     report.sourcePath = source;
-    report.problems.push_back(outputPath + ": exists, not replaced");
+    report.problems.push_back(std::move(problem));
     return report;
 }
 

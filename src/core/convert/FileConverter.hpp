@@ -88,8 +88,11 @@ public:
 
 private:
     bool headerSetting() const;
-    // With noClobber, the Failed report for an output that already exists; nothing otherwise.
-    std::optional<ConversionReport> refuseExistingOutput(const std::string& source, const std::string& outputPath) const;
+    // The Failed report for an output that must not be written: the source itself, a folder, a special
+    // file, or (with noClobber) any existing file. Nothing when it may be written. `source` is only a
+    // name when it is no file (bytes given).
+    std::optional<ConversionReport> refuseOutput(const std::string& source, const std::string& outputPath,
+                                                 bool sourceIsFile = true) const;
     detail::CsvToPlistShape csvToPlistShape() const;
     detail::PlistToCsvShape plistToCsvShape() const;
     std::string_view csvOutputExtension() const; // of the document a CSV file becomes

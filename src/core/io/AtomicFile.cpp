@@ -1,6 +1,7 @@
 #include "core/io/AtomicFile.hpp"
 
 #include "core/io/PathUtilities.hpp"
+#include "core/io/ReadError.hpp"
 #include "core/io/detail/BackgroundWriter.hpp"
 #include "core/io/detail/FileDescriptor.hpp"
 #include "core/io/detail/StaleTemporaries.hpp"
@@ -37,7 +38,8 @@ mode_t newFileMode()
 
 } // namespace
 
-AtomicFile::AtomicFile(std::string targetPath) : _targetPath(std::move(targetPath))
+AtomicFile::AtomicFile(std::string targetPath, ExistingTarget existingTarget)
+    : _targetPath(std::move(targetPath)), _existing(existingTarget)
 {
     const std::string folder = stringByDeletingLastPathComponent(_targetPath);
     // A dot name keeps the temporary file out of sight; the suffix keeps it from ever being taken
@@ -205,8 +207,9 @@ std::error_code AtomicFile::commit()
         if (::close(_fd) != 0)
             fail(errno);
         _fd = -1;
-        if (!_error && ::rename(_temporaryPath.c_str(), _targetPath.c_str()) != 0)
-            fail(errno);
+        if (!_error)
+            if (const std::error_code failure = moveIntoPlace())
+                _error = failure;
         if (!_error)
             _committed = true;
     }
@@ -214,6 +217,38 @@ std::error_code AtomicFile::commit()
         discard();
     releaseLock();
     return _error;
+}
+
+std::error_code AtomicFile::moveIntoPlace()
+{
+    auto lastError = [] { return std::error_code(errno, std::generic_category()); };
+    // Only a regular file (or nothing) is replaced: a rename would turn a device, a fifo or a socket
+    // into a regular file, and a link to a folder into a file in place of the link.
+    struct stat target {};
+    if (::lstat(_targetPath.c_str(), &target) == 0 && S_ISLNK(target.st_mode) && ::stat(_targetPath.c_str(), &target) != 0)
+        target.st_mode = S_IFREG; // a link that leads nowhere is replaced as a file is
+    if (target.st_mode != 0 && S_ISDIR(target.st_mode))
+        return std::make_error_code(std::errc::is_a_directory);
+    if (target.st_mode != 0 && !S_ISREG(target.st_mode))
+        return make_error_code(ReadError::NotARegularFile);
+    if (_existing == ExistingTarget::Replace)
+        return ::rename(_temporaryPath.c_str(), _targetPath.c_str()) == 0 ? std::error_code() : lastError();
+    // No clobbering, decided by the file system so that of concurrent writers only one wins: the
+    // kernel's no-replace rename, else a hard link (which fails on an existing name), else -- on file
+    // systems with neither -- a look just before the rename.
+    if (::renameat2(AT_FDCWD, _temporaryPath.c_str(), AT_FDCWD, _targetPath.c_str(), RENAME_NOREPLACE) == 0)
+        return {};
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return lastError();
+    if (::link(_temporaryPath.c_str(), _targetPath.c_str()) == 0) {
+        ::unlink(_temporaryPath.c_str());
+        return {};
+    }
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP)
+        return lastError();
+    if (struct stat existing {}; ::lstat(_targetPath.c_str(), &existing) == 0)
+        return std::make_error_code(std::errc::file_exists);
+    return ::rename(_temporaryPath.c_str(), _targetPath.c_str()) == 0 ? std::error_code() : lastError();
 }
 
 void AtomicFile::discard()

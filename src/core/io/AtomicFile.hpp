@@ -11,17 +11,26 @@ namespace detail {
 class BackgroundWriter;
 }
 
+/// What commit() does when its target exists.
+enum class ExistingTarget {
+    Replace, ///< the new file takes its place
+    Keep,    ///< commit() fails with file_exists and the target stays; decided atomically, so of
+             ///< several writers of one absent target exactly one succeeds
+};
+
 /// Writes a file so that its target is only ever replaced by a complete new file: the bytes go to
 /// a temporary file in the target's folder, which commit() renames over the target. Until then
 /// the target (or its absence) is untouched; a symbolic link at the target is replaced, never
-/// written through. The temporary file is locked while it is written, and stale temporary files of
+/// written through. Only a regular file, or a symbolic link that leads to one or to nothing, is
+/// replaced: commit() refuses a folder (is_a_directory) and any other kind of file
+/// (ReadError::NotARegularFile), also through a link. The temporary file is locked while it is written, and stale temporary files of
 /// the same target that no writer holds locked (killed writers left them) are removed. Failures
 /// are remembered, never thrown. Large files are written by a helper thread while the caller goes
 /// on producing; the caller still sees one ordered stream of bytes.
 class AtomicFile {
 public:
     /// Creates the temporary file. On failure error() says why and every later call does nothing.
-    explicit AtomicFile(std::string targetPath);
+    explicit AtomicFile(std::string targetPath, ExistingTarget existing = ExistingTarget::Replace);
     /// Removes the temporary file unless commit() succeeded.
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
@@ -38,7 +47,8 @@ public:
     char* beginWrite(std::size_t maxBytes);
     void endWrite(std::size_t bytes);
 
-    /// Flushes, syncs and closes the temporary file, then renames it over the target.
+    /// Flushes, syncs and closes the temporary file, then renames it over the target (with
+    /// ExistingTarget::Keep: moves it into place only where nothing is).
     /// Returns the first failure since construction (then the temporary file is removed), or {}.
     std::error_code commit();
 
@@ -61,6 +71,8 @@ private:
     void fail(int errnoValue);
     void releaseLock();
     bool failed() const;
+    // Moves the finished temporary file into place as _existing says, if the target's kind allows.
+    std::error_code moveIntoPlace();
 
     std::string _targetPath;
     std::string _temporaryPath;
@@ -71,6 +83,7 @@ private:
     std::size_t _written = 0;        // bytes in the temporary file so far
     std::size_t _writeBackStart = 0; // bytes before this were handed to write-back already
     bool _committed = false;
+    ExistingTarget _existing = ExistingTarget::Replace;
     std::error_code _error;                               // written by the helper thread while it runs
     std::unique_ptr<detail::BackgroundWriter> _background; // set once the file grows large
 };

@@ -2,7 +2,10 @@
 
 namespace plistable {
 
-AtomicFileOutputStream::AtomicFileOutputStream(std::string targetPath) : _file(std::move(targetPath)) {}
+AtomicFileOutputStream::AtomicFileOutputStream(std::string targetPath, ExistingTarget existing)
+    : _file(std::move(targetPath), existing)
+{
+}
 
 std::error_code AtomicFileOutputStream::openSink()
 {

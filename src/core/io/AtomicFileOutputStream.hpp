@@ -12,8 +12,9 @@ namespace plistable {
 /// without a successful commit() leaves the target as it was.
 class AtomicFileOutputStream : public OutputStream {
 public:
-    /// Makes the temporary file in the folder of `targetPath` (a failure shows at open()).
-    explicit AtomicFileOutputStream(std::string targetPath);
+    /// Makes the temporary file in the folder of `targetPath` (a failure shows at open()); `existing`
+    /// says what commit() does with a target that exists.
+    explicit AtomicFileOutputStream(std::string targetPath, ExistingTarget existing = ExistingTarget::Replace);
 
     /// Closes the stream if it is open, then renames the temporary file over the target. Returns
     /// the first failure of opening, writing, closing or renaming, or {}; after a failure the

@@ -1,5 +1,8 @@
 #include "core/io/PathUtilities.hpp"
 
+#include <filesystem>
+#include <sys/stat.h>
+
 namespace plistable {
 namespace {
 
@@ -65,6 +68,25 @@ std::string stringByAppendingPathExtension(std::string_view path, std::string_vi
     result += '.';
     result += extension;
     return result;
+}
+
+std::string resolvedPath(const std::string& path)
+{
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    if (error)
+        return path;
+    const std::filesystem::path canonical = std::filesystem::weakly_canonical(absolute, error);
+    return (error ? absolute.lexically_normal() : canonical).string();
+}
+
+bool sameFile(const std::string& a, const std::string& b)
+{
+    struct stat first {};
+    struct stat second {};
+    if (::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0)
+        return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+    return resolvedPath(a) == resolvedPath(b);
 }
 
 } // namespace plistable

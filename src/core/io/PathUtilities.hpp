@@ -24,4 +24,15 @@ std::string stringByDeletingPathExtension(std::string_view path);
 /// `path` followed by "." and `extension`.
 std::string stringByAppendingPathExtension(std::string_view path, std::string_view extension);
 
+// Queries of the file system (the functions above never look at it).
+
+/// `path` made absolute, with every link, "." and ".." resolved as far as the folders exist; `path`
+/// itself when the current folder cannot be told.
+std::string resolvedPath(const std::string& path);
+
+/// True when `a` and `b` name one file: both exist and are the same device and inode once links are
+/// followed (hard links included), or both resolve to the same absolute path (folders' links, "."
+/// and ".." resolved as far as they exist).
+bool sameFile(const std::string& a, const std::string& b);
+
 } // namespace plistable

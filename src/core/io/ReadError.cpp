@@ -11,6 +11,7 @@ public:
         switch (static_cast<ReadError>(value)) {
         case ReadError::NotAFileOrPipe: return "not a regular file or a pipe";
         case ReadError::TooLarge: return "too large to read into memory";
+        case ReadError::NotARegularFile: return "not a regular file";
         }
         return "unknown read error";
     }

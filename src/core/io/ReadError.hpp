@@ -10,10 +10,11 @@ namespace plistable {
 enum class ReadError {
     NotAFileOrPipe = 1, ///< a device, socket or other special file: it may never end, so it is not read
     TooLarge,           ///< reading it whole needs more memory than there is
+    NotARegularFile,    ///< a device, fifo or socket where only a regular file will do (a store, an output to replace)
 };
 
-/// The category of ReadError codes; its messages are "not a regular file or a pipe" and "too large
-/// to read into memory".
+/// The category of ReadError codes; its messages are "not a regular file or a pipe", "too large
+/// to read into memory" and "not a regular file".
 const std::error_category& readErrorCategory() noexcept;
 
 /// A ReadError as an error_code, so that it travels where errno values do.

@@ -4,6 +4,7 @@
 
 #include "core/io/AtomicFileOutputStream.hpp"
 #include "core/io/FileContents.hpp"
+#include "core/io/ReadError.hpp"
 
 #include "support/TestSupport.hpp"
 
@@ -337,6 +338,63 @@ TEST(AtomicFileTest, TemporaryNamesAreRecognised)
         SCOPED_TRACE(c.name);
         EXPECT_EQ(detail::isTemporaryName(c.name), c.temporary);
     }
+}
+
+} // namespace
+
+namespace {
+
+// Only a regular file, a link to one, a link to nothing or nothing is replaced; every other kind
+// of target is refused at commit and stays what it was, with no temporary file left.
+TEST(AtomicFileTest, OnlyRegularFilesAreReplaced)
+{
+    TempDir dir;
+    dir.write("file", "old");
+    ::mkfifo(dir.file("fifo").c_str(), 0600);
+    ::mkdir(dir.file("folder").c_str(), 0700);
+    std::filesystem::create_symlink(dir.file("fifo"), dir.file("fifo-link"));
+    std::filesystem::create_symlink(dir.file("folder"), dir.file("folder-link"));
+    std::filesystem::create_symlink(dir.file("file"), dir.file("file-link"));
+    std::filesystem::create_symlink(dir.file("nowhere"), dir.file("dangling-link"));
+    const struct {
+        const char* target;
+        std::error_code expected;
+    } cases[] = {
+        {"fifo", make_error_code(ReadError::NotARegularFile)},
+        {"fifo-link", make_error_code(ReadError::NotARegularFile)},
+        {"folder", std::make_error_code(std::errc::is_a_directory)},
+        {"folder-link", std::make_error_code(std::errc::is_a_directory)},
+        {"file-link", {}},
+        {"dangling-link", {}},
+        {"file", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        struct stat before {};
+        ::lstat(dir.file(c.target).c_str(), &before);
+        AtomicFile file(dir.file(c.target));
+        file.write("new");
+        EXPECT_EQ(file.commit(), c.expected);
+        struct stat after {};
+        ASSERT_EQ(::lstat(dir.file(c.target).c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode & S_IFMT, c.expected ? before.st_mode & S_IFMT : S_IFREG);
+    }
+    EXPECT_EQ(dir.read("file"), "new");
+    EXPECT_EQ(dir.names().size(), 7u); // no temporary file
+}
+
+// Keep: a target that exists stays and commit() says file_exists; an absent one is written.
+TEST(AtomicFileTest, KeepingAnExistingTargetIsDecidedAtCommit)
+{
+    TempDir dir;
+    AtomicFile late(dir.file("out.txt"), ExistingTarget::Keep);
+    late.write("late");
+    AtomicFile early(dir.file("out.txt"), ExistingTarget::Keep);
+    early.write("early");
+    EXPECT_FALSE(early.commit());
+    EXPECT_EQ(late.commit(), std::errc::file_exists);
+    EXPECT_EQ(dir.read("out.txt"), "early");
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"out.txt"});
 }
 
 } // namespace

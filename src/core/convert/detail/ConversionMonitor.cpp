@@ -11,8 +11,17 @@ constexpr std::uint64_t reportStep = 1 << 20;
 } // namespace
 
 ConversionMonitor::ConversionMonitor(const ConversionOptions& options)
-    : _progress(options.run.progress), _cancel(options.run.cancel)
+    : _progress(options.run.progress), _cancel(options.run.cancel),
+      _existingOutput(options.output.noClobber ? ExistingTarget::Keep : ExistingTarget::Replace)
 {
+}
+
+std::string ConversionMonitor::writeFailure(const std::string& outputPath, std::error_code error) const
+{
+    // Another run put the output in place after this one looked: the same refusal as an output there at the start.
+    if (_existingOutput == ExistingTarget::Keep && error == std::errc::file_exists)
+        return outputPath + ": exists, not replaced";
+    return "cannot write " + outputPath + ": " + error.message();
 }
 
 bool ConversionMonitor::advance(std::uint64_t done)

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "core/convert/ConversionReport.hpp"
+#include "core/io/AtomicFile.hpp"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <system_error>
 
 namespace plistable {
 struct ConversionOptions;
@@ -13,8 +15,9 @@ struct ConversionOptions;
 
 namespace plistable::detail {
 
-/// The progress and cancel options as one conversion sees them: passes progress on at most about
-/// every 1 MiB (and once at the end), and tells when the conversion is to stop.
+/// The run-control options as one conversion sees them: passes progress on at most about every
+/// 1 MiB (and once at the end), tells when the conversion is to stop, and whether an existing output
+/// may be replaced.
 class ConversionMonitor {
 public:
     /// Follows `options` (progress callback and cancel flag, either may be absent); they must outlive it.
@@ -36,6 +39,11 @@ public:
     /// The cancel flag, or nullptr.
     const std::atomic<bool>* cancelFlag() const { return _cancel; }
 
+    /// How the output is to be put in place: kept when it exists under the no-clobber option.
+    ExistingTarget existingOutput() const { return _existingOutput; }
+    /// The problem to report when writing `outputPath` failed with `error`.
+    std::string writeFailure(const std::string& outputPath, std::error_code error) const;
+
     /// The report of a conversion of `sourcePath` that stopped on request.
     static ConversionReport cancelledReport(const std::string& sourcePath);
 
@@ -44,6 +52,7 @@ private:
     const std::atomic<bool>* _cancel = nullptr;
     std::uint64_t _total = 0;
     std::uint64_t _reported = 0;
+    ExistingTarget _existingOutput = ExistingTarget::Replace;
 };
 
 } // namespace plistable::detail

@@ -56,10 +56,11 @@ void noteRepeatedNames(const std::vector<Text>& names, ConversionReport& report)
         report.notes.push_back("--dedupe-keys renames repeated header names so that every value is kept");
 }
 
-ConversionReport& finish(ConversionReport& report, AtomicFile& file, const std::string& outputPath)
+ConversionReport& finish(ConversionReport& report, AtomicFile& file, const std::string& outputPath,
+                         const ConversionMonitor& monitor)
 {
     if (std::error_code error = file.commit()) {
-        report.problems.insert(report.problems.begin(), "cannot write " + outputPath + ": " + error.message());
+        report.problems.insert(report.problems.begin(), monitor.writeFailure(outputPath, error));
         report.status = ConversionReport::Status::Failed;
         return report;
     }
@@ -115,6 +116,7 @@ public:
     }
 
     bool cancelled() const { return _outcome == Outcome::Cancelled || _progress.cancelled(); }
+    const ConversionMonitor& monitor() const { return _progress; }
     // Whether all of the text was read, not cancelled: the conversion keeps its output only then.
     // What the reader left unread (after a fault in the text, or a reason not to read it) is
     // decoded first, without being kept, so that a byte further on that does not decode still
@@ -225,7 +227,7 @@ ConversionReport convertShaped(ConversionReport& report, DecodedText& text, cons
         }
     }
 
-    AtomicFile file(outputPath);
+    AtomicFile file(outputPath, text.monitor().existingOutput());
     std::variant<PlistXmlWriter, BinaryPlistWriter, JsonWriter> writer(std::in_place_type<PlistXmlWriter>, file);
     if (shape.format == OutputFormat::Binary)
         writer.emplace<BinaryPlistWriter>(file);
@@ -320,7 +322,7 @@ ConversionReport convertShaped(ConversionReport& report, DecodedText& text, cons
     if (replaced > 0)
         report.problems.push_back(plural(replaced, "character", "characters")
                                   + " that XML does not allow written as U+FFFD");
-    return finish(report, file, outputPath);
+    return finish(report, file, outputPath, text.monitor());
 }
 
 // The reader's window: small, so that the text is still in the processor's cache when it is read.
@@ -406,7 +408,7 @@ ConversionReport convertDecoded(ConversionReport& report, DecodedText& text, con
     if (header)
         names = parser.firstParsedRow();
 
-    AtomicFile file(outputPath);
+    AtomicFile file(outputPath, text.monitor().existingOutput());
     detail::PlistXmlWriter writer(file);
     writer.beginDocument();
 
@@ -488,7 +490,7 @@ ConversionReport convertDecoded(ConversionReport& report, DecodedText& text, con
     if (writer.replacedCharacters() > 0)
         report.problems.push_back(plural(writer.replacedCharacters(), "character", "characters")
                                   + " that XML does not allow written as U+FFFD");
-    return finish(report, file, outputPath);
+    return finish(report, file, outputPath, text.monitor());
 }
 
 } // namespace

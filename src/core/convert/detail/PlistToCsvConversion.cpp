@@ -283,7 +283,7 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
         return progress.advance(done);
     };
 
-    auto stream = std::make_shared<AtomicFileOutputStream>(outputPath);
+    auto stream = std::make_shared<AtomicFileOutputStream>(outputPath, progress.existingOutput());
     // Another output encoding: the writer writes UTF-8 into a stream that re-encodes it.
     std::shared_ptr<OutputStream> sink = stream;
     std::shared_ptr<TranscodingOutputStream> transcoder;
@@ -342,7 +342,7 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
         report.problems.push_back(writer.failureReason());
     }
     if (std::error_code error = stream->commit()) {
-        report.problems.assign(1, "cannot write " + outputPath + ": " + error.message());
+        report.problems.assign(1, progress.writeFailure(outputPath, error));
         return report;
     }
     if (conversion.stopped())
