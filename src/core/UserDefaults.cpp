@@ -1,4 +1,3 @@
-#include "core/io/FileContents.hpp"
 #include "core/UserDefaults.hpp"
 
 #include "core/io/AtomicFile.hpp"
@@ -7,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <nlohmann/json.hpp>
 #include <sys/file.h>
@@ -53,12 +53,86 @@ void makeFolders(const std::string& folder)
     }
 }
 
+// The store's document: an empty object when there is no store; nothing (after a warning) when it
+// cannot be read, is no regular file, is larger than any real store, or holds no
+// JSON object. Opened without blocking, so that a fifo in its place is refused, not waited on.
+std::optional<nlohmann::json> readStore(const std::string& path)
+{
+    auto refuse = [&](const std::string& why) -> std::optional<nlohmann::json> {
+        log("plistable: " + why + "; using defaults");
+        return std::nullopt;
+    };
+    struct Descriptor {
+        int fd;
+        ~Descriptor()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+        int get() const { return fd; }
+    } const file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+    if (file.fd < 0)
+        return errno == ENOENT ? std::optional(nlohmann::json::object())
+                               : refuse("cannot read settings " + path + ": " + std::strerror(errno));
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return refuse("settings " + path + " are not a regular file");
+    // A store of a few settings is a few hundred bytes; one over this size is damaged, and neither
+    // reading nor parsing it is worth the time and memory. The cap holds also for a file that grows
+    // while it is read.
+    constexpr std::size_t largestStore = 1 << 20;
+    std::string bytes;
+    char chunk[1 << 14];
+    for (;;) {
+        const ssize_t n = ::read(file.get(), chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return refuse("cannot read settings " + path + ": " + std::strerror(errno));
+        if (n == 0)
+            break;
+        if (bytes.size() + static_cast<std::size_t>(n) > largestStore)
+            return refuse("settings " + path + " are damaged");
+        bytes.append(chunk, static_cast<std::size_t>(n));
+    }
+    nlohmann::json document = nlohmann::json::parse(bytes, nullptr, false);
+    if (!document.is_object())
+        return refuse("settings " + path + " are damaged");
+    return document;
+}
+
+// The true-or-false values of a store's document, with a warning (when `warn`) for each other value
+// that is not a text key's text. Those values stay in the store as they are.
+std::map<std::string, bool> boolValues(const nlohmann::json& document, const std::string& path, bool warn)
+{
+    std::map<std::string, bool> values;
+    for (const auto& [key, value] : document.items()) {
+        if (value.is_boolean())
+            values[key] = value.get<bool>();
+        else if (warn && !(value.is_string() && isTextKey(key)))
+            log("plistable: settings " + path + ": ignoring \"" + key + "\", which is not true or false");
+    }
+    return values;
+}
+
+// The text values of a store's document, under the text keys only.
+std::map<std::string, std::string> textValues(const nlohmann::json& document)
+{
+    std::map<std::string, std::string> values;
+    for (const auto& [key, value] : document.items())
+        if (value.is_string() && isTextKey(key))
+            values[key] = value.get<std::string>();
+    return values;
+}
+
 } // namespace
 
-UserDefaults::UserDefaults(std::string path)
-    : _path(std::move(path)), _stored(load(_path).value_or(std::map<std::string, bool>{})),
-      _strings(loadStrings(_path).value_or(std::map<std::string, std::string>{}))
+UserDefaults::UserDefaults(std::string path) : _path(std::move(path))
 {
+    if (const std::optional<nlohmann::json> document = readStore(_path)) {
+        _stored = boolValues(*document, _path, true);
+        _strings = textValues(*document);
+    }
 }
 
 std::string UserDefaults::standardStorePath()
@@ -71,57 +145,6 @@ std::string UserDefaults::standardStorePath()
     else
         base = ".config";
     return base + "/plistable/settings.json";
-}
-
-// The stored values; nothing (after a warning) when the store exists but cannot be read or parsed.
-std::optional<std::map<std::string, bool>> UserDefaults::load(const std::string& path)
-{
-    // A store of a few settings is a few bytes; one over this size is damaged, and neither
-    // reading nor parsing it is worth the time and memory.
-    constexpr off_t largestStore = 1 << 20;
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > largestStore) {
-        log("plistable: settings " + path + " are damaged; using defaults");
-        return std::nullopt;
-    }
-    FileContents contents = readFileContents(path);
-    if (contents.error) {
-        if (contents.error == std::errc::no_such_file_or_directory)
-            return std::map<std::string, bool>{};
-        log("plistable: cannot read settings " + path + ": " + contents.error.message() + "; using defaults");
-        return std::nullopt;
-    }
-    const nlohmann::json document = nlohmann::json::parse(contents.bytes, nullptr, false);
-    if (!document.is_object()) {
-        log("plistable: settings " + path + " are damaged; using defaults");
-        return std::nullopt;
-    }
-    std::map<std::string, bool> values;
-    for (const auto& [key, value] : document.items()) {
-        if (value.is_boolean())
-            values[key] = value.get<bool>();
-        else if (!(value.is_string() && isTextKey(key))) // text values are read by loadStrings
-            log("plistable: settings " + path + ": ignoring \"" + key + "\", which is not true or false");
-    }
-    return values;
-}
-
-// The text values of the store, read without warnings (load gives those).
-std::optional<std::map<std::string, std::string>> UserDefaults::loadStrings(const std::string& path)
-{
-    FileContents contents = readFileContents(path);
-    if (contents.error)
-        return contents.error == std::errc::no_such_file_or_directory
-                   ? std::optional(std::map<std::string, std::string>{})
-                   : std::nullopt;
-    const nlohmann::json document = nlohmann::json::parse(contents.bytes, nullptr, false);
-    if (!document.is_object())
-        return std::nullopt;
-    std::map<std::string, std::string> values;
-    for (const auto& [key, value] : document.items())
-        if (value.is_string() && isTextKey(key))
-            values[key] = value.get<std::string>();
-    return values;
 }
 
 std::optional<std::string> UserDefaults::stringForKey(const std::string& key) const
@@ -163,6 +186,11 @@ bool UserDefaults::synchronize()
     // A store that is a symbolic link (settings kept in a dotfiles folder) stays one: its target is
     // what gets replaced, atomically, in the target's own folder.
     const std::string storePath = followLinks(_path);
+    // Only a regular file is ever replaced: a fifo, a device or a folder in the store's place stays.
+    if (struct stat info {}; ::stat(storePath.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        log("plistable: cannot write settings " + _path + ": not a regular file");
+        return false;
+    }
     const std::string folder =
         storePath.rfind('/') == std::string::npos ? "." : storePath.substr(0, storePath.rfind('/'));
     makeFolders(folder);
@@ -183,20 +211,21 @@ bool UserDefaults::synchronize()
         }
     } unlock{lock};
 
-    // Start from the store as it is now; a damaged one gives way to the values we know.
-    std::map<std::string, bool> merged = load(_path).value_or(_stored);
-    for (const std::string& key : _changed)
-        merged[key] = _stored[key];
-
-    std::map<std::string, std::string> mergedStrings = loadStrings(_path).value_or(_strings);
+    // Start from the store as it is now, every key and value in it kept as it is (also those this
+    // program does not know); a damaged one gives way to the values we know.
+    std::optional<nlohmann::json> current = readStore(_path);
+    if (!current) {
+        current = nlohmann::json::object();
+        for (const auto& [key, value] : _strings)
+            (*current)[key] = value;
+        for (const auto& [key, value] : _stored)
+            (*current)[key] = value;
+    }
+    nlohmann::json& document = *current;
     for (const std::string& key : _changedStrings)
-        mergedStrings[key] = _strings[key];
-
-    nlohmann::json document = nlohmann::json::object();
-    for (const auto& [key, value] : mergedStrings)
-        document[key] = value;
-    for (const auto& [key, value] : merged)
-        document[key] = value;
+        document[key] = _strings[key];
+    for (const std::string& key : _changed)
+        document[key] = _stored[key];
 
     AtomicFile file(storePath);
     file.write(document.dump(2) + "\n");
@@ -204,9 +233,9 @@ bool UserDefaults::synchronize()
         log("plistable: cannot write settings " + _path + ": " + error.message());
         return false;
     }
-    _stored = std::move(merged);
+    _stored = boolValues(document, _path, false);
     _changed.clear();
-    _strings = std::move(mergedStrings);
+    _strings = textValues(document);
     _changedStrings.clear();
     return true;
 }

@@ -10,9 +10,12 @@ namespace plistable {
 
 /// The user's settings: boolean values by key, kept in a small JSON file that the command line
 /// and the desktop window share. Registered defaults answer for keys with no stored value and are
-/// never written. A missing store reads as empty; a damaged one reads as empty with a warning in
-/// the log, and is replaced at the next synchronize() (by the values last read or set here).
-/// Writers in several processes are serialized, so none loses another's values.
+/// never written. A missing store reads as empty; a damaged one (no JSON object, or over 1 MiB)
+/// reads as empty with a warning in the log, and is replaced at the next synchronize() (by the
+/// values last read or set here). A store that is no regular file (a fifo, a device, a folder, also
+/// behind a link) is neither waited on nor read nor ever replaced. Keys and values this class does
+/// not know stay in the store as they are. Writers in several processes are serialized, so none
+/// loses another's values.
 class UserDefaults {
 public:
     /// The store at `path`, loaded at once.
@@ -45,8 +48,9 @@ public:
     void setString(const std::string& key, std::string value);
 
     /// Writes the values set since the last synchronize() to the store at once, atomically, keeping
-    /// values that another process stored meanwhile under other keys. False when the write failed
-    /// (the old store then stays as it was). A store that is a symbolic link stays one: the file it
+    /// values that another process stored meanwhile under other keys, and every key and value it does
+    /// not know. False when the write failed or the store is no regular file (the old store then
+    /// stays as it was). A store that is a symbolic link stays one: the file it
     /// leads to is replaced, in that file's folder.
     bool synchronize();
 
@@ -56,9 +60,6 @@ public:
     const std::string& path() const { return _path; }
 
 private:
-    static std::optional<std::map<std::string, bool>> load(const std::string& path);
-    static std::optional<std::map<std::string, std::string>> loadStrings(const std::string& path);
-
     std::string _path;
     std::map<std::string, bool> _stored;
     std::map<std::string, bool> _registered;

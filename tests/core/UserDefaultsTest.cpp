@@ -135,3 +135,53 @@ TEST(UserDefaultsTest, StorePathFollowsXdgConfigHome)
 }
 
 } // namespace
+
+namespace {
+
+// Keys and values this class does not know stay in the store as they are.
+TEST(UserDefaultsTest, SynchronizeKeepsUnknownKeysAndValues)
+{
+    TempDir dir;
+    const std::string path =
+        dir.write("settings.json", R"({"n": 1, "list": [1, "two", null], "nested": {"a": 0.5}, "header": false})");
+    LogCapture log;
+    UserDefaults defaults(path);
+    defaults.setBool("header", true);
+    ASSERT_TRUE(defaults.synchronize());
+    EXPECT_EQ(dir.read("settings.json"), "{\n  \"header\": true,\n  \"list\": [\n    1,\n    \"two\",\n    null\n  ],\n"
+                                         "  \"n\": 1,\n  \"nested\": {\n    \"a\": 0.5\n  }\n}\n");
+}
+
+// A store that is no regular file is neither waited on (a fifo) nor read nor replaced.
+TEST(UserDefaultsTest, AStoreThatIsNoRegularFileIsNeverReadOrReplaced)
+{
+    const char* cases[] = {"fifo", "link to a fifo", "link to a device", "folder"};
+    for (const std::string& c : std::vector<std::string>(std::begin(cases), std::end(cases))) {
+        SCOPED_TRACE(c);
+        TempDir dir;
+        const std::string path = dir.file("settings.json");
+        if (c == "fifo")
+            ::mkfifo(path.c_str(), 0600);
+        else if (c == "link to a fifo") {
+            ::mkfifo(dir.file("fifo").c_str(), 0600);
+            std::filesystem::create_symlink(dir.file("fifo"), path);
+        }
+        else if (c == "link to a device")
+            std::filesystem::create_symlink("/dev/zero", path);
+        else
+            ::mkdir(path.c_str(), 0700);
+        struct stat before {};
+        ASSERT_EQ(::stat(path.c_str(), &before), 0);
+        LogCapture log;
+        UserDefaults defaults(path);
+        EXPECT_EQ(log.lines().size(), 1u);
+        defaults.setBool("header", true);
+        EXPECT_FALSE(defaults.synchronize());
+        struct stat after {};
+        ASSERT_EQ(::stat(path.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode & S_IFMT, before.st_mode & S_IFMT);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+    }
+}
+
+} // namespace
