@@ -38,6 +38,19 @@ public:
     }
 };
 
+// Flushes `out`; false, after saying why on `err`, when not every byte got out.
+bool flushOrSayWhy(std::ostream& out, std::ostream& err)
+{
+    errno = 0;
+    out.flush();
+    if (out)
+        return true;
+    const int error = errno;
+    err << "plistable: cannot write standard output"
+        << (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) << '\n';
+    return false;
+}
+
 } // namespace
 
 void endOptionsAtMarker(CLI::App& command)
@@ -84,23 +97,24 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     } catch (const CLI::ParseError& e) {
         // Help and --version are "errors" with exit code 0, printed to `out`.
         const int code = app.exit(e, out, err);
-        return code == 0 ? 0 : static_cast<int>(ExitStatus::Usage);
+        if (code != 0)
+            return static_cast<int>(ExitStatus::Usage);
+        // Help that did not reach its reader (a full disk) was not given.
+        return flushOrSayWhy(out, err) ? 0 : static_cast<int>(ExitStatus::Failed);
     } catch (const std::bad_alloc&) {
         // The commands name the input that did not fit; this is for memory that ran out elsewhere.
         err << "plistable: out of memory\n";
         return static_cast<int>(ExitStatus::Failed);
     }
     // What a command printed counts only once it is out: a full disk shows at the last flush. (A closed
-    // pipe ends the process quietly through SIGPIPE before this, as it always has.)
-    errno = 0;
-    out.flush();
-    if (!out && context.status == ExitStatus::Ok) {
-        const int error = errno;
-        err << "plistable: cannot write standard output"
-            << (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) << '\n';
+    // pipe ends the process quietly through SIGPIPE before this; convert instead stops and exits 141.)
+    if (context.status == ExitStatus::Ok && !flushOrSayWhy(out, err))
         return static_cast<int>(ExitStatus::Failed);
-    }
-    // A command that failed has said why already, standard output included.
+    out.flush();
+    // A command that failed has said why already, standard output included. A command stopped by a
+    // signal (a reader of standard output that went away, too) exits as the signal says.
+    if (static_cast<int>(context.status) > 128)
+        return static_cast<int>(context.status);
     return static_cast<int>(!out ? ExitStatus::Failed : context.status);
 }
 

@@ -17,6 +17,7 @@ enum class ExitStatus {
     // A conversion stopped by a signal exits 128 + the signal's number, as a shell reports it.
     HangUp = 129,      ///< SIGHUP stopped the conversion; nothing was written for the file it was on
     Interrupted = 130, ///< SIGINT (Ctrl+C) stopped it
+    BrokenPipe = 141,  ///< the reader of the result went away (SIGPIPE): stopped without a message
     Terminated = 143,  ///< SIGTERM stopped it
 };
 

@@ -7,14 +7,18 @@
 #include "core/convert/ParallelConverter.hpp"
 #include "core/text/TextEncoding.hpp"
 #include "core/UserDefaults.hpp"
+#include "core/io/PathUtilities.hpp"
 
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <new>
 #include <ostream>
+#include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace plistable::cli {
@@ -103,15 +107,58 @@ private:
     std::string _path;
 };
 
-// Copies the file at `path` to `out`; false when it cannot be read or `out` refuses the bytes.
+// Copies the file at `path` to `out`; false when it cannot be read or `out` refuses the bytes. An
+// empty file copies nothing, successfully.
 bool copyToStream(const std::string& path, std::ostream& out)
 {
     std::ifstream file(path, std::ios::binary);
     if (!file)
         return false;
-    out << file.rdbuf();
+    std::vector<char> chunk(1 << 16);
+    while (out && file.read(chunk.data(), static_cast<std::streamsize>(chunk.size())).gcount() > 0)
+        out.write(chunk.data(), file.gcount());
     out.flush();
-    return static_cast<bool>(out);
+    return static_cast<bool>(out) && file.eof();
+}
+
+// Where a result bound for a stream goes once it is complete.
+enum class StreamTarget {
+    None,     ///< no stream: the output file is replaced as any file is
+    Out,      ///< standard output (-o -, or -O naming it)
+    Special,  ///< the fifo or character device that -O names, opened when the result is ready
+};
+
+// -O naming standard output, a fifo or a character device is written into as a stream (a rename
+// would put a regular file in the place of the device); anything else is an output file.
+StreamTarget streamTargetOf(const std::string& path)
+{
+    struct stat target {};
+    struct stat out {};
+    if (::stat(path.c_str(), &target) != 0)
+        return StreamTarget::None;
+    if (::fstat(STDOUT_FILENO, &out) == 0 && out.st_dev == target.st_dev && out.st_ino == target.st_ino)
+        return StreamTarget::Out;
+    return S_ISFIFO(target.st_mode) || S_ISCHR(target.st_mode) ? StreamTarget::Special : StreamTarget::None;
+}
+
+// The refusal of file `i` of `files` when its output `output` is the same file as its own input or
+// as the input of a file before it (read already, so it would be lost). A later input is no loss:
+// that file is written first and read after, as a chain. Nothing when the output is free.
+std::optional<ConversionReport> refuseReplacingInput(const std::vector<std::string>& files, std::size_t i,
+                                                     const std::string& output)
+{
+    for (std::size_t j = 0; j <= i; ++j) {
+        if (!sameFile(files[j], output))
+            continue;
+        ConversionReport report;
+        report.sourcePath = files[i];
+        const std::string outputNamed = resolvedPath(output) == resolvedPath(files[j]) ? std::string() : " " + output;
+        const std::string inputNamed = j == i ? std::string() : " " + files[j];
+        report.problems.push_back("the output" + outputNamed + " would replace the input" + inputNamed
+                                  + "; use -o or -O to write elsewhere");
+        return report;
+    }
+    return std::nullopt;
 }
 
 // With `quiet` only the problems: notes do not change the outcome.
@@ -144,7 +191,12 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
             // An empty name would make the save folder "/", the root.
             return folder.empty() ? std::string("the output folder name is empty") : std::string();
         });
-    auto* output = command->add_option("-O,--output", args->output, "Write the one result exactly to this path");
+    auto* output = command->add_option("-O,--output", args->output,
+                                       "Write the one result exactly to this path (a fifo, a character device or "
+                                       "standard output gets it as a stream)")
+                       ->check([](const std::string& path) {
+                           return path.empty() ? std::string("the output file name is empty") : std::string();
+                       });
     command->add_option("-d,--delimiter", args->delimiter,
                         "CSV field delimiter: comma, semicolon, tab, pipe or one character (default: comma)")
         ->check([](const std::string& name) {
@@ -224,8 +276,11 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
             options.run.inputKind = args->from == "csv" ? InputKind::Csv : InputKind::PropertyList;
         if (!args->outputEncoding.empty())
             options.csvWrite.encodingName = args->outputEncoding;
+        const StreamTarget stream = toStdout               ? StreamTarget::Out
+                                    : output->count() > 0 ? streamTargetOf(args->output)
+                                                          : StreamTarget::None;
         ScratchFolder scratch;
-        if (toStdout) {
+        if (stream != StreamTarget::None) {
             if (scratch.path().empty()) {
                 context.err << "cannot make a temporary folder for the result\n";
                 context.status = ExitStatus::Failed;
@@ -252,10 +307,28 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
         };
         auto finish = [&](const ConversionReport& report) {
             progress.end();
-            if (toStdout && !report.outputPath.empty() && !copyToStream(report.outputPath, context.out)) {
+            // A reader that went away ends the run quietly, as a pipeline expects; the files still
+            // converting were cancelled and took their temporary files with them.
+            auto readerGone = [&] { return interrupts.signalNumber() == SIGPIPE; };
+            if (readerGone())
+                return;
+            if (stream == StreamTarget::Out && !report.outputPath.empty() && !copyToStream(report.outputPath, context.out)) {
+                if (readerGone())
+                    return;
                 context.err << report.sourcePath << ": cannot write the result to standard output\n";
                 context.status = ExitStatus::Failed;
-            } else if (!report.outputPath.empty() && !toStdout && !args->quiet) {
+            } else if (stream == StreamTarget::Special && !report.outputPath.empty()) {
+                // Opened only now: a fifo's open waits for its reader.
+                std::ofstream special(args->output, std::ios::binary);
+                if (!copyToStream(report.outputPath, special)) {
+                    if (readerGone())
+                        return;
+                    context.err << report.sourcePath << ": cannot write " << args->output << '\n';
+                    context.status = ExitStatus::Failed;
+                } else if (!args->quiet) {
+                    context.out << report.sourcePath << " -> " << args->output << '\n';
+                }
+            } else if (!report.outputPath.empty() && stream == StreamTarget::None && !args->quiet) {
                 context.out << report.sourcePath << " -> " << report.outputPath << '\n';
             }
             printReport(report, context.err, args->quiet);
@@ -285,9 +358,30 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
             // The save folder is formed by appending "/"; keep "dir/" from becoming "dir//".
             while (folder.size() > 1 && folder.back() == '/')
                 folder.pop_back();
+            // Outputs that would replace an input already read are refused before anything is read.
+            std::vector<std::optional<ConversionReport>> refused(args->files.size());
+            std::vector<std::string> converted;
+            std::vector<std::size_t> convertedIndex;
+            for (std::size_t i = 0; i < args->files.size(); ++i) {
+                const std::optional<std::string> planned = converter.plannedOutputPath(args->files[i], folder);
+                if (planned && stream == StreamTarget::None)
+                    refused[i] = refuseReplacingInput(args->files, i, *planned);
+                if (!refused[i]) {
+                    converted.push_back(args->files[i]);
+                    convertedIndex.push_back(i);
+                }
+            }
+            std::size_t reported = 0; // the refusals before this index are printed
+            auto finishRefusedBefore = [&](std::size_t end) {
+                for (; reported < end; ++reported)
+                    if (refused[reported])
+                        finish(*refused[reported]);
+            };
             if (args->jobs == 1) {
                 // One file at a time, so that the progress line can name it and its report shows at once.
-                for (const std::string& file : args->files) {
+                for (std::size_t k = 0; k < converted.size(); ++k) {
+                    const std::string& file = converted[k];
+                    finishRefusedBefore(convertedIndex[k] + 1);
                     progress.begin(file);
                     try {
                         finish(converter.convertDroppedFiles({file}, folder).front());
@@ -295,6 +389,7 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
                         finish(tooLarge(file));
                     }
                 }
+                finishRefusedBefore(refused.size());
             } else {
                 // Several files at once: no progress line (it names one file). Each report is printed
                 // as soon as its file and every one before it are done, so the output reads as it
@@ -302,12 +397,14 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
                 ConversionOptions parallel = options;
                 parallel.run.progress = {};
                 ParallelHooks hooks;
-                hooks.finished = [&](std::size_t, const ConversionReport& report) {
+                hooks.finished = [&](std::size_t k, const ConversionReport& report) {
+                    finishRefusedBefore(convertedIndex[k] + 1);
                     finish(report);
                     context.out.flush();
                 };
                 try {
-                    ParallelConverter(defaults, parallel).convertFiles(args->files, folder, args->jobs, hooks);
+                    ParallelConverter(defaults, parallel).convertFiles(converted, folder, args->jobs, hooks);
+                    finishRefusedBefore(refused.size());
                 } catch (const std::bad_alloc&) {
                     finish(tooLarge("convert"));
                 }

@@ -8,7 +8,7 @@ namespace {
 // The handler may only touch lock-free atomics (async-signal-safe) and call signal()/raise().
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
 
-constexpr int handled[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int handled[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 std::atomic<bool> interrupted = false;
 std::atomic<int> firstSignal = 0;
@@ -16,7 +16,14 @@ std::atomic<int> firstSignal = 0;
 extern "C" void onSignal(int signal)
 {
     int none = 0;
-    if (!firstSignal.compare_exchange_strong(none, signal)) {
+    const bool first = firstSignal.compare_exchange_strong(none, signal);
+    if (signal == SIGPIPE) {
+        // The reader went away: every later write fails with EPIPE and comes here again, which
+        // must not end the process before its temporary files are removed.
+        interrupted.store(true);
+        return;
+    }
+    if (!first) {
         // Asked twice: stop now, as the signal would have without us.
         std::signal(signal, SIG_DFL);
         std::raise(signal);
