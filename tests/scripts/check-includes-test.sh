@@ -29,4 +29,7 @@ expect 1 gui       core/convert/FileConverter.cpp gui/mainView.hpp
 expect 0 down      core/convert/FileConverter.cpp core/csv/CSVParser.hpp
 expect 0 value     core/csv/CHCSVWriter.hpp core/plist/PlistValue.hpp
 expect 0 settings  core/UserDefaults.cpp core/io/AtomicFile.hpp
-echo "check-includes-test: 9 passed, 0 failed"
+expect 1 convert   core/convert/FileConverter.cpp core/strings/LocalizationTable.hpp
+expect 1 strings   core/strings/LocalizationTable.cpp cli/CommandContext.hpp
+expect 0 tables    core/strings/LocalizationTable.cpp core/csv/CSVParser.hpp
+echo "check-includes-test: 12 passed, 0 failed"
