@@ -84,6 +84,7 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     addDetectEncodingCommand(app, context);
     addWriteCommand(app, context);
     addReadCommand(app, context);
+    addStringsCommand(app, context);
 
     // "plistable help COMMAND" is "plistable COMMAND --help"; "plistable help" alone the overview.
     std::vector<std::string> words(args.begin() + (args.empty() ? 0 : 1), args.end());

@@ -47,5 +47,7 @@ void addDetectEncodingCommand(CLI::App& app, CommandContext& context);
 void addWriteCommand(CLI::App& app, CommandContext& context);
 /// `read [options] [FILE | -]`: the rows (or the events) of a CSV file as JSON.
 void addReadCommand(CLI::App& app, CommandContext& context);
+/// `strings export|import|check`: localization files to one CSV table and back, and their checks.
+void addStringsCommand(CLI::App& app, CommandContext& context);
 
 } // namespace plistable::cli
