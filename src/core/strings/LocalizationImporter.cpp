@@ -129,10 +129,13 @@ private:
             _report.problems.push_back({path.string(), 0, "cannot make its folder: " + error.message()});
             return;
         }
-        AtomicFile file(path.string());
+        // With no-clobber the file goes into place only where nothing is, decided as it is moved there.
+        AtomicFile file(path.string(), _options.noClobber ? ExistingTarget::Keep : ExistingTarget::Replace);
         file.write(bytes);
         if (const std::error_code failure = file.commit())
-            _report.problems.push_back({path.string(), 0, "cannot be written: " + failure.message()});
+            _report.problems.push_back({path.string(), 0,
+                                        failure == std::errc::file_exists ? std::string("exists, not replaced")
+                                                                          : "cannot be written: " + failure.message()});
         else
             _report.written.push_back(path.string());
     }
