@@ -4,15 +4,17 @@ _plistable()
     local cur prev words cword
     _init_completion || return
 
-    local commands="convert config detect-encoding read write"
-    local command="" ended="" i
+    local commands="convert config detect-encoding read write strings"
+    local command="" sub="" ended="" i
     for ((i = 1; i < cword; i++)); do
-        if [[ -n $command ]]; then
+        if [[ $command == strings && -z $sub ]]; then
+            case "${words[i]}" in export|import|check) sub="${words[i]}" ;; esac
+        elif [[ -n $command ]]; then
             # "--" ends the options wherever it stands: after it, a word beginning with - is a file too.
             [[ ${words[i]} == -- ]] && { ended=1; break; }
         else
             case "${words[i]}" in
-                convert|config|detect-encoding|read|write) command="${words[i]}" ;;
+                convert|config|detect-encoding|read|write|strings) command="${words[i]}" ;;
             esac
         fi
     done
@@ -22,9 +24,25 @@ _plistable()
             convert) _filedir '@(csv|plist)' ;;
             detect-encoding|read) _filedir csv ;;
             write) _filedir json ;;
+            strings) [[ $sub == import ]] && _filedir csv || _filedir ;;
             config) COMPREPLY=($(compgen -W "header on off" -- "$cur")) ;;
         esac
         return
+    fi
+
+    if [[ $command == strings ]]; then
+        case "$prev" in
+            -o|--output-dir) [[ $sub == export ]] && _filedir csv || _filedir -d; return ;;
+            --output-encoding)
+                if [[ $sub == import ]]; then
+                    COMPREPLY=($(compgen -W "utf-8 utf-16 utf-16le utf-16be" -- "$cur"))
+                else
+                    COMPREPLY=($(compgen -W "utf-8 cp932 shift_jis windows-1252 utf-16le utf-16be" -- "$cur"))
+                fi
+                return ;;
+            --to) COMPREPLY=($(compgen -W "xcstrings" -- "$cur")); return ;;
+            --base) return ;;
+        esac
     fi
 
     case "$prev" in
@@ -63,6 +81,24 @@ _plistable()
             else
                 _filedir json
             fi ;;
+        strings)
+            case "$sub" in
+                "") COMPREPLY=($(compgen -W "export import check --help" -- "$cur")) ;;
+                export)
+                    if [[ $cur == -* ]]; then
+                        COMPREPLY=($(compgen -W "-o --output --base -d --delimiter --excel --crlf --bom --output-encoding --help --" -- "$cur"))
+                    else
+                        _filedir
+                    fi ;;
+                import)
+                    if [[ $cur == -* ]]; then
+                        COMPREPLY=($(compgen -W "-o --output-dir -d --delimiter --excel --encoding --output-encoding --to -n --no-clobber -q --quiet --help --" -- "$cur"))
+                    else
+                        _filedir csv
+                    fi ;;
+                check)
+                    if [[ $cur == -* ]]; then COMPREPLY=($(compgen -W "--base --help --" -- "$cur")); else _filedir; fi ;;
+            esac ;;
     esac
 }
 complete -F _plistable plistable

@@ -1,12 +1,13 @@
 # fish completion for plistable
 # fish itself offers no options after "--", which ends them wherever it stands.
-set -l commands convert config detect-encoding read write
+set -l commands convert config detect-encoding read write strings
 complete -c plistable -f
 complete -c plistable -n "not __fish_seen_subcommand_from $commands" -a convert -d 'Convert .csv to property lists and .plist to CSV'
 complete -c plistable -n "not __fish_seen_subcommand_from $commands" -a config -d 'Show or store the header setting'
 complete -c plistable -n "not __fish_seen_subcommand_from $commands" -a detect-encoding -d 'Print the encoding trial decoding chooses'
 complete -c plistable -n "not __fish_seen_subcommand_from $commands" -a read -d 'Read a CSV file with the streaming reader'
 complete -c plistable -n "not __fish_seen_subcommand_from $commands" -a write -d 'Print a JSON array as CSV'
+complete -c plistable -n "not __fish_seen_subcommand_from $commands" -a strings -d 'Localization files to one CSV table and back, and checks'
 complete -c plistable -n "not __fish_seen_subcommand_from $commands" -l version -d 'Print the version'
 complete -c plistable -l help -d 'Print usage'
 complete -c plistable -n "__fish_seen_subcommand_from convert" -s o -l output-dir -r -a '(__fish_complete_directories)' -d 'Folder to write into'
@@ -42,3 +43,22 @@ complete -c plistable -n "__fish_seen_subcommand_from write" -l excel -d 'Byte-o
 complete -c plistable -n "__fish_seen_subcommand_from write" -l crlf -d 'End lines with CRLF'
 complete -c plistable -n "__fish_seen_subcommand_from write" -l bom -d 'Begin with a byte-order mark'
 complete -c plistable -n "__fish_seen_subcommand_from write" -k -a '(__fish_complete_suffix .json)'
+set -l strings_commands export import check
+complete -c plistable -n "__fish_seen_subcommand_from strings; and not __fish_seen_subcommand_from $strings_commands" -a export -d 'Write the localization files under PATH as one CSV table'
+complete -c plistable -n "__fish_seen_subcommand_from strings; and not __fish_seen_subcommand_from $strings_commands" -a import -d 'Write a CSV table back into the localization files of DIR'
+complete -c plistable -n "__fish_seen_subcommand_from strings; and not __fish_seen_subcommand_from $strings_commands" -a check -d 'Find the faults of the localization files under PATH'
+complete -c plistable -n "__fish_seen_subcommand_from export" -s o -l output -r -d 'Write the table to this file'
+complete -c plistable -n "__fish_seen_subcommand_from export check" -l base -x -d 'The base language'
+complete -c plistable -n "__fish_seen_subcommand_from export import" -s d -l delimiter -x -a 'comma semicolon tab pipe' -d 'CSV field delimiter'
+complete -c plistable -n "__fish_seen_subcommand_from export import" -l excel -d 'CSV as a spreadsheet reads and writes it'
+complete -c plistable -n "__fish_seen_subcommand_from export" -l crlf -d 'End CSV lines with CRLF'
+complete -c plistable -n "__fish_seen_subcommand_from export" -l bom -d 'Begin the CSV with a byte-order mark'
+complete -c plistable -n "__fish_seen_subcommand_from export" -l output-encoding -x -a 'utf-8 cp932 shift_jis windows-1252 utf-16le utf-16be' -d 'Write the CSV in this encoding'
+complete -c plistable -n "__fish_seen_subcommand_from import" -s o -l output-dir -r -a '(__fish_complete_directories)' -d 'Folder holding the .lproj folders'
+complete -c plistable -n "__fish_seen_subcommand_from import" -l encoding -x -a 'utf-8 shift_jis cp932 euc-jp iso-2022-jp macintosh windows-1252' -d 'Read the CSV in this encoding'
+complete -c plistable -n "__fish_seen_subcommand_from import" -l output-encoding -x -a 'utf-8 utf-16 utf-16le utf-16be' -d 'Write strings files in this encoding'
+complete -c plistable -n "__fish_seen_subcommand_from import" -l to -x -a 'xcstrings' -d 'Write every table into a string catalog'
+complete -c plistable -n "__fish_seen_subcommand_from import" -s n -l no-clobber -d 'Leave existing files alone'
+complete -c plistable -n "__fish_seen_subcommand_from import" -s q -l quiet -d 'Print only errors'
+complete -c plistable -n "__fish_seen_subcommand_from import" -k -a '(__fish_complete_suffix .csv)'
+complete -c plistable -n "__fish_seen_subcommand_from export check" -a '(__fish_complete_path)'
