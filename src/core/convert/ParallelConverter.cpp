@@ -3,6 +3,7 @@
 #include "core/Log.hpp"
 #include "core/Settings.hpp"
 #include "core/UserDefaults.hpp"
+#include "core/io/detail/QuietThread.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -109,11 +110,9 @@ std::vector<ConversionReport> ParallelConverter::convertFiles(const std::vector<
                                                               const std::string& folder, unsigned jobs,
                                                               const ParallelHooks& hooks)
 {
-    if (jobs == 0)
-        jobs = std::max(1u, std::thread::hardware_concurrency());
-    if (jobs == 1 || paths.size() < 2) {
-        // One file at a time through the dispatch is what convertDroppedFiles() does with them all,
-        // and lets each report be handed over as soon as its file is done.
+    // One file at a time through the dispatch is what convertDroppedFiles() does with them all,
+    // and lets each report be handed over as soon as its file is done.
+    auto oneAfterAnother = [&] {
         std::size_t current = 0;
         FileConverter converter(_defaults, withIndexedProgress(_options, hooks, &current));
         std::vector<ConversionReport> reports;
@@ -126,7 +125,11 @@ std::vector<ConversionReport> ParallelConverter::convertFiles(const std::vector<
                 hooks.finished(current, reports.back());
         }
         return reports;
-    }
+    };
+    if (jobs == 0)
+        jobs = std::max(1u, std::thread::hardware_concurrency());
+    if (jobs == 1 || paths.size() < 2)
+        return oneAfterAnother();
 
     // The setting is read here, once, so that the threads share no store.
     ConversionOptions options = _options;
@@ -181,11 +184,30 @@ std::vector<ConversionReport> ParallelConverter::convertFiles(const std::vector<
         changed.notify_all();
     };
 
-    std::vector<std::jthread> threads;
+    std::vector<std::thread> threads;
     threads.reserve(jobs);
+    struct JoinAll {
+        std::vector<std::thread>& threads;
+        ~JoinAll()
+        {
+            for (std::thread& thread : threads)
+                thread.join();
+        }
+    } joinAll{threads};
+    for (unsigned j = 0; j < jobs; ++j) {
+        std::optional<std::thread> started = detail::startQuietThread([&work, j] { work(j); });
+        if (!started) {
+            // The system gives no more threads: those started share the groups; with none, the
+            // files are converted on this thread, one after another.
+            const std::lock_guard lock(mutex);
+            working -= jobs - j;
+            break;
+        }
+        threads.push_back(std::move(*started));
+    }
+    if (threads.empty())
+        return oneAfterAnother();
     try {
-        for (unsigned j = 0; j < jobs; ++j)
-            threads.emplace_back(work, j);
         // This thread hands the reports over in order, each once its file and all before it are done.
         for (std::size_t i = 0; i < paths.size(); ++i) {
             {
@@ -200,10 +222,12 @@ std::vector<ConversionReport> ParallelConverter::convertFiles(const std::vector<
                 hooks.finished(i, reports[i]);
         }
     } catch (...) {
-        // From a hook or a thread that could not start: the threads stop after their current file.
+        // From a hook: the threads stop after their current file.
         abandon.store(true);
         throw;
     }
+    for (std::thread& thread : threads)
+        thread.join();
     threads.clear();
     if (failure)
         std::rethrow_exception(failure);

@@ -41,7 +41,8 @@ public:
     ParallelConverter(UserDefaults& defaults, ConversionOptions options = {});
 
     /// Converts `paths` into `folder` with up to `jobs` threads (0: one per core; 1: on the calling
-    /// thread, one file after another). One report per path, in order. The cancel option stops the
+    /// thread, one file after another). Fewer threads when the system gives no more; none, and the
+    /// files are converted as with 1. One report per path, in order. The cancel option stops the
     /// files being converted at their next check and reports the ones not yet started Cancelled.
     /// An exception from a conversion stops the files not yet started and reaches the caller once
     /// the reports before it are handed over.

@@ -76,6 +76,39 @@ TEST(BatchPipelineTest, AFailingConsumerDropsTheRestAndFinishThrowsItsException)
     EXPECT_EQ(consumed, 2);
 }
 
+// When the system gives no thread, every push() consumes its batch on the caller's thread, in order,
+// and a failing consumer drops the rest and finish() throws, as with the thread.
+TEST(BatchPipelineTest, WithoutAThreadEveryBatchIsConsumedOnTheCallersThread)
+{
+    plistable::detail::refuseThreadStartsForTesting(true);
+    struct Allow {
+        ~Allow() { plistable::detail::refuseThreadStartsForTesting(false); }
+    } allow;
+    for (const int failAt : {0, 3}) {
+        SCOPED_TRACE(failAt);
+        std::vector<int> seen;
+        std::vector<std::thread::id> threads;
+        BatchPipeline<Batch> pipeline([&](Batch& batch) {
+            threads.push_back(std::this_thread::get_id());
+            if (static_cast<int>(threads.size()) == failAt)
+                throw std::runtime_error("disk full");
+            seen.insert(seen.end(), batch.begin(), batch.end());
+        });
+        for (int i = 0; i < 5; ++i) {
+            Batch next = pipeline.push(Batch{i});
+            next.clear();
+        }
+        if (failAt == 0) {
+            pipeline.finish(Batch{5});
+            EXPECT_EQ(seen, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+        } else {
+            EXPECT_THROW(pipeline.finish(Batch{5}), std::runtime_error);
+            EXPECT_EQ(seen, (std::vector<int>{0, 1}));
+        }
+        EXPECT_EQ(threads, std::vector<std::thread::id>(threads.size(), std::this_thread::get_id()));
+    }
+}
+
 TEST(BatchPipelineTest, TheConsumersThreadLeavesSignalsToTheCaller)
 {
     sigset_t blocked;

@@ -2,8 +2,10 @@
 
 #include "core/Log.hpp"
 #include "core/UserDefaults.hpp"
+#include "core/io/detail/QuietThread.hpp"
 #include "support/TestSupport.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -205,6 +207,55 @@ TEST_F(ParallelConverterTest, CancelledBeforeTheStartStartsNothingAndReportsEver
         for (const ConversionReport& report : reports)
             EXPECT_EQ(report.status, Status::Cancelled);
         EXPECT_TRUE(fs::is_empty(folder));
+    }
+}
+
+} // namespace
+
+namespace {
+
+// While it lives, no thread can be started, as when the system has none to give.
+struct RefusedThreads {
+    RefusedThreads() { detail::refuseThreadStartsForTesting(true); }
+    ~RefusedThreads() { detail::refuseThreadStartsForTesting(false); }
+};
+
+// A conversion whose threads cannot start (the reader's writer thread, the output's background
+// writer, the parallel workers) runs on the calling thread: the same files, reports and outputs,
+// no temporary file left, no exception.
+TEST_F(ParallelConverterTest, ThreadsThatCannotStartLeaveTheWorkToTheCallingThread)
+{
+    std::string big;
+    for (int i = 0; big.size() < (6u << 20); ++i)
+        big += std::to_string(i) + ",\"field " + std::to_string(i) + "\",x\n";
+    const std::vector<std::string> paths = {dir.write("big.csv", big), dir.write("a.csv", "a,b\n1,2\n"),
+                                            dir.write("list.plist", "<plist><array><array/></array></plist>"),
+                                            dir.write("bad.csv", "a\n\"b\"c\n")};
+    const struct {
+        const char* name;
+        unsigned jobs;
+        OutputFormat format;
+    } cases[] = {{"one job", 1, OutputFormat::Xml}, {"four jobs", 4, OutputFormat::Xml},
+                 {"four jobs, binary", 4, OutputFormat::Binary}, {"four jobs, JSON", 4, OutputFormat::Json}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ConversionOptions options;
+        options.output.format = c.format;
+        auto run = [&](const std::string& folder) {
+            std::vector<std::string> written;
+            for (const ConversionReport& report :
+                 ParallelConverter(defaults, options).convertFiles(paths, freshFolder(folder), c.jobs))
+                written.push_back(std::to_string(static_cast<int>(report.status)) + " "
+                                  + testing::PrintToString(report.problems));
+            for (const auto& entry : fs::directory_iterator(dir.file(folder)))
+                written.push_back(entry.path().filename().string() + " "
+                                  + dir.read(folder + "/" + entry.path().filename().string()));
+            std::sort(written.begin() + static_cast<std::ptrdiff_t>(paths.size()), written.end());
+            return written;
+        };
+        const std::vector<std::string> threaded = run("threaded");
+        RefusedThreads refused;
+        EXPECT_EQ(run("alone"), threaded);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -17,7 +18,8 @@ namespace plistable::detail {
 /// Hands batches of work from the thread that reads to a thread of its own that writes, in order,
 /// so that reading and writing share the machine's cores. At most `maxQueued` batches wait; push()
 /// blocks beyond that, so memory stays bounded by what the batches hold. The thread starts with
-/// the first push(): a conversion that never fills one batch runs on the caller's thread alone.
+/// the first push(): a conversion that never fills one batch runs on the caller's thread alone, and
+/// so does one whose thread the system would not start (each push() then consumes its batch).
 /// A batch the consumer has taken comes back through push() to be filled again, keeping the storage
 /// it grew; what it still holds is destroyed on the producer's thread, which is where it was made.
 template <class Batch>
@@ -45,8 +47,16 @@ public:
     /// with when there is one, else a new one.
     Batch push(Batch&& batch)
     {
-        if (!_thread.joinable())
-            _thread = startQuietThread([this] { run(); });
+        if (!_thread.joinable() && !_alone) {
+            if (std::optional<std::thread> started = startQuietThread([this] { run(); }))
+                _thread = std::move(*started);
+            else
+                _alone = true;
+        }
+        if (_alone) {
+            consume(batch);
+            return std::move(batch);
+        }
         std::unique_lock lock(_mutex);
         _changed.wait(lock, [this] { return _queue.size() < _maxQueued; });
         _queue.push_back(std::move(batch));
@@ -67,8 +77,10 @@ public:
         if (!_thread.joinable()) {
             if (!_finished) {
                 _finished = true;
-                _consumer(last);
+                consume(last);
             }
+            if (_failure)
+                std::rethrow_exception(std::exchange(_failure, nullptr));
             return;
         }
         {
@@ -84,6 +96,18 @@ public:
     }
 
 private:
+    // On the consumer's thread, or the caller's without one.
+    void consume(Batch& batch)
+    {
+        if (_failure)
+            return;
+        try {
+            _consumer(batch);
+        } catch (...) {
+            _failure = std::current_exception(); // the rest is dropped; finish() rethrows
+        }
+    }
+
     void run()
     {
         std::unique_lock lock(_mutex);
@@ -94,13 +118,7 @@ private:
             Batch batch = std::move(_queue.front());
             _queue.pop_front();
             lock.unlock();
-            if (!_failure) {
-                try {
-                    _consumer(batch);
-                } catch (...) {
-                    _failure = std::current_exception(); // the rest is dropped; finish() rethrows
-                }
-            }
+            consume(batch);
             lock.lock();
             _spares.push_back(std::move(batch));
             _changed.notify_all();
@@ -115,6 +133,7 @@ private:
     std::vector<Batch> _spares; // consumed batches, to be filled again
     bool _finishing = false;
     bool _finished = false;
+    bool _alone = false; // no thread could be started: the caller consumes
     std::exception_ptr _failure; // written by the consumer's thread, read after the join
     std::thread _thread;
 };

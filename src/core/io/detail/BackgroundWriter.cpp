@@ -5,9 +5,13 @@
 namespace plistable::detail {
 
 BackgroundWriter::BackgroundWriter(Sink sink, std::size_t maxQueued)
-    : _sink(std::move(sink)), _maxQueued(maxQueued == 0 ? 1 : maxQueued),
-      _thread(startQuietThread([this] { run(); }))
+    : _sink(std::move(sink)), _maxQueued(maxQueued == 0 ? 1 : maxQueued)
 {
+    // Without a thread every chunk is written by push() itself: slower, never lost.
+    if (std::optional<std::thread> started = startQuietThread([this] { run(); }))
+        _thread = std::move(*started);
+    else
+        _alone = true;
 }
 
 BackgroundWriter::~BackgroundWriter()
@@ -17,6 +21,11 @@ BackgroundWriter::~BackgroundWriter()
 
 std::string BackgroundWriter::push(std::string&& chunk)
 {
+    if (_alone) {
+        if (!_failed && !_sink(chunk))
+            _failed = true;
+        return std::move(chunk);
+    }
     std::unique_lock lock(_mutex);
     _changed.wait(lock, [this] { return _queue.size() < _maxQueued || _failed; });
     if (!_failed)

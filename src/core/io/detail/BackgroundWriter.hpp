@@ -16,7 +16,7 @@ namespace plistable::detail {
 /// Hands byte chunks to a sink on a thread of its own, in order, so that the thread producing
 /// them goes on while the kernel copies the last ones. At most `maxQueued` chunks wait; push()
 /// blocks beyond that, so memory stays bounded. Once the sink reports a failure, later chunks are
-/// dropped.
+/// dropped. When the system gives no thread, push() writes each chunk itself, on the caller's thread.
 class BackgroundWriter {
 public:
     /// Writes one chunk; returns false on a failure (the sink remembers why).
@@ -49,7 +49,8 @@ private:
     std::vector<std::string> _spares; // written chunks, to be filled again
     bool _finishing = false;
     std::atomic<bool> _failed = false; // read by the producer on every write, without the lock
-    std::thread _thread; // last: starts once everything above is ready
+    bool _alone = false;                // no thread could be started: push() writes
+    std::thread _thread; // started last, once everything above is ready
 };
 
 } // namespace plistable::detail
