@@ -342,9 +342,13 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
                 ConversionReport report;
                 report.sourcePath = "standard input";
                 report.problems.push_back(describeUnreadable(error));
-                // A read ended by an interrupt is no read error: the exit status tells of the signal.
-                if (interrupts.signalNumber() == 0)
-                    finish(report);
+                // A read ended by an interrupt is no read error: it is reported as any stopped
+                // conversion is, and the exit status tells of the signal.
+                if (interrupts.signalNumber() != 0) {
+                    report.status = ConversionReport::Status::Cancelled;
+                    report.problems.assign(1, "stopped on request; nothing was written");
+                }
+                finish(report);
             } else {
                 progress.begin("-");
                 try {

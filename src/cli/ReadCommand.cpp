@@ -1,5 +1,6 @@
 #include "cli/CommandContext.hpp"
 #include "cli/Input.hpp"
+#include "core/Log.hpp"
 #include "core/csv/CHCSVAdditions.hpp"
 #include "core/csv/CHCSVAggregator.hpp"
 #include "core/csv/CHCSVParser.hpp"
@@ -153,6 +154,15 @@ void runRead(const ReadOptions& options, CommandContext& context)
     }
     const bool fromInput = options.file == "-";
     const std::string name = fromInput ? "<stdin>" : options.file;
+    // The library's log lines (an encoding guess) name no file; here they name the one being read.
+    LogSink previous = setLogSink([&context, fromInput, &options](std::string_view message) {
+        context.err << (fromInput ? std::string("standard input") : options.file) << ": " << message << '\n'
+                    << std::flush;
+    });
+    struct RestoreSink {
+        LogSink& previous;
+        ~RestoreSink() { setLogSink(std::move(previous)); }
+    } restore{previous};
     const std::uint64_t bits = (options.escapes ? CHCSVAdditionsRecognizesBackslashesAsEscapes : 0)
                                | (options.sanitize ? CHCSVAdditionsSanitizesFields : 0)
                                | (options.comments ? CHCSVAdditionsRecognizesComments : 0);

@@ -132,6 +132,9 @@ TEST(InterruptTest, EachSignalEndsABlockedReadWithItsOwnExitStatus)
         ::kill(pid, c.signal);
         EXPECT_EQ(exitCode(pid), c.exit);
         ::close(writer);
+        // Reported as every stopped conversion is, standard input too.
+        const std::string source = c.fromStdin ? std::string("standard input") : fifo;
+        EXPECT_EQ(dir.read("err"), source + ": stopped on request; nothing was written\n");
         EXPECT_EQ(dir.read("in.plist"), old);
         std::vector<std::string> names = namesIn(dir.path());
         std::erase(names, "config"); // the settings folder, when the tool made one

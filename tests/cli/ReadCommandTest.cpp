@@ -82,6 +82,29 @@ TEST(ReadCommandTest, ReadsFilesAndNamesThemInFailures)
     EXPECT_EQ(missing.err, "cannot read " + dir.file("none.csv") + ": No such file or directory\n");
 }
 
+// The library's guess of an encoding names no file; the command puts the one it reads in front.
+TEST(ReadCommandTest, AnEncodingGuessNamesTheFile)
+{
+    TempDir dir;
+    const std::string latin = dir.write("latin.csv", "caf\xE9\n");
+    const std::string guess = ": unable to determine stream encoding; assuming MacOSRoman\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string input;
+        std::string err;
+    } cases[] = {
+        {{latin}, "", latin + guess},
+        {{"--events", latin}, "", latin + guess},
+        {{}, "caf\xE9\n", "standard input" + guess},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? "standard input" : c.args.front());
+        const CliResult result = run(c.args, c.input);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, c.err);
+    }
+}
+
 // A lone surrogate (from UTF-16 input) cannot be UTF-8, so it is escaped; the output stays UTF-8
 // and, but for that escape (which some JSON readers refuse), parses.
 TEST(ReadCommandTest, LoneSurrogatesStillGiveValidJson)
