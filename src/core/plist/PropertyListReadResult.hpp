@@ -26,6 +26,9 @@ struct PropertyListReadResult {
     std::uint64_t column = 0;    ///< XML: 1-based column of the stop, counting characters; 0 for binary lists and I/O errors
     std::uint64_t byteOffset = 0; ///< offset of the stop in bytes (not characters) from the start of the file
     bool binary = false;         ///< the input is a binary property list ("bplist" magic)
+    /// NotPropertyList: the list is well formed up to one value whose text does not read as its
+    /// type (`<integer>x</integer>`); message says which.
+    bool invalidValue = false;
     /// The root value is a dictionary (status RootNotArray, once read whole), its entries handed
     /// to the delegate one by one.
     bool rootIsDictionary = false;

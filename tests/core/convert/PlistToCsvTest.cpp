@@ -77,8 +77,6 @@ TEST_F(PlistToCsvTest, WritesOneLinePerArrayOrDictionaryElement)
          "<array><dict><key>a</key><string>1</string><key>n</key><dict><key>z</key><string>0</string></dict>"
          "<key>c</key><string>3</string></dict></array>", false,
          "1,\"{\"\"z\"\":\"\"0\"\"}\",3\n"},
-        {"top-level single values write nothing",
-         "<array><string>s</string><integer>5</integer><array><string>x</string></array></array>", false, "x\n"},
         {"non-text values in their text form",
          "<array><array><integer>-7</integer><real>1.5</real><true/><false/><date>2001-01-01T00:00:00Z</date>"
          "<data>TWFu</data></array></array>", false, "-7,1.5,true,false,2001-01-01T00:00:00Z,TWFu\n"},
@@ -133,6 +131,47 @@ TEST_F(PlistToCsvTest, KeysLeftOutOfLaterDictionariesMakeThePartialResult)
         const ConversionReport binary = convert(binaryOf(xmlPlist(c.body)), false, "bin.plist");
         EXPECT_EQ(binary.problems, report.problems);
         EXPECT_EQ(output("bin.csv"), c.csv);
+    }
+}
+
+// Single values at the top of a root array write no line, as always; they are counted and reported.
+TEST_F(PlistToCsvTest, SingleValuesPassedOverMakeThePartialResult)
+{
+    const Case cases[] = {
+        {"top-level single values write nothing",
+         "<array><string>s</string><integer>5</integer><array><string>x</string></array></array>", false, "x\n"},
+        {"one among dictionaries", "<array><dict><key>a</key><string>1</string></dict><true/></array>", true, "a\n1\n"},
+    };
+    const char* problems[] = {"2 single values at the top of the list were not written",
+                              "1 single value at the top of the list was not written"};
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.name);
+        const ConversionReport report = convert(xmlPlist(c.body), c.header);
+        EXPECT_EQ(report.status, ConversionReport::Status::Partial);
+        EXPECT_EQ(report.problems, std::vector<std::string>{problems[i]});
+        EXPECT_EQ(output(), c.csv);
+        const ConversionReport binary = convert(binaryOf(xmlPlist(c.body)), c.header, "bin.plist");
+        EXPECT_EQ(binary.problems, report.problems);
+        EXPECT_EQ(output("bin.csv"), c.csv);
+    }
+}
+
+// One value whose text does not read as its type: the report says which and where, nothing is written.
+TEST_F(PlistToCsvTest, ABadValueIsNamedWithItsPlace)
+{
+    const std::pair<std::string, const char*> cases[] = {
+        {"<array><array/><array/>\n<array><integer>x</integer></array></array>",
+         "line 4, column 18: invalid <integer> value \"x\" in element 3; nothing was written"},
+        {"<dict><key>k</key><array/>\n<key>m</key><real>1.5q</real></dict>",
+         "line 4, column 23: invalid <real> value \"1.5q\" in entry 2; nothing was written"},
+        {"<date>never</date>", "line 3, column 12: invalid <date> value \"never\"; nothing was written"},
+    };
+    for (const auto& [body, problem] : cases) {
+        SCOPED_TRACE(body);
+        const ConversionReport report = convert(xmlPlist(body), false);
+        EXPECT_EQ(report.status, ConversionReport::Status::Failed);
+        EXPECT_EQ(report.problems, std::vector<std::string>{problem});
     }
 }
 

@@ -86,7 +86,12 @@ public:
     }
 
     void parserDidStartDocument() override { _converter.parserDidStartDocument(); }
-    void parserDidStartElement(std::u16string_view name) override { _converter.parserDidStartElement(name); }
+    void parserDidStartElement(std::u16string_view name) override
+    {
+        if (!_rootElement && name != u"plist")
+            _rootElement = Text(name);
+        _converter.parserDidStartElement(name);
+    }
     void parserDidEndElement(std::u16string_view name) override { _converter.parserDidEndElement(name); }
     void parserFoundCharacters(std::u16string_view characters) override
     {
@@ -126,7 +131,21 @@ public:
             _writer.writeLineOfFields(element.array());
             ++_lines;
             noteDates(element.unrepresentableDates());
+        } else {
+            ++_singleValues; // a line holds an array's or a dictionary's values: passed over, and reported
         }
+    }
+
+    /// The elements of a root array that were neither arrays nor dictionaries, so wrote no line.
+    std::size_t singleValues() const { return _singleValues; }
+    /// Where in the list reading is: "element 3" of a root array, "entry 3" of a root dictionary,
+    /// the one after those handed over; "" when the root is neither (XML lists only).
+    std::string readingAt() const
+    {
+        const std::string next = std::to_string(_elements + 1);
+        if (_rootElement == u"array")
+            return "element " + next;
+        return _rootElement == u"dict" ? "entry " + next : "";
     }
 
     /// "2 dates (the first in element 3) ...", or "" when every date written was a calendar date.
@@ -245,6 +264,8 @@ private:
     bool _stopped = false;
     std::size_t _elements = 0;
     std::size_t _lines = 0;
+    std::size_t _singleValues = 0;
+    std::optional<Text> _rootElement; // the name of the root's XML element, once it started
     std::vector<std::pair<std::string, std::string>> _leftOut;
     std::size_t _moreLeftOut = 0;
     std::size_t _badDates = 0;            // dates written as seconds, having no calendar date
@@ -328,7 +349,12 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
     const bool rootDictionary = result.status == PropertyListReadResult::Status::RootNotArray && result.rootIsDictionary;
     if (!result.ok() && !rootDictionary) {
         // Nothing is committed: an existing output file stays as it was.
-        report.problems.push_back(describeReadFailure(result));
+        if (result.invalidValue) {
+            const std::string at = conversion.readingAt();
+            report.problems.push_back(result.description() + (at.empty() ? "" : " in " + at)
+                                      + "; nothing was written");
+        } else
+            report.problems.push_back(describeReadFailure(result));
         return report;
     }
     writer.closeStream();
@@ -347,6 +373,10 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
     }
     if (conversion.stopped())
         report.problems.push_back("error: not exist keys; the elements from the first dictionary on were not written");
+    if (conversion.singleValues() > 0)
+        report.problems.push_back(plural(conversion.singleValues(), "single value", "single values")
+                                  + " at the top of the list " + (conversion.singleValues() == 1 ? "was" : "were")
+                                  + " not written");
     if (const std::string dates = conversion.unrepresentableDates(); !dates.empty())
         report.problems.push_back(dates);
     const std::string leftOut = conversion.leftOutKeys();

@@ -332,8 +332,10 @@ void XmlPropertyListReader::failTooDeep()
 
 void XmlPropertyListReader::failInvalidValue(Element element)
 {
+    const bool first = !_stopped;
     fail(Status::NotPropertyList,
          "invalid <" + nameOf(elementNames[static_cast<int>(element)]) + "> value " + quoted(_scalarUtf8));
+    _result.invalidValue = first;
 }
 
 void XmlPropertyListReader::failUnexpectedText(std::u16string_view text, Element current)
