@@ -86,13 +86,18 @@ TEST(CsvToPlistStreamingTest, LargeFilesGiveWhatAWholeReadingGives)
          "UTF-8", "<key>v</key>\n\t\t<string>" + longField + "</string>", 2, 2, {}},
         {"a fault in the last piece names its line", repeated("a,b\n", 1u << 20) + "c\"d\n", false, {}, "UTF-8",
          "<string>a</string>", (1u << 20) + 1, 1u << 20, {"line " + std::to_string((1u << 20) + 1) + ": unexpected double quote; "
-          + std::to_string((1u << 20) + 1) + " records converted, the rest was not read"}},
+          + std::to_string(1u << 20) + " records converted and the " + std::to_string((1u << 20) + 1)
+          + "th cut short at the fault; the rest was not read"}},
         // A fault ends the records, not the reading: the bytes after it still decide the encoding.
         {"a fault in the first window", "a,b\na,b\nc\"d\n" + repeated("e,f\n", 1u << 20), false, {}, "UTF-8",
-         "<string>a</string>", 3, 2, {"line 3: unexpected double quote; 3 records converted, the rest was not read"}},
+         "<string>a</string>", 3, 2,
+         {"line 3: unexpected double quote; 2 records converted and the third cut short at the fault; the rest was "
+          "not read"}},
         {"a fault in the first window, Shift_JIS further on",
          "a,b\na,b\nc\"d\n" + repeated("e,f\n", 1u << 20) + sjisLine, false, {}, "Shift_JIS", "<string>a</string>", 3,
-         2, {"line 3: unexpected double quote; 3 records converted, the rest was not read"}},
+         2,
+         {"line 3: unexpected double quote; 2 records converted and the third cut short at the fault; the rest was "
+          "not read"}},
         {"a column that is not there, in a large file", "k,v\n" + repeated("1,2\n", 1u << 20), true, {}, "UTF-8", "", 0,
          0, {"--keyed x: no such column in the header"}, "x"},
         {"surplus fields counted from the header on", "k\n" + repeated("v\n", 1u << 20) + "v,w\n", true, {},

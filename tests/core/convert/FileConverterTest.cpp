@@ -1,6 +1,7 @@
 #include "core/convert/FileConverter.hpp"
 
 #include "core/UserDefaults.hpp"
+#include "core/convert/detail/ConversionText.hpp"
 #include "core/csv/CSVParser.hpp"
 #include "core/plist/PropertyListReader.hpp"
 #include "support/ReadOnlyFolder.hpp"
@@ -152,7 +153,9 @@ TEST_F(FileConverterTest, WritesWhatWasReadBeforeMalformedTextAndReportsWhere)
     EXPECT_EQ(report.status, ConversionReport::Status::Partial);
     EXPECT_EQ(report.records, 2u);
     ASSERT_EQ(report.problems.size(), 1u);
-    EXPECT_EQ(report.problems[0], "line 2: unexpected double quote; 2 records converted, the rest was not read");
+    EXPECT_EQ(report.problems[0],
+              "line 2: unexpected double quote; 1 record converted and the second cut short at the fault; the rest "
+              "was not read");
     EXPECT_NE(output.find("<string>y</string>"), std::string::npos);
     EXPECT_EQ(output.find("<string>c</string>"), std::string::npos);
 }
@@ -160,8 +163,10 @@ TEST_F(FileConverterTest, WritesWhatWasReadBeforeMalformedTextAndReportsWhere)
 TEST_F(FileConverterTest, NamesEachKindOfEarlyStop)
 {
     const std::pair<const char*, const char*> cases[] = {
-        {"a\n\"q\" x\n", "line 2: unexpected character after a closing double quote; 2 records converted, the rest was not read"},
-        {"a\nb,\"open\nc\n", "line 2: quoted field is never closed; 2 records converted, the rest was not read"},
+        {"a\n\"q\" x\n", "line 2: unexpected character after a closing double quote; 1 record converted and the "
+                       "second cut short at the fault; the rest was not read"},
+        {"a\nb,\"open\nc\n", "line 2: quoted field is never closed; 1 record converted and the second cut short at "
+                           "the fault; the rest was not read"},
         {"\na,b\n", "line 1: the text begins with a line break; 0 records converted, the rest was not read"},
     };
     for (const auto& [csv, problem] : cases) {
@@ -171,6 +176,67 @@ TEST_F(FileConverterTest, NamesEachKindOfEarlyStop)
         EXPECT_EQ(report.status, ConversionReport::Status::Partial);
         EXPECT_EQ(report.problems, std::vector<std::string>{problem});
     }
+}
+
+// The record being read at the fault is written up to it; the report counts it apart from the whole
+// ones, in the plain document and in the shaped one (--types) alike.
+TEST_F(FileConverterTest, MalformedTextReportsTheRecordCutShort)
+{
+    struct Case {
+        const char* name;
+        std::string csv;
+        bool header;
+        const char* problem;
+        std::size_t records; // written, the cut one included
+    };
+    const std::string elevenLines = "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n";
+    const Case cases[] = {
+        {"the third of four", "a,b\n1,2\n3,\"x\"y\n5,6\n", false,
+         "line 3: unexpected character after a closing double quote; 2 records converted and the third cut short at "
+         "the fault; the rest was not read", 3},
+        {"an open quote", "a,b\n1,2\n3,\"x\n", false,
+         "line 3: quoted field is never closed; 2 records converted and the third cut short at the fault; the rest "
+         "was not read", 3},
+        {"the first record", "\"x\"y\n1\n", false,
+         "line 1: unexpected character after a closing double quote; the first record cut short at the fault; the "
+         "rest was not read", 1},
+        {"the first after the header", "a,b\n1,x\"y\n", true,
+         "line 2: unexpected double quote; the first record cut short at the fault; the rest was not read", 1},
+        {"in the header: no record", "a,\"b\"c\n1,2\n", true,
+         "line 1: unexpected character after a closing double quote; 0 records converted, the rest was not read", 0},
+        {"the 12th", elevenLines + "x\"\n", false,
+         "line 12: unexpected double quote; 11 records converted and the 12th cut short at the fault; the rest was "
+         "not read", 12},
+    };
+    for (const Case& c : cases) {
+        for (const bool shaped : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (shaped ? ", shaped" : ""));
+            ConversionOptions options;
+            options.shape.header = c.header;
+            options.shape.types = shaped;
+            options.output.path = dir.file("out.plist");
+            FileConverter converter(defaults, options);
+            const ConversionReport report = converter.convertDroppedFiles({dir.write("d.csv", c.csv)}, dir.path())[0];
+            EXPECT_EQ(report.problems, std::vector<std::string>{c.problem});
+            EXPECT_EQ(report.records, c.records);
+            EXPECT_EQ(report.status, ConversionReport::Status::Partial);
+        }
+    }
+    // The documents are as they have always been: the cut record up to the fault.
+    ConversionReport report;
+    const std::string output = convert("3,\"x\"y\n5,6\n", false, &report);
+    EXPECT_NE(output.find("<string>3</string>\n\t\t<string>x</string>\n\t</array>"), std::string::npos) << output;
+    EXPECT_EQ(output.find("<string>5</string>"), std::string::npos);
+}
+
+TEST(ConversionTextTest, OrdinalWords)
+{
+    const std::pair<std::size_t, const char*> cases[] = {
+        {1, "first"}, {2, "second"}, {3, "third"}, {10, "tenth"}, {11, "11th"}, {12, "12th"}, {13, "13th"},
+        {21, "21st"}, {22, "22nd"}, {23, "23rd"}, {101, "101st"}, {111, "111th"}, {1002, "1002nd"},
+    };
+    for (const auto& [n, word] : cases)
+        EXPECT_EQ(detail::ordinal(n), word) << n;
 }
 
 TEST_F(FileConverterTest, ReportsSurplusFieldsAndLeavesThemOut)

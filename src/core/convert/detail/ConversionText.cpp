@@ -9,9 +9,30 @@ std::string plural(std::size_t count, std::string_view one, std::string_view man
     return std::to_string(count) + " " + std::string(count == 1 ? one : many);
 }
 
+std::string ordinal(std::size_t n)
+{
+    static constexpr std::string_view words[] = {"first", "second", "third", "fourth", "fifth",
+                                                 "sixth", "seventh", "eighth", "ninth", "tenth"};
+    if (n >= 1 && n <= 10)
+        return std::string(words[n - 1]);
+    const std::size_t lastTwo = n % 100;
+    const std::size_t last = n % 10;
+    const char* suffix = "th";
+    if (lastTwo < 11 || lastTwo > 13)
+        suffix = last == 1 ? "st" : last == 2 ? "nd" : last == 3 ? "rd" : "th";
+    return std::to_string(n) + suffix;
+}
+
 std::string describeStop(const CSVParseStop& stop)
 {
-    return stop.description() + "; " + plural(stop.records, "record", "records") + " converted, the rest was not read";
+    if (stop.records == 0)
+        return stop.description() + "; 0 records converted, the rest was not read";
+    const std::size_t whole = stop.records - 1;
+    const std::string cut = ordinal(stop.records);
+    if (whole == 0)
+        return stop.description() + "; the first record cut short at the fault; the rest was not read";
+    return stop.description() + "; " + plural(whole, "record", "records") + " converted and the " + cut
+           + " cut short at the fault; the rest was not read";
 }
 
 std::string describeReadFailure(const PropertyListReadResult& result)
