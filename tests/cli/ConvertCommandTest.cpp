@@ -150,6 +150,47 @@ TEST_F(ConvertCommandTest, ReadsTheDelimiterGivenOrNamedByASeparatorLine)
     EXPECT_EQ(runCli({"convert", "-d", "ab", "x.csv"}, settings).status, 2);
 }
 
+// A separator line naming no delimiter the reader can use fails its file; the next file goes on.
+TEST_F(ConvertCommandTest, ASeparatorLineNamingNoUsableDelimiterFailsOnlyItsFile)
+{
+    const std::string good = dir.write("good.csv", "sep=;\na;b\n");
+    const std::pair<const char*, const char*> cases[] = {
+        {"sep=\"\na\n", R"(line 1: "sep=\"" names no usable delimiter)"},
+        {"sep=\n\na\n", R"(line 1: "sep=" names no usable delimiter)"},
+        {"sep=\r\na\n", R"(line 1: "sep=" names no usable delimiter)"},
+        {"sep=\r\ra\n", R"(line 1: "sep=" names no usable delimiter)"},
+        {"sep=\n", R"(line 1: "sep=" names no usable delimiter)"},
+    };
+    for (const auto& [csv, problem] : cases) {
+        SCOPED_TRACE(csv);
+        const std::string bad = dir.write("bad.csv", csv);
+        const CliResult result = convert({"--excel", bad, good});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, bad + ": " + problem + "\n");
+        EXPECT_EQ(result.out, good + " -> " + dir.file("out/good.plist") + "\n");
+        EXPECT_EQ(dir.names(), (std::vector<std::string>{"bad.csv", "good.csv", "out"}));
+        std::remove(dir.file("out/good.plist").c_str());
+    }
+}
+
+// The one FILE of -O or -o - passed over would leave that output unwritten: an error.
+TEST_F(ConvertCommandTest, TheOnlyInputPassedOverIsAnErrorWhenTheOutputIsNamed)
+{
+    const std::string data = dir.write("data.bin", "a,b\n");
+    for (const std::vector<std::string>& output : {std::vector<std::string>{"-O", dir.file("out.csv")},
+                                                    std::vector<std::string>{"-o", "-"}}) {
+        SCOPED_TRACE(output[0]);
+        std::vector<std::string> args{"convert", "-q"};
+        args.insert(args.end(), output.begin(), output.end());
+        args.push_back(data);
+        const CliResult result = runCli(args, settings);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, data + ": not a .csv or .plist file; nothing was written\n");
+        EXPECT_EQ(result.out, "");
+    }
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"data.bin"}));
+}
+
 TEST_F(ConvertCommandTest, WritesTheCsvDialectAsked)
 {
     const std::string list = "<plist><array><array><string>a;b</string><string>c</string></array>"
@@ -182,7 +223,8 @@ TEST_F(ConvertCommandTest, ReportsPartialAndFailedFilesWithExitStatusOne)
     const std::string good = dir.write("good.csv", "a\n");
     CliResult result = convert({bad, good});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, bad + ": line 3: unexpected double quote; 3 records converted, the rest was not read\n");
+    EXPECT_EQ(result.err, bad + ": line 3: unexpected double quote; 2 records converted and the third cut short at "
+                                "the fault; the rest was not read\n");
 
     const std::string list = dir.write("list.plist", "<plist><string>a</string></plist>");
     result = convert({list});
@@ -277,7 +319,8 @@ TEST_F(ConvertCommandTest, QuietPrintsOnlyProblems)
         result = convert({flag, bad});
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(result.out, "");
-        EXPECT_EQ(result.err, bad + ": line 2: unexpected double quote; 2 records converted, the rest was not read\n");
+        EXPECT_EQ(result.err, bad + ": line 2: unexpected double quote; 1 record converted and the second cut short "
+                                    "at the fault; the rest was not read\n");
     }
 }
 

@@ -74,7 +74,14 @@ std::vector<ConversionReport> FileConverter::convertDroppedFiles(const std::vect
             ConversionReport skipped;
             skipped.sourcePath = path;
             skipped.status = ConversionReport::Status::Skipped;
-            skipped.notes.push_back("not a .csv or .plist file; passed over");
+            if (_options.output.path) {
+                // An output was named for this file: passing it over would leave that output unwritten.
+                skipped.status = ConversionReport::Status::Failed;
+                skipped.problems.push_back("not a .csv or .plist file; nothing was written");
+                skipped.notes.push_back("--from csv or --from plist reads it as that kind");
+            } else {
+                skipped.notes.push_back("not a .csv or .plist file; passed over");
+            }
             reports.push_back(std::move(skipped));
         }
     }

@@ -31,8 +31,9 @@ public:
 
     /// Sets the save folder to `folder` + "/" and converts every path, in order, by its extension:
     /// exactly "csv" with createPlist, exactly "plist" with createCsv; any other is passed over
-    /// (a Skipped report). Goes on after any failure. One report per path, in order; once the cancel
-    /// option reads true, every file not yet started is reported Cancelled.
+    /// (a Skipped report), or fails when the output path option names its output. Goes on after any
+    /// failure. One report per path, in order; once the cancel option reads true, every file not yet
+    /// started is reported Cancelled.
     std::vector<ConversionReport> convertDroppedFiles(const std::vector<std::string>& paths, const std::string& folder);
 
     /// The file convertDroppedFiles() would write for `path` given `folder`, or nothing when it would
@@ -52,7 +53,8 @@ public:
     /// Converts one property list (XML or binary) whose root is an array or a dictionary (a line per
     /// entry, its key first, see ConversionOptions) into "<save folder><name>.csv"
     /// in one streaming pass: each array element becomes a line of its elements, each dictionary a
-    /// line of its values in the order of the key list (below); other elements are passed over. With
+    /// line of its values in the order of the key list (below); other elements are passed over and
+    /// counted among the problems (the report is Partial). With
     /// the header setting the key list is written once, just before the first dictionary line. The
     /// output is replaced only when the whole list was read and written; a file that cannot be read,
     /// is no property list or has another root writes nothing.

@@ -159,6 +159,17 @@ TEST(FieldTypesTest, RecognisesExactlyTheTypedSpellings)
         {"1e+", std::nullopt},
         {"1.5.2", std::nullopt},
         {"1e400", std::nullopt},
+        // A real only when its shortest round-trip form is the number the field writes.
+        {"1.00000000000000000001", std::nullopt},
+        {"123456789012345678901234567890.5", std::nullopt},
+        {"0.30000000000000001", std::nullopt}, // the double is 0.3's
+        {"0.30000000000000004", PlistValue::real(0.30000000000000004)},
+        {"0.1", PlistValue::real(0.1)},
+        {"100000000000000000000000000000.0", PlistValue::real(1e29)},
+        {"0.000e5", PlistValue::real(0.0)},
+        {"1500e-3", PlistValue::real(1.5)},
+        {"5e-324", PlistValue::real(5e-324)},
+        {"1e-400", std::nullopt},
         {"0x10", std::nullopt},
         {"inf", std::nullopt},
         {"true", PlistValue::boolean(true)},
@@ -258,7 +269,10 @@ TEST_F(DataShapesTest, KeyedRefusesRepeatedEmptyAndUnknownKeys)
         {"empty", "id,v\na,1\n,2\n", "id", true, "line 3: the key is empty; nothing was written"},
         {"short record", "id,v\na,1\nb\n", "v", true, "line 3: the key is empty; nothing was written"},
         {"unknown name", "id,v\na,1\n", "x", true, "--keyed x: no such column in the header"},
-        {"position past the header", "id,v\na,1\n", "3", true, "--keyed 3: no such column in the header"},
+        {"position past the header", "id,v\na,1\n", "3", true,
+         "--keyed 3: no such column in the header, which has 2 columns"},
+        {"position past a record", "id,v\na\n", "2", false,
+         "line 2: --keyed 2 is past the 1 column of the record; nothing was written"},
         {"name without header", "id,v\n", "id", false, "--keyed id: no such column"},
         {"position 0", "id,v\n", "0", false, "--keyed 0: no such column"},
     };
@@ -489,6 +503,49 @@ TEST_F(DataShapesTest, BinaryOutputSharesEqualStringsOnly)
     for (std::size_t i = binary.size() - 24; i < binary.size() - 16; ++i)
         objects = objects << 8 | static_cast<unsigned char>(binary[i]);
     EXPECT_EQ(objects, 6u);
+}
+
+// A lone surrogate (here from CESU-8) is no character: every output form writes U+FFFD for it and
+// reports it; a whole pair stays the character it makes.
+TEST_F(DataShapesTest, EveryFormWritesALoneSurrogateAsReplacementAndReportsIt)
+{
+    const std::string csv = "a\xED\xA0\x80" "b,\xED\xA0\xBD\xED\xB8\x80,\xED\xB8\x80\n";
+    const std::string expected = "a\xEF\xBF\xBD" "b|\xF0\x9F\x98\x80|\xEF\xBF\xBD";
+    const struct {
+        OutputFormat format;
+        const char* problem;
+    } cases[] = {
+        {OutputFormat::Xml, "2 characters that XML does not allow written as U+FFFD"},
+        {OutputFormat::Binary, "2 lone surrogates written as U+FFFD"},
+        {OutputFormat::Json, "2 lone surrogates written as U+FFFD"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.format));
+        ConversionOptions options;
+        options.csvRead.encodingName = "CESU-8";
+        options.output.format = c.format;
+        const std::string written = convert(csv, InputKind::Csv, options, false);
+        EXPECT_EQ(report.status, ConversionReport::Status::Partial);
+        EXPECT_EQ(report.problems, std::vector<std::string>{c.problem});
+        std::string fields;
+        if (c.format == OutputFormat::Json) {
+            const nlohmann::json parsed = nlohmann::json::parse(written);
+            for (const auto& field : parsed.at(0))
+                fields += (fields.empty() ? "" : "|") + field.get<std::string>();
+        } else {
+            plist_t root = libplistOf(written);
+            ASSERT_NE(root, nullptr);
+            plist_t row = plist_array_get_item(root, 0);
+            for (uint32_t i = 0; i < plist_array_get_size(row); ++i) {
+                char* text = nullptr;
+                plist_get_string_val(plist_array_get_item(row, i), &text);
+                fields += (i == 0 ? "" : "|") + std::string(text);
+                free(text);
+            }
+            plist_free(root);
+        }
+        EXPECT_EQ(fields, expected);
+    }
 }
 
 TEST_F(DataShapesTest, JsonOutputHoldsTheRecords)

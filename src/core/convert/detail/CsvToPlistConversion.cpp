@@ -12,6 +12,7 @@
 #include "core/plist/detail/PlistXmlWriter.hpp"
 #include "core/text/EncodingEvidence.hpp"
 #include "core/text/TextDecoder.hpp"
+#include "core/text/detail/CharacterSets.hpp"
 
 #include <algorithm>
 #include <span>
@@ -221,8 +222,12 @@ ConversionReport convertShaped(ConversionReport& report, DecodedText& text, cons
     if (shape.keyedColumn) {
         keyColumn = keyedIndex(*shape.keyedColumn, header ? &readNames : nullptr);
         if (!keyColumn || (header && firstRow && *keyColumn >= names.size())) {
-            report.problems.push_back("--keyed " + *shape.keyedColumn + ": no such column"
-                                      + std::string(header ? " in the header" : ""));
+            std::string problem = "--keyed " + *shape.keyedColumn + ": no such column";
+            if (header)
+                problem += " in the header";
+            if (keyColumn)
+                problem += ", which has " + plural(names.size(), "column", "columns");
+            report.problems.push_back(problem);
             return report;
         }
     }
@@ -261,6 +266,11 @@ ConversionReport convertShaped(ConversionReport& report, DecodedText& text, cons
         if (keyColumn) {
             key = *keyColumn < row.size() ? &row[*keyColumn] : &empty;
             const std::size_t line = parser.recordStartLine();
+            if (!header && *keyColumn >= row.size()) {
+                keyProblem = "line " + std::to_string(line) + ": --keyed " + *shape.keyedColumn + " is past the "
+                             + plural(row.size(), "column", "columns") + " of the record";
+                return;
+            }
             if (key->empty()) {
                 keyProblem = "line " + std::to_string(line) + ": the key is empty";
                 return;
@@ -319,9 +329,11 @@ ConversionReport convertShaped(ConversionReport& report, DecodedText& text, cons
     if (header && firstRow && !shape.dedupeKeys)
         noteRepeatedNames(names, report);
     const std::size_t replaced = std::visit([](auto& w) { return w.replacedCharacters(); }, writer);
-    if (replaced > 0)
+    if (replaced > 0 && shape.format == OutputFormat::Xml)
         report.problems.push_back(plural(replaced, "character", "characters")
                                   + " that XML does not allow written as U+FFFD");
+    else if (replaced > 0)
+        report.problems.push_back(plural(replaced, "lone surrogate", "lone surrogates") + " written as U+FFFD");
     return finish(report, file, outputPath, text.monitor());
 }
 
@@ -391,7 +403,15 @@ ConversionReport convertDecoded(ConversionReport& report, DecodedText& text, con
     std::u16string chosen(1, dialect.delimiter);
     if (dialect.separatorLine && start.size() >= 5 && std::u16string_view(start).starts_with(u"sep=")
         && (start.size() == 5 || start[5] == u'\n' || start[5] == u'\r')) {
-        chosen.assign(1, start[4]);
+        // A quote or a line break (the line "sep=" itself, then a line end) is no delimiter the
+        // reader can use: the file fails, and the other files of the run go on.
+        const char16_t named = start[4];
+        if (named == u'"' || isNewline(named)) {
+            report.problems.push_back(named == u'"' ? R"(line 1: "sep=\"" names no usable delimiter)"
+                                                    : R"(line 1: "sep=" names no usable delimiter)");
+            return report;
+        }
+        chosen.assign(1, named);
         std::size_t drop = 5;
         if (std::u16string_view(start).substr(5).starts_with(u"\r\n"))
             drop = 7;
@@ -418,9 +438,12 @@ ConversionReport convertDecoded(ConversionReport& report, DecodedText& text, con
     // Names come from a header-less read of the first line, which gives exactly the header the
     // records are read with whenever it gives any; then, when each name stands once, the value of
     // name i is field i. Otherwise each name's value is its record's field at the last header
-    // position with that name that the record reaches.
+    // position with that name that the record reaches: each distinct name has a slot, filled from
+    // the fields in order, so a header of n copies of one name costs n, not n^2, per record.
     bool byPosition = false;
-    std::vector<std::vector<std::size_t>> positionsOfName; // per name: header positions, last first
+    std::vector<std::size_t> slotOfPosition;             // header position -> slot of its name
+    std::vector<std::optional<std::size_t>> slotOfName;  // key name -> its slot, none when not in the header
+    std::vector<std::u16string_view> slotValues;         // per record: each slot's value
     bool checkedNames = false;
     const bool rows = !header;
     FieldBatch batch;
@@ -443,27 +466,29 @@ ConversionReport convertDecoded(ConversionReport& report, DecodedText& text, con
         } else {
             if (!checkedNames) {
                 const std::vector<Text>& headerNames = *parser.fieldNames();
-                std::unordered_map<std::u16string_view, std::vector<std::size_t>> positions;
-                for (std::size_t p = headerNames.size(); p-- > 0;)
-                    positions[headerNames[p]].push_back(p);
-                byPosition = headerNames == keyNames && positions.size() == keyNames.size();
-                for (const Text& name : keyNames)
-                    positionsOfName.push_back(positions[name]);
+                std::unordered_map<std::u16string_view, std::size_t> slots;
+                slotOfPosition.reserve(headerNames.size());
+                for (const Text& name : headerNames)
+                    slotOfPosition.push_back(slots.try_emplace(name, slots.size()).first->second);
+                byPosition = headerNames == keyNames && slots.size() == keyNames.size();
+                slotOfName.reserve(keyNames.size());
+                for (const Text& name : keyNames) {
+                    const auto found = slots.find(name);
+                    slotOfName.push_back(found == slots.end() ? std::nullopt : std::optional(found->second));
+                }
+                slotValues.resize(slots.size());
                 checkedNames = true;
             }
-            for (std::size_t i = 0; i < keyNames.size(); ++i) {
-                std::u16string_view value; // a name the record does not reach has an empty value
-                if (byPosition) {
-                    if (i < fields.size())
-                        value = fields[i];
-                } else {
-                    for (const std::size_t p : positionsOfName[i])
-                        if (p < fields.size()) {
-                            value = fields[p];
-                            break;
-                        }
-                }
-                batch.addField(value);
+            if (byPosition) {
+                for (std::size_t i = 0; i < keyNames.size(); ++i) // a name the record does not reach is empty
+                    batch.addField(i < fields.size() ? fields[i] : std::u16string_view());
+            } else {
+                std::fill(slotValues.begin(), slotValues.end(), std::u16string_view());
+                const std::size_t reached = std::min(fields.size(), slotOfPosition.size());
+                for (std::size_t p = 0; p < reached; ++p)
+                    slotValues[slotOfPosition[p]] = fields[p];
+                for (const std::optional<std::size_t>& slot : slotOfName)
+                    batch.addField(slot ? slotValues[*slot] : std::u16string_view());
             }
         }
         if (batch.endRecord()) {
@@ -499,6 +524,10 @@ std::vector<Text> dedupedNames(const std::vector<Text>& names)
 {
     std::unordered_set<Text> taken(names.begin(), names.end());
     std::unordered_set<Text> used;
+    // Per base name, the first suffix not yet found taken: `taken` and `used` only grow, so a
+    // suffix found taken once stays taken, and the search for the next rename of the same name
+    // goes on from there. Without this, n copies of one name cost n^2 look-ups.
+    std::unordered_map<Text, std::size_t> nextSuffix;
     std::vector<Text> result;
     result.reserve(names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -510,13 +539,15 @@ std::vector<Text> dedupedNames(const std::vector<Text>& names)
         }
         Text name = base;
         if (names[i].empty() ? used.contains(name) : !used.insert(name).second) {
-            for (std::size_t n = 2;; ++n) {
+            std::size_t& n = nextSuffix.try_emplace(base, 2).first->second;
+            for (;; ++n) {
                 name = base;
                 name += u'_';
                 name += fromUtf8Lossy(std::to_string(n));
                 if (!taken.contains(name) && !used.contains(name))
                     break;
             }
+            ++n;
         }
         used.insert(name);
         taken.insert(name);

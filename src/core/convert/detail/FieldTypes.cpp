@@ -1,5 +1,6 @@
 #include "core/convert/detail/FieldTypes.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -20,6 +21,62 @@ std::size_t skipDigits(std::u16string_view text, std::size_t at)
     while (at < text.size() && isDigit(text[at]))
         ++at;
     return at;
+}
+
+// A decimal number as its significant digits (no leading or trailing zero; none for zero) and the
+// power of ten of the last of them, so that two spellings of one number compare equal.
+struct Decimal {
+    bool negative = false;
+    std::string digits;
+    long long exponent = 0;
+
+    bool operator==(const Decimal&) const = default;
+};
+
+// `text` in the shape typedFieldValue() accepts (ASCII, an exponent with an optional sign);
+// shortestRealText() writes that shape too. An exponent too long to matter is held at a bound far
+// beyond any double's, where it still compares unequal to every finite double's.
+Decimal decimalOf(std::string_view text)
+{
+    Decimal number;
+    std::size_t at = 0;
+    if (at < text.size() && text[at] == '-') {
+        number.negative = true;
+        ++at;
+    }
+    long long fractionDigits = 0;
+    bool fraction = false;
+    for (; at < text.size() && text[at] != 'e' && text[at] != 'E'; ++at) {
+        if (text[at] == '.') {
+            fraction = true;
+            continue;
+        }
+        if (number.digits.empty() && text[at] == '0') {
+            fractionDigits += fraction; // a leading zero only moves the point
+            continue;
+        }
+        number.digits += text[at];
+        fractionDigits += fraction;
+    }
+    long long exponent = 0;
+    if (at < text.size()) {
+        ++at;
+        bool negativeExponent = false;
+        if (at < text.size() && (text[at] == '-' || text[at] == '+'))
+            negativeExponent = text[at++] == '-';
+        constexpr long long bound = 1'000'000'000;
+        for (; at < text.size(); ++at)
+            exponent = std::min(bound, exponent * 10 + (text[at] - '0'));
+        if (negativeExponent)
+            exponent = -exponent;
+    }
+    const std::size_t significant = number.digits.find_last_not_of('0');
+    if (significant == std::string::npos)
+        return Decimal{}; // zero, of either sign
+    const auto trailingZeros = static_cast<long long>(number.digits.size() - significant - 1);
+    number.digits.erase(significant + 1);
+    number.exponent = exponent - fractionDigits + trailingZeros;
+    return number;
 }
 
 } // namespace
@@ -61,6 +118,11 @@ std::optional<PlistValue> typedFieldValue(std::u16string_view field)
         double value = 0;
         const auto [ptr, error] = std::from_chars(first, last, value);
         if (error != std::errc() || ptr != last || !std::isfinite(value))
+            return std::nullopt;
+        // A real is written in its shortest round-trip form: typed only when that form is the
+        // number the field writes, so that no digit of the field is lost (1.00000000000000000001
+        // and most 30-digit decimals stay strings; 1.50 and 1e3 are typed).
+        if (decimalOf(std::string_view(first, ascii.size())) != decimalOf(shortestRealText(value)))
             return std::nullopt;
         return PlistValue::real(value);
     }

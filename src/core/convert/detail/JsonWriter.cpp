@@ -72,7 +72,10 @@ void JsonWriter::appendString(std::u16string_view text)
             _buffer += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
             _buffer += static_cast<char>(0x80 | (cp & 0x3F));
         } else if (c >= 0xD800 && c <= 0xDFFF) {
-            appendUnicodeEscape(_buffer, c); // a lone surrogate has no UTF-8 form
+            // A lone surrogate is no character: JSON readers refuse or replace its escape, so it is
+            // replaced here, as the XML form replaces it, and counted.
+            _buffer += "\xEF\xBF\xBD";
+            ++_replaced;
         } else {
             _buffer += static_cast<char>(0xE0 | (c >> 12));
             _buffer += static_cast<char>(0x80 | ((c >> 6) & 0x3F));

@@ -12,9 +12,10 @@ class AtomicFile;
 namespace plistable::detail {
 
 /// Writes a JSON document value by value into a file, UTF-8: an array of the values written (or an
-/// object of the entries written), one per line, each compact. Strings are escaped as JSON requires
-/// (a lone surrogate as its \u escape); integers and reals are numbers (a real always with a "." or
-/// an exponent), booleans true/false, arrays and dictionaries arrays and objects in their order.
+/// object of the entries written), one per line, each compact. Strings are escaped as JSON requires;
+/// a lone surrogate, which is no character, is written as U+FFFD and counted. Integers and reals are
+/// numbers (a real always with a "." or an exponent), booleans true/false, arrays and dictionaries
+/// arrays and objects in their order.
 class JsonWriter {
 public:
     explicit JsonWriter(AtomicFile& file);
@@ -28,8 +29,8 @@ public:
     /// Closes the root and writes the last buffered bytes.
     void endValues();
 
-    /// Always 0: JSON holds any text.
-    std::size_t replacedCharacters() const { return 0; }
+    /// The lone surrogates written as U+FFFD so far.
+    std::size_t replacedCharacters() const { return _replaced; }
 
 private:
     void separate();
@@ -41,6 +42,7 @@ private:
     std::string _buffer;
     bool _dictionaryRoot = false;
     bool _empty = true;
+    std::size_t _replaced = 0;
 };
 
 } // namespace plistable::detail

@@ -86,6 +86,20 @@ void BinaryPlistWriter::beginValues(bool dictionaryRoot)
 std::uint64_t BinaryPlistWriter::addString(std::u16string_view text)
 {
     _lookup.assign(text);
+    // A lone surrogate is no character: readers refuse or replace it, so it is written as U+FFFD,
+    // as the XML form writes it, and counted at every string that holds one.
+    for (std::size_t i = 0; i < _lookup.size(); ++i) {
+        const char16_t c = _lookup[i];
+        if (c < 0xD800 || c > 0xDFFF)
+            continue;
+        if (c <= 0xDBFF && i + 1 < _lookup.size() && _lookup[i + 1] >= 0xDC00 && _lookup[i + 1] <= 0xDFFF) {
+            ++i;
+        } else {
+            _lookup[i] = u'\uFFFD';
+            ++_replaced;
+        }
+    }
+    text = _lookup;
     const auto found = _strings.find(_lookup);
     if (found != _strings.end())
         return found->second;

@@ -21,7 +21,7 @@ namespace plistable::detail {
 /// strings has room (the first 65,536 distinct strings; numbers are never shared). Arrays and dictionaries
 /// keep only their object references until endValues(), which writes them, the offset table and the
 /// trailer with offsets and references sized to fit. Strings of ASCII characters are written as
-/// ASCII, others as UTF-16BE.
+/// ASCII, others as UTF-16BE; a lone surrogate, which is no character, as U+FFFD.
 class BinaryPlistWriter {
 public:
     explicit BinaryPlistWriter(AtomicFile& file);
@@ -35,8 +35,8 @@ public:
     /// The containers, the root, the offset table and the trailer.
     void endValues();
 
-    /// Always 0: a binary list holds any text.
-    std::size_t replacedCharacters() const { return 0; }
+    /// The lone surrogates (halves of UTF-16 pairs standing alone) written as U+FFFD so far.
+    std::size_t replacedCharacters() const { return _replaced; }
 
 private:
     struct Container {
@@ -65,6 +65,7 @@ private:
     bool _dictionaryRoot = false;
     std::vector<std::uint64_t> _rootKeys;
     std::vector<std::uint64_t> _rootValues;
+    std::size_t _replaced = 0;
 };
 
 } // namespace plistable::detail
