@@ -217,8 +217,9 @@ std::optional<ConversionReport> FileConverter::refuseOutput(const std::string& s
     std::string problem;
     struct stat info {};
     if (sourceIsFile && sameFile(source, outputPath))
-        problem = resolvedPath(outputPath) == resolvedPath(source) ? "the output would replace the input"
-                                       : "the output " + outputPath + " would replace the input";
+        problem = resolvedPath(outputPath) == resolvedPath(source)
+                      ? "the output would replace the input"
+                      : "the output " + outputPath + " would replace the input";
     else if (::stat(outputPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
         problem = "cannot write " + outputPath + ": it is a folder";
     else if (::lstat(outputPath.c_str(), &info) == 0 && _options.output.noClobber)

@@ -23,7 +23,9 @@ class ConversionMonitor;
 /// The two conversions and the dispatch that sends each dropped file to its conversion. A ".csv"
 /// file becomes an XML property list, a ".plist" file a CSV file, each named after its source with
 /// the last extension replaced and written into the save folder. An output file is only ever
-/// replaced by a complete new one. Conversions never throw on bad data; they report.
+/// replaced by a complete new one, and only when it is a regular file (or a link to one): an output
+/// that is the file's own input, a folder or a special file fails the file before anything is read.
+/// Conversions never throw on bad data; they report.
 class FileConverter {
 public:
     /// Reads the "header" setting from `defaults` at every conversion (registering its default, false).
