@@ -37,9 +37,10 @@ public:
     /// Stores a value in memory; synchronize() makes it persistent.
     void setBool(const std::string& key, bool value);
 
-    /// The keys that hold text instead of true or false: the window's last save folder. Text under
-    /// any other key is a damaged value.
-    static constexpr std::string_view textKeys[] = {"lastFolder"};
+    /// The keys that hold text instead of true or false: the window's last save folder, then the
+    /// window's options that are no switch (see Settings.hpp). Text under any other key is a damaged value.
+    static constexpr std::string_view textKeys[] = {"lastFolder", "outputEncoding", "delimiterIn", "delimiterOut",
+                                                    "outputForm"};
 
     /// The stored text value for `key`, or nothing when none is stored (text values have no defaults).
     std::optional<std::string> stringForKey(const std::string& key) const;
