@@ -5,6 +5,7 @@
 #include "core/Settings.hpp"
 #include "core/UserDefaults.hpp"
 #include "gui/Localization.hpp"
+#include "gui/WindowOptions.hpp"
 
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
@@ -194,6 +195,8 @@ void mainView::startWorker(const QStringList& paths, const QString& folder, Conv
     // encoding. Nothing it touches is shared with this thread.
     auto defaults = std::make_shared<UserDefaults>(_defaults);
     options.shape.header = _defaults.boolForKey(std::string(settings::headerKey));
+    // The options panel's values as stored now; none stored converts as without them.
+    WindowOptions::load(_defaults).applyTo(options);
     std::vector<std::string> files;
     files.reserve(static_cast<std::size_t>(paths.size()));
     for (const QString& path : paths)
