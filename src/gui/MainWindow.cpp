@@ -1,8 +1,12 @@
 #include "gui/MainWindow.hpp"
 
+#include "gui/DetailsPane.hpp"
 #include "gui/Localization.hpp"
+#include "gui/OptionsPanel.hpp"
 #include "gui/ResultsModel.hpp"
 #include "gui/StatusText.hpp"
+#include "core/Settings.hpp"
+#include "core/UserDefaults.hpp"
 
 #include <QAction>
 #include <QApplication>
@@ -13,7 +17,10 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QTableWidget>
 #include <QTreeView>
+#include <QComboBox>
+#include <QDropEvent>
 #include <QUrl>
 
 #include <QCheckBox>
@@ -22,15 +29,13 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSplitter>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
 namespace plistable::gui {
 namespace {
-
-// Lines of detail shown under the summary; the tooltip holds every line.
-constexpr qsizetype statusLines = 2;
 
 // The progress bar counts in these steps, so that drops of many gigabytes fit in its int range.
 constexpr int progressSteps = 1000;
@@ -54,14 +59,20 @@ MainWindow::MainWindow(UserDefaults& defaults, QWidget* parent)
       _results(new ResultsModel(this)),
       _showFolderButton(new QPushButton(tr("Show in folder"), this)),
       _cancelButton(new QPushButton(tr("Cancel"), this)),
-      _menuBar(new QMenuBar(this))
+      _menuBar(new QMenuBar(this)),
+      _optionsButton(new QPushButton(tr("Options"), this)),
+      _optionsPanel(new OptionsPanel(defaults, this)),
+      _details(new DetailsPane(this)),
+      _splitter(new QSplitter(Qt::Vertical, this))
 {
     setWindowTitle(text("WINDOW_TITLE"));
-    setMinimumSize(480, 520);
-    resize(640, 620);
-    // A fixed floor, so that a long list of results never squeezes the place to drop files.
-    _dropView->setMinimumHeight(240);
-    _dropView->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    // Inside an 800×600 screen with the window's frame and title, and still usable when made smaller.
+    setMinimumSize(560, 420);
+    resize(780, 540);
+    setAcceptDrops(true);
+    // A band: files dropped anywhere on the window go to it (see dropEvent), so it needs no room of its own.
+    _dropView->setFixedHeight(_dropView->fontMetrics().lineSpacing() * 3);
+    _dropView->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     _dropView->setAccessibleName(tr("Drop area"));
     _headerCheckBox->setAccessibleName(_headerCheckBox->text());
     _openButton->setAccessibleName(_openButton->text());
@@ -69,6 +80,8 @@ MainWindow::MainWindow(UserDefaults& defaults, QWidget* parent)
     _statusLabel->setAccessibleName(tr("Status"));
     _showFolderButton->setAccessibleName(_showFolderButton->text());
     _cancelButton->setAccessibleName(_cancelButton->text());
+    _optionsButton->setAccessibleName(_optionsButton->text());
+    _optionsPanel->setAccessibleName(tr("Options"));
 
     _resultsView->setModel(_results);
     _resultsView->setRootIsDecorated(false);
@@ -76,39 +89,75 @@ MainWindow::MainWindow(UserDefaults& defaults, QWidget* parent)
     _resultsView->setAllColumnsShowFocus(true);
     _resultsView->setAccessibleName(tr("Results"));
     _resultsView->header()->setStretchLastSection(true);
+    _resultsView->header()->setMinimumSectionSize(40);
     _resultsView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(_resultsView, &QTreeView::customContextMenuRequested, this, &MainWindow::showReadAsMenu);
     _showFolderButton->setEnabled(false);
     _cancelButton->setVisible(false);
 
+    // The options take room only when asked for; the button says whether they are shown.
+    _optionsButton->setCheckable(true);
+    _optionsPanel->setVisible(false);
+    connect(_optionsButton, &QPushButton::toggled, _optionsPanel, &QWidget::setVisible);
+
     _openButton->setShortcut(QKeySequence::Open);
     _openButton->setToolTip(QKeySequence(QKeySequence::Open).toString(QKeySequence::NativeText));
     _progressBar->setVisible(false);
     _progressBar->setTextVisible(true);
-    _statusLabel->setWordWrap(true);
+    // One line whatever its length; the tooltip holds a line per file.
+    _statusLabel->setWordWrap(false);
+    _statusLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     _statusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    _statusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    // Room for the summary and its few lines, and no more: the list below holds every file.
-    _statusLabel->setFixedHeight(_statusLabel->fontMetrics().lineSpacing() * static_cast<int>(statusLines + 2));
+
+    auto* band = new QHBoxLayout;
+    band->addWidget(_dropView, 1);
+    band->addWidget(_openButton);
 
     auto* controls = new QHBoxLayout;
     controls->addWidget(_headerCheckBox);
+    controls->addWidget(_optionsButton);
     controls->addStretch(1);
     controls->addWidget(_showFolderButton);
-    controls->addWidget(_openButton);
 
     auto* progress = new QHBoxLayout;
     progress->addWidget(_progressBar, 1);
     progress->addWidget(_cancelButton);
 
+    // The list is the body; the details and preview share the room below it.
+    _splitter->addWidget(_resultsView);
+    _splitter->addWidget(_details);
+    _splitter->setChildrenCollapsible(false);
+    _splitter->setStretchFactor(0, 1);
+    _splitter->setStretchFactor(1, 1);
+
     auto* layout = new QVBoxLayout(this);
     layout->setMenuBar(_menuBar);
-    layout->addWidget(_dropView, 3);
+    layout->addLayout(band);
     layout->addLayout(controls);
+    layout->addWidget(_optionsPanel);
+    layout->addWidget(_splitter, 1);
     layout->addLayout(progress);
     layout->addWidget(_statusLabel);
-    layout->addWidget(_resultsView, 1);
     buildMenus();
+
+    // Keyboard order follows the window from the top.
+    QWidget* order[] = {_openButton,
+                        _headerCheckBox,
+                        _optionsButton,
+                        _optionsPanel->excelBox(),
+                        _optionsPanel->typesBox(),
+                        _optionsPanel->allKeysBox(),
+                        _optionsPanel->encodingBox(),
+                        _optionsPanel->formBox(),
+                        _optionsPanel->delimiterInBox(),
+                        _optionsPanel->delimiterOutBox(),
+                        _showFolderButton,
+                        _resultsView,
+                        _details->readAsButton(),
+                        _details->table(),
+                        _cancelButton};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
 
     _filesChooser = [this](const QString& title, const QString& filter) {
         return QFileDialog::getOpenFileNames(this, title, QString(), filter);
@@ -124,6 +173,11 @@ MainWindow::MainWindow(UserDefaults& defaults, QWidget* parent)
     connect(_dropView, &mainView::fileProgress, this, &MainWindow::showFileProgress);
     // activated is a double-click, or Enter on the current row.
     connect(_resultsView, &QTreeView::activated, this, [this](const QModelIndex& index) { openResult(index.row()); });
+    connect(_resultsView->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) { showDetails(current.isValid() ? current.row() : -1); });
+    connect(_details, &DetailsPane::readAsRequested, this, [this](const QString& encoding) {
+        readAgainAs(_resultsView->currentIndex().row(), encoding);
+    });
     connect(_dropView, &mainView::busyChanged, _openButton, [this](bool busy) { _openButton->setEnabled(!busy); });
     connect(_dropView, &mainView::conversionStarted, this, &MainWindow::showStarted);
     // Both come in drop order, one per file, so the rows follow the drop.
@@ -140,11 +194,42 @@ MainWindow::MainWindow(UserDefaults& defaults, QWidget* parent)
     connect(_dropView, &mainView::reconverted, this, [this](const ConversionReport& report) {
         _results->replaceReport(_readAgainRow, report);
         _progressBar->setVisible(false);
+        if (_resultsView->currentIndex().row() == _readAgainRow)
+            showDetails(_readAgainRow);
     });
     connect(_dropView, &mainView::conversionCancelled, this, [this] {
         _statusLabel->setText(text("STATUS_CANCELLED"));
         _statusLabel->setToolTip(QString());
     });
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    // Called directly: sending the event would take Qt's way of delivering drags, back to this window.
+    _dropView->dragEnterEvent(event);
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent* event)
+{
+    // Called directly: sending the event would take Qt's way of delivering drags, back to this window.
+    _dropView->dragMoveEvent(event);
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    // Called directly: sending the event would take Qt's way of delivering drags, back to this window.
+    _dropView->dropEvent(event);
+}
+
+void MainWindow::showDetails(int row)
+{
+    if (row < 0 || row >= _results->rowCount()) {
+        _details->clear();
+        return;
+    }
+    _details->showResult(_results->report(row), _results->index(row, ResultsModel::ReasonColumn).data().toString(),
+                         _results->state(row) == ResultsModel::State::Fallback && !_dropView->isBusy(), _dropOptions,
+                         _dropHeader);
 }
 
 void MainWindow::openFiles()
@@ -159,7 +244,10 @@ void MainWindow::openFiles()
 void MainWindow::showStarted(int count, const QString& folder)
 {
     _folder = folder;
+    _dropOptions = WindowOptions::load(_defaults);
+    _dropHeader = _defaults.boolForKey(std::string(settings::headerKey));
     _results->clear();
+    _details->clear();
     _fileSizes.clear();
     _bytesTotal = 0;
     _bytesDone = 0;
@@ -204,13 +292,18 @@ void MainWindow::showFinished(const ConversionReports& reports)
     _progressBar->setVisible(false);
     _cancelButton->setVisible(false);
     _showFolderButton->setEnabled(!_folder.isEmpty());
+    // States and encodings whole, names up to a quarter of the width each (a tooltip holds them
+    // whole); the reason takes the rest, and the details below hold it in full.
+    const int quarter = std::max(80, _resultsView->viewport()->width() / 4);
+    for (int column = 0; column < ResultsModel::ReasonColumn; ++column) {
+        _resultsView->resizeColumnToContents(column);
+        if (column == ResultsModel::SourceColumn || column == ResultsModel::OutputColumn)
+            _resultsView->setColumnWidth(column, std::min(_resultsView->columnWidth(column), quarter));
+    }
     if (_results->rowCount() > 0)
         _resultsView->setCurrentIndex(_results->index(0, 0));
-    // Names and states whole; the reason takes the rest of the width.
-    for (int column = 0; column < ResultsModel::ReasonColumn; ++column)
-        _resultsView->resizeColumnToContents(column);
     const StatusText status = describeReports(reports, _folder);
-    _statusLabel->setText(shortStatus(status, statusLines));
+    _statusLabel->setText(status.summary);
     _statusLabel->setToolTip((QStringList{status.summary} + status.lines).join(QLatin1Char('\n')));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gui/WindowOptions.hpp"
 #include "gui/mainView.hpp"
 
 #include <QWidget>
@@ -15,6 +16,7 @@ class QUrl;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QSplitter;
 
 namespace plistable {
 class UserDefaults;
@@ -29,12 +31,16 @@ using FilesChooser = std::function<QStringList(const QString& title, const QStri
 /// Opens a file or folder with the desktop's default application; answers whether it could.
 using UrlOpener = std::function<bool(const QUrl& url)>;
 
+class DetailsPane;
+class OptionsPanel;
 class ResultsModel;
 
-/// The main window: the drop view filling most of it, the header check box, an "Open files…"
-/// button (Ctrl+O) as the keyboard way to pick files, a progress bar by bytes across the whole drop
-/// with a Cancel button while a drop converts, a status line saying what the last drop did and the
-/// list of its results.
+/// The main window, from the top: a band to drop files on with an "Open files…" button (Ctrl+O)
+/// beside it, the header check box with the Options button that shows the options panel, then the
+/// list of the last drop's results as the body, above the details of the selected result with a
+/// preview of its first rows; under them a progress bar by bytes across the whole drop with a
+/// Cancel button while a drop converts, and one status line (the counts and the folder). Files
+/// dropped anywhere on the window are converted as a drop on the band.
 class MainWindow : public QWidget {
     Q_OBJECT
 
@@ -52,6 +58,10 @@ public:
     QPushButton* showFolderButton() const { return _showFolderButton; }
     QPushButton* cancelButton() const { return _cancelButton; }
     QMenuBar* menuBar() const { return _menuBar; }
+    QPushButton* optionsButton() const { return _optionsButton; }
+    OptionsPanel* optionsPanel() const { return _optionsPanel; }
+    DetailsPane* details() const { return _details; }
+    QSplitter* splitter() const { return _splitter; }
 
     /// Replaces the desktop's opener (tests record the URL instead).
     void setUrlOpener(UrlOpener opener) { _urlOpener = std::move(opener); }
@@ -75,6 +85,13 @@ public slots:
     static QList<QPair<QString, QString>> offeredEncodings();
     /// Shows the version and the licence.
     void showAbout();
+    /// Shows the details and the preview of the result at `row` (nothing for no row).
+    void showDetails(int row);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void showStarted(int count, const QString& folder);
@@ -96,6 +113,12 @@ private:
     QPushButton* _showFolderButton;
     QPushButton* _cancelButton;
     QMenuBar* _menuBar;
+    QPushButton* _optionsButton;
+    OptionsPanel* _optionsPanel;
+    DetailsPane* _details;
+    QSplitter* _splitter;
+    WindowOptions _dropOptions; // as the last drop was converted with them, for its previews
+    bool _dropHeader = false;
     FilesChooser _filesChooser;
     UrlOpener _urlOpener;
     QString _folder;

@@ -16,13 +16,36 @@ QString fileName(const std::string& path)
     return QFileInfo(QFile::decodeName(QByteArray::fromStdString(path))).fileName();
 }
 
-// The command line adds "; use --option ..." to some reasons; the window has no options to type.
+// Advice the library gives in command-line terms, and what the window says instead: an option of its
+// own, or nothing when the window has no such option.
+struct Advice {
+    const char* library;
+    const char* window; // translated in this file's context; empty: left out
+};
+constexpr Advice advice[] = {
+    {"; use --encoding to choose another", QT_TRANSLATE_NOOP("plistable::gui::ResultsModel", "choose another with Read as…")},
+    {"--all-keys writes a column for every key",
+     QT_TRANSLATE_NOOP("plistable::gui::ResultsModel", "Options: “A column for every key” writes them all")},
+    {"--dedupe-keys renames repeated header names so that every value is kept", ""},
+};
+
+QString translatedText(const QString& text);
+
+// The message as the window shows it: no command-line option names; any other "; use --option ..." is cut.
 QString withoutCommandLineAdvice(const std::string& text)
 {
     QString reason = QString::fromStdString(text);
-    const qsizetype advice = reason.indexOf(QStringLiteral("; use --"));
-    if (advice >= 0)
-        reason.truncate(advice);
+    for (const Advice& entry : advice) {
+        const QString library = QString::fromUtf8(entry.library);
+        if (const qsizetype at = reason.indexOf(library); at >= 0) {
+            const QString window = *entry.window == 0 ? QString() : translatedText(QString::fromUtf8(entry.window));
+            const bool joined = library.startsWith(QLatin1Char(';'));
+            reason.replace(at, library.size(), window.isEmpty() || !joined ? window : QStringLiteral("; ") + window);
+        }
+    }
+    const qsizetype other = reason.indexOf(QStringLiteral("; use --"));
+    if (other >= 0)
+        reason.truncate(other);
     return reason;
 }
 
@@ -161,13 +184,19 @@ QString ResultsModel::outputPath(int row) const
     return QFile::decodeName(QByteArray::fromStdString(report(row).outputPath));
 }
 
+QString ResultsModel::windowMessage(const std::string& message)
+{
+    return translatedMessage(withoutCommandLineAdvice(message));
+}
+
 QString ResultsModel::reason(const ConversionReport& report)
 {
     QStringList parts;
     for (const std::string& problem : report.problems)
-        parts.append(translatedMessage(withoutCommandLineAdvice(problem)));
+        parts.append(windowMessage(problem));
     for (const std::string& note : report.notes)
-        parts.append(translatedMessage(withoutCommandLineAdvice(note)));
+        parts.append(windowMessage(note));
+    parts.removeAll(QString());
     return parts.join(QStringLiteral("; "));
 }
 

@@ -46,6 +46,9 @@ public:
     /// The reason shown for a report: its problems and notes, without advice meant for the command line,
     /// each translated where the installed translation has it.
     static QString reason(const ConversionReport& report);
+    /// One message of a report as the window shows it: advice in command-line terms replaced by the
+    /// window's own (or left out), translated where the installed translation has it.
+    static QString windowMessage(const std::string& message);
     /// The state of a report.
     static State stateOf(const ConversionReport& report);
 

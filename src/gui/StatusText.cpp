@@ -1,6 +1,7 @@
 #include "gui/StatusText.hpp"
 
 #include "gui/Localization.hpp"
+#include "gui/ResultsModel.hpp"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -19,9 +20,11 @@ constexpr const char* context = "plistable::gui::StatusText";
 
 QString joined(const std::vector<std::string>& reasons)
 {
+    // As the list shows them: no option names of the command line.
     QStringList parts;
     for (const std::string& reason : reasons)
-        parts.append(QString::fromStdString(reason));
+        parts.append(ResultsModel::windowMessage(reason));
+    parts.removeAll(QString());
     return parts.join(QStringLiteral("; "));
 }
 

@@ -2,12 +2,15 @@
 #include "core/UserDefaults.hpp"
 #include "gui/AppDelegate.hpp"
 #include "gui/MainWindow.hpp"
+#include "gui/ResultsModel.hpp"
 #include "gui/Translation.hpp"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QIcon>
+#include <QPushButton>
+#include <QTreeView>
 #include <QTimer>
 
 #include <cstdio>
@@ -81,6 +84,14 @@ int main(int argc, char* argv[])
                                   QStringLiteral("FILE"));
     screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(screenshot);
+    // Two more for the pictures: --select ROW selects that result (0-based) once the files are converted,
+    // --show-options opens the options panel.
+    QCommandLineOption select(QStringLiteral("select"), QStringLiteral("Select result ROW."), QStringLiteral("ROW"));
+    select.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(select);
+    QCommandLineOption showOptions(QStringLiteral("show-options"), QStringLiteral("Show the options."));
+    showOptions.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(showOptions);
     parser.process(app);
 
     UserDefaults defaults(UserDefaults::standardStorePath());
@@ -101,7 +112,18 @@ int main(int argc, char* argv[])
     for (const QString& argument : parser.positionalArguments())
         files.append(QFileInfo(argument).absoluteFilePath());
 
+    if (parser.isSet(showOptions))
+        window.optionsButton()->setChecked(true);
+    if (parser.isSet(select)) {
+        const int row = parser.value(select).toInt();
+        QObject::connect(window.dropView(), &gui::mainView::conversionFinished, &window, [&window, row] {
+            window.resultsView()->setCurrentIndex(window.results()->index(row, 0));
+        });
+    }
+
     if (parser.isSet(screenshot)) {
+        // The size of the smallest screen the window is made for.
+        window.resize(800, 600);
         const QString file = parser.value(screenshot);
         // A short wait lets the window manager map and paint the window before it is grabbed.
         const auto grabSoon = [&window, file] {

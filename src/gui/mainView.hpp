@@ -122,6 +122,8 @@ signals:
     void busyChanged(bool busy);
 
 protected:
+    // The window hands the drags over the rest of it to these, so that the whole window takes drops.
+    friend class MainWindow;
     void paintEvent(QPaintEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;

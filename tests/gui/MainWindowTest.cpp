@@ -2,6 +2,8 @@
 
 #include "core/UserDefaults.hpp"
 #include "gui/AppDelegate.hpp"
+#include "gui/DetailsPane.hpp"
+#include "gui/OptionsPanel.hpp"
 #include "gui/GuiTestSupport.hpp"
 #include "gui/ResultsModel.hpp"
 #include "support/TestSupport.hpp"
@@ -10,6 +12,10 @@
 #include <QDir>
 #include <QFile>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QTableWidget>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
@@ -21,6 +27,7 @@
 
 #include <gtest/gtest.h>
 #include <numeric>
+#include <set>
 #include <sys/stat.h>
 
 using namespace plistable;
@@ -60,8 +67,9 @@ TEST_F(MainWindowTest, LaysOutTheDropViewAndTheHeaderBox)
     EXPECT_EQ(window.headerCheckBtn()->text(), QStringLiteral("First line is a header"));
     EXPECT_EQ(window.findChildren<mainView*>().size(), 1);
     window.show();
-    // The drop view takes most of the window.
-    EXPECT_GT(window.dropView()->height(), window.height() / 2);
+    // The drop view is a band above the results, which take the room.
+    EXPECT_LT(window.dropView()->height(), window.height() / 8);
+    EXPECT_GT(window.resultsView()->height(), window.dropView()->height() * 2);
 }
 
 TEST_F(MainWindowTest, OpenButtonConvertsLikeADropAndReportsWhatWasWritten)
@@ -78,10 +86,13 @@ TEST_F(MainWindowTest, OpenButtonConvertsLikeADropAndReportsWhatWasWritten)
     ASSERT_TRUE(finished.wait(30000));
     EXPECT_TRUE(window.openButton()->isEnabled());
     EXPECT_FALSE(window.progressBar()->isVisibleTo(&window));
+    // One line of counts and the folder; a line per file in its tooltip.
     const QString status = window.statusLabel()->text();
     EXPECT_TRUE(status.contains(qs(dir.file("out") + "/"))) << status.toStdString();
-    EXPECT_TRUE(status.contains(QStringLiteral("a.csv → a.plist (read as UTF-8)"))) << status.toStdString();
-    EXPECT_TRUE(status.contains(QStringLiteral("notes.txt"))) << status.toStdString();
+    EXPECT_FALSE(status.contains(QLatin1Char('\n'))) << status.toStdString();
+    const QString lines = window.statusLabel()->toolTip();
+    EXPECT_TRUE(lines.contains(QStringLiteral("a.csv → a.plist (read as UTF-8)"))) << lines.toStdString();
+    EXPECT_TRUE(lines.contains(QStringLiteral("notes.txt"))) << lines.toStdString();
     EXPECT_FALSE(dir.read("out/a.plist").empty());
 }
 
@@ -435,6 +446,170 @@ TEST_F(MainWindowTest, CancelAbandonsTheFilesBeingConvertedAndListsTheRest)
         for (const QString& name : QDir(qs(dir.file("out"))).entryList(QDir::Files | QDir::NoDotAndDotDot))
             ASSERT_TRUE(QFile::remove(qs(dir.file("out/" + name.toStdString()))));
     }
+}
+
+} // namespace
+
+namespace {
+
+// A drop of one file of each kind and outcome, for the tests of the layout and the details.
+QStringList mixedDrop(const TempDir& dir)
+{
+    return {qs(dir.write("fruit-with-a-long-name-for-its-column.csv", "name,colour\napple,red\npear,green\n")),
+            qs(dir.write("list.plist", "<plist><array><dict><key>k</key><string>v</string></dict></array></plist>")),
+            qs(dir.write("latin.csv", "caf\xE9\n")), qs(dir.write("quote.csv", "a,b\nx,y\"z\n")),
+            qs(dir.write("notes.txt", "x"))};
+}
+
+TEST_F(MainWindowTest, FitsAnEightHundredBySixHundredScreenAndGivesGrowthToTheResults)
+{
+    EXPECT_LE(window.width(), 800);
+    EXPECT_LE(window.height(), 570); // the title bar takes the rest
+    EXPECT_LE(window.minimumWidth(), 800);
+    EXPECT_LE(window.minimumHeight(), 570);
+    chosenFiles = mixedDrop(dir);
+    QSignalSpy finished(window.dropView(), &mainView::conversionFinished);
+    window.show();
+    window.openFiles();
+    ASSERT_TRUE(finished.wait(30000));
+
+    window.resize(800, 600);
+    QApplication::processEvents();
+    QTreeView& list = *window.resultsView();
+    // Every column in view with at least its heading, the reason with room to be read.
+    EXPECT_LE(list.header()->length(), list.viewport()->width());
+    for (int column = 0; column < ResultsModel::ColumnCount; ++column) {
+        SCOPED_TRACE(column);
+        const QString heading = window.results()->headerData(column, Qt::Horizontal).toString();
+        EXPECT_GE(list.columnWidth(column), list.fontMetrics().horizontalAdvance(heading));
+    }
+    EXPECT_GE(list.columnWidth(ResultsModel::ReasonColumn), 150);
+    EXPECT_GE(list.height(), 5 * list.sizeHintForRow(0));
+    // The Reason whole in a tooltip and in the details.
+    const QModelIndex latin = window.results()->index(2, ResultsModel::ReasonColumn);
+    EXPECT_EQ(latin.data(Qt::ToolTipRole), latin.data());
+    window.showDetails(2);
+    EXPECT_EQ(window.details()->reasonLabel()->text(), latin.data().toString());
+
+    const int listHeight = list.height();
+    const int band = window.dropView()->height();
+    window.resize(1200, 900);
+    QApplication::processEvents();
+    EXPECT_GT(list.height(), listHeight);
+    EXPECT_EQ(window.dropView()->height(), band);
+}
+
+TEST_F(MainWindowTest, FilesDroppedAnywhereOnTheWindowAreConverted)
+{
+    window.show();
+    const auto data = plistable::test::fileDrag({dir.write("a.csv", "a\n")});
+    const QPoint overTheList = window.resultsView()->mapTo(&window, window.resultsView()->rect().center());
+    QDragEnterEvent enter(overTheList, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QSignalSpy finished(window.dropView(), &mainView::conversionFinished);
+    QDropEvent drop(QPointF(overTheList), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_EQ(window.results()->rowCount(), 1);
+    EXPECT_FALSE(dir.read("out/a.plist").empty());
+}
+
+TEST_F(MainWindowTest, SelectingAResultShowsItsFirstRowsAndItsProblems)
+{
+    window.show();
+    chosenFiles = mixedDrop(dir);
+    QSignalSpy finished(window.dropView(), &mainView::conversionFinished);
+    window.openFiles();
+    ASSERT_TRUE(finished.wait(30000));
+    const struct {
+        int row;
+        std::vector<QStringList> cells; // the preview's rows
+        const char* summaryPart;
+        bool readAs;
+    } cases[] = {
+        // The first row is selected when the drop ends; a property list is shown as its table.
+        {0, {{"name", "colour"}, {"apple", "red"}, {"pear", "green"}}, "encoding read: UTF-8", false},
+        {1, {{"v"}}, "rows written: 1", false},
+        // As read: the Latin-1 byte of "é" is "È" in Mac OS Roman.
+        {2, {{QStringLiteral("caf\u00C8")}}, "encoding read: Mac OS Roman", true},
+        {3, {{"a", "b"}, {"x", "y"}}, "rows written: 2", false},
+        {4, {}, "notes.txt", false},
+    };
+    ASSERT_NE(window.details()->table()->item(1, 0), nullptr);
+    EXPECT_EQ(window.details()->table()->item(1, 0)->text(), QStringLiteral("apple"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.row);
+        if (c.row > 0)
+            window.resultsView()->setCurrentIndex(window.results()->index(c.row, 0));
+        const DetailsPane& details = *window.details();
+        EXPECT_EQ(details.preview().rows, c.cells);
+        EXPECT_TRUE(details.summaryLabel()->text().contains(QString::fromUtf8(c.summaryPart)))
+            << details.summaryLabel()->text().toStdString();
+        EXPECT_EQ(details.readAsButton()->isEnabled(), c.readAs);
+        EXPECT_EQ(details.table()->rowCount(), static_cast<int>(c.cells.size()));
+    }
+}
+
+TEST_F(MainWindowTest, OptionsAreStoredAndApplyToTheNextDrop)
+{
+    window.show();
+    window.optionsButton()->click();
+    ASSERT_TRUE(window.optionsPanel()->isVisible());
+    window.optionsPanel()->excelBox()->click();
+    QTest::keyClick(window.optionsPanel()->delimiterOutBox(), Qt::Key_Down); // semicolon
+    EXPECT_EQ(UserDefaults(dir.file("settings.json")).objectForKey("excel"), true);
+
+    chosenFiles = {qs(dir.write("rows.plist", "<plist><array><array><string>a</string><string>b</string></array>"
+                                              "</array></plist>"))};
+    QSignalSpy finished(window.dropView(), &mainView::conversionFinished);
+    window.openFiles();
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_EQ(dir.read("out/rows.csv"), "\xEF\xBB\xBF" "a;b\r\n");
+    // The preview reads the output as it was written.
+    EXPECT_EQ(window.details()->preview().rows, (std::vector<QStringList>{{"a", "b"}}));
+
+    // A window of the next run starts from the store; the form is set as `plistable config` sets it.
+    UserDefaults store(dir.file("settings.json"));
+    store.setString("outputForm", "json");
+    ASSERT_TRUE(store.synchronize());
+    MainWindow next(store);
+    next.dropView()->setFolderChooser(chooser.chooser());
+    EXPECT_TRUE(next.optionsPanel()->excelBox()->isChecked());
+    QSignalSpy nextFinished(next.dropView(), &mainView::conversionFinished);
+    next.dropView()->convertFiles({qs(dir.write("t.csv", "1,x\n"))});
+    ASSERT_TRUE(nextFinished.wait(30000));
+    // Read with the delimiter read (","), not the one written.
+    EXPECT_EQ(dir.read("out/t.json"), "[\n[\"1\",\"x\"]\n]\n");
+}
+
+TEST_F(MainWindowTest, TheKeyboardReachesEveryControl)
+{
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    chosenFiles = mixedDrop(dir);
+    QSignalSpy finished(window.dropView(), &mainView::conversionFinished);
+    window.openFiles();
+    ASSERT_TRUE(finished.wait(30000));
+    window.resultsView()->setCurrentIndex(window.results()->index(2, 0)); // Read as… is offered
+    window.optionsButton()->setFocus();
+    QTest::keyClick(window.optionsButton(), Qt::Key_Space);
+    ASSERT_TRUE(window.optionsPanel()->isVisible());
+
+    std::set<QWidget*> reached;
+    window.openButton()->setFocus();
+    for (int step = 0; step < 100 && reached.insert(QApplication::focusWidget()).second; ++step)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    for (QWidget* control : window.findChildren<QWidget*>()) {
+        if (!control->isVisible() || !control->isEnabled() || (control->focusPolicy() & Qt::TabFocus) == 0
+            || control->focusProxy() != nullptr)
+            continue;
+        SCOPED_TRACE(control->metaObject()->className() + (" " + control->accessibleName().toStdString()));
+        EXPECT_EQ(reached.count(control), 1u);
+    }
+    EXPECT_GE(reached.size(), 13u);
 }
 
 } // namespace

@@ -33,7 +33,13 @@ TEST(ResultsModelTest, GivesEachReportItsStateAndReasonWithoutCommandLineAdvice)
     const Case cases[] = {
         {"converted", report(Status::Converted, {}), State::Converted, ""},
         {"fallback", report(Status::Converted, {}, {"read as Mac OS Roman; use --encoding to choose another"}, true),
-         State::Fallback, "read as Mac OS Roman"},
+         State::Fallback, "read as Mac OS Roman; choose another with Read as…"},
+        {"advice of an option the window has", report(Status::Partial, {"keys not in the first dictionary were left out: b"},
+                                                       {"--all-keys writes a column for every key"}),
+         State::Partial, "keys not in the first dictionary were left out: b; Options: “A column for every key” writes them all"},
+        {"advice of an option the window lacks",
+         report(Status::Converted, {}, {"--dedupe-keys renames repeated header names so that every value is kept"}),
+         State::Converted, ""},
         {"partial", report(Status::Partial, {"line 2: unexpected double quote", "1 character replaced"}),
          State::Partial, "line 2: unexpected double quote; 1 character replaced"},
         {"failed", report(Status::Failed, {"cannot read: No such file or directory"}), State::Failed,
@@ -52,7 +58,7 @@ TEST(ResultsModelTest, GivesEachReportItsStateAndReasonWithoutCommandLineAdvice)
         EXPECT_EQ(model.index(row, ResultsModel::SourceColumn).data().toString(), QStringLiteral("a.csv"));
     }
     EXPECT_EQ(model.outputPath(0), QStringLiteral("/out/a.plist"));
-    EXPECT_TRUE(model.outputPath(3).isEmpty());
+    EXPECT_TRUE(model.outputPath(5).isEmpty());
 }
 
 TEST(ResultsModelTest, ListsFilesNotStartedAsCancelledAndClears)

@@ -173,7 +173,8 @@ TEST(TranslationTest, LibraryMessagesAreTranslatedWithTheirNumbersAndNamesOthers
     ConversionReport report;
     report.problems = {"line 2: unexpected double quote"};
     report.notes = {"read as Mac OS Roman; use --encoding to choose another"};
-    EXPECT_EQ(ResultsModel::reason(report), QStringLiteral("line 2: unexpected double quote; read as Mac OS Roman"));
+    EXPECT_EQ(ResultsModel::reason(report),
+              QStringLiteral("line 2: unexpected double quote; read as Mac OS Roman; choose another with Read as…"));
 
     const Translation translation(japanese);
     struct Case {

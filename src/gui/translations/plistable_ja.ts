@@ -75,6 +75,10 @@
 <context>
     <name>plistable::gui::MainWindow</name>
     <message>
+        <source>Options</source>
+        <translation>オプション</translation>
+    </message>
+    <message>
         <source>Show in folder</source>
         <translation>フォルダを表示</translation>
     </message>
@@ -165,6 +169,14 @@ CSV とプロパティリストの間で表を変換します。
 </context>
 <context>
     <name>plistable::gui::ResultsModel</name>
+    <message>
+        <source>choose another with Read as…</source>
+        <translation>「文字コードを指定して読み直す…」で選び直せます</translation>
+    </message>
+    <message>
+        <source>Options: “A column for every key” writes them all</source>
+        <translation>オプションの「すべてのキーを列にする」ですべて書き出せます</translation>
+    </message>
     <message>
         <source>Converted</source>
         <translation>変換済み</translation>
@@ -291,6 +303,183 @@ CSV とプロパティリストの間で表を変換します。
     <message>
         <source> (read as %1)</source>
         <translation>（%1 として読み込み）</translation>
+    </message>
+</context>
+<context>
+    <name>plistable::gui::OptionsPanel</name>
+    <message>
+        <source>CSV for &amp;Excel (byte-order mark, CRLF)</source>
+        <translation>Excel 向け CSV（BOM、CRLF）(&amp;E)</translation>
+    </message>
+    <message>
+        <source>&amp;Typed values (numbers, true, false)</source>
+        <translation>値の型を付ける（数値、true、false）(&amp;T)</translation>
+    </message>
+    <message>
+        <source>A column for every &amp;key</source>
+        <translation>すべてのキーを列にする(&amp;K)</translation>
+    </message>
+    <message>
+        <source>Encoding &amp;written:</source>
+        <translation>書き出す文字コード(&amp;W):</translation>
+    </message>
+    <message>
+        <source>CSV &amp;becomes:</source>
+        <translation>CSV の変換先(&amp;B):</translation>
+    </message>
+    <message>
+        <source>Delimiter &amp;read:</source>
+        <translation>読み込む区切り文字(&amp;R):</translation>
+    </message>
+    <message>
+        <source>Delimiter wr&amp;itten:</source>
+        <translation>書き出す区切り文字(&amp;I):</translation>
+    </message>
+    <message>
+        <source>XML property list</source>
+        <translation>XML プロパティリスト</translation>
+    </message>
+    <message>
+        <source>Binary property list</source>
+        <translation>バイナリプロパティリスト</translation>
+    </message>
+    <message>
+        <source>JSON</source>
+        <translation>JSON 形式</translation>
+    </message>
+    <message>
+        <source>UTF-8</source>
+        <translation>UTF-8（標準）</translation>
+    </message>
+    <message>
+        <source>Japanese for Excel (CP932)</source>
+        <translation>日本語版 Excel 向け（CP932）</translation>
+    </message>
+    <message>
+        <source>Shift_JIS (Japanese)</source>
+        <translation>Shift_JIS（日本語）</translation>
+    </message>
+    <message>
+        <source>EUC-JP (Japanese)</source>
+        <translation>EUC-JP（日本語）</translation>
+    </message>
+    <message>
+        <source>UTF-16 (little-endian)</source>
+        <translation>UTF-16（リトルエンディアン）</translation>
+    </message>
+    <message>
+        <source>Windows-1252 (Western)</source>
+        <translation>Windows-1252（西欧）</translation>
+    </message>
+    <message>
+        <source>Latin-1 (ISO-8859-1)</source>
+        <translation>Latin-1（ISO-8859-1）</translation>
+    </message>
+    <message>
+        <source>Windows-1250 (Central European)</source>
+        <translation>Windows-1250（中欧）</translation>
+    </message>
+    <message>
+        <source>Windows-1251 (Cyrillic)</source>
+        <translation>Windows-1251（キリル文字）</translation>
+    </message>
+    <message>
+        <source>GB18030 (Chinese)</source>
+        <translation>GB18030（中国語）</translation>
+    </message>
+    <message>
+        <source>Big5 (Traditional Chinese)</source>
+        <translation>Big5（繁体字中国語）</translation>
+    </message>
+    <message>
+        <source>EUC-KR (Korean)</source>
+        <translation>EUC-KR（韓国語）</translation>
+    </message>
+    <message>
+        <source>Mac OS Roman</source>
+        <translation>Mac OS Roman（Mac 欧文）</translation>
+    </message>
+    <message>
+        <source>Comma ,</source>
+        <translation>カンマ ,</translation>
+    </message>
+    <message>
+        <source>Semicolon ;</source>
+        <translation>セミコロン ;</translation>
+    </message>
+    <message>
+        <source>Tab</source>
+        <translation>タブ</translation>
+    </message>
+    <message>
+        <source>Pipe |</source>
+        <translation>縦線 |</translation>
+    </message>
+</context>
+<context>
+    <name>plistable::gui::DetailsPane</name>
+    <message>
+        <source>Read as…</source>
+        <translation>文字コードを指定して読み直す…</translation>
+    </message>
+    <message>
+        <source>Reason</source>
+        <translation>理由</translation>
+    </message>
+    <message>
+        <source>Selected result</source>
+        <translation>選択した結果</translation>
+    </message>
+    <message>
+        <source>Preview</source>
+        <translation>プレビュー</translation>
+    </message>
+    <message>
+        <source>Select a result to see its first rows.</source>
+        <translation>結果を選ぶと、その最初の行をここに表示します。</translation>
+    </message>
+    <message>
+        <source>encoding read: %1</source>
+        <translation>読み込んだ文字コード: %1</translation>
+    </message>
+    <message>
+        <source>rows written: %1</source>
+        <translation>書き出した行数: %1</translation>
+    </message>
+    <message>
+        <source>showing the first %1 rows</source>
+        <translation>最初の %1 行を表示</translation>
+    </message>
+    <message>
+        <source>showing the source</source>
+        <translation>変換元を表示</translation>
+    </message>
+    <message>
+        <source>preview: %1</source>
+        <translation>プレビュー: %1</translation>
+    </message>
+</context>
+<context>
+    <name>plistable::gui::TablePreview</name>
+    <message>
+        <source>cannot read: %1</source>
+        <translation>読み込めません: %1</translation>
+    </message>
+    <message>
+        <source>no decoder for %1</source>
+        <translation>%1 を読み込む手段がありません</translation>
+    </message>
+    <message>
+        <source>not %1 at or after byte %2</source>
+        <translation>%2 バイト目以降が %1 ではありません</translation>
+    </message>
+    <message>
+        <source>no line ends in the first %1 MB; the preview stops there</source>
+        <translation>最初の %1 MB に行の終わりがないため、プレビューはそこまでです</translation>
+    </message>
+    <message>
+        <source>the root is neither an array nor a dictionary: no table to show</source>
+        <translation>ルートが配列でも辞書でもないため、表として表示できません</translation>
     </message>
 </context>
 </TS>
