@@ -16,7 +16,8 @@ const std::map<std::string, bool> knownSettings = {{std::string(settings::header
 
 // The desktop window's options (see Settings.hpp): on/off ones, then text ones. They are listed
 // once stored, so that a store holding none lists exactly the settings above.
-const std::string_view windowSwitches[] = {settings::excelKey, settings::typesKey, settings::allKeysKey};
+const std::string_view windowSwitches[] = {settings::excelKey, settings::typesKey, settings::allKeysKey,
+                                           settings::includeSubfoldersKey};
 const std::string_view windowTexts[] = {settings::outputEncodingKey, settings::delimiterInKey,
                                         settings::delimiterOutKey, settings::outputFormKey};
 
@@ -68,7 +69,7 @@ void addConfigCommand(CLI::App& app, CommandContext& context)
     auto* command = app.add_subcommand("config", "Show the stored settings, or store one (config header on|off)");
     command->footer("\n"
                     "The window's options, listed once stored; they apply to the window only (the command\n"
-                    "line takes them as flags): excel, types, allKeys (on|off); outputEncoding (an encoding\n"
+                    "line takes them as flags): excel, types, allKeys, includeSubfolders (on|off); outputEncoding (an encoding\n"
                     "name, e.g. utf-8, cp932); delimiterIn, delimiterOut (comma, semicolon, tab, pipe or one\n"
                     "character); outputForm (xml, binary, json).\n"
                     "\n"

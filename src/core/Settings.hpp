@@ -20,6 +20,8 @@ inline constexpr std::string_view excelKey = "excel";
 inline constexpr std::string_view typesKey = "types";
 /// true: the columns of a CSV file written are every key of every dictionary.
 inline constexpr std::string_view allKeysKey = "allKeys";
+/// true: a folder dropped on the window converts the files in its subfolders too.
+inline constexpr std::string_view includeSubfoldersKey = "includeSubfolders";
 /// Text: the encoding of the CSV files written, a converter name or alias ("cp932"); absent: UTF-8.
 inline constexpr std::string_view outputEncodingKey = "outputEncoding";
 /// Text: the one character between the fields of the CSV files read; absent: ",".

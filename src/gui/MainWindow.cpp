@@ -147,6 +147,7 @@ MainWindow::MainWindow(UserDefaults& defaults, QWidget* parent)
                         _optionsPanel->excelBox(),
                         _optionsPanel->typesBox(),
                         _optionsPanel->allKeysBox(),
+                        _optionsPanel->subfoldersBox(),
                         _optionsPanel->encodingBox(),
                         _optionsPanel->formBox(),
                         _optionsPanel->delimiterInBox(),
@@ -247,6 +248,7 @@ void MainWindow::showStarted(int count, const QString& folder)
     _dropOptions = WindowOptions::load(_defaults);
     _dropHeader = _defaults.boolForKey(std::string(settings::headerKey));
     _results->clear();
+    _results->setFolders(_dropView->droppedFolders());
     _details->clear();
     _fileSizes.clear();
     _bytesTotal = 0;

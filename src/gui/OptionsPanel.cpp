@@ -18,6 +18,7 @@ OptionsPanel::OptionsPanel(UserDefaults& defaults, QWidget* parent)
       _excel(new QCheckBox(tr("CSV for &Excel (byte-order mark, CRLF)"), this)),
       _types(new QCheckBox(tr("&Typed values (numbers, true, false)"), this)),
       _allKeys(new QCheckBox(tr("A column for every &key"), this)),
+      _subfolders(new QCheckBox(tr("Include &subfolders"), this)),
       _encoding(new QComboBox(this)),
       _form(new QComboBox(this)),
       _delimiterIn(new QComboBox(this)),
@@ -39,6 +40,7 @@ OptionsPanel::OptionsPanel(UserDefaults& defaults, QWidget* parent)
     switches->addWidget(_excel);
     switches->addWidget(_types);
     switches->addWidget(_allKeys);
+    switches->addWidget(_subfolders);
     switches->addStretch(1);
     layout->addLayout(switches, 0, 0, 1, 4);
     const auto addPair = [this, layout](int row, int column, const QString& text, QComboBox* box) {
@@ -54,7 +56,7 @@ OptionsPanel::OptionsPanel(UserDefaults& defaults, QWidget* parent)
     addPair(2, 2, tr("Delimiter wr&itten:"), _delimiterOut);
     layout->setColumnStretch(1, 1);
     layout->setColumnStretch(3, 1);
-    for (QCheckBox* box : {_excel, _types, _allKeys})
+    for (QCheckBox* box : {_excel, _types, _allKeys, _subfolders})
         box->setAccessibleName(box->text().remove(QLatin1Char('&')));
     load();
 
@@ -62,6 +64,8 @@ OptionsPanel::OptionsPanel(UserDefaults& defaults, QWidget* parent)
     connect(_excel, &QCheckBox::clicked, this, [this](bool on) { storeBool(settings::excelKey, on); });
     connect(_types, &QCheckBox::clicked, this, [this](bool on) { storeBool(settings::typesKey, on); });
     connect(_allKeys, &QCheckBox::clicked, this, [this](bool on) { storeBool(settings::allKeysKey, on); });
+    connect(_subfolders, &QCheckBox::clicked, this,
+            [this](bool on) { storeBool(settings::includeSubfoldersKey, on); });
     connect(_encoding, &QComboBox::activated, this,
             [this] { storeText(settings::outputEncodingKey, _encoding->currentData().toString()); });
     connect(_form, &QComboBox::activated, this,
@@ -111,6 +115,7 @@ void OptionsPanel::load()
     _excel->setChecked(options.excel);
     _types->setChecked(options.types);
     _allKeys->setChecked(options.allKeys);
+    _subfolders->setChecked(options.includeSubfolders);
     select(_encoding, options.outputEncoding, options.outputEncoding);
     select(_form, WindowOptions::formName(options.outputForm), WindowOptions::formName(options.outputForm));
     select(_delimiterIn, QString(options.delimiterIn), QStringLiteral("“%1”").arg(options.delimiterIn));

@@ -18,7 +18,8 @@ class UserDefaults;
 namespace plistable::gui {
 
 /// The options beside the header check box: CSV for Excel, the encoding and the delimiters of CSV,
-/// typed values, every key as a column and the form of the property lists written. Shows what the
+/// typed values, every key as a column, the form of the property lists written and whether a folder
+/// dropped includes its subfolders. Shows what the
 /// settings store holds and stores each control's value under its own key, at once, every time the
 /// user changes it (like the header box); the next drop reads them from the store.
 class OptionsPanel : public QWidget {
@@ -31,6 +32,7 @@ public:
     QCheckBox* excelBox() const { return _excel; }
     QCheckBox* typesBox() const { return _types; }
     QCheckBox* allKeysBox() const { return _allKeys; }
+    QCheckBox* subfoldersBox() const { return _subfolders; }
     QComboBox* encodingBox() const { return _encoding; }
     QComboBox* formBox() const { return _form; }
     QComboBox* delimiterInBox() const { return _delimiterIn; }
@@ -57,6 +59,7 @@ private:
     QCheckBox* _excel;
     QCheckBox* _types;
     QCheckBox* _allKeys;
+    QCheckBox* _subfolders;
     QComboBox* _encoding;
     QComboBox* _form;
     QComboBox* _delimiterIn;

@@ -156,6 +156,17 @@ void ResultsModel::replaceReport(int row, const ConversionReport& report)
     emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
 }
 
+QString ResultsModel::sourceName(const std::string& sourcePath) const
+{
+    const QString path = QFile::decodeName(QByteArray::fromStdString(sourcePath));
+    for (const QString& folder : _folders) {
+        const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+        if (path.startsWith(prefix))
+            return QFileInfo(folder).fileName() + QLatin1Char('/') + path.mid(prefix.size());
+    }
+    return fileName(sourcePath);
+}
+
 ResultsModel::State ResultsModel::stateOf(const ConversionReport& report)
 {
     switch (report.status) {
@@ -243,7 +254,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const
     case StateColumn:
         return stateText(rowState);
     case SourceColumn:
-        return fileName(entry.report.sourcePath);
+        return sourceName(entry.report.sourcePath);
     case OutputColumn:
         return fileName(entry.report.outputPath);
     case EncodingColumn:

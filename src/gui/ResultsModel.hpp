@@ -30,6 +30,9 @@ public:
 
     /// Removes every row.
     void clear();
+    /// The folders of the drop: a file in one of them is named by its path from the folder's own name
+    /// ("data/a.csv"), so that a folder's files read as grouped under it.
+    void setFolders(const QStringList& folders) { _folders = folders; }
     /// Appends the row of one converted (or passed over) file.
     void addReport(const ConversionReport& report);
     /// Appends a row for a file that was never started because the drop was stopped.
@@ -65,7 +68,10 @@ private:
 
     QString stateText(State state) const;
 
+    QString sourceName(const std::string& sourcePath) const;
+
     std::vector<Row> _rows;
+    QStringList _folders;
 };
 
 } // namespace plistable::gui

@@ -30,6 +30,7 @@ WindowOptions WindowOptions::load(const UserDefaults& defaults)
     options.excel = defaults.boolForKey(std::string(settings::excelKey));
     options.types = defaults.boolForKey(std::string(settings::typesKey));
     options.allKeys = defaults.boolForKey(std::string(settings::allKeysKey));
+    options.includeSubfolders = defaults.boolForKey(std::string(settings::includeSubfoldersKey));
     if (const std::optional<QString> name = storedText(defaults, settings::outputEncodingKey);
         name && canonicalEncodingName(name->toStdString()))
         options.outputEncoding = *name;

@@ -21,6 +21,7 @@ struct WindowOptions {
     OutputFormat outputForm = OutputFormat::Xml; ///< the document a CSV file becomes
     bool types = false;         ///< numbers, "true" and "false" read from CSV become typed values
     bool allKeys = false;       ///< a CSV column for every key of every dictionary
+    bool includeSubfolders = false; ///< a folder dropped converts the files of its subfolders too
 
     /// The options stored in `defaults`. A stored value that is damaged (an unknown encoding or form,
     /// a delimiter that is not one character or is a quote or line break) reads as its default.
@@ -33,7 +34,7 @@ struct WindowOptions {
     static QString formName(OutputFormat form);
     static std::optional<OutputFormat> formNamed(const QString& name);
 
-    /// True for a character the CSV grammar can split fields on: not '"', CR, LF or a surrogate half.
+    /// True for a character the CSV grammar can split fields on: not '"', a line break or a surrogate half.
     static bool isDelimiter(QChar delimiter);
 
     friend bool operator==(const WindowOptions&, const WindowOptions&) = default;

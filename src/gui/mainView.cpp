@@ -7,6 +7,8 @@
 #include "gui/Localization.hpp"
 #include "gui/WindowOptions.hpp"
 
+#include <QDir>
+#include <QDirIterator>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
@@ -129,6 +131,27 @@ std::optional<QStringList> mainView::droppedFilePaths(const QMimeData* data)
     return paths;
 }
 
+QStringList mainView::expandFolders(const QStringList& paths, bool subfolders)
+{
+    QStringList files;
+    for (const QString& path : paths) {
+        if (!QFileInfo(path).isDir()) {
+            files.append(path);
+            continue;
+        }
+        // Exactly the extensions the conversions take: "CSV" or "Plist" would be passed over anyway.
+        QDir folder(path, QString(), QDir::Name, QDir::Files | QDir::CaseSensitive);
+        folder.setNameFilters({QStringLiteral("*.csv"), QStringLiteral("*.plist")});
+        QStringList found;
+        QDirIterator it(folder, subfolders ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
+        while (it.hasNext())
+            found.append(it.next());
+        found.sort();
+        files.append(found.isEmpty() ? QStringList{path} : found);
+    }
+    return files;
+}
+
 std::optional<QString> mainView::chooseFolderWithDialog(QWidget* parent, const QString& startFolder,
                                                         const QString& title, const QString& prompt)
 {
@@ -171,8 +194,12 @@ bool mainView::convertFiles(const QStringList& paths)
     // Plain concatenation, as the dispatch forms it: the root folder gives "//".
     _saveDirPath = *folder + QLatin1Char('/');
     _reconverting = false;
-    _droppedPaths = paths;
-    startWorker(paths, *folder, {});
+    _droppedFolders.clear();
+    for (const QString& path : paths)
+        if (QFileInfo(path).isDir())
+            _droppedFolders.append(path);
+    _droppedPaths = expandFolders(paths, WindowOptions::load(_defaults).includeSubfolders);
+    startWorker(_droppedPaths, *folder, {});
     return true;
 }
 

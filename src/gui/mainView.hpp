@@ -52,7 +52,7 @@ public:
     bool performDragOperation(const QMimeData* data);
 
     /// Asks once for a folder, starting in the folder of the first path, then converts every path
-    /// into it, up to jobs() at once, off the GUI thread. Cancelling converts nothing and keeps the save folder;
+    /// into it (a folder as the files expandFolders() gives for it), up to jobs() at once, off the GUI thread. Cancelling converts nothing and keeps the save folder;
     /// an empty list converts nothing and asks nothing. False when nothing was started.
     bool convertFiles(const QStringList& paths);
 
@@ -60,6 +60,14 @@ public:
     /// name), off the GUI thread, and reports it through reconverted. Asks nothing; false (and nothing
     /// started) while busy or before any drop was converted.
     bool reconvert(const QString& path, const QString& encoding);
+
+    /// The files a drop of `paths` converts, in order: a file as it is; a folder as the ".csv" and
+    /// ".plist" files in it (and in its subfolders, with `subfolders`; links to folders are not
+    /// followed), sorted by path, or as itself when it holds none (then it is passed over).
+    static QStringList expandFolders(const QStringList& paths, bool subfolders);
+
+    /// The folders among the paths of the drop being converted (or last converted).
+    const QStringList& droppedFolders() const { return _droppedFolders; }
 
     /// The local file paths a drag carries, in drag order; nothing when it carries no file names.
     static std::optional<QStringList> droppedFilePaths(const QMimeData* data);
@@ -137,6 +145,7 @@ private:
     FolderChooser _folderChooser;
     std::optional<QString> _saveDirPath;
     QStringList _droppedPaths;
+    QStringList _droppedFolders;
     bool _askingFolder = false;
     bool _dropPending = false;
     bool _reconverting = false; // the running worker converts a file again, not a drop

@@ -613,3 +613,42 @@ TEST_F(MainWindowTest, TheKeyboardReachesEveryControl)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, ADroppedFolderConvertsItsTablesGroupedUnderItsName)
+{
+    ::mkdir(dir.file("data").c_str(), 0700);
+    ::mkdir(dir.file("data/sub").c_str(), 0700);
+    dir.write("data/b.plist", "<plist><array><array><string>x</string></array></array></plist>");
+    dir.write("data/a.csv", "1\n");
+    dir.write("data/notes.txt", "x");
+    dir.write("data/upper.CSV", "x");
+    dir.write("data/sub/c.csv", "2\n");
+    ::mkdir(dir.file("empty").c_str(), 0700);
+    const struct {
+        bool subfolders;
+        QStringList names;
+    } cases[] = {
+        {false, {"data/a.csv", "data/b.plist", "empty", "single.csv"}},
+        {true, {"data/a.csv", "data/b.plist", "data/sub/c.csv", "empty", "single.csv"}},
+    };
+    const QString single = qs(dir.write("single.csv", "3\n"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.subfolders);
+        defaults.setBool("includeSubfolders", c.subfolders);
+        QSignalSpy finished(window.dropView(), &mainView::conversionFinished);
+        const auto data = plistable::test::fileDrag({dir.file("data"), dir.file("empty"), single.toStdString()});
+        ASSERT_TRUE(window.dropView()->performDragOperation(data.get()));
+        ASSERT_TRUE(finished.wait(30000));
+        QStringList names;
+        for (int row = 0; row < window.results()->rowCount(); ++row)
+            names.append(window.results()->index(row, ResultsModel::SourceColumn).data().toString());
+        EXPECT_EQ(names, c.names);
+        EXPECT_EQ(window.results()->state(static_cast<int>(names.indexOf("empty"))), ResultsModel::State::PassedOver);
+        EXPECT_EQ(dir.read("out/b.csv"), "x\n");
+    }
+    EXPECT_EQ(dir.read("out/c.plist").find("<string>2</string>") != std::string::npos, true);
+}
+
+} // namespace

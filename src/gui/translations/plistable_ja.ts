@@ -316,6 +316,10 @@ CSV とプロパティリストの間で表を変換します。
         <translation>値の型を付ける（数値、true、false）(&amp;T)</translation>
     </message>
     <message>
+        <source>Include &amp;subfolders</source>
+        <translation>サブフォルダも含める(&amp;S)</translation>
+    </message>
+    <message>
         <source>A column for every &amp;key</source>
         <translation>すべてのキーを列にする(&amp;K)</translation>
     </message>
