@@ -15,8 +15,8 @@ namespace plistable::gui {
 OptionsPanel::OptionsPanel(UserDefaults& defaults, QWidget* parent)
     : QWidget(parent),
       _defaults(defaults),
-      _excel(new QCheckBox(tr("CSV for &Excel (byte-order mark, CRLF)"), this)),
-      _types(new QCheckBox(tr("&Typed values (numbers, true, false)"), this)),
+      _excel(new QCheckBox(tr("CSV for &Excel (BOM, CRLF)"), this)),
+      _types(new QCheckBox(tr("&Typed values"), this)),
       _allKeys(new QCheckBox(tr("A column for every &key"), this)),
       _subfolders(new QCheckBox(tr("Include &subfolders"), this)),
       _encoding(new QComboBox(this)),
@@ -56,6 +56,10 @@ OptionsPanel::OptionsPanel(UserDefaults& defaults, QWidget* parent)
     addPair(2, 2, tr("Delimiter wr&itten:"), _delimiterOut);
     layout->setColumnStretch(1, 1);
     layout->setColumnStretch(3, 1);
+    _excel->setToolTip(tr("CSV files written begin with a byte-order mark and end their lines with CRLF"));
+    _types->setToolTip(tr("Numbers, true and false read from CSV become numbers and booleans"));
+    _allKeys->setToolTip(tr("The CSV written has a column for every key of every dictionary"));
+    _subfolders->setToolTip(tr("A folder dropped converts the files of its subfolders too"));
     for (QCheckBox* box : {_excel, _types, _allKeys, _subfolders})
         box->setAccessibleName(box->text().remove(QLatin1Char('&')));
     load();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/convert/FileConverter.hpp"
+#include "core/convert/ConversionOptions.hpp"
 
 #include <QString>
 

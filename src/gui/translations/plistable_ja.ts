@@ -308,12 +308,28 @@ CSV とプロパティリストの間で表を変換します。
 <context>
     <name>plistable::gui::OptionsPanel</name>
     <message>
-        <source>CSV for &amp;Excel (byte-order mark, CRLF)</source>
+        <source>CSV for &amp;Excel (BOM, CRLF)</source>
         <translation>Excel 向け CSV（BOM、CRLF）(&amp;E)</translation>
     </message>
     <message>
-        <source>&amp;Typed values (numbers, true, false)</source>
-        <translation>値の型を付ける（数値、true、false）(&amp;T)</translation>
+        <source>&amp;Typed values</source>
+        <translation>値に型を付ける(&amp;T)</translation>
+    </message>
+    <message>
+        <source>CSV files written begin with a byte-order mark and end their lines with CRLF</source>
+        <translation>書き出す CSV ファイルの先頭に BOM を付け、行末を CRLF にします</translation>
+    </message>
+    <message>
+        <source>Numbers, true and false read from CSV become numbers and booleans</source>
+        <translation>CSV から読んだ数値、true、false を数値と真偽値にします</translation>
+    </message>
+    <message>
+        <source>The CSV written has a column for every key of every dictionary</source>
+        <translation>書き出す CSV に、すべての辞書のすべてのキーの列を設けます</translation>
+    </message>
+    <message>
+        <source>A folder dropped converts the files of its subfolders too</source>
+        <translation>ドロップしたフォルダのサブフォルダにあるファイルも変換します</translation>
     </message>
     <message>
         <source>Include &amp;subfolders</source>
