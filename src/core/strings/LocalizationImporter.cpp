@@ -296,14 +296,14 @@ private:
         const std::string source = catalog.contains("sourceLanguage") && catalog["sourceLanguage"].is_string()
                                        ? catalog["sourceLanguage"].get<std::string>()
                                        : std::string();
-        CatalogJson& strings = catalogMember(catalog, "strings");
+        CatalogStrings strings(catalogMember(catalog, "strings"));
         std::set<std::pair<std::string, std::size_t>> present; // (key, column) with a cell
         std::vector<std::string> keys;
         for (const LocalizationRow* row : rows.rows) {
-            if (!strings.contains(row->key)) {
-                catalogMember(catalogMember(strings, row->key, true), "extractionState") = "manual";
-            }
-            CatalogJson& entry = catalogMember(strings, row->key, true);
+            bool added = false;
+            CatalogJson& entry = strings.entry(row->key, added);
+            if (added) // a key Xcode did not extract from the code is one added by hand
+                entry["extractionState"] = "manual";
             if (keys.empty() || keys.back() != row->key)
                 keys.push_back(row->key);
             if (!row->comment.empty() && !(entry.contains("comment") && entry["comment"] == row->comment))
@@ -326,6 +326,7 @@ private:
                                                                    + "\" names no place in a catalog"});
             }
         }
+        strings.finish();
         std::set<std::string> counted;
         for (const std::string& key : keys) {
             if (!counted.insert(key).second)

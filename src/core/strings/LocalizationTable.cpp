@@ -118,10 +118,10 @@ std::optional<LocalizationTable> LocalizationTable::fromCsvBytes(std::string_vie
     }
     CSVParser parser(text, separator, false);
     std::vector<Row> records;
-    std::vector<std::uint64_t> lines;
+    std::vector<std::size_t> starts; // where each record begins; its line is counted only when needed
     parser.parseRowsForReceiver([&](Record&& record) {
         records.push_back(std::move(std::get<Row>(record)));
-        lines.push_back(parser.lineAtOffset(parser.recordStartOffset()) + skippedLines);
+        starts.push_back(parser.recordStartOffset());
     });
     const CSVParseStop& stop = parser.lastParseStop();
     if (!stop.complete && stop.reason != CSVStopReason::LeadingLineBreak) {
@@ -164,7 +164,7 @@ std::optional<LocalizationTable> LocalizationTable::fromCsvBytes(std::string_vie
             && std::all_of(row.values.begin(), row.values.end(), [](const std::string& v) { return v.empty(); }))
             continue;
         if (row.table.empty()) {
-            problem.line = lines[r];
+            problem.line = parser.lineAtOffset(starts[r]) + skippedLines;
             problem.message = "the row names no table";
             return std::nullopt;
         }

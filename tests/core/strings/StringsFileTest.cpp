@@ -92,6 +92,9 @@ TEST(StringsFileTest, ReportsTheLineOfAMissingSemicolon)
     OpenStepError error;
     EXPECT_FALSE(readStringsFile("\"a\" = \"A\";\n\"b\" = \"B\"\n\"c\" = \"C\";\n", error));
     EXPECT_EQ(error.line, 2u);
+    // A value over several lines: still the line of its key.
+    EXPECT_FALSE(readStringsFile("\"a\" = \"A\";\n/* note */\n\"b\" =\n  \"B\nB\"\n\"c\" = \"C\";\n", error));
+    EXPECT_EQ(error.line, 3u);
 }
 
 } // namespace

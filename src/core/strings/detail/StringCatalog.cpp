@@ -125,30 +125,103 @@ CatalogJson* member(CatalogJson& object, const std::string& key)
 
 } // namespace
 
-std::optional<CatalogJson> readCatalog(std::string_view bytes, std::string& error, std::uint64_t& line)
-{
-    try {
-        CatalogJson catalog = CatalogJson::parse(bytes);
-        if (catalog.is_object())
-            return catalog;
-        error = "the catalog is no JSON object";
-        line = 1;
-    } catch (const CatalogJson::parse_error& failure) {
-        const std::size_t at = std::min<std::size_t>(failure.byte > 0 ? failure.byte - 1 : 0, bytes.size());
-        line = 1 + static_cast<std::uint64_t>(std::count(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
-        error = "not JSON";
-        const std::string what = failure.what();
-        if (const std::size_t colon = what.rfind(": "); colon != std::string::npos)
-            error += ": " + what.substr(colon + 2);
+// Builds the document as the parser reads it, appending each member to its object as it comes: an
+// object's own insertion looks for the key first, which makes reading a catalog of many keys
+// quadratic. (A key written twice is kept twice, and so written back.)
+class CatalogBuilder : public nlohmann::json_sax<CatalogJson> {
+public:
+    bool null() override { return add(nullptr); }
+    bool boolean(bool value) override { return add(value); }
+    bool number_integer(number_integer_t value) override { return add(value); }
+    bool number_unsigned(number_unsigned_t value) override { return add(value); }
+    bool number_float(number_float_t value, const string_t&) override { return add(value); }
+    bool string(string_t& value) override { return add(std::move(value)); }
+    bool binary(binary_t& value) override { return add(CatalogJson::binary(std::move(value))); }
+    bool start_object(std::size_t) override
+    {
+        _open.push_back(place(CatalogJson::object()));
+        return true;
     }
-    return std::nullopt;
-}
+    bool key(string_t& name) override
+    {
+        _key = std::move(name);
+        return true;
+    }
+    bool end_object() override
+    {
+        _open.pop_back();
+        return true;
+    }
+    bool start_array(std::size_t) override
+    {
+        _open.push_back(place(CatalogJson::array()));
+        return true;
+    }
+    bool end_array() override
+    {
+        _open.pop_back();
+        return true;
+    }
+    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& failure) override
+    {
+        _errorPosition = position;
+        _error = failure.what();
+        return false;
+    }
+
+    CatalogJson root;
+    std::size_t _errorPosition = 0;
+    std::string _error;
+
+private:
+    bool add(CatalogJson value)
+    {
+        place(std::move(value));
+        return true;
+    }
+    CatalogJson* place(CatalogJson value)
+    {
+        if (_open.empty()) {
+            root = std::move(value);
+            return &root;
+        }
+        CatalogJson& parent = *_open.back();
+        if (parent.is_array()) {
+            parent.get_ref<CatalogJson::array_t&>().push_back(std::move(value));
+            return &parent.get_ref<CatalogJson::array_t&>().back();
+        }
+        auto& members = static_cast<CatalogJson::object_t::Container&>(parent.get_ref<CatalogJson::object_t&>());
+        members.emplace_back(std::move(_key), std::move(value));
+        return &members.back().second;
+    }
+
+    std::vector<CatalogJson*> _open; // the objects and arrays not yet closed, the innermost last
+    std::string _key;
+};
 
 std::string writeCatalog(const CatalogJson& catalog, bool escapeSlashes)
 {
     std::string out;
     writeValue(out, catalog, 0, escapeSlashes);
     return out;
+}
+
+std::optional<CatalogJson> readCatalog(std::string_view bytes, std::string& error, std::uint64_t& line)
+{
+    CatalogBuilder builder;
+    if (CatalogJson::sax_parse(bytes, &builder)) {
+        if (builder.root.is_object())
+            return std::move(builder.root);
+        error = "the catalog is no JSON object";
+        line = 1;
+        return std::nullopt;
+    }
+    const std::size_t at = std::min<std::size_t>(builder._errorPosition > 0 ? builder._errorPosition - 1 : 0, bytes.size());
+    line = 1 + static_cast<std::uint64_t>(std::count(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
+    error = "not JSON";
+    if (const std::size_t colon = builder._error.rfind(": "); colon != std::string::npos)
+        error += ": " + builder._error.substr(colon + 2);
+    return std::nullopt;
 }
 
 bool catalogKeyLess(std::string_view a, std::string_view b)
@@ -163,20 +236,71 @@ CatalogJson& catalogMember(CatalogJson& object, const std::string& key, bool str
         object = CatalogJson::object();
     if (CatalogJson* found = member(object, key))
         return *found;
-    // The keys of a catalog object are kept in place: the new one goes before the first that follows it.
+    // The keys of a catalog object are kept in place: the new one goes before the first that follows
+    // it. The members are appended to a new object as they are (an object's own insertion looks for
+    // the key first, which would make this quadratic), in one pass.
+    using Members = CatalogJson::object_t::Container; // the members as a plain vector
+    Members& members = object.get_ref<CatalogJson::object_t&>();
     CatalogJson rebuilt = CatalogJson::object();
-    bool placed = false;
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        if (!placed && (stringsOrder ? catalogKeyLess(key, it.key()) : key < it.key())) {
-            rebuilt[key] = CatalogJson::object();
-            placed = true;
-        }
-        rebuilt[it.key()] = std::move(it.value());
+    Members& ordered = rebuilt.get_ref<CatalogJson::object_t&>();
+    ordered.reserve(members.size() + 1);
+    std::size_t at = members.size();
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        if (at == members.size() && (stringsOrder ? catalogKeyLess(key, members[i].first) : key < members[i].first))
+            at = i;
     }
-    if (!placed)
-        rebuilt[key] = CatalogJson::object();
+    for (std::size_t i = 0; i <= members.size(); ++i) {
+        if (i == at)
+            ordered.emplace_back(key, CatalogJson::object());
+        if (i < members.size())
+            ordered.emplace_back(members[i].first, std::move(members[i].second));
+    }
     object = std::move(rebuilt);
-    return *member(object, key);
+    return static_cast<Members&>(object.get_ref<CatalogJson::object_t&>())[at].second;
+}
+
+CatalogStrings::CatalogStrings(CatalogJson& strings) : _strings(strings)
+{
+    if (!_strings.is_object())
+        _strings = CatalogJson::object();
+    for (auto it = _strings.begin(); it != _strings.end(); ++it)
+        _index.try_emplace(it.key(), &it.value());
+}
+
+CatalogJson& CatalogStrings::entry(const std::string& key, bool& added)
+{
+    const auto found = _index.find(key);
+    added = found == _index.end();
+    if (!added)
+        return *found->second;
+    _added.emplace_back(key, CatalogJson::object());
+    _index.emplace(key, &_added.back().second);
+    return _added.back().second;
+}
+
+void CatalogStrings::finish()
+{
+    if (_added.empty())
+        return;
+    std::stable_sort(_added.begin(), _added.end(),
+                     [](const auto& a, const auto& b) { return catalogKeyLess(a.first, b.first); });
+    using Members = CatalogJson::object_t::Container;
+    Members& members = _strings.get_ref<CatalogJson::object_t&>();
+    CatalogJson merged = CatalogJson::object();
+    Members& ordered = merged.get_ref<CatalogJson::object_t&>();
+    ordered.reserve(members.size() + _added.size());
+    // A merge: each added key goes before the first existing key that follows it.
+    auto next = _added.begin();
+    for (auto& [key, value] : members) {
+        for (; next != _added.end() && catalogKeyLess(next->first, key); ++next)
+            ordered.emplace_back(std::move(next->first), std::move(next->second));
+        ordered.emplace_back(key, std::move(value));
+    }
+    for (; next != _added.end(); ++next)
+        ordered.emplace_back(std::move(next->first), std::move(next->second));
+    _strings = std::move(merged);
+    _added.clear();
+    _index.clear();
 }
 
 std::vector<std::pair<std::string, std::string>> catalogVariants(const CatalogJson& localization)

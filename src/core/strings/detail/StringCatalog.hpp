@@ -3,7 +3,9 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <deque>
 #include <optional>
+#include <unordered_map>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -29,6 +31,26 @@ bool catalogKeyLess(std::string_view a, std::string_view b);
 /// The member `key` of `object` (an object), added as an empty object when missing: among the keys
 /// of `strings` (`stringsOrder`) at its place by catalogKeyLess(), elsewhere in code-point order.
 CatalogJson& catalogMember(CatalogJson& object, const std::string& key, bool stringsOrder = false);
+
+/// The `strings` object of a catalog with its keys looked up by hash, for an import's many look-ups:
+/// keys added are kept aside and merged in at their places by catalogKeyLess() in one pass by
+/// finish(), each before the first existing key that follows it.
+class CatalogStrings {
+public:
+    /// Works on `strings` (an object), which must outlive it and not change but through it.
+    explicit CatalogStrings(CatalogJson& strings);
+
+    /// The entry of `key`, added as an empty object (`added` set) when missing.
+    CatalogJson& entry(const std::string& key, bool& added);
+
+    /// Merges the keys added into `strings`; afterwards entry() must not be called.
+    void finish();
+
+private:
+    CatalogJson& _strings;
+    std::unordered_map<std::string, CatalogJson*> _index;
+    std::deque<std::pair<std::string, CatalogJson>> _added; // a deque: entries stay where they are
+};
 
 /// The strings of one localization (or variation case) as table variants, in file order: "" for
 /// its own string unit, "plural.one", "device.mac.plural.other" for variations,

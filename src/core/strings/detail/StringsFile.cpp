@@ -114,6 +114,14 @@ std::optional<StringsFile> readStringsFile(std::string_view bytes, OpenStepError
     EntryCollector collector;
     if (std::optional<OpenStepError> failure = OpenStepParser::parse(text, collector)) {
         error = std::move(*failure);
+        // A missing ';' is told at the line where its entry began: the text up to the fault with the
+        // ';' put in gives that entry, with its line.
+        if (error.message.starts_with("expected ';'") && error.offset <= text.size()) {
+            EntryCollector completed;
+            const Text mended = text.substr(0, error.offset) + u";";
+            if (!OpenStepParser::parse(mended, completed) && completed.entries.size() == collector.entries.size() + 1)
+                error.line = completed.entries.back().line;
+        }
         return std::nullopt;
     }
     if (collector.other) {
