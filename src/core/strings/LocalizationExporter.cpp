@@ -10,6 +10,11 @@ using namespace detail;
 
 LocalizationExporter::LocalizationExporter(std::string baseLanguage) : _baseLanguage(std::move(baseLanguage)) {}
 
+bool LocalizationExporter::holdsLocalizationFiles(const std::string& path)
+{
+    return holdsLocalizationSource(path);
+}
+
 LocalizationExport LocalizationExporter::exportPaths(const std::vector<std::string>& paths) const
 {
     LocalizationExport result;

@@ -32,6 +32,10 @@ public:
     /// the class comment). A path that is no such file, or holds none, is a problem.
     LocalizationExport exportPaths(const std::vector<std::string>& paths) const;
 
+    /// True when `path` is a localization file, or a folder holding one (searched as exportPaths()
+    /// searches, stopping at the first found): what a window may offer to export. Reads no contents.
+    static bool holdsLocalizationFiles(const std::string& path);
+
 private:
     std::string _baseLanguage;
 };

@@ -316,6 +316,25 @@ INSTANTIATE_TEST_SUITE_P(Dialects, LocalizationRoundTripTest,
                                            Mode{"ExcelCp932", {u',', true, true, "cp932"}, {{}, u',', true}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(LocalizationExporterTest, TellsWhetherAPathHoldsLocalizationFiles)
+{
+    test::TempDir dir;
+    writeFiles(dir.path(), {{"app/sub/fr.lproj/Main.strings", "\"a\" = \"b\";\n"},
+                            {"other/notes.strings", ""}, // not in a LANG.lproj folder
+                            {"other/table.csv", ""},
+                            {"cat/.hidden/x.xcstrings", "{}"},
+                            {"cat2/Localizable.xcstrings", "{}"}});
+    struct Case {
+        std::string name;
+        bool holds;
+    };
+    for (const Case& c : {Case{"app", true}, Case{"app/sub/fr.lproj/Main.strings", true}, Case{"other", false},
+                          Case{"cat", false}, Case{"cat2", true}, Case{"missing", false}}) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(LocalizationExporter::holdsLocalizationFiles(dir.file(c.name)), c.holds);
+    }
+}
+
 TEST(LocalizationTableTest, ExportsRowsForEveryFormAndVariation)
 {
     test::TempDir project;

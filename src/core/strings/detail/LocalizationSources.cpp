@@ -47,6 +47,23 @@ std::optional<Found> classify(const fs::path& path, const fs::path& root)
 
 } // namespace
 
+bool holdsLocalizationSource(const std::string& path)
+{
+    std::error_code error;
+    if (!fs::is_directory(path, error))
+        return fs::is_regular_file(path, error) && classify(path, {}).has_value();
+    fs::recursive_directory_iterator it(path, fs::directory_options::skip_permission_denied, error);
+    for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        if (it->path().filename().string().starts_with(".") && it->is_directory(error)) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        if (it->is_regular_file(error) && classify(it->path(), {}))
+            return true;
+    }
+    return false;
+}
+
 std::vector<SourceTable> findLocalizationSources(const std::vector<std::string>& paths,
                                                  std::vector<LocalizationProblem>& problems)
 {

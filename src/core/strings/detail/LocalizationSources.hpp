@@ -35,4 +35,7 @@ struct SourceTable {
 std::vector<SourceTable> findLocalizationSources(const std::vector<std::string>& paths,
                                                  std::vector<LocalizationProblem>& problems);
 
+/// True when `path` is such a file, or a folder holding one (searched as above, stopping at the first).
+bool holdsLocalizationSource(const std::string& path);
+
 } // namespace plistable::detail
