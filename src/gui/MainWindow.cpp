@@ -2,6 +2,8 @@
 
 #include "gui/DetailsPane.hpp"
 #include "gui/Localization.hpp"
+#include "gui/LocalizationOffer.hpp"
+#include "core/strings/LocalizationExporter.hpp"
 #include "gui/OptionsPanel.hpp"
 #include "gui/ResultsModel.hpp"
 #include "gui/StatusText.hpp"
@@ -166,6 +168,21 @@ MainWindow::MainWindow(UserDefaults& defaults, QWidget* parent)
 
     _urlOpener = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 
+    _offerChooser = [this](const QString& question, const QString& offer) {
+        QMessageBox box(QMessageBox::Question, windowTitle(), question, QMessageBox::Cancel, this);
+        QPushButton* accept = box.addButton(offer, QMessageBox::AcceptRole);
+        QPushButton* convert = box.addButton(tr("Convert the files"), QMessageBox::ActionRole);
+        box.setDefaultButton(accept);
+        box.exec();
+        return box.clickedButton() == accept    ? OfferAnswer::Accept
+               : box.clickedButton() == convert ? OfferAnswer::Convert
+                                                : OfferAnswer::Cancel;
+    };
+    _saveChooser = [this](const QString& title, const QString& suggested) {
+        return QFileDialog::getSaveFileName(this, title, suggested, tr("CSV files (*.csv)"));
+    };
+    _dropView->setDropFilter([this](const QStringList& paths) { return offerLocalization(paths); });
+
     connect(_openButton, &QPushButton::clicked, this, &MainWindow::openFiles);
     connect(_showFolderButton, &QPushButton::clicked, this, &MainWindow::showOutputFolder);
     connect(_cancelButton, &QPushButton::clicked, _dropView, &mainView::cancelConversion);
@@ -220,6 +237,43 @@ void MainWindow::dropEvent(QDropEvent* event)
 {
     // Called directly: sending the event would take Qt's way of delivering drags, back to this window.
     _dropView->dropEvent(event);
+}
+
+bool MainWindow::offerLocalization(const QStringList& paths)
+{
+    if (paths.size() != 1)
+        return false;
+    const QString path = paths.front();
+    const WindowOptions options = WindowOptions::load(_defaults);
+    const bool folder =
+        QFileInfo(path).isDir() && LocalizationExporter::holdsLocalizationFiles(QFile::encodeName(path).toStdString());
+    if (!folder && !(path.endsWith(QStringLiteral(".csv")) && isLocalizationTable(path, options.delimiterIn)))
+        return false;
+    const QString name = QFileInfo(path).fileName();
+    const OfferAnswer answer =
+        folder ? _offerChooser(tr("%1 holds an app's localization files.").arg(name), tr("Export localization table…"))
+               : _offerChooser(tr("%1 is a localization table.").arg(name), tr("Import into…"));
+    if (answer == OfferAnswer::Convert)
+        return false;
+    if (answer == OfferAnswer::Cancel)
+        return true;
+    bool ok = false;
+    QString status;
+    if (folder) {
+        const QString target = _saveChooser(tr("Save the localization table"), path + QStringLiteral(".csv"));
+        if (target.isEmpty())
+            return true;
+        status = exportLocalizationTable(path, target, options, ok);
+    } else {
+        const std::optional<QString> into = _dropView->folderChooser()(
+            QFileInfo(path).absolutePath(), tr("Choose the folder that holds the .lproj folders"), tr("Import Here"));
+        if (!into)
+            return true;
+        status = importLocalizationTable(path, *into, options, ok);
+    }
+    _statusLabel->setText(status);
+    _statusLabel->setToolTip(status);
+    return true;
 }
 
 void MainWindow::showDetails(int row)

@@ -35,6 +35,19 @@ class DetailsPane;
 class OptionsPanel;
 class ResultsModel;
 
+/// What the user makes of an offer for localization files.
+enum class OfferAnswer {
+    Cancel,  ///< nothing is done
+    Accept,  ///< the offer: export the table, or import it
+    Convert, ///< the files are converted as any others
+};
+
+/// Asks whether to take an offer: gets the question and the label of the offer's button.
+using OfferChooser = std::function<OfferAnswer(const QString& question, const QString& offer)>;
+
+/// Asks for a file to write: gets the title and the suggested path; answers the path, empty when cancelled.
+using SaveChooser = std::function<QString(const QString& title, const QString& suggested)>;
+
 /// The main window, from the top: a band to drop files on with an "Open files…" button (Ctrl+O)
 /// beside it, the header check box with the Options button that shows the options panel, then the
 /// list of the last drop's results as the body, above the details of the selected result with a
@@ -68,6 +81,14 @@ public:
 
     /// Replaces the file question (tests answer without a dialog).
     void setFilesChooser(FilesChooser chooser) { _filesChooser = std::move(chooser); }
+    /// Replaces the localization offer's question and the question for the table's file.
+    void setOfferChooser(OfferChooser chooser) { _offerChooser = std::move(chooser); }
+    void setSaveChooser(SaveChooser chooser) { _saveChooser = std::move(chooser); }
+
+    /// A drop of one folder holding localization files (LANG.lproj folders or a catalog, at any depth) offers "Export localization table…", a drop
+    /// of one localization table "Import into…" (asking for the folder as a drop does); true when the
+    /// user took the offer or cancelled, false when the drop is to be converted as usual.
+    bool offerLocalization(const QStringList& paths);
 
 public slots:
     /// Asks for files and converts them as a drop of those files; does nothing while a drop is
@@ -120,6 +141,8 @@ private:
     WindowOptions _dropOptions; // as the last drop was converted with them, for its previews
     bool _dropHeader = false;
     FilesChooser _filesChooser;
+    OfferChooser _offerChooser;
+    SaveChooser _saveChooser;
     UrlOpener _urlOpener;
     QString _folder;
     std::vector<qint64> _fileSizes;

@@ -173,6 +173,8 @@ bool mainView::convertFiles(const QStringList& paths)
 {
     if (paths.isEmpty() || isBusy())
         return false;
+    if (_dropFilter && _dropFilter(paths))
+        return false;
     // The last folder chosen, while it still exists; otherwise the folder of the first file.
     QString startFolder = QFileInfo(paths.first()).absolutePath();
     if (const std::optional<std::string> last = _defaults.stringForKey(lastFolderKey)) {

@@ -31,6 +31,10 @@ using ConversionReports = std::vector<ConversionReport>;
 using FolderChooser =
     std::function<std::optional<QString>(const QString& startFolder, const QString& title, const QString& prompt)>;
 
+/// Looks at the paths of a drop before anything is asked; true when it has dealt with them itself,
+/// so that they are not converted.
+using DropFilter = std::function<bool(const QStringList& paths)>;
+
 /// The drop area. A drop of files asks once for a folder and converts every dropped file into it
 /// off the GUI thread, several files at once (one per core), with the results of converting them in
 /// drop order one after another, so the window stays responsive; a drag without files is
@@ -74,6 +78,11 @@ public:
 
     /// Replaces the folder question (tests answer without a dialog).
     void setFolderChooser(FolderChooser chooser) { _folderChooser = std::move(chooser); }
+    /// The folder question as it is set.
+    const FolderChooser& folderChooser() const { return _folderChooser; }
+
+    /// Sets what looks at a drop first (the window's localization offers); none by default.
+    void setDropFilter(DropFilter filter) { _dropFilter = std::move(filter); }
 
     /// The folder question shown when none is set: a Qt directory-only dialog.
     static std::optional<QString> chooseFolderWithDialog(QWidget* parent, const QString& startFolder,
@@ -143,6 +152,7 @@ private:
 
     UserDefaults& _defaults;
     FolderChooser _folderChooser;
+    DropFilter _dropFilter;
     std::optional<QString> _saveDirPath;
     QStringList _droppedPaths;
     QStringList _droppedFolders;

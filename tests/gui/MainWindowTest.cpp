@@ -652,3 +652,48 @@ TEST_F(MainWindowTest, ADroppedFolderConvertsItsTablesGroupedUnderItsName)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, AFolderOfLocalizationFilesOffersItsTableAndTheTableOffersImport)
+{
+    for (const char* folder : {"App", "App/en.lproj", "App/ja.lproj", "Back"})
+        ::mkdir(dir.file(folder).c_str(), 0700);
+    dir.write("App/en.lproj/Localizable.strings", "\"hello\" = \"Hello\";\n");
+    dir.write("App/ja.lproj/Localizable.strings", "\"hello\" = \"こんにちは\";\n");
+    std::vector<QString> offers;
+    OfferAnswer answer = OfferAnswer::Accept;
+    window.setOfferChooser([&](const QString&, const QString& offer) {
+        offers.push_back(offer);
+        return answer;
+    });
+    window.setSaveChooser([this](const QString&, const QString&) { return qs(dir.file("table.csv")); });
+    QSignalSpy started(window.dropView(), &mainView::conversionStarted);
+
+    EXPECT_FALSE(window.dropView()->convertFiles({qs(dir.file("App"))}));
+    ASSERT_EQ(offers.size(), 1u);
+    EXPECT_EQ(offers[0], QStringLiteral("Export localization table…"));
+    const std::string table = dir.read("table.csv");
+    EXPECT_EQ(table.rfind("table,key,variant,comment,en,ja\n", 0), 0u) << table;
+    EXPECT_NE(table.find("hello,,,Hello,こんにちは"), std::string::npos) << table;
+
+    chooser.answer = qs(dir.file("Back"));
+    EXPECT_FALSE(window.dropView()->convertFiles({qs(dir.file("table.csv"))}));
+    ASSERT_EQ(offers.size(), 2u);
+    EXPECT_EQ(offers[1], QStringLiteral("Import into…"));
+    EXPECT_EQ(dir.read("Back/ja.lproj/Localizable.strings").find("\"hello\" = \"こんにちは\";") != std::string::npos,
+              true);
+    EXPECT_TRUE(window.statusLabel()->text().contains(QStringLiteral("Imported table.csv")))
+        << window.statusLabel()->text().toStdString();
+    EXPECT_EQ(started.size(), 0);
+
+    // Declined: the table converts as any CSV file.
+    answer = OfferAnswer::Convert;
+    chooser.answer = qs(dir.file("out"));
+    QSignalSpy finished(window.dropView(), &mainView::conversionFinished);
+    EXPECT_TRUE(window.dropView()->convertFiles({qs(dir.file("table.csv"))}));
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_FALSE(dir.read("out/table.plist").empty());
+}
+
+} // namespace

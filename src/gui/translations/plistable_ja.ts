@@ -75,6 +75,42 @@
 <context>
     <name>plistable::gui::MainWindow</name>
     <message>
+        <source>Convert the files</source>
+        <translation>ファイルとして変換する</translation>
+    </message>
+    <message>
+        <source>CSV files (*.csv)</source>
+        <translation>CSV ファイル (*.csv)</translation>
+    </message>
+    <message>
+        <source>%1 holds an app's localization files.</source>
+        <translation>%1 にはアプリのローカライズ用ファイルがあります。</translation>
+    </message>
+    <message>
+        <source>Export localization table…</source>
+        <translation>ローカライズ表を書き出す…</translation>
+    </message>
+    <message>
+        <source>%1 is a localization table.</source>
+        <translation>%1 はローカライズ表です。</translation>
+    </message>
+    <message>
+        <source>Import into…</source>
+        <translation>取り込む…</translation>
+    </message>
+    <message>
+        <source>Save the localization table</source>
+        <translation>ローカライズ表の保存先</translation>
+    </message>
+    <message>
+        <source>Choose the folder that holds the .lproj folders</source>
+        <translation>.lproj フォルダのあるフォルダを選んでください</translation>
+    </message>
+    <message>
+        <source>Import Here</source>
+        <translation>ここに取り込む</translation>
+    </message>
+    <message>
         <source>Options</source>
         <translation>オプション</translation>
     </message>
@@ -500,6 +536,37 @@ CSV とプロパティリストの間で表を変換します。
     <message>
         <source>the root is neither an array nor a dictionary: no table to show</source>
         <translation>ルートが配列でも辞書でもないため、表として表示できません</translation>
+    </message>
+</context>
+<context>
+    <name>plistable::gui::LocalizationOffer</name>
+    <message>
+        <source>No localization table written: %1</source>
+        <translation>ローカライズ表を書き出していません: %1</translation>
+    </message>
+    <message>
+        <source>No localization table written: %1: %2</source>
+        <translation>ローカライズ表を書き出していません: %1: %2</translation>
+    </message>
+    <message>
+        <source>Exported the localization table of %1 (%2 rows) to %3.</source>
+        <translation>%1 のローカライズ表（%2 行）を %3 に書き出しました。</translation>
+    </message>
+    <message>
+        <source>Nothing imported: %1: %2</source>
+        <translation>何も取り込んでいません: %1: %2</translation>
+    </message>
+    <message>
+        <source>Nothing imported: %1</source>
+        <translation>何も取り込んでいません: %1</translation>
+    </message>
+    <message>
+        <source>Imported %1 into %2: %3 files written, %4 unchanged.</source>
+        <translation>%1 を %2 に取り込みました: 書き出し %3 個、変更なし %4 個。</translation>
+    </message>
+    <message>
+        <source>%1 problems, the first: %2</source>
+        <translation>問題 %1 件、最初の問題: %2</translation>
     </message>
 </context>
 </TS>
