@@ -68,8 +68,8 @@ TEST(CsvToPlistHostileInputTest, AHeaderOfOneRepeatedNameConvertsInLinearMemoryA
     } cases[] = {
         // The later value is kept under every key; the short record reaches column 1 only.
         {"plain", false, false, {"<key>a</key>\n\t\t<string>100000</string>", "<key>a</key>\n\t\t<string>7</string>"}},
-        // Here each name takes the last column of its name, which the short record does not reach.
-        {"shaped", false, true, {"<key>a</key>\n\t\t<integer>100000</integer>", "<key>a</key>\n\t\t<string></string>"}},
+        // Typed values take their fields from the same columns.
+        {"shaped", false, true, {"<key>a</key>\n\t\t<integer>100000</integer>", "<key>a</key>\n\t\t<integer>7</integer>"}},
         {"renamed", true, false,
          {"<key>a</key>\n\t\t<string>1</string>", "<key>a_100000</key>\n\t\t<string>100000</string>",
           "<key>a</key>\n\t\t<string>7</string>", "<key>a_2</key>\n\t\t<string></string>"}},

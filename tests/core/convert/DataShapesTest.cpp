@@ -307,7 +307,7 @@ TEST_F(DataShapesTest, ShapedPathWritesWhatThePlainPathWrites)
 {
     // Repeated names, short and long records and a bad line: the general path must agree with the
     // plain one byte for byte, and in its problems, when no shape changes the values.
-    const char* inputs[] = {"a,a\n1,2\n", "a,b\n1\n1,2,3\n4,5,6\n", "a,b\n1,2\n3,\"x\"y\n", "", "a,b\n"};
+    const char* inputs[] = {"a,a\n1,2\n", "a,b\n1\n1,2,3\n4,5,6\n", "a,b,a\n1,2\n1,2,3\n1\n", "a,b\n1,2\n3,\"x\"y\n", "", "a,b\n"};
     for (const char* csv : inputs) {
         SCOPED_TRACE(csv);
         for (const bool header : {true, false}) {

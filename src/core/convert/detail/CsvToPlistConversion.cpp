@@ -207,13 +207,21 @@ ConversionReport convertShaped(ConversionReport& report, DecodedText& text, cons
     const std::vector<Text> noNames;
     const std::vector<Text>& readNames = firstRow ? *firstRow : noNames;
     const std::vector<Text> names = shape.dedupeKeys ? dedupedNames(readNames) : readNames;
-    // Where each name takes its field from: with repeats (not renamed) the later column, as a
-    // dictionary written with one key twice reads back.
+    // Where each name takes its field from: with repeats (not renamed) the last column of that name
+    // the record reaches, as a dictionary written with one key twice reads back. `source` is the last
+    // column of each name, `earlier` the column of the same name before each (or noColumn).
+    constexpr std::size_t noColumn = static_cast<std::size_t>(-1);
     std::vector<std::size_t> source(names.size());
+    std::vector<std::size_t> earlier(names.size(), noColumn);
     {
         std::unordered_map<std::u16string_view, std::size_t> last;
-        for (std::size_t i = 0; i < names.size(); ++i)
-            last[names[i]] = i;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const auto [at, added] = last.try_emplace(names[i], i);
+            if (!added) {
+                earlier[i] = at->second;
+                at->second = i;
+            }
+        }
         for (std::size_t i = 0; i < names.size(); ++i)
             source[i] = last[names[i]];
     }
@@ -289,7 +297,9 @@ ConversionReport convertShaped(ConversionReport& report, DecodedText& text, cons
             for (std::size_t i = 0; i < names.size(); ++i) {
                 if (keyColumn && i == *keyColumn)
                     continue;
-                const std::size_t from = source[i];
+                std::size_t from = source[i];
+                while (from >= row.size() && earlier[from] != noColumn)
+                    from = earlier[from]; // a short record: the last column of the name it reaches
                 entries.emplace_back(names[i], fieldValue(from < row.size() ? row[from] : empty, shape.types));
             }
             value = PlistValue(std::move(entries));
