@@ -3,13 +3,13 @@
 #include "core/Log.hpp"
 #include "core/Settings.hpp"
 #include "core/UserDefaults.hpp"
+#include "core/io/PathUtilities.hpp"
 #include "core/io/detail/QuietThread.hpp"
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <exception>
-#include <filesystem>
 #include <mutex>
 #include <numeric>
 #include <thread>
@@ -17,18 +17,6 @@
 
 namespace plistable {
 namespace {
-
-// A name for the file at `path` that two spellings of one file share (as far as the file system
-// tells without following the file itself into existence).
-std::string fileKey(const std::string& path)
-{
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    if (error)
-        return path;
-    const std::filesystem::path canonical = std::filesystem::weakly_canonical(absolute, error);
-    return (error ? absolute.lexically_normal() : canonical).string();
-}
 
 // Groups of paths (indexes in order) that touch a common file; the groups in the order of their
 // first path.
@@ -49,7 +37,7 @@ std::vector<std::vector<std::size_t>> dependentGroups(const std::vector<std::str
         const std::optional<std::string> output = planner.plannedOutputPath(paths[i], folder);
         if (!output)
             continue; // passed over: touches nothing
-        for (const std::string& file : {fileKey(paths[i]), fileKey(*output)}) {
+        for (const std::string& file : {resolvedPath(paths[i]), resolvedPath(*output)}) {
             const auto [at, added] = lastUser.try_emplace(file, i);
             if (!added) {
                 parent[root(i)] = root(at->second);
