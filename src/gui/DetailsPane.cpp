@@ -20,6 +20,8 @@ QString localPath(const std::string& path)
     return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
+constexpr int maxColumns = 256;
+
 QString suffixOf(const QString& path)
 {
     return QFileInfo(path).suffix().toLower();
@@ -125,14 +127,17 @@ void DetailsPane::showResult(const ConversionReport& report, const QString& reas
     int columns = static_cast<int>(_preview.columns.size());
     for (const QStringList& row : _preview.rows)
         columns = std::max(columns, static_cast<int>(row.size()));
+    // A table of thousands of columns would take the table widget seconds to lay out; the first ones
+    // say what the file holds.
+    columns = std::min(columns, maxColumns);
     _table->clear();
     _table->setColumnCount(columns);
     _table->setRowCount(static_cast<int>(_preview.rows.size()));
     if (!_preview.columns.isEmpty())
-        _table->setHorizontalHeaderLabels(_preview.columns);
+        _table->setHorizontalHeaderLabels(_preview.columns.mid(0, columns));
     for (int row = 0; row < _table->rowCount(); ++row) {
         const QStringList& cells = _preview.rows[static_cast<std::size_t>(row)];
-        for (int column = 0; column < cells.size(); ++column)
+        for (int column = 0; column < std::min(columns, static_cast<int>(cells.size())); ++column)
             _table->setItem(row, column, new QTableWidgetItem(cells[column]));
     }
 }
