@@ -1,25 +1,18 @@
-// Reads the CSV file named on the command line (its encoding detected) and prints its rows,
-// one line per row with the fields separated by " | ".
+// CSV with a header line -> rows -> a new column numbering them -> XML property list, numbers typed.
 #include <plistable/core/convert/CsvFile.hpp>
-
+#include <plistable/core/convert/PlistFile.hpp>
 #include <iostream>
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::cerr << "usage: app FILE.csv\n";
-        return 2;
-    }
-    const plistable::CsvFileResult result = plistable::readCsvFile(argv[1]);
-    for (const std::vector<std::string>& row : result.rows) {
-        for (std::size_t i = 0; i < row.size(); ++i)
-            std::cout << (i ? " | " : "") << row[i];
-        std::cout << '\n';
-    }
-    if (!result) {
-        std::cerr << argv[1] << ':' << result.error->line << ": " << result.error->reason << '\n';
-        return 1;
-    }
-    std::cerr << "(read as " << result.encoding << ")\n";
-    return 0;
+    if (argc != 3)
+        return std::cerr << "usage: app IN.csv OUT.plist\n", 2;
+    plistable::CsvFileResult table = plistable::readCsvFile(argv[1], {.header = true});
+    if (!table)
+        return std::cerr << argv[1] << ':' << table.error->line << ": " << table.error->reason << '\n', 1;
+    table.header.push_back("row");
+    for (std::size_t i = 0; i < table.rows.size(); ++i)
+        table.rows[i].push_back(std::to_string(i + 1));
+    if (const auto error = plistable::writePlistFile(table.rows, argv[2], {.header = table.header, .types = true}))
+        return std::cerr << argv[2] << ": " << error->reason << '\n', 1;
 }

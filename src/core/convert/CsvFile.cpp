@@ -124,12 +124,16 @@ std::optional<CsvFileError> writeCsvFile(const std::string& path, const std::vec
     {
         CHCSVWriter writer(stream, NSUTF8StringEncoding, delimiter.front());
         std::vector<Text> fields;
-        for (const std::vector<std::string>& row : rows) {
+        auto writeLine = [&](const std::vector<std::string>& row) {
             fields.clear();
             for (const std::string& field : row)
                 fields.push_back(fromUtf8Lossy(field));
             writer.writeLineOfFields(fields);
-        }
+        };
+        if (!options.columnNames.empty())
+            writeLine(options.columnNames);
+        for (const std::vector<std::string>& row : rows)
+            writeLine(row);
         writer.closeStream();
         if (writer.hasFailed())
             return CsvFileError{0, writer.failureReason()};

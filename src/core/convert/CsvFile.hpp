@@ -12,6 +12,7 @@ struct CsvFileOptions {
     std::string delimiter = ",";  ///< field delimiter; not empty, no '"' and no line-break character
     std::string encoding = {};    ///< an encoding name such as "cp932"; empty: detect by trial decoding
     bool header = false;          ///< the first line holds the column names (reading only)
+    std::vector<std::string> columnNames = {}; ///< writing: a header line of these names before the rows (none when empty)
 };
 
 /// Why a CSV file could not be read or written completely.
@@ -40,8 +41,8 @@ struct CsvFileResult {
 /// and `error` naming its byte offset.
 CsvFileResult readCsvFile(const std::string& path, const CsvFileOptions& options = {});
 
-/// Writes `rows` as UTF-8 CSV with LF line ends, quoting a field only when it holds the delimiter, a
-/// double quote or a line break. The file is replaced only by a complete new one; on failure (a folder
+/// Writes `rows`, after a header line of `options.columnNames` when there are any, as UTF-8 CSV with
+/// LF line ends, quoting a field only when it holds the delimiter, a double quote or a line break. The file is replaced only by a complete new one; on failure (a folder
 /// that cannot be written, a delimiter that is not one character) the old file stays and the error
 /// says why. Fields are taken as UTF-8; an invalid sequence is written as U+FFFD.
 std::optional<CsvFileError> writeCsvFile(const std::string& path, const std::vector<std::vector<std::string>>& rows,

@@ -23,10 +23,12 @@ std::string outputPathFor(const std::optional<std::string>& saveDirPath, const s
 } // namespace
 
 FileConverter::FileConverter(UserDefaults& defaults, ConversionOptions options)
-    : _defaults(defaults), _options(std::move(options))
+    : _defaults(&defaults), _options(std::move(options))
 {
-    _defaults.registerDefaults({{std::string(settings::headerKey), settings::headerDefault}});
+    _defaults->registerDefaults({{std::string(settings::headerKey), settings::headerDefault}});
 }
+
+FileConverter::FileConverter(ConversionOptions options) : _defaults(nullptr), _options(std::move(options)) {}
 
 detail::ConversionMonitor FileConverter::monitor() const
 {
@@ -50,7 +52,9 @@ std::string_view FileConverter::csvOutputExtension() const
 
 bool FileConverter::headerSetting() const
 {
-    return _options.shape.header.value_or(_defaults.boolForKey(std::string(settings::headerKey)));
+    if (_options.shape.header || !_defaults)
+        return _options.shape.header.value_or(settings::headerDefault);
+    return _defaults->boolForKey(std::string(settings::headerKey));
 }
 
 std::vector<ConversionReport> FileConverter::convertDroppedFiles(const std::vector<std::string>& paths,

@@ -31,6 +31,9 @@ public:
     /// Reads the "header" setting from `defaults` at every conversion (registering its default, false).
     explicit FileConverter(UserDefaults& defaults, ConversionOptions options = {});
 
+    /// Reads no settings store: the header is the header option (off when not given).
+    explicit FileConverter(ConversionOptions options);
+
     /// Sets the save folder to `folder` + "/" and converts every path, in order, by its extension:
     /// exactly "csv" with createPlist, exactly "plist" with createCsv; any other is passed over
     /// (a Skipped report), or fails when the output path option names its output. Goes on after any
@@ -103,7 +106,7 @@ private:
     void finishKey();
     detail::ConversionMonitor monitor() const;
 
-    UserDefaults& _defaults;
+    UserDefaults* _defaults; // none: the header comes from the options alone
     ConversionOptions _options;
     std::optional<std::string> _saveDirPath;
 

@@ -15,6 +15,8 @@ constexpr std::size_t maxSharedStrings = 1 << 16;
 enum : std::uint8_t {
     IntegerType = 0x1,
     RealType = 0x2,
+    DateType = 0x3,
+    DataType = 0x4,
     AsciiType = 0x5,
     Utf16Type = 0x6,
     ArrayType = 0xA,
@@ -180,9 +182,26 @@ std::uint64_t BinaryPlistWriter::add(const PlistValue& value)
         return addContainer(container);
     }
     case PlistValue::Kind::String: return addString(value.string());
-    case PlistValue::Kind::Unsigned:
-    case PlistValue::Kind::Date:
-    case PlistValue::Kind::Data: break;
+    case PlistValue::Kind::Date: {
+        const std::uint64_t index = newObject();
+        emitUnsigned((DateType << 4) | 3, 1);
+        emitUnsigned(std::bit_cast<std::uint64_t>(value.realValue()), 8);
+        return index;
+    }
+    case PlistValue::Kind::Data: {
+        const std::uint64_t index = newObject();
+        emitMarker(DataType, value.dataValue().size());
+        emit(value.dataValue());
+        return index;
+    }
+    case PlistValue::Kind::Unsigned: {
+        // Above the signed range: a 16-byte integer, its upper half zero.
+        const std::uint64_t index = newObject();
+        emitUnsigned((IntegerType << 4) | 4, 1);
+        emitUnsigned(0, 8);
+        emitUnsigned(value.unsignedValue(), 8);
+        return index;
+    }
     }
     return addString(value.description());
 }

@@ -28,7 +28,7 @@ public:
 
     /// The "bplist00" header; the root is a dictionary when `dictionaryRoot`, an array otherwise.
     void beginValues(bool dictionaryRoot);
-    /// One element of the root array (dates and data are written as their description() strings).
+    /// One element of the root array.
     void writeValue(const PlistValue& value);
     /// One entry of the root dictionary.
     void writeEntry(const Text& key, const PlistValue& value);

@@ -237,10 +237,21 @@ void PlistXmlWriter::writeIndented(const PlistValue& value, std::size_t depth)
         return;
     case PlistValue::Kind::String: break;
     case PlistValue::Kind::Date:
-    case PlistValue::Kind::Data:
+        // The calendar form; a date too far out for one is written as the string of its seconds.
+        if (PlistValue::isRepresentableDate(value.realValue())) {
+            append("<date>");
+            appendEscaped(value.description());
+            append("</date>");
+            return;
+        }
         append("<string>");
         appendEscaped(value.description());
         append("</string>");
+        return;
+    case PlistValue::Kind::Data:
+        append("<data>");
+        appendEscaped(value.description());
+        append("</data>");
         return;
     }
     append("<string>");

@@ -43,7 +43,8 @@ public:
     /// The prolog and "\n<dict>" when `dictionaryRoot`, "\n<array>" otherwise.
     void beginValues(bool dictionaryRoot);
     /// One element of the root array: strings, integers, reals (shortest round-trip text), booleans,
-    /// arrays and dictionaries; any other kind is written as the string of its description().
+    /// dates (ISO 8601; one without a calendar form as the string of its seconds), data (base64),
+    /// arrays and dictionaries.
     void writeValue(const PlistValue& value);
     /// One entry of the root dictionary: "\n\t<key>key</key>" and the value.
     void writeEntry(const Text& key, const PlistValue& value);
