@@ -294,6 +294,8 @@ std::optional<std::string> csvBytes(const PlistValue::Array& rows, const WriteDi
         err << name << ": " << transcoder->unencodable()->reason << '\n';
         return std::nullopt;
     }
+    if (transcoder && transcoder->encoder().windowsForms() > 0)
+        err << name << ": " << transcoder->encoder().describeWindowsForms() << '\n';
     return memory->bytes();
 }
 

@@ -95,7 +95,7 @@ TEST(OutputEncodingAcceptanceTest, ExactBytesMarksAndAFailureThatWritesNothing)
     std::remove(dir.file("t.csv").c_str());
     const ShellRun run = shell(dir, "plistable convert --output-encoding latin1 t.plist");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "t.plist: line 1: \"\xE6\x97\xA5\" (U+65E5) cannot be written in ISO-8859-1\n");
+    EXPECT_EQ(run.err, "t.plist: line 1: \"\xE6\x97\xA5\" (U+65E5) cannot be written in latin1\n");
     EXPECT_FALSE(exists(dir.file("t.csv")));
 }
 

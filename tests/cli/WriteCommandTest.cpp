@@ -160,10 +160,24 @@ TEST(WriteCommandTest, ACharacterTheOutputEncodingCannotHoldFailsAndPrintsNothin
     CliResult result = runCli({"write", "--output-encoding", "latin1"}, settings, "[[\"caf\xC3\xA9\"],[\"\xE6\x97\xA5\"]]");
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "-: line 2: \"\xE6\x97\xA5\" (U+65E5) cannot be written in ISO-8859-1\n");
+    EXPECT_EQ(result.err, "-: line 2: \"\xE6\x97\xA5\" (U+65E5) cannot be written in latin1\n");
     result = runCli({"write", "--output-encoding", "no-such"}, settings, "[]");
     EXPECT_EQ(result.status, 2);
     EXPECT_NE(result.err.find("unknown encoding: no-such"), std::string::npos);
+}
+
+TEST(WriteCommandTest, Cp932WritesTheWaveDashInItsWindowsFormWithANote)
+{
+    TempDir dir;
+    const std::string settings = dir.file("settings.json");
+    const std::string rows = "[[\"1〜3\", \"〜\"]]";
+    CliResult result = runCli({"write", "--output-encoding", "cp932"}, settings, rows);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(plistable::test::hex(result.out), plistable::test::hex("1\x81\x60" "3,\x81\x60\n"));
+    EXPECT_EQ(result.err, "-: 2 characters written in their Windows forms (〜 → ～)\n");
+    result = runCli({"write", "--output-encoding", "shift_jis"}, settings, rows);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "-: line 1: \"〜\" (U+301C) cannot be written in shift_jis\n");
 }
 
 } // namespace

@@ -46,7 +46,7 @@ TEST(TranscodingOutputStreamTest, ACharacterItCannotHoldFailsTheStreamNamingItsL
     ASSERT_TRUE(stream->unencodable());
     EXPECT_EQ(stream->unencodable()->line, 4u); // a line break inside a quoted field counts
     EXPECT_EQ(stream->unencodable()->character, U'\u65E5');
-    EXPECT_EQ(stream->unencodable()->reason, "line 4: \"\xE6\x97\xA5\" (U+65E5) cannot be written in ISO-8859-1");
+    EXPECT_EQ(stream->unencodable()->reason, "line 4: \"\xE6\x97\xA5\" (U+65E5) cannot be written in latin1");
     EXPECT_EQ(stream->error(), std::errc::illegal_byte_sequence);
     EXPECT_EQ(memory->bytes(), "caf\xE9\r\n\"x\ny\"\r\n");
 }

@@ -25,6 +25,10 @@ TEST(TextEncoderTest, EncodesOrNamesTheFirstCharacterItCannotHold)
         {"utf-16le, no mark", "utf-16le", "a日", bytes({0x61, 0x00, 0xE5, 0x65}), {}},
         {"latin1 stops at a kanji", "latin1", "ab日c", "ab", 2},
         {"latin1 stops at a pair, at its first unit", "latin1", "x\xF0\x9F\x98\x80", "x", 1},
+        {"cp932 writes the JIS forms in their Windows forms", "cp932", "〜‖−—¢£¬",
+         bytes({0x81, 0x60, 0x81, 0x61, 0x81, 0x7C, 0x81, 0x5C, 0x81, 0x91, 0x81, 0x92, 0x81, 0xCA}), {}},
+        {"windows-31j too", "Windows-31J", "a〜", bytes({0x61, 0x81, 0x60}), {}},
+        {"a strict shift_jis refuses the wave dash", "shift_jis", "a〜", "a", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -71,9 +75,23 @@ TEST(TextEncoderTest, NamesAndMarksFollowTheEncoding)
     }
     EXPECT_FALSE(TextEncoder::open("no-such-encoding"));
     const std::optional<TextEncoder> latin1 = TextEncoder::open("latin1");
-    EXPECT_EQ(latin1->describeUnencodable(0x65E5), "\"\xE6\x97\xA5\" (U+65E5) cannot be written in ISO-8859-1");
-    EXPECT_EQ(latin1->describeUnencodable(0x1F600), "\"\xF0\x9F\x98\x80\" (U+1F600) cannot be written in ISO-8859-1");
-    EXPECT_EQ(latin1->describeUnencodable(0xD800), "U+D800 cannot be written in ISO-8859-1");
+    EXPECT_EQ(latin1->describeUnencodable(0x65E5), "\"\xE6\x97\xA5\" (U+65E5) cannot be written in latin1");
+    EXPECT_EQ(latin1->describeUnencodable(0x1F600), "\"\xF0\x9F\x98\x80\" (U+1F600) cannot be written in latin1");
+    EXPECT_EQ(latin1->describeUnencodable(0xD800), "U+D800 cannot be written in latin1");
+}
+
+TEST(TextEncoderTest, CountsTheCharactersWrittenInTheirWindowsForms)
+{
+    std::optional<TextEncoder> encoder = TextEncoder::open("cp932");
+    ASSERT_TRUE(encoder);
+    EXPECT_EQ(encoder->describeWindowsForms(), "");
+    std::string out;
+    EXPECT_FALSE(encoder->encode(u("〜a〜"), out));
+    EXPECT_EQ(encoder->encode(u("−日\U0001F600〜"), out, true), std::optional<std::size_t>(2));
+    // The wave dash after the character that stopped the encoding was not written.
+    EXPECT_EQ(encoder->windowsForms(), 3u);
+    EXPECT_EQ(encoder->describeWindowsForms(), "3 characters written in their Windows forms (〜 → ～, − → －)");
+    EXPECT_EQ(encoder->describeUnencodable(0x1F600), "\"\U0001F600\" (U+1F600) cannot be written in cp932");
 }
 
 } // namespace

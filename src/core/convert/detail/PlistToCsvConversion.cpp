@@ -384,6 +384,8 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
         report.problems.push_back("keys not in the first dictionary were left out: " + leftOut);
         report.notes.push_back("--all-keys writes a column for every key");
     }
+    if (transcoder && transcoder->encoder().windowsForms() > 0)
+        report.notes.push_back(transcoder->encoder().describeWindowsForms());
     report.outputPath = outputPath;
     report.status = report.problems.empty() ? ConversionReport::Status::Converted : ConversionReport::Status::Partial;
     return report;
