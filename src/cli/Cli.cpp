@@ -74,7 +74,28 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     } restore{previous};
 
     CLI::App app{"plistable: converts tables between CSV and XML property lists", "plistable"};
-    app.set_version_flag("--version", std::string("plistable ") + PLISTABLE_VERSION);
+    // -V, -v and --version all print the version, as plistable-gui's do.
+    app.set_version_flag("-V,-v,--version", std::string("plistable ") + PLISTABLE_VERSION);
+    app.footer("\n"
+               "Examples:\n"
+               "  plistable convert data.csv                      data.csv -> ./data.plist\n"
+               "  plistable convert --header -o out/ *.csv *.plist  several files into out/\n"
+               "  plistable convert --encoding cp932 -d semicolon -O list.plist export.csv\n"
+               "  plistable convert --excel --output-encoding cp932 table.plist   CSV for Japanese Excel\n"
+               "  printf 'a,b\\n1,2\\n' | plistable convert --from csv - -o -\n"
+               "  plistable config header on                      the first CSV line names the keys\n"
+               "\n"
+               "Exit status:\n"
+               "  0  every file converted (or passed over)\n"
+               "  1  a file failed or was converted only in part\n"
+               "  2  usage error\n"
+               "  128+N  stopped by signal N (130 for Ctrl-C)\n"
+               "\n"
+               "Files and environment:\n"
+               "  $XDG_CONFIG_HOME/plistable/settings.json   the stored settings (config); XDG_CONFIG_HOME\n"
+               "                                             defaults to ~/.config\n"
+               "\n"
+               "plistable COMMAND --help (or plistable help COMMAND) describes each command.");
     app.require_subcommand(1);
     app.fallthrough(false);
     app.formatter(std::make_shared<HelpFormatter>());

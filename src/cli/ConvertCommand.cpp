@@ -1,4 +1,5 @@
 #include "cli/CommandContext.hpp"
+#include "cli/ConvertHints.hpp"
 #include "cli/CsvDialectNames.hpp"
 #include "cli/InterruptGuard.hpp"
 #include "cli/ProgressLine.hpp"
@@ -10,6 +11,7 @@
 #include "core/io/PathUtilities.hpp"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -198,9 +200,10 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
                            return path.empty() ? std::string("the output file name is empty") : std::string();
                        });
     command->add_option("-d,--delimiter", args->delimiter,
-                        "CSV field delimiter: comma, semicolon, tab, pipe or one character (default: comma)")
+                        "CSV field delimiter: comma, semicolon, tab, pipe or one character (default: comma); "
+                        "auto picks comma, semicolon, tab or pipe for each CSV file read from its first 64 KB")
         ->check([](const std::string& name) {
-            return delimiterNamed(name) ? std::string() : "not a delimiter: " + name;
+            return name == "auto" || delimiterNamed(name) ? std::string() : "not a delimiter: " + name;
         });
     command->add_flag("--excel", args->excel,
                       "CSV as a spreadsheet reads and writes it: a first line sep=C sets the delimiter; "
@@ -236,6 +239,19 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
                         "messages are those of converting them one after another")
         ->check(CLI::NonNegativeNumber);
 
+    // The help lists the options in the groups of ConversionOptions, one section each.
+    const std::pair<const char*, std::vector<const char*>> groups[] = {
+        {"CSV read", {"--encoding", "-d", "--excel"}},
+        {"CSV written", {"--output-encoding", "--crlf", "--bom"}},
+        {"Data shape", {"--header", "--no-header", "--types", "--keyed", "--all-keys", "--dedupe-keys"}},
+        {"Output", {"-o", "-O", "--to", "-n"}},
+        {"Run", {"--from", "-q", "-j"}},
+    };
+    for (const auto& [group, names] : groups)
+        for (const char* name : names)
+            if (CLI::Option* option = command->get_option_no_throw(name))
+                option->group(group);
+
     endOptionsAtMarker(*command);
     command->callback([&context, args, output] {
         const bool toStdout = args->outputDir == "-";
@@ -265,7 +281,8 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
             options.shape.header = false;
         if (!args->encoding.empty())
             options.csvRead.encodingName = args->encoding;
-        if (!args->delimiter.empty())
+        const bool autoDelimiter = args->delimiter == "auto";
+        if (!args->delimiter.empty() && !autoDelimiter)
             options.csvRead.delimiter = options.csvWrite.delimiter = *delimiterNamed(args->delimiter);
         options.csvRead.separatorLine = args->excel;
         options.csvWrite.crlf = args->crlf || args->excel;
@@ -305,7 +322,51 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
             report.problems.push_back("too large to read into memory");
             return report;
         };
-        auto finish = [&](const ConversionReport& report) {
+        // Hints go on the line that reports the problem; the exit status stays as it is.
+        const bool readsCsvByName = args->from.empty() || args->from == "csv";
+        std::string stdinStart; // the start of standard input, for the delimiter hint
+        const bool outputDirMissing = !toStdout && output->count() == 0 && args->outputDir != "."
+                                      && !std::filesystem::exists(args->outputDir);
+        auto addHints = [&](ConversionReport& report) {
+            if (report.status == ConversionReport::Status::Skipped) {
+                if (std::optional<std::string> hint = passedOverHint(report.sourcePath)) {
+                    // A problem line, so that -q keeps it: the file was named on the command line.
+                    report.notes.clear();
+                    report.problems.push_back(*hint);
+                }
+                return;
+            }
+            const bool csvInput = args->from == "csv" || (readsCsvByName && pathExtension(report.sourcePath) == "csv")
+                                  || (fromStdin && args->from == "csv");
+            auto lineProblem = std::find_if(report.problems.begin(), report.problems.end(),
+                                            [](const std::string& problem) { return problem.starts_with("line "); });
+            auto writeProblem = std::find_if(report.problems.begin(), report.problems.end(),
+                                             [](const std::string& problem) { return problem.starts_with("cannot write "); });
+            const std::string written = csvInput ? (args->to == "json" ? "json" : "plist") : "csv";
+            if (outputDirMissing && writeProblem != report.problems.end() && pathExtension(args->outputDir) == written)
+                *writeProblem += "; use -O " + args->outputDir + " to name the output file";
+            const bool failed = lineProblem != report.problems.end();
+            if (!csvInput || !args->delimiter.empty() || args->excel
+                || (!failed && report.status != ConversionReport::Status::Converted))
+                return;
+            const std::optional<Text> sample = fromStdin ? csvSample(stdinStart, args->encoding)
+                                                         : csvSampleOfFile(report.sourcePath, args->encoding);
+            if (std::optional<std::string> hint = sample ? delimiterHint(*sample, failed) : std::nullopt) {
+                if (failed)
+                    *lineProblem += "; " + *hint;
+                else
+                    report.notes.push_back(*hint);
+            }
+        };
+        // -d auto: the delimiter of a CSV input, chosen from its start and said on standard error.
+        auto withChosenDelimiter = [&](const std::string& source, const std::optional<Text>& sample) {
+            ConversionOptions chosen = options;
+            chosen.csvRead.delimiter = chosen.csvWrite.delimiter = sample ? guessDelimiter(*sample) : u',';
+            context.err << source << ": separated by " << shownDelimiter(chosen.csvRead.delimiter) << " (-d auto)\n";
+            return chosen;
+        };
+        auto finish = [&](ConversionReport report) {
+            addHints(report);
             progress.end();
             // A reader that went away ends the run quietly, as a pipeline expects; the files still
             // converting were cancelled and took their temporary files with them.
@@ -351,8 +412,13 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
                 finish(report);
             } else {
                 progress.begin("-");
+                stdinStart = bytes.substr(0, 64 * 1024);
                 try {
-                    finish(converter.convertBytes(std::move(bytes), "-", *options.run.inputKind));
+                    if (autoDelimiter && *options.run.inputKind == InputKind::Csv)
+                        finish(FileConverter(defaults, withChosenDelimiter("-", csvSample(stdinStart, args->encoding)))
+                                   .convertBytes(std::move(bytes), "-", InputKind::Csv));
+                    else
+                        finish(converter.convertBytes(std::move(bytes), "-", *options.run.inputKind));
                 } catch (const std::bad_alloc&) {
                     finish(tooLarge("standard input"));
                 }
@@ -381,14 +447,20 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
                     if (refused[reported])
                         finish(*refused[reported]);
             };
-            if (args->jobs == 1) {
-                // One file at a time, so that the progress line can name it and its report shows at once.
+            if (args->jobs == 1 || autoDelimiter) {
+                // One file at a time, so that the progress line can name it and its report shows at once
+                // (and -d auto can choose each file's delimiter).
                 for (std::size_t k = 0; k < converted.size(); ++k) {
                     const std::string& file = converted[k];
                     finishRefusedBefore(convertedIndex[k] + 1);
                     progress.begin(file);
                     try {
-                        finish(converter.convertDroppedFiles({file}, folder).front());
+                        if (autoDelimiter && readsCsvByName && (args->from == "csv" || pathExtension(file) == "csv"))
+                            finish(FileConverter(defaults, withChosenDelimiter(file, csvSampleOfFile(file, args->encoding)))
+                                       .convertDroppedFiles({file}, folder)
+                                       .front());
+                        else
+                            finish(converter.convertDroppedFiles({file}, folder).front());
                     } catch (const std::bad_alloc&) {
                         finish(tooLarge(file));
                     }

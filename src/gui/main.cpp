@@ -23,11 +23,11 @@ constexpr const char* helpText =
     "Converts tables between CSV and XML property lists.\n"
     "\n"
     "Options:\n"
-    "  -h, --help     Displays help on commandline options.\n"
-    "  -v, --version  Displays version information.\n"
+    "  -h, --help          Displays help on commandline options.\n"
+    "  -V, -v, --version   Displays version information.\n"
     "\n"
     "Arguments:\n"
-    "  FILE...        Files to convert, as if dropped.\n";
+    "  FILE...             Files to convert, as if dropped.\n";
 
 // --help and --version are answered before QApplication exists: it needs a display and aborts without one.
 // Returns true when one of them was given and answered.
@@ -41,7 +41,8 @@ bool answerInformationOptions(int argc, char* argv[])
             std::fputs(helpText, stdout);
             return true;
         }
-        if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0) {
+        if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0
+            || std::strcmp(argv[i], "-V") == 0) {
             std::fputs("plistable " PLISTABLE_VERSION "\n", stdout);
             return true;
         }
