@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <vector>
@@ -95,6 +96,10 @@ std::optional<Text> csvSample(std::string_view bytes, const std::string& encodin
 
 std::optional<Text> csvSampleOfFile(const std::string& path, const std::string& encoding)
 {
+    // A fifo or device would give other bytes than the conversion read, or wait for a writer.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
+        return std::nullopt;
     std::ifstream file(path, std::ios::binary);
     std::string bytes(sampleBytes, '\0');
     if (!file.read(bytes.data(), static_cast<std::streamsize>(bytes.size())) && !file.eof())

@@ -19,6 +19,7 @@ std::optional<std::string> passedOverHint(const std::string& path);
 /// encoding detection chooses when it is empty, and cut after its last whole line when it goes on.
 /// Nothing when the file cannot be read or the bytes do not decode.
 std::optional<Text> csvSample(std::string_view bytes, const std::string& encoding);
+/// As csvSample() for the start of the file at `path`; nothing when it is no regular file.
 std::optional<Text> csvSampleOfFile(const std::string& path, const std::string& encoding);
 
 /// `looks separated by ";": try -d semicolon` when the sample's lines hold more semicolons, tabs or

@@ -33,7 +33,7 @@ TEST_F(ConvertCommandTest, ConvertsEveryFileInOrderAndSaysWhatItWrote)
     const CliResult result = convert({csv, list, text});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, csv + " -> " + dir.file("out/a.plist") + "\n" + list + " -> " + dir.file("out/b.csv") + "\n");
-    EXPECT_EQ(result.err, text + ": not a .csv or .plist file; passed over\n");
+    EXPECT_EQ(result.err, text + ": passed over: the extension is \"txt\", not \"csv\"; --from csv converts it\n");
     EXPECT_EQ(dir.read("out/b.csv"), "x\n");
 }
 
@@ -308,7 +308,7 @@ TEST_F(ConvertCommandTest, QuietPrintsOnlyProblems)
 {
     const std::string good = dir.write("good.csv", "a,b\n");
     const std::string guessed = dir.write("latin.csv", "caf\xE9\n");
-    const std::string text = dir.write("c.txt", "x");
+    const std::string text = dir.write("c.md", "x"); // an extension no option converts: no hint to keep
     const std::string bad = dir.write("bad.csv", "a\nx\"y\n");
     for (const char* flag : {"-q", "--quiet"}) {
         SCOPED_TRACE(flag);
