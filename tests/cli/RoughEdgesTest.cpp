@@ -63,7 +63,8 @@ TEST(RoughEdgesTest, ACsvSeparatedOtherwiseSaysWhichDelimiterToTry)
 {
     runCases({
         {"a parse failure", "s.csv", "name;note\nx;1\ny;\"a;b\"\nz;\"q\"r\n", {}, 1,
-         "FILE: line 3: unexpected double quote; 3 records converted, the rest was not read; "
+         "FILE: line 3: unexpected double quote; 2 records converted and the third cut short at the fault; the rest "
+         "was not read; "
          "looks separated by \";\": try -d semicolon\n"},
         {"one column", "t.csv", "a;b\n1;2\n", {}, 0, "FILE: looks separated by \";\": try -d semicolon\n"},
         {"tabs", "t.csv", "a\tb\n1\t2\n", {}, 0, "FILE: looks separated by tabs: try -d tab\n"},
