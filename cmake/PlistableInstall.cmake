@@ -26,13 +26,43 @@ install(FILES completions/plistable.bash DESTINATION "${PLISTABLE_BASH_COMPLETIO
 install(FILES completions/_plistable DESTINATION "${plistable_zsh_dir}" COMPONENT runtime)
 install(FILES completions/plistable.fish DESTINATION "${PLISTABLE_FISH_COMPLETION_DIR}" COMPONENT runtime)
 if(PLISTABLE_BUILD_GUI)
-  install(FILES man/plistable-gui.1 DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT runtime)
+  install(FILES man/plistable-gui.1 DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT gui)
   # bash-completion loads a file named after the command; one file completes both programs.
   install(FILES completions/plistable.bash DESTINATION "${PLISTABLE_BASH_COMPLETION_DIR}"
-    RENAME plistable-gui COMPONENT runtime)
-  install(FILES completions/plistable-gui.fish DESTINATION "${PLISTABLE_FISH_COMPLETION_DIR}" COMPONENT runtime)
+    RENAME plistable-gui COMPONENT gui)
+  install(FILES completions/plistable-gui.fish DESTINATION "${PLISTABLE_FISH_COMPLETION_DIR}" COMPONENT gui)
 endif()
 install(FILES README.md CHANGELOG.md LICENSE DESTINATION "${PLISTABLE_DOC_DIR}" COMPONENT runtime)
+
+# Each Debian package's own /usr/share/doc/<package>: the licence in Debian's machine-readable copyright
+# format and the changelog, compressed as Debian policy asks.
+file(READ LICENSE plistable_license)
+string(REGEX REPLACE "\n+$" "" plistable_license "${plistable_license}")
+string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" plistable_holder "${plistable_license}")
+set(plistable_holder "${CMAKE_MATCH_1}")
+string(REGEX REPLACE "\n\n" "\n.\n" plistable_license_body "${plistable_license}")
+string(REGEX REPLACE "\n" "\n " plistable_license_body "${plistable_license_body}")
+file(WRITE "${PROJECT_BINARY_DIR}/debian/copyright"
+  "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
+  "Upstream-Name: plistable\n"
+  "Upstream-Contact: plistable maintainers <plistable@localhost>\n"
+  "\n"
+  "Files: *\n"
+  "Copyright: ${plistable_holder}\n"
+  "License: Expat\n"
+  " ${plistable_license_body}\n")
+file(ARCHIVE_CREATE OUTPUT "${PROJECT_BINARY_DIR}/debian/changelog.gz" PATHS "${PROJECT_SOURCE_DIR}/CHANGELOG.md"
+  FORMAT raw COMPRESSION GZip)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/LICENSE" "${PROJECT_SOURCE_DIR}/CHANGELOG.md")
+set(plistable_doc_packages runtime plistable dev libplistable-dev)
+if(PLISTABLE_BUILD_GUI)
+  list(APPEND plistable_doc_packages gui plistable-gui)
+endif()
+while(plistable_doc_packages)
+  list(POP_FRONT plistable_doc_packages component package)
+  install(FILES "${PROJECT_BINARY_DIR}/debian/copyright" "${PROJECT_BINARY_DIR}/debian/changelog.gz"
+    DESTINATION "${CMAKE_INSTALL_DATADIR}/doc/${package}" COMPONENT ${component})
+endwhile()
 
 # The library: archive or shared object, headers (installed from src/core), CMake package, pkg-config file.
 install(TARGETS plistable_core EXPORT plistableTargets
