@@ -49,6 +49,7 @@ struct ConvertArguments {
     std::string keyed; // a column name or 1-based position; empty when not given
     bool allKeys = false;
     bool dedupeKeys = false;
+    std::optional<std::string> select; // a JSON pointer into each property list
     std::string to = "xml";
     unsigned jobs = 1; // --jobs: files converted at once (0: one per core)
 };
@@ -65,10 +66,19 @@ void addShapeOptions(CLI::App& command, ConvertArguments& args)
             return column.empty() ? std::string("the column is empty") : std::string();
         });
     command.add_flag("--all-keys", args.allKeys, "Property list: a column for every key of every dictionary");
+    command.add_option("--select", args.select,
+                       "Property list: convert the array or dictionary at this JSON pointer "
+                       "(e.g. /Tracks, \"/Playlists/0/Playlist Items\") instead of the root")
+        ->check([](const std::string& pointer) {
+            std::string error;
+            return PlistPointer::parse(pointer, error) ? std::string() : "--select " + pointer + ": " + error;
+        });
     command.add_flag("--dedupe-keys", args.dedupeKeys,
                      "CSV: rename repeated header names a_2, a_3, ... and empty ones column_N");
-    command.add_option("--to", args.to, "CSV: write an xml (default) or binary property list, or json")
-        ->check(CLI::IsMember({"xml", "binary", "json"}));
+    command.add_option("--to", args.to,
+                       "CSV: write an xml (default), binary or openstep (old-style text) property list, json, "
+                       "or a strings file of a two-column table (key, value)")
+        ->check(CLI::IsMember({"xml", "binary", "json", "openstep", "strings"}));
 }
 
 void applyShapeOptions(const ConvertArguments& args, ConversionOptions& options)
@@ -78,9 +88,15 @@ void applyShapeOptions(const ConvertArguments& args, ConversionOptions& options)
         options.shape.keyedColumn = args.keyed;
     options.shape.allKeys = args.allKeys;
     options.shape.dedupeKeys = args.dedupeKeys;
-    options.output.format = args.to == "binary" ? OutputFormat::Binary
-                            : args.to == "json" ? OutputFormat::Json
-                                                : OutputFormat::Xml;
+    if (args.select) {
+        std::string error;
+        options.shape.select = PlistPointer::parse(*args.select, error);
+    }
+    options.output.format = args.to == "binary"     ? OutputFormat::Binary
+                            : args.to == "json"     ? OutputFormat::Json
+                            : args.to == "openstep" ? OutputFormat::OpenStep
+                            : args.to == "strings"  ? OutputFormat::Strings
+                                                    : OutputFormat::Xml;
 }
 
 // A private folder for a result bound for standard output: the conversion writes it as it writes

@@ -229,7 +229,7 @@ TEST_F(ConvertCommandTest, ReportsPartialAndFailedFilesWithExitStatusOne)
     const std::string list = dir.write("list.plist", "<plist><string>a</string></plist>");
     result = convert({list});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, list + ": not a property list with an array at its root\n");
+    EXPECT_EQ(result.err, list + ": a property list whose root is a string\n");
 
     result = convert({dir.file("missing.csv")});
     EXPECT_EQ(result.status, 1);
@@ -296,6 +296,52 @@ TEST_F(ConvertCommandTest, NoClobberLeavesAnExistingOutputAndFailsThatFile)
                                       + dir.file("out/u.csv") + ": exists, not replaced\n");
         }
     }
+}
+
+// The property lists people hold: old-style text and strings files, tables inside, repeated keys.
+TEST_F(ConvertCommandTest, ReadsPropertyListsAsTheyCome)
+{
+    const struct {
+        const char* name;
+        std::string file;     // name
+        std::string contents;
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+        std::string err; // after "<path>: "
+    } cases[] = {
+        {"strings file", "Localizable.strings", "/* Greeting */\n\"hello\" = \"Hallo\";\n\"bye\" = \"Tsch\\U00fcss\";\n",
+         {"--from", "plist"}, 0, "hello,Hallo\nbye,Tsch\xC3\xBCss\n", ""},
+        {"old-style error", "t.plist", "{\n a = 1;\n name = \"x\"\n b = 2; }", {}, 1, "",
+         "not a property list: line 3: expected ';' after the value of \"name\""},
+        {"unterminated comment", "t.strings", "a = b;\n/* open\n", {"--from", "plist"}, 1, "",
+         "not a property list: line 2: unterminated comment"},
+        {"repeated key", "d.plist", "<plist><array><dict><key>a</key><string>1</string>\n<key>a</key><string>2</string>"
+                                    "<key>b</key><string>3</string></dict></array></plist>",
+         {"--header"}, 1, "a,b\n2,3\n", "line 2: dictionary repeats key \"a\"; the later value is kept"},
+        {"select", "lib.plist", "{ Tracks = { 7 = { \"Track ID\" = 7; }; }; }", {"--header", "--select", "/Tracks"}, 0,
+         "key,Track ID\n7,7\n", ""},
+        {"select nowhere", "lib.plist", "{ Tracks = { 7 = { \"Track ID\" = 7; }; }; }", {"--select", "/Tracks/x"}, 1, "",
+         "no value at /Tracks/x: the dictionary at /Tracks has no key \"x\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.write(c.file, c.contents);
+        std::vector<std::string> args = {"convert", "-o", "-"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.push_back(path);
+        const CliResult result = runCli(args, settings);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.out, c.out);
+        EXPECT_EQ(result.err, c.err.empty() ? "" : path + ": " + c.err + "\n");
+    }
+    EXPECT_EQ(runCli({"convert", "--select", "Tracks", dir.file("lib.plist")}, settings).status, 2);
+
+    const std::string table = dir.write("tr.csv", "k,v\nhello,\"say \"\"hi\"\"\"\n");
+    EXPECT_EQ(runCli({"convert", "--header", "--to", "strings", "-o", "-", table}, settings).out,
+              "\"hello\" = \"say \\\"hi\\\"\";\n");
+    EXPECT_EQ(runCli({"convert", "--header", "--to", "openstep", "-o", "-", table}, settings).out,
+              "(\n\t{ \"k\" = \"hello\"; \"v\" = \"say \\\"hi\\\"\"; }\n)\n");
 }
 
 TEST_F(ConvertCommandTest, NeedsAtLeastOneFile)

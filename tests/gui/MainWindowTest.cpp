@@ -154,7 +154,7 @@ TEST_F(MainWindowTest, ListsEveryFileOfADropWithItsStateAndKeepsTheDropArea)
         {State::Failed, "cannot read: "},
         {State::PassedOver, ""},
         {State::Fallback, "read as Mac OS Roman"},
-        {State::Failed, "not a property list with an array at its root"},
+        {State::Failed, "a property list whose root is a string"},
         {State::Converted, ""},
         {State::PassedOver, ""},
     };

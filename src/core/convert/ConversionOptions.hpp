@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/plist/PlistPointer.hpp"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -19,6 +21,8 @@ enum class OutputFormat {
     Xml,    ///< an XML property list (".plist")
     Binary, ///< a binary property list, "bplist00" (".plist")
     Json,   ///< a JSON document (".json")
+    OpenStep, ///< an old-style text property list (".plist")
+    Strings,  ///< a strings file of a two-column table, `"key" = "value";` per record (".strings")
 };
 
 // The options come in one small struct per concern, so that a new option has one obvious home.
@@ -53,13 +57,18 @@ struct DataShape {
     std::optional<std::string> keyedColumn = {};
     /// Property-list input: the columns are every key of every dictionary, in order of first appearance.
     bool allKeys = false;
+    /// Property-list input: the table is the array or dictionary at this pointer instead of the root
+    /// (a single value there is written as a one-field line; a pointer that leads nowhere fails the file).
+    std::optional<PlistPointer> select = {};
     /// CSV input with a header: later repeats of a name become "a_2", "a_3", ..., an empty name "column_N".
     bool dedupeKeys = false;
 };
 
 /// Where and in what form the results are written.
 struct OutputOptions {
-    OutputFormat format = OutputFormat::Xml;  ///< CSV input: the form of the document written
+    /// CSV input: the form of the document written. The old-style and strings-file forms are written
+    /// in UTF-16LE with a byte-order mark when the CSV dialect written names a UTF-16 encoding.
+    OutputFormat format = OutputFormat::Xml;
     std::optional<std::string> path = {};     ///< write each result exactly here instead of into the save folder
     bool noClobber = false;                   ///< an existing output is left alone: the file fails, "exists, not replaced"
 };

@@ -6,6 +6,7 @@
 #include "core/convert/detail/CsvToPlistConversion.hpp"
 #include "core/convert/detail/PlistToCsvConversion.hpp"
 #include "core/io/PathUtilities.hpp"
+#include "core/text/TextEncoding.hpp"
 
 #include <sys/stat.h>
 
@@ -37,17 +38,22 @@ detail::ConversionMonitor FileConverter::monitor() const
 
 detail::CsvToPlistShape FileConverter::csvToPlistShape() const
 {
-    return {_options.shape.types, _options.shape.keyedColumn, _options.shape.dedupeKeys, _options.output.format};
+    const bool utf16 = _options.csvWrite.encodingName && canonicalEncodingName(*_options.csvWrite.encodingName)
+                       && canonicalEncodingName(*_options.csvWrite.encodingName)->starts_with("UTF-16");
+    return {_options.shape.types, _options.shape.keyedColumn, _options.shape.dedupeKeys, _options.output.format,
+            utf16};
 }
 
 detail::PlistToCsvShape FileConverter::plistToCsvShape() const
 {
-    return {_options.shape.allKeys, _options.shape.keyedColumn};
+    return {_options.shape.allKeys, _options.shape.keyedColumn, _options.shape.select};
 }
 
 std::string_view FileConverter::csvOutputExtension() const
 {
-    return _options.output.format == OutputFormat::Json ? "json" : "plist";
+    return _options.output.format == OutputFormat::Json      ? "json"
+           : _options.output.format == OutputFormat::Strings ? "strings"
+                                                             : "plist";
 }
 
 bool FileConverter::headerSetting() const
@@ -147,6 +153,7 @@ ConversionReport FileConverter::convertBytes(std::string bytes, const std::strin
 void FileConverter::parserDidStartDocument()
 {
     _keys.emplace();
+    _keySet.clear();
     _count = keyListBeforePlist;
     _writeFlg = false;
     _keyText.clear();
@@ -158,7 +165,7 @@ void FileConverter::parserDidStartDocument()
 void FileConverter::finishKey()
 {
     // The whole character content of one key element is one name, the empty name included.
-    if (_writeFlg && _keys)
+    if (_writeFlg && _keys && _keySet.insert(_keyText).second)
         _keys->push_back(_keyText);
     _keyText.clear();
 }

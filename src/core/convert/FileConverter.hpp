@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace plistable {
@@ -121,6 +122,7 @@ private:
     std::int32_t _count = keyListBeforePlist;
     bool _writeFlg = false; // the characters now reported belong to a key being collected
     Text _keyText;          // the characters of that key so far
+    std::unordered_set<Text> _keySet; // the names in _keys: a repeated key is listed once
     std::size_t _depth = 0;      // elements open now
     std::size_t _arrayDepth = 0; // elements open around the root array
     std::size_t _dictDepth = 0;  // elements open around the first dictionary of the root array

@@ -41,6 +41,19 @@ public:
         (void)key;
         (void)value;
     }
+    /// With a pointer given to the reader that selects neither an array nor a dictionary: the
+    /// value there, once the whole list is read. Never called without a pointer.
+    virtual void readerDidReadSelectedValue(PlistValue&& value) { (void)value; }
+    /// A dictionary names `key` a second time; the later value is the one kept (in the earlier
+    /// one's place; a root dictionary's entries are all handed over as written). `line` is the
+    /// 1-based line of the repeated key in a text list (0 for a binary one), `byteOffset` the
+    /// offset of its key object in a binary list (0 for a text one).
+    virtual void readerDidFindRepeatedKey(std::u16string_view key, std::uint64_t line, std::uint64_t byteOffset)
+    {
+        (void)key;
+        (void)line;
+        (void)byteOffset;
+    }
 };
 
 } // namespace plistable

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/plist/PlistValue.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -8,6 +10,9 @@ namespace plistable {
 
 /// Deepest nesting of arrays and dictionaries a property list may have (the root array counts as 1).
 inline constexpr std::size_t maxPropertyListDepth = 512;
+
+/// A value of `kind` for messages: "a string", "an integer", "data", "an array", "a dictionary".
+const char* describeKind(PlistValue::Kind kind);
 
 /// How reading a property list ended, and where.
 struct PropertyListReadResult {
@@ -18,6 +23,7 @@ struct PropertyListReadResult {
         TooDeep,         ///< arrays and dictionaries nested deeper than maxPropertyListDepth
         Unreadable,      ///< the file could not be opened or read
         Stopped,         ///< the caller's monitor asked reading to stop (see PropertyListReadMonitor)
+        NoSelectedValue, ///< the selected place (a pointer given to the reader) holds no value; the message says why
     };
 
     Status status = Status::Ok;
@@ -32,12 +38,17 @@ struct PropertyListReadResult {
     /// The root value is a dictionary (status RootNotArray, once read whole), its entries handed
     /// to the delegate one by one.
     bool rootIsDictionary = false;
+    /// The kind of the root value (of the selected value, when a pointer was given), once it began.
+    PlistValue::Kind rootKind = PlistValue::Kind::Array;
+    /// The input is an old-style text property list (line holds the line of a stop, column 0).
+    bool openStep = false;
 
     bool ok() const { return status == Status::Ok; }
 
     /// The outcome in English (UTF-8) with its position: "line 3, column 7: <message>" for XML,
-    /// "byte 40: <message>" for binary lists and read errors; the message alone for a root that is
-    /// no array (found at the end, at no particular place); "read completely" when ok().
+    /// "byte 40: <message>" for binary lists and read errors, "line 3: <message>" for old-style
+    /// text; the message alone for a root that is no array (found at the end, at no particular
+    /// place) and for a selected place that holds no value; "read completely" when ok().
     std::string description() const;
 };
 

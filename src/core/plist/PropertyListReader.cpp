@@ -2,6 +2,8 @@
 
 #include "core/io/detail/FileDescriptor.hpp"
 #include "core/plist/detail/BinaryPropertyList.hpp"
+#include "core/plist/detail/OpenStepPropertyListReader.hpp"
+#include "core/plist/detail/PlistSelection.hpp"
 #include "core/plist/detail/PlistXmlEvents.hpp"
 #include "core/plist/detail/XmlPropertyListReader.hpp"
 
@@ -21,9 +23,30 @@ constexpr std::size_t chunkSize = 64 * 1024;
 constexpr std::size_t tokenizerPieceSize = 1024 * 1024;
 constexpr std::string_view binaryMagic = "bplist";
 
-bool looksBinary(std::string_view bytes)
+enum class Syntax { Binary, Xml, OpenStep, Undecided };
+
+// The syntax of a list that begins with `head`: "bplist" is binary; '<' after an optional
+// byte-order mark and white space is XML (zero bytes are passed over, so UTF-16 XML is XML too);
+// nothing but those so far is undecided (and XML at the end of the input, which then fails as
+// it always has); anything else is old-style text.
+Syntax syntaxOf(std::string_view head)
 {
-    return bytes.substr(0, binaryMagic.size()) == binaryMagic;
+    if (head.substr(0, binaryMagic.size()) == binaryMagic)
+        return Syntax::Binary;
+    if (binaryMagic.substr(0, head.size()) == head && !head.empty())
+        return Syntax::Undecided;
+    std::string_view rest = head;
+    for (std::string_view mark : {std::string_view("\xEF\xBB\xBF"), std::string_view("\xFF\xFE"), std::string_view("\xFE\xFF")})
+        if (rest.substr(0, mark.size()) == mark) {
+            rest.remove_prefix(mark.size());
+            break;
+        }
+    for (char c : rest) {
+        if (c == '\0' || c == ' ' || c == '\t' || c == '\n' || c == '\r')
+            continue;
+        return c == '<' ? Syntax::Xml : Syntax::OpenStep;
+    }
+    return Syntax::Undecided;
 }
 
 // Elements of a binary list converted between two calls of the monitor.
@@ -47,21 +70,36 @@ bool goOn(const PropertyListReadMonitor& monitor, std::uint64_t bytesRead, std::
 // A binary list is read whole: its offset table sits at the end and objects refer to each
 // other anywhere in the file.
 PropertyListReadResult readBinary(std::string_view bytes, PlistReaderDelegate& delegate,
-                                  const PropertyListReadMonitor& monitor)
+                                  const PropertyListReadMonitor& monitor, const PlistPointer* selection)
 {
     PropertyListReadResult result;
     result.binary = true;
     delegate.parserDidStartDocument();
     detail::BinaryPlistProblem problem;
-    const auto list = detail::BinaryPropertyList::open(bytes, problem);
+    auto list = detail::BinaryPropertyList::open(bytes, problem);
     if (!list) {
         result.status = problem.status;
         result.message = std::move(problem.message);
         result.byteOffset = problem.byteOffset;
         return result;
     }
+    list->reportRepeatedKeys(delegate);
+    if (selection) {
+        PlistValue root = list->root();
+        std::string why;
+        PlistValue* selected = detail::findSelected(root, *selection, 0, why);
+        if (!selected) {
+            result.status = Status::NoSelectedValue;
+            result.message = detail::noValueMessage(*selection, why);
+            return result;
+        }
+        detail::handOverTable(std::move(*selected), delegate, result, true);
+        delegate.parserDidEndDocument();
+        return result;
+    }
     // The events of the XML form: <plist>, the root value, </plist>.
     delegate.parserDidStartElement(u"plist");
+    result.rootKind = list->rootIsArray() ? PlistValue::Kind::Array : PlistValue::Kind::String;
     if (list->rootIsArray()) {
         delegate.parserDidStartElement(u"array");
         for (std::uint64_t i = 0; i < list->rootArrayCount(); ++i) {
@@ -76,7 +114,7 @@ PropertyListReadResult readBinary(std::string_view bytes, PlistReaderDelegate& d
             delegate.readerDidReadRootArrayElement(std::move(element));
         }
         delegate.parserDidEndElement(u"array");
-    } else if (PlistValue root = list->root(); root.isDictionary()) {
+    } else if (PlistValue root = list->root(); (result.rootKind = root.kind()), root.isDictionary()) {
         // The events of <dict>, each entry's after its key's, then the entry itself.
         result.rootIsDictionary = true;
         delegate.parserDidStartElement(u"dict");
@@ -113,12 +151,18 @@ PropertyListReadResult unreadable(int error, std::uint64_t byteOffset)
 } // namespace
 
 PropertyListReadResult PropertyListReader::readBytes(std::string_view bytes, PlistReaderDelegate& delegate,
-                                                     const PropertyListReadMonitor& monitor)
+                                                     const PropertyListReadMonitor& monitor,
+                                                     const PlistPointer* selection)
 {
-    if (looksBinary(bytes))
-        return readBinary(bytes, delegate, monitor);
+    const Syntax syntax = syntaxOf(bytes);
+    if (syntax == Syntax::Binary)
+        return readBinary(bytes, delegate, monitor, selection);
+    if (syntax == Syntax::OpenStep)
+        return detail::readOpenStep(bytes, delegate, selection);
     const std::uint64_t total = bytes.size();
     detail::XmlPropertyListReader reader(delegate);
+    if (selection)
+        reader.select(*selection);
     reader.begin();
     // The tokenizer reads the bytes in place; what it does not read goes to expat from the start.
     // It takes them a piece at a time, so that a stop is heard between pieces.
@@ -148,7 +192,8 @@ PropertyListReadResult PropertyListReader::readBytes(std::string_view bytes, Pli
 }
 
 PropertyListReadResult PropertyListReader::readFile(const std::string& path, PlistReaderDelegate& delegate,
-                                                    const PropertyListReadMonitor& monitor)
+                                                    const PropertyListReadMonitor& monitor,
+                                                    const PlistPointer* selection)
 {
     const detail::FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0)
@@ -166,11 +211,11 @@ PropertyListReadResult PropertyListReader::readFile(const std::string& path, Pli
         return errno == ECANCELED ? stopped(at, binary) : unreadable(errno, at);
     };
 
-    // Enough of the start to tell a binary list from XML.
+    // Enough of the start to tell the syntax.
     std::string head(chunkSize, '\0');
     std::size_t headSize = 0;
     bool atEnd = false;
-    while (headSize < binaryMagic.size() && !atEnd) {
+    while (headSize < head.size() && !atEnd && syntaxOf(std::string_view(head).substr(0, headSize)) == Syntax::Undecided) {
         const ssize_t n = detail::readSome(file.get(), head.data() + headSize, head.size() - headSize, monitor.stop);
         if (n < 0)
             return failedRead(headSize, false);
@@ -179,7 +224,9 @@ PropertyListReadResult PropertyListReader::readFile(const std::string& path, Pli
     }
     head.resize(headSize);
 
-    if (looksBinary(head)) {
+    const Syntax syntax = syntaxOf(head);
+    if (syntax == Syntax::Binary || syntax == Syntax::OpenStep) {
+        // Both are read whole: a binary list refers anywhere, an old-style text is parsed in memory.
         std::string bytes = std::move(head);
         while (!atEnd) {
             const std::size_t used = bytes.size();
@@ -190,12 +237,16 @@ PropertyListReadResult PropertyListReader::readFile(const std::string& path, Pli
             bytes.resize(used + static_cast<std::size_t>(n));
             atEnd = n == 0;
             if (!goOn(monitor, bytes.size(), size))
-                return stopped(bytes.size(), true);
+                return stopped(bytes.size(), syntax == Syntax::Binary);
         }
-        return readBinary(bytes, delegate, monitor);
+        if (syntax == Syntax::OpenStep)
+            return detail::readOpenStep(bytes, delegate, selection, &bytes);
+        return readBinary(bytes, delegate, monitor, selection);
     }
 
     detail::XmlPropertyListReader reader(delegate);
+    if (selection)
+        reader.select(*selection);
     reader.begin();
     std::uint64_t total = headSize;
     // The tokenizer first, where the file can be read again from its start should it hand the

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/plist/PlistPointer.hpp"
 #include "core/plist/PlistReaderDelegate.hpp"
 #include "core/plist/PropertyListReadResult.hpp"
 
@@ -23,10 +24,18 @@ struct PropertyListReadMonitor {
     const std::atomic<bool>* stop = nullptr;
 };
 
-/// Reads a property list, XML or binary, in one pass: reports the XML events of the document to a
-/// delegate and hands over each element of the root array as soon as it is complete, so memory
-/// stays bounded by the largest element (for XML; a binary list is held in memory whole).
-/// Never throws on bad data: the result tells why and where reading stopped.
+/// Reads a property list, XML, binary or old-style text, in one pass: reports the XML events of
+/// the document to a delegate and hands over each element of the root array as soon as it is
+/// complete, so memory stays bounded by the largest element (for XML; a binary list and an
+/// old-style text are held in memory whole). The syntax is told by content: "bplist" begins a
+/// binary list; '<' after an optional byte-order mark and white space (or nothing but those)
+/// begins XML; anything else is old-style text (see OpenStepParser), whose events are those of
+/// the same values in XML. Never throws on bad data: the result tells why and where reading stopped.
+///
+/// With a `selection` (a pointer), the value there stands in for the root: the events are those
+/// of a document holding only it, its elements or entries are handed over, a value of another
+/// kind goes to readerDidReadSelectedValue(); what lies outside it is checked but not kept (XML
+/// does not build it). A pointer that leads nowhere gives Status::NoSelectedValue.
 ///
 /// XML: <plist> holding one value (a document whose root element is a value is accepted too);
 /// <array>, <dict> (<key> then value), <string>, <integer> (decimal or 0x hex, optional sign,
@@ -41,11 +50,13 @@ public:
     /// Reads the file at `path` in chunks (an XML list is never held in memory whole).
     /// Unreadable when it cannot be opened or a read fails (events already reported stay).
     static PropertyListReadResult readFile(const std::string& path, PlistReaderDelegate& delegate,
-                                           const PropertyListReadMonitor& monitor = {});
+                                           const PropertyListReadMonitor& monitor = {},
+                                           const PlistPointer* selection = nullptr);
 
     /// Reads a property list held in memory.
     static PropertyListReadResult readBytes(std::string_view bytes, PlistReaderDelegate& delegate,
-                                            const PropertyListReadMonitor& monitor = {});
+                                            const PropertyListReadMonitor& monitor = {},
+                                            const PlistPointer* selection = nullptr);
 };
 
 } // namespace plistable

@@ -2,11 +2,15 @@
 #include "core/convert/FileConverter.hpp"
 
 #include "core/UserDefaults.hpp"
+#include "core/io/AtomicFile.hpp"
+#include "core/plist/detail/BinaryPlistWriter.hpp"
 #include "support/TestSupport.hpp"
 
 #include <plist/plist.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <regex>
 
 #include <sys/stat.h>
 
@@ -177,22 +181,28 @@ TEST_F(PlistToCsvTest, ABadValueIsNamedWithItsPlace)
 
 TEST_F(PlistToCsvTest, WritesNothingForInputThatIsNoUsablePropertyList)
 {
-    const std::pair<const char*, std::string> cases[] = {
-        {"root is a string", xmlPlist("<string>a</string>")},
-        {"malformed XML", xmlPlist("<array><array><string>a</string></array>")},
-        {"not a property list at all", "a,b\n1,2\n"},
-        {"empty file", ""},
-        {"truncated binary list", binaryOf(xmlPlist("<array><string>a</string></array>")).substr(0, 20)},
+    const struct {
+        const char* name;
+        std::string contents;
+        const char* problem; // how the first problem begins
+    } cases[] = {
+        {"root is a string", xmlPlist("<string>a</string>"), "a property list whose root is a string"},
+        {"root is an integer", binaryOf(xmlPlist("<integer>1</integer>")), "a property list whose root is an integer"},
+        {"root is old-style data", "<0a>", "not a property list: line 1, column 2:"},
+        {"malformed XML", xmlPlist("<array><array><string>a</string></array>"), "not a property list: "},
+        {"not a property list at all", "a,b\n1,2\n", "not a property list: line 1: expected '=' after the key \"a\""},
+        {"empty file", "", "not a property list: "},
+        {"truncated binary list", binaryOf(xmlPlist("<array><string>a</string></array>")).substr(0, 20),
+         "not a property list: byte "},
     };
-    for (const auto& [name, contents] : cases) {
+    for (const auto& [name, contents, problem] : cases) {
         SCOPED_TRACE(name);
         ::mkdir(dir.file("out").c_str(), 0700);
         dir.write("out/list.csv", "keep me");
         const ConversionReport report = convert(contents, false);
         EXPECT_EQ(report.status, ConversionReport::Status::Failed);
         ASSERT_FALSE(report.problems.empty());
-        EXPECT_EQ(report.problems[0].rfind("not a property list with an array at its root", 0), 0u)
-            << report.problems[0];
+        EXPECT_EQ(report.problems[0].rfind(problem, 0), 0u) << report.problems[0];
         EXPECT_EQ(output(), "keep me");
         EXPECT_EQ(dir.names(), (std::vector<std::string>{"list.plist", "out"}));
     }
@@ -248,6 +258,7 @@ TEST_F(PlistToCsvTest, TheKeyListIsEveryOwnKeyOfTheFirstDictionaryRow)
         std::string body;
         std::string csv;
         bool binaryToo; // libplist keeps one of repeated keys, so those rows are read as XML only
+        bool repeats = false; // a key repeats: the later value is kept, the key listed once, the run partial
     };
     const KeyCase cases[] = {
         {"nested dictionary first",
@@ -264,11 +275,11 @@ TEST_F(PlistToCsvTest, TheKeyListIsEveryOwnKeyOfTheFirstDictionaryRow)
          "a,b\n\"[{\"\"z\"\":\"\"0\"\"}]\",2\n", true},
         {"the empty key is a column",
          "<array><dict><key>a</key><string>1</string><key></key><string>2</string><key/><string>3</string>"
-         "<key>c</key><string>4</string></dict></array>", "a,,,c\n1,3,3,4\n", false},
+         "<key>c</key><string>4</string></dict></array>", "a,,c\n1,3,4\n", false, true},
         {"the empty key alone", "<array><dict><key></key><string>2</string></dict></array>", "\"\"\n2\n", true},
-        {"repeated keys as written, each the later value",
-         "<array><dict><key>a</key><string>1</string><key>a</key><string>2</string></dict></array>", "a,a\n2,2\n",
-         false},
+        {"a repeated key once, with the later value",
+         "<array><dict><key>a</key><string>1</string><key>a</key><string>2</string></dict></array>", "a\n2\n",
+         false, true},
         {"an array row holding a dictionary before the first dictionary row",
          "<array><array>" + nested + "</array><dict><key>a</key><string>1</string></dict></array>",
          cell + "\na\n1\n", true},
@@ -276,7 +287,8 @@ TEST_F(PlistToCsvTest, TheKeyListIsEveryOwnKeyOfTheFirstDictionaryRow)
     for (const KeyCase& c : cases) {
         SCOPED_TRACE(c.name);
         const ConversionReport report = convert(xmlPlist(c.body), true);
-        EXPECT_TRUE(report.status == ConversionReport::Status::Converted) << testing::PrintToString(report.problems);
+        EXPECT_EQ(report.status == ConversionReport::Status::Converted, !c.repeats)
+            << testing::PrintToString(report.problems);
         EXPECT_EQ(report.notes, std::vector<std::string>{});
         EXPECT_EQ(output(), c.csv);
         if (!c.binaryToo)
@@ -345,3 +357,239 @@ TEST_F(PlistToCsvTest, NestedValuesKeepTheirStoredKeyOrder)
 }
 
 } // namespace
+
+// Converts `contents` with `options` (header from the options), into out/<stem>.csv.
+struct Converted {
+    ConversionReport report;
+    std::string csv;
+};
+
+Converted convertWith(TempDir& dir, UserDefaults& defaults, const std::string& contents, ConversionOptions options,
+                      const std::string& name = "list.plist", bool fresh = true)
+{
+    const std::string source = dir.write(name, contents);
+    ::mkdir(dir.file("out").c_str(), 0700);
+    const std::string output = dir.file("out/" + name.substr(0, name.rfind('.')) + ".csv");
+    if (fresh)
+        ::unlink(output.c_str());
+    options.run.inputKind = InputKind::PropertyList;
+    FileConverter converter(defaults, options);
+    Converted result{converter.convertDroppedFiles({source}, dir.file("out")).at(0), ""};
+    if (FILE* file = std::fopen(output.c_str(), "rb")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+            result.csv.append(buffer, n);
+        std::fclose(file);
+    }
+    return result;
+}
+
+ConversionOptions shaped(bool header, std::optional<std::string> select = {}, bool allKeys = false)
+{
+    ConversionOptions options;
+    options.shape.header = header;
+    options.shape.allKeys = allKeys;
+    if (select) {
+        std::string error;
+        options.shape.select = PlistPointer::parse(*select, error);
+        EXPECT_TRUE(options.shape.select) << error;
+    }
+    return options;
+}
+
+// The same values written in XML, binary and old-style text convert to the same CSV.
+TEST_F(PlistToCsvTest, TheThreeSyntaxesGiveTheSameCsv)
+{
+    const struct {
+        const char* name;
+        std::string xmlBody;
+        std::string openStep;
+        ConversionOptions options;
+        std::string csv;
+    } cases[] = {
+        {"array of dictionaries",
+         "<array><dict><key>a</key><string>1</string><key>b</key><string>x y</string></dict>"
+         "<dict><key>b</key><string>4</string><key>a</key><string>3</string></dict></array>",
+         "( { a = 1; b = \"x y\"; }, { b = 4; a = 3; } )", shaped(true), "a,b\n1,x y\n3,4\n"},
+        {"array of arrays", "<array><array><string>a</string><string>b</string></array></array>", "((a, b))",
+         shaped(false), "a,b\n"},
+        {"typed values", "<array><array><integer>12</integer><real>1.5</real><true/><date>2024-01-02T03:04:05Z</date>"
+                         "<data>AQI=</data></array></array>",
+         "((<*I12>, <*R1.5>, <*BY>, <*D2024-01-02 03:04:05 +0000>, <0102>))", shaped(false),
+         "12,1.5,true,2024-01-02T03:04:05Z,AQI=\n"},
+        {"dictionary root", "<dict><key>k1</key><string>v1</string><key>k2</key><string>v2</string></dict>",
+         "\"k1\" = \"v1\";\n\"k2\" = \"v2\";\n", shaped(false), "k1,v1\nk2,v2\n"},
+        {"selected dictionary of records",
+         "<dict><key>Tracks</key><dict><key>7</key><dict><key>Track ID</key><integer>7</integer></dict>"
+         "<key>9</key><dict><key>Track ID</key><integer>9</integer><key>Name</key><string>n</string></dict></dict></dict>",
+         "{ Tracks = { 7 = { \"Track ID\" = <*I7>; }; 9 = { \"Track ID\" = <*I9>; Name = n; }; }; }",
+         shaped(true, "/Tracks", true), "key,Track ID,Name\n7,7,\n9,9,n\n"},
+        {"selected array inside an array",
+         "<dict><key>P</key><array><dict><key>I</key><array><dict><key>T</key><integer>1</integer></dict>"
+         "<dict><key>T</key><integer>2</integer></dict></array></dict></array></dict>",
+         "{ P = ( { I = ( { T = <*I1>; }, { T = <*I2>; } ); } ); }", shaped(true, "/P/0/I"), "T\n1\n2\n"},
+        {"selected single value", "<dict><key>a/b</key><dict><key>~</key><string>v</string></dict></dict>",
+         "{ \"a/b\" = { \"~\" = v; }; }", shaped(false, "/a~1b/~0"), "v\n"},
+        {"empty pointer is the root", "<array><array><string>a</string></array></array>", "((a))",
+         shaped(false, ""), "a\n"},
+    };
+    for (const auto& c : cases) {
+        const std::string xml = xmlPlist(c.xmlBody);
+        const std::pair<const char*, std::string> inputs[] = {
+            {"xml", xml}, {"binary", binaryOf(xml)}, {"old-style", c.openStep}};
+        for (const auto& [syntax, contents] : inputs) {
+            SCOPED_TRACE(std::string(c.name) + " / " + syntax);
+            const Converted converted = convertWith(dir, defaults, contents, c.options);
+            EXPECT_EQ(converted.report.status, ConversionReport::Status::Converted)
+                << (converted.report.problems.empty() ? "" : converted.report.problems[0]);
+            EXPECT_EQ(converted.csv, c.csv);
+        }
+    }
+}
+
+TEST_F(PlistToCsvTest, APointerThatLeadsNowhereNamesTheDeepestPartThatExists)
+{
+    const std::string xml = xmlPlist("<dict><key>Tracks</key><dict><key>1</key><string>a</string></dict>"
+                                     "<key>P</key><array><string>x</string></array></dict>");
+    const std::string openStep = "{ Tracks = { 1 = a; }; P = (x); }";
+    const std::pair<const char*, const char*> cases[] = {
+        {"/Tracks/x", "no value at /Tracks/x: the dictionary at /Tracks has no key \"x\""},
+        {"/Nothing", "no value at /Nothing: the dictionary at the root has no key \"Nothing\""},
+        {"/P/3", "no value at /P/3: the array at /P has no element 3 (it has 1)"},
+        {"/P/x", "no value at /P/x: the array at /P has no element \"x\""},
+        {"/P/0/y", "no value at /P/0/y: the value at /P/0 is a string, not an array or dictionary"},
+    };
+    ::mkdir(dir.file("out").c_str(), 0700);
+    for (const auto& [pointer, message] : cases) {
+        for (const auto& [syntax, contents] : {std::pair<const char*, std::string>{"xml", xml},
+                                               {"binary", binaryOf(xml)}, {"old-style", openStep}}) {
+            SCOPED_TRACE(std::string(pointer) + " / " + syntax);
+            dir.write("out/list.csv", "keep me");
+            const ConversionReport report =
+                convertWith(dir, defaults, contents, shaped(false, pointer), "list.plist", false).report;
+            EXPECT_EQ(report.status, ConversionReport::Status::Failed);
+            EXPECT_EQ(report.problems, std::vector<std::string>{message});
+            EXPECT_EQ(dir.read("out/list.csv"), "keep me");
+        }
+    }
+}
+
+TEST_F(PlistToCsvTest, ARepeatedKeyKeepsTheLaterValueAndFailsTheRun)
+{
+    const std::string xml = "<?xml version=\"1.0\"?>\n<plist><array>\n<dict><key>a</key><string>1</string>\n"
+                            "<key>a</key><string>2</string><key>b</key><string>3</string></dict>\n</array></plist>";
+    const struct {
+        const char* name;
+        std::string contents;
+        std::string problem;
+    } cases[] = {
+        {"xml", xml, "line 4: dictionary repeats key \"a\"; the later value is kept"},
+        {"old-style", "(\n{ a = 1;\n a = 2;\n b = 3; })", "line 3: dictionary repeats key \"a\"; the later value is kept"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Converted converted = convertWith(dir, defaults, c.contents, shaped(true));
+        EXPECT_EQ(converted.csv, "a,b\n2,3\n");
+        EXPECT_EQ(converted.report.status, ConversionReport::Status::Partial);
+        EXPECT_EQ(converted.report.problems, std::vector<std::string>{c.problem});
+    }
+    // libplist keeps one of two equal keys: the binary list is written by the project's own writer.
+    {
+        AtomicFile file(dir.file("dup.plist"));
+        detail::BinaryPlistWriter writer(file);
+        writer.beginValues(false);
+        writer.writeValue(PlistValue(PlistValue::Dictionary{{u"a", u"1"}, {u"a", u"2"}, {u"b", u"3"}}));
+        writer.endValues();
+        ASSERT_FALSE(file.commit());
+    }
+    const Converted converted = convertWith(dir, defaults, dir.read("dup.plist"), shaped(true));
+    EXPECT_EQ(converted.csv, "a,b\n2,3\n");
+    ASSERT_EQ(converted.report.problems.size(), 1u);
+    EXPECT_TRUE(std::regex_match(converted.report.problems[0],
+                                 std::regex("byte [1-9][0-9]*: dictionary repeats key \"a\"; the later value is kept")))
+        << converted.report.problems[0];
+
+}
+
+// A music library: Tracks a dictionary of track dictionaries with differing keys, Playlists an array.
+TEST_F(PlistToCsvTest, ConvertsTheTablesInsideAMusicLibrary)
+{
+    std::string xml = "<dict><key>Major Version</key><integer>1</integer><key>Tracks</key><dict>";
+    for (int id = 1; id <= 1000; ++id) {
+        xml += "<key>" + std::to_string(id) + "</key><dict><key>Track ID</key><integer>" + std::to_string(id)
+               + "</integer><key>Name</key><string>Song " + std::to_string(id) + "</string>";
+        if (id % 3 == 0)
+            xml += "<key>Rating</key><integer>" + std::to_string(id % 100) + "</integer>";
+        xml += "</dict>";
+    }
+    xml += "</dict><key>Playlists</key><array><dict><key>Name</key><string>Library</string>"
+           "<key>Playlist Items</key><array>";
+    for (int id = 1; id <= 1000; id += 7)
+        xml += "<dict><key>Track ID</key><integer>" + std::to_string(id) + "</integer></dict>";
+    xml += "</array></dict></array></dict>";
+
+    const Converted tracks = convertWith(dir, defaults, xmlPlist(xml), shaped(true, "/Tracks", true));
+    EXPECT_EQ(tracks.report.status, ConversionReport::Status::Converted);
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; (end = tracks.csv.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.push_back(tracks.csv.substr(at, end - at));
+    ASSERT_EQ(lines.size(), 1001u);
+    EXPECT_EQ(lines[0], "key,Track ID,Name,Rating");
+    EXPECT_EQ(lines[1], "1,1,Song 1,");
+    EXPECT_EQ(lines[3], "3,3,Song 3,3");
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        ASSERT_EQ(lines[i].substr(0, lines[i].find(',')), std::to_string(i));
+
+    const Converted items = convertWith(dir, defaults, xmlPlist(xml), shaped(true, "/Playlists/0/Playlist Items"));
+    EXPECT_EQ(items.report.status, ConversionReport::Status::Converted);
+    std::string expected = "Track ID\n";
+    for (int id = 1; id <= 1000; id += 7)
+        expected += std::to_string(id) + "\n";
+    EXPECT_EQ(items.csv, expected);
+}
+
+// CSV -> old-style text or a strings file -> CSV gives the table back.
+TEST_F(PlistToCsvTest, OldStyleAndStringsOutputsConvertBack)
+{
+    const std::string table = "name,note\nAlice,\"say \"\"hi\"\"\"\nB\\o,\"two\nlines\"\ncaf\xC3\xA9,/* not */ // a comment\n";
+    const struct {
+        const char* name;
+        OutputFormat format;
+        bool header;
+        const char* extension;
+    } cases[] = {
+        {"old-style with header", OutputFormat::OpenStep, true, "plist"},
+        {"old-style without header", OutputFormat::OpenStep, false, "plist"},
+        {"strings with header", OutputFormat::Strings, true, "strings"},
+        {"strings without header", OutputFormat::Strings, false, "strings"},
+    };
+    for (const auto& c : cases) {
+        for (const char* encoding : {"utf-8", "utf-16"}) {
+            SCOPED_TRACE(std::string(c.name) + " / " + encoding);
+            ConversionOptions options;
+            options.shape.header = c.header;
+            options.output.format = c.format;
+            options.csvWrite.encodingName = encoding;
+            ::mkdir(dir.file("out").c_str(), 0700);
+            FileConverter toList(defaults, options);
+            const ConversionReport written = toList.convertDroppedFiles({dir.write("t.csv", table)}, dir.file("out")).at(0);
+            ASSERT_EQ(written.status, ConversionReport::Status::Converted);
+            const std::string list = dir.read(std::string("out/t.") + c.extension);
+            EXPECT_EQ(list.rfind("\xFF\xFE", 0) == 0, std::string(encoding) == "utf-16");
+            const Converted back = convertWith(dir, defaults, list, shaped(c.header), "back.plist");
+            EXPECT_EQ(back.report.status, ConversionReport::Status::Converted);
+            // The header of a strings file is no entry, and string values write no header line back.
+            const bool headerDropped = c.format == OutputFormat::Strings && c.header;
+            EXPECT_EQ(back.csv, headerDropped ? table.substr(table.find('\n') + 1) : table);
+        }
+    }
+    ConversionOptions strings;
+    strings.shape.header = false;
+    strings.output.format = OutputFormat::Strings;
+    FileConverter wide(defaults, strings);
+    const ConversionReport refused = wide.convertDroppedFiles({dir.write("w.csv", "a,b\nc,d,e\n")}, dir.file("out")).at(0);
+    EXPECT_EQ(refused.status, ConversionReport::Status::Failed);
+    EXPECT_EQ(refused.problems, std::vector<std::string>{"line 2: a record of 3 fields; a strings file is written "
+                                                         "from a table of two columns (key, value); nothing was written"});
+}
+

@@ -546,6 +546,44 @@ TEST(PropertyListReaderTest, RootDictionaryHandsOverEachEntry)
     }
 }
 
+// An old-style text gives the events and hand-overs of its values in XML without white space, and the
+// syntax is told by content alone.
+TEST(PropertyListReaderTest, OldStyleTextGivesTheEventsOfItsXmlForm)
+{
+    const struct {
+        const char* name;
+        std::string openStep;
+        std::string xmlBody;
+    } cases[] = {
+        {"array", "( { a = 1; b = (x, <0f>); }, (\"y z\") ) // end",
+         "<array><dict><key>a</key><string>1</string><key>b</key><array><string>x</string><data>Dw==</data></array>"
+         "</dict><array><string>y z</string></array></array>"},
+        {"strings form with a mark", "\xEF\xBB\xBF\"k\" = \"v\";\n\"e\" = \"\";",
+         "<dict><key>k</key><string>v</string><key>e</key><string></string></dict>"},
+        {"typed scalars", "(<*I-3>, <*BN>)", "<array><integer>-3</integer><false/></array>"},
+        {"root string", "\"just\"", "<string>just</string>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto openStep = readBytes(c.openStep);
+        const auto xml = readBytes(std::regex_replace(plist(c.xmlBody), std::regex(">\\s+<"), "><"));
+        EXPECT_TRUE(openStep->result.openStep);
+        EXPECT_EQ(openStep->result.status, xml->result.status);
+        EXPECT_EQ(openStep->result.rootKind, xml->result.rootKind);
+        // The XML document's white space before <plist> gives no event in the old-style text.
+        std::vector<std::string> xmlEvents;
+        for (const std::string& event : xml->recorder.events)
+            if (!event.starts_with("chars \"\n"))
+                xmlEvents.push_back(event);
+        EXPECT_EQ(openStep->recorder.events, xmlEvents);
+    }
+    const std::pair<std::string, bool> sniffed[] = {
+        {"  \n<plist><array/></plist>", false}, {"\xEF\xBB\xBF<plist><array/></plist>", false},
+        {"", false}, {" \n\t", false}, {"()", true}, {"bp = 1;", true}, {std::string("\xFF\xFE(\0)\0", 6), true}};
+    for (const auto& [bytes, openStep] : sniffed)
+        EXPECT_EQ(readBytes(bytes)->result.openStep, openStep) << bytes;
+}
+
 // A binary list assembled by hand: objects in order, two-byte offsets, one-byte references.
 std::string binaryList(const std::vector<std::string>& objects, std::uint64_t top = 0, unsigned referenceSize = 1)
 {

@@ -41,12 +41,14 @@ std::string describeReadFailure(const PropertyListReadResult& result)
     switch (result.status) {
     case Status::Unreadable: return "cannot read: " + result.message;
     case Status::Stopped: return cancelledReason;
-    case Status::RootNotArray: return "not a property list with an array at its root";
+    case Status::RootNotArray: return std::string("a property list whose root is ") + describeKind(result.rootKind);
     case Status::TooDeep: return "not converted: " + result.description();
+    case Status::NoSelectedValue: return result.message;
     case Status::NotPropertyList:
     case Status::Ok: break;
     }
-    return "not a property list with an array at its root: " + result.description();
+    return "not a property list: " + result.description();
 }
+
 
 } // namespace plistable::detail

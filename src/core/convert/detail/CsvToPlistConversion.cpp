@@ -9,6 +9,7 @@
 #include "core/io/ReadError.hpp"
 #include "core/io/RereadableFile.hpp"
 #include "core/plist/detail/BinaryPlistWriter.hpp"
+#include "core/plist/detail/OpenStepWriter.hpp"
 #include "core/plist/detail/PlistXmlWriter.hpp"
 #include "core/text/EncodingEvidence.hpp"
 #include "core/text/TextDecoder.hpp"
@@ -227,7 +228,16 @@ ConversionReport convertShaped(ConversionReport& report, DecodedText& text, cons
     }
 
     std::optional<std::size_t> keyColumn;
-    if (shape.keyedColumn) {
+    const bool stringsForm = shape.format == OutputFormat::Strings;
+    if (stringsForm) {
+        // The key column first, the value column second; every record has exactly those two.
+        if (header && firstRow && firstRow->size() != 2) {
+            report.problems.push_back("the header names " + plural(firstRow->size(), "column", "columns")
+                                      + "; a strings file is written from a table of two (key, value); nothing was written");
+            return report;
+        }
+        keyColumn = 0;
+    } else if (shape.keyedColumn) {
         keyColumn = keyedIndex(*shape.keyedColumn, header ? &readNames : nullptr);
         if (!keyColumn || (header && firstRow && *keyColumn >= names.size())) {
             std::string problem = "--keyed " + *shape.keyedColumn + ": no such column";
@@ -241,11 +251,13 @@ ConversionReport convertShaped(ConversionReport& report, DecodedText& text, cons
     }
 
     AtomicFile file(outputPath, text.monitor().existingOutput());
-    std::variant<PlistXmlWriter, BinaryPlistWriter, JsonWriter> writer(std::in_place_type<PlistXmlWriter>, file);
+    std::variant<PlistXmlWriter, BinaryPlistWriter, JsonWriter, OpenStepWriter> writer(std::in_place_type<PlistXmlWriter>, file);
     if (shape.format == OutputFormat::Binary)
         writer.emplace<BinaryPlistWriter>(file);
     else if (shape.format == OutputFormat::Json)
         writer.emplace<JsonWriter>(file);
+    else if (shape.format == OutputFormat::OpenStep || stringsForm)
+        writer.emplace<OpenStepWriter>(file, stringsForm, shape.utf16);
     std::visit([&](auto& w) { w.beginValues(keyColumn.has_value()); }, writer);
 
     bool headerRow = header;
@@ -291,7 +303,15 @@ ConversionReport convertShaped(ConversionReport& report, DecodedText& text, cons
             }
         }
         PlistValue value;
-        if (header) {
+        if (stringsForm) {
+            if (row.size() != 2) {
+                keyProblem = "line " + std::to_string(parser.recordStartLine()) + ": a record of "
+                             + plural(row.size(), "field", "fields")
+                             + "; a strings file is written from a table of two columns (key, value)";
+                return;
+            }
+            value = PlistValue(std::move(row[1]));
+        } else if (header) {
             PlistValue::Dictionary entries;
             entries.reserve(names.size());
             for (std::size_t i = 0; i < names.size(); ++i) {

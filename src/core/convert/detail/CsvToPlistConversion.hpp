@@ -15,6 +15,7 @@ struct CsvToPlistShape {
     std::optional<std::string> keyedColumn;
     bool dedupeKeys = false;
     OutputFormat format = OutputFormat::Xml;
+    bool utf16 = false; ///< old-style and strings-file forms: UTF-16LE with a byte-order mark
 
     bool plain() const { return !types && !keyedColumn && !dedupeKeys && format == OutputFormat::Xml; }
 };

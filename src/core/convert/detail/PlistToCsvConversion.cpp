@@ -85,6 +85,34 @@ public:
         ++_lines;
     }
 
+    // A selected value that is neither array nor dictionary: one line of one field.
+    void readerDidReadSelectedValue(PlistValue&& value) override
+    {
+        _selectedValue = true;
+        _writer.writeLineOfFields(std::vector<const PlistValue*>{&value});
+        ++_lines;
+    }
+
+    void readerDidFindRepeatedKey(std::u16string_view key, std::uint64_t line, std::uint64_t byteOffset) override
+    {
+        std::string where = line > 0 ? "line " + std::to_string(line) + ": " : byteOffset > 0 ? "byte " + std::to_string(byteOffset) + ": " : "";
+        if (_repeatedKeys.size() < listedRepeats)
+            _repeatedKeys.push_back(where + "dictionary repeats key \"" + toUtf8Lossy(key) + "\"; the later value is kept");
+        else
+            ++_moreRepeats;
+    }
+
+    /// One problem per repeated key (the first few), and a count of the rest.
+    std::vector<std::string> repeatedKeys() const
+    {
+        std::vector<std::string> problems = _repeatedKeys;
+        if (_moreRepeats > 0)
+            problems.push_back(plural(_moreRepeats, "more repeated key", "more repeated keys") + " (the later values kept)");
+        return problems;
+    }
+
+    bool selectedValue() const { return _selectedValue; }
+
     void parserDidStartDocument() override { _converter.parserDidStartDocument(); }
     void parserDidStartElement(std::u16string_view name) override
     {
@@ -276,6 +304,10 @@ private:
     const Text _keyColumn;
     std::optional<std::vector<Text>> _entryKeys; // a root dictionary's columns, once known
     bool _rootDictionary = false;
+    bool _selectedValue = false;
+    static constexpr std::size_t listedRepeats = 10;
+    std::vector<std::string> _repeatedKeys;
+    std::size_t _moreRepeats = 0;
 };
 
 } // namespace
@@ -328,25 +360,27 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
     if (dialect.crlf)
         writer.setLineEnd(u"\r\n");
     writer.setBuffersLines(true); // one write per line into the file's buffer
+    const PlistPointer* selection = shape.selection ? &*shape.selection : nullptr;
     std::optional<AllKeysPass> allKeys;
     if (shape.allKeys) {
         // A first pass for the columns; when it fails, the second fails the same way and says why.
         allKeys.emplace();
-        bytes ? PropertyListReader::readBytes(*bytes, *allKeys, readMonitor)
-              : PropertyListReader::readFile(path, *allKeys, readMonitor);
+        bytes ? PropertyListReader::readBytes(*bytes, *allKeys, readMonitor, selection)
+              : PropertyListReader::readFile(path, *allKeys, readMonitor, selection);
         if (progress.cancelled())
             return ConversionMonitor::cancelledReport(path);
     }
     CsvConversion conversion(keyListPass, writer, header, allKeys ? &allKeys->keys : nullptr,
                              shape.keyColumn ? fromUtf8Lossy(*shape.keyColumn) : Text(u"key"));
-    const PropertyListReadResult result = bytes ? PropertyListReader::readBytes(*bytes, conversion, readMonitor)
-                                                : PropertyListReader::readFile(path, conversion, readMonitor);
+    const PropertyListReadResult result = bytes ? PropertyListReader::readBytes(*bytes, conversion, readMonitor, selection)
+                                                : PropertyListReader::readFile(path, conversion, readMonitor, selection);
     // The temporary file goes with `stream`: an existing output stays as it was.
     if (result.status == PropertyListReadResult::Status::Stopped || progress.cancelled())
         return ConversionMonitor::cancelledReport(path);
     progress.finish(progress.total() > 0 ? progress.total() : bytesRead);
     report.records = conversion.lines();
-    const bool rootDictionary = result.status == PropertyListReadResult::Status::RootNotArray && result.rootIsDictionary;
+    const bool rootDictionary = result.status == PropertyListReadResult::Status::RootNotArray
+                                && (result.rootIsDictionary || conversion.selectedValue());
     if (!result.ok() && !rootDictionary) {
         // Nothing is committed: an existing output file stays as it was.
         if (result.invalidValue) {
@@ -371,6 +405,8 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
         report.problems.assign(1, progress.writeFailure(outputPath, error));
         return report;
     }
+    for (std::string& repeated : conversion.repeatedKeys())
+        report.problems.push_back(std::move(repeated));
     if (conversion.stopped())
         report.problems.push_back("error: not exist keys; the elements from the first dictionary on were not written");
     if (conversion.singleValues() > 0)

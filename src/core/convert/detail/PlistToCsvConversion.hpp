@@ -3,6 +3,7 @@
 #include "core/convert/ConversionOptions.hpp"
 #include "core/convert/ConversionReport.hpp"
 #include "core/convert/detail/ConversionMonitor.hpp"
+#include "core/plist/PlistPointer.hpp"
 
 #include <optional>
 #include <string>
@@ -17,6 +18,7 @@ namespace plistable::detail {
 struct PlistToCsvShape {
     bool allKeys = false;                  ///< the columns are every key of every dictionary
     std::optional<std::string> keyColumn;  ///< a root dictionary's key column name, instead of "key"
+    std::optional<PlistPointer> selection; ///< the table is the value here instead of the root
 };
 
 /// Converts the property list at `path` into the CSV file at `outputPath` in one streaming pass,

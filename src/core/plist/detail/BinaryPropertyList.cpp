@@ -1,5 +1,6 @@
 #include "core/plist/detail/BinaryPropertyList.hpp"
 
+#include "core/plist/detail/DictionaryKeys.hpp"
 #include "core/text/detail/Utf8.hpp"
 
 #include <cstring>
@@ -369,10 +370,24 @@ PlistValue BinaryPropertyList::decode(std::uint64_t index) const
         std::uint64_t next = 0;
         PlistValue value;
         Text key; // dictionary: key of the value being decoded
+        std::uint64_t keyOffset = 0;
+        DictionaryKeys keys;
+    };
+    // A repeated key keeps the later value in the earlier one's place, as a look-up finds it.
+    auto addEntry = [this](Step& step, PlistValue&& value) {
+        PlistValue::Dictionary& entries = step.value.dictionary();
+        if (const auto earlier = step.keys.find(entries, step.key)) {
+            if (_repeats)
+                _repeats->readerDidFindRepeatedKey(step.key, 0, step.keyOffset);
+            entries[*earlier].second = std::move(value);
+        } else {
+            entries.emplace_back(std::move(step.key), std::move(value));
+        }
+        step.key = Text();
     };
     auto makeStep = [](const Object& o) {
         const bool dict = (o.marker >> 4) == Dict;
-        Step step{o, 0, dict ? PlistValue(PlistValue::Dictionary()) : PlistValue(PlistValue::Array()), Text()};
+        Step step{o, 0, dict ? PlistValue(PlistValue::Dictionary()) : PlistValue(PlistValue::Array()), Text(), 0, {}};
         if (dict)
             step.value.dictionary().reserve(o.count);
         else
@@ -388,8 +403,11 @@ PlistValue BinaryPropertyList::decode(std::uint64_t index) const
             const std::uint64_t i = step.next++;
             const std::uint64_t valueRef =
                 referenceAt(step.object.start + (dict ? step.object.count + i : i) * _referenceSize);
-            if (dict)
-                step.key = decodeScalar(objectAt(referenceAt(step.object.start + i * _referenceSize))).string();
+            if (dict) {
+                const std::uint64_t keyRef = referenceAt(step.object.start + i * _referenceSize);
+                step.key = decodeScalar(objectAt(keyRef)).string();
+                step.keyOffset = offsetOf(keyRef);
+            }
             const Object child = objectAt(valueRef);
             if (isCollection(child.marker)) {
                 path.push_back(makeStep(child));
@@ -397,7 +415,7 @@ PlistValue BinaryPropertyList::decode(std::uint64_t index) const
             }
             PlistValue value = decodeScalar(child);
             if (dict)
-                step.value.dictionary().emplace_back(std::move(step.key), std::move(value));
+                addEntry(step, std::move(value));
             else
                 step.value.array().push_back(std::move(value));
             continue;
@@ -408,7 +426,7 @@ PlistValue BinaryPropertyList::decode(std::uint64_t index) const
             return finished;
         Step& parent = path.back();
         if ((parent.object.marker >> 4) == Dict)
-            parent.value.dictionary().emplace_back(std::move(parent.key), std::move(finished));
+            addEntry(parent, std::move(finished));
         else
             parent.value.array().push_back(std::move(finished));
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/plist/PlistReaderDelegate.hpp"
 #include "core/plist/PlistValue.hpp"
 #include "core/plist/PropertyListReadResult.hpp"
 
@@ -39,6 +40,9 @@ public:
     PlistValue rootArrayElement(std::uint64_t index) const;
     /// Decodes the whole top object.
     PlistValue root() const;
+    /// Where decoding reports a dictionary that repeats a key (the later value is kept, in the
+    /// earlier one's place), with the byte offset of the repeated key object; nullptr for nowhere.
+    void reportRepeatedKeys(PlistReaderDelegate& delegate) { _repeats = &delegate; }
 
 private:
     struct Object {
@@ -72,6 +76,7 @@ private:
     bool _rootIsArray = false;
     std::uint64_t _rootArrayCount = 0;
     std::uint64_t _rootArrayRefs = 0;
+    PlistReaderDelegate* _repeats = nullptr;
 };
 
 } // namespace plistable::detail

@@ -1,6 +1,7 @@
 #include "core/plist/detail/XmlPropertyListReader.hpp"
 
 #include "core/plist/detail/PlistScalarText.hpp"
+#include "core/plist/detail/PlistSelection.hpp"
 #include "core/text/detail/Utf8.hpp"
 
 #include <cstring>
@@ -122,6 +123,15 @@ std::string quoted(std::string_view text)
     return out;
 }
 
+PlistValue::Kind kindOf(std::uint8_t element)
+{
+    constexpr PlistValue::Kind kinds[] = {PlistValue::Kind::String,  PlistValue::Kind::Array,  PlistValue::Kind::Dictionary,
+                                          PlistValue::Kind::String,  PlistValue::Kind::String, PlistValue::Kind::Integer,
+                                          PlistValue::Kind::Real,    PlistValue::Kind::Date,   PlistValue::Kind::Data,
+                                          PlistValue::Kind::Boolean, PlistValue::Kind::Boolean};
+    return kinds[element];
+}
+
 } // namespace
 
 XmlPropertyListReader::XmlPropertyListReader(PlistReaderDelegate& delegate)
@@ -203,6 +213,12 @@ bool XmlPropertyListReader::afterParse(bool parsed, bool isFinal)
         return false;
     }
     if (isFinal) {
+        if (_selection && !_selectedFound) {
+            _stopped = true;
+            _result.status = Status::NoSelectedValue;
+            _result.message = noValueMessage(*_selection, "the list holds no value");
+            return false;
+        }
         _finished = true;
         if (_rootNotArray) {
             _result.status = Status::RootNotArray;
@@ -301,7 +317,8 @@ bool XmlPropertyListReader::flushCharacters()
     case Element::Data: _scalarUtf8.append(_pendingUtf8); break;
     default: break;
     }
-    _delegate.parserFoundCharacters(text);
+    if (_reporting)
+        _delegate.parserFoundCharacters(text);
     _pendingUtf8.clear();
     return true;
 }
@@ -363,7 +380,7 @@ void XmlPropertyListReader::xmlStartElement(const char* name)
     const auto element = static_cast<Element>(index);
     if (_frames.empty()) {
         if (element == Element::Plist) {
-            _delegate.parserDidStartElement(elementNames[index]);
+            reportStart(elementNames[index]);
             _frames.push_back(Frame{Element::Plist});
         } else if (element == Element::Key) {
             fail(Status::NotPropertyList, "<key> outside a dictionary");
@@ -391,7 +408,7 @@ void XmlPropertyListReader::xmlStartElement(const char* name)
                 fail(Status::NotPropertyList, "dictionary key without a value");
                 return;
             }
-            _delegate.parserDidStartElement(elementNames[index]);
+            reportStart(elementNames[index]);
             _scalarText.clear();
             _frames.push_back(Frame{Element::Key});
         } else if (element == Element::Plist) {
@@ -408,6 +425,77 @@ void XmlPropertyListReader::xmlStartElement(const char* name)
     }
 }
 
+void XmlPropertyListReader::placeOnPath(Frame& frame, bool container)
+{
+    const std::size_t parts = _selection->parts().size();
+    const bool atTop = _frames.empty() || _frames.back().element == Element::Plist;
+    if (atTop) {
+        frame.onPath = true;
+        frame.level = 0;
+    } else {
+        Frame& parent = _frames.back();
+        if (!parent.onPath || parent.level >= parts) {
+            frame.keep = parent.isRootArray || parent.isRootDict || parent.keep;
+            return;
+        }
+        const Container& open = _containers.back();
+        const Text& part = _selection->parts()[parent.level];
+        const bool match = parent.element == Element::Dict ? open.key == part
+                                                           : PlistPointer::index(part) == open.count;
+        if (!match || parent.found)
+            return; // the first of repeated keys on the path is the one selected
+        parent.found = true;
+        frame.onPath = true;
+        frame.level = parent.level + 1;
+    }
+    if (frame.level < parts && !container) {
+        fail(Status::NoSelectedValue,
+             noValueMessage(*_selection, "the value at " + _selection->place(frame.level) + " is " +
+                                             describeKind(kindOf(static_cast<std::uint8_t>(frame.element))) +
+                                             ", not an array or dictionary"));
+        return;
+    }
+    if (frame.level == parts) {
+        frame.selected = true;
+        frame.isRootArray = frame.element == Element::Array;
+        frame.isRootDict = frame.element == Element::Dict;
+        _rootNotArray = !frame.isRootArray;
+        _result.rootIsDictionary = frame.isRootDict;
+        _result.rootKind = kindOf(static_cast<std::uint8_t>(frame.element));
+        _selectedFound = true;
+        _reporting = true;
+        _delegate.parserDidStartElement(elementNames[0]);
+    }
+}
+
+void XmlPropertyListReader::failNotFound(const Frame& frame)
+{
+    const std::size_t count = _containers.back().count;
+    std::string why = frame.element == Element::Dict
+                          ? "the dictionary at " + _selection->place(frame.level) + " has no key \"" +
+                                [](std::u16string_view t) { std::string o; appendUtf16AsUtf8(t, o); return o; }(
+                                    _selection->parts()[frame.level]) + '"'
+                          : noElement(*_selection, frame.level, count);
+    fail(Status::NoSelectedValue, noValueMessage(*_selection, why));
+}
+
+// At the end of a <key>: whether it repeats a key of its dictionary (one being built, or the root's).
+void XmlPropertyListReader::noteKey()
+{
+    Container& dict = _containers.back();
+    const Frame& frame = _frames.back();
+    dict.repeatOf.reset();
+    bool repeated = false;
+    if (frame.keep) {
+        dict.repeatOf = dict.keys.find(dict.value.dictionary(), dict.key);
+        repeated = dict.repeatOf.has_value();
+    } else if (frame.isRootDict) {
+        repeated = !_rootKeys.insert(dict.key).second;
+    }
+    if (repeated)
+        _delegate.readerDidFindRepeatedKey(dict.key, position().line, 0);
+}
+
 void XmlPropertyListReader::startValue(Element element)
 {
     const bool container = element == Element::Array || element == Element::Dict;
@@ -416,16 +504,21 @@ void XmlPropertyListReader::startValue(Element element)
         return;
     }
     Frame frame{element};
-    if (_frames.empty() || _frames.back().element == Element::Plist) {
+    if (_selection) {
+        placeOnPath(frame, container);
+        if (_stopped)
+            return;
+    } else if (_frames.empty() || _frames.back().element == Element::Plist) {
         frame.isRootArray = element == Element::Array;
         frame.isRootDict = element == Element::Dict;
         _rootNotArray = !frame.isRootArray;
         _result.rootIsDictionary = frame.isRootDict;
+        _result.rootKind = kindOf(static_cast<std::uint8_t>(element));
     } else {
         const Frame& parent = _frames.back();
         frame.keep = parent.isRootArray || parent.isRootDict || parent.keep;
     }
-    _delegate.parserDidStartElement(elementNames[static_cast<int>(element)]);
+    reportStart(elementNames[static_cast<int>(element)]);
     if (container) {
         const std::size_t level = _containers.size();
         Container& open = _containers.emplace_back();
@@ -488,8 +581,10 @@ void XmlPropertyListReader::xmlEndElement(const char* /*name*/)
         // The most common element, without the temporaries of the general path below.
         PlistValue string(std::move(_scalarText));
         _scalarText = Text();
-        _delegate.parserDidEndElement(elementNames[static_cast<int>(Element::String)]);
+        reportEnd(elementNames[static_cast<int>(Element::String)]);
         _frames.pop_back();
+        if (frame.selected)
+            endSelected(&string);
         attach(std::move(string));
         return;
     }
@@ -500,15 +595,16 @@ void XmlPropertyListReader::xmlEndElement(const char* /*name*/)
             fail(Status::NotPropertyList, "<plist> holds no value");
             return;
         }
-        _delegate.parserDidEndElement(elementNames[static_cast<int>(frame.element)]);
+        reportEnd(elementNames[static_cast<int>(frame.element)]);
         _frames.pop_back();
         return;
     case Element::Key:
-        _delegate.parserDidEndElement(elementNames[static_cast<int>(frame.element)]);
+        reportEnd(elementNames[static_cast<int>(frame.element)]);
         _frames.pop_back();
         _containers.back().key = std::move(_scalarText);
         _scalarText = Text();
         _frames.back().hasKey = true;
+        noteKey();
         return;
     case Element::Dict:
         if (frame.hasKey) {
@@ -517,6 +613,10 @@ void XmlPropertyListReader::xmlEndElement(const char* /*name*/)
         }
         [[fallthrough]];
     case Element::Array: {
+        if (frame.onPath && !frame.selected && !frame.found) {
+            failNotFound(frame);
+            return;
+        }
         value = std::move(_containers.back().value);
         _containers.pop_back();
         if (frame.keep) {
@@ -532,9 +632,19 @@ void XmlPropertyListReader::xmlEndElement(const char* /*name*/)
         if (!finishScalar(frame.element, value))
             return;
     }
-    _delegate.parserDidEndElement(elementNames[static_cast<int>(frame.element)]);
+    reportEnd(elementNames[static_cast<int>(frame.element)]);
     _frames.pop_back();
+    if (frame.selected)
+        endSelected(frame.element == Element::Array || frame.element == Element::Dict ? nullptr : &value);
     attach(std::move(value));
+}
+
+void XmlPropertyListReader::endSelected(const PlistValue* scalar)
+{
+    _delegate.parserDidEndElement(elementNames[0]);
+    _reporting = false;
+    if (scalar)
+        _delegate.readerDidReadSelectedValue(PlistValue(*scalar));
 }
 
 void XmlPropertyListReader::attach(PlistValue&& value)
@@ -547,6 +657,7 @@ void XmlPropertyListReader::attach(PlistValue&& value)
         parent.hasKey = true;
         break;
     case Element::Array:
+        ++_containers.back().count;
         if (parent.isRootArray)
             _delegate.readerDidReadRootArrayElement(std::move(value));
         else if (parent.keep)
@@ -554,7 +665,9 @@ void XmlPropertyListReader::attach(PlistValue&& value)
         break;
     case Element::Dict: {
         Container& dict = _containers.back();
-        if (parent.keep)
+        if (parent.keep && dict.repeatOf)
+            dict.value.dictionary()[*dict.repeatOf].second = std::move(value); // the later value is kept
+        else if (parent.keep)
             dict.value.dictionary().emplace_back(std::move(dict.key), std::move(value));
         else if (parent.isRootDict)
             _delegate.readerDidReadRootDictionaryEntry(std::move(dict.key), std::move(value));

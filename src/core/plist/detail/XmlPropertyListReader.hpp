@@ -1,13 +1,16 @@
 #pragma once
 
+#include "core/plist/PlistPointer.hpp"
 #include "core/plist/PlistReaderDelegate.hpp"
 #include "core/plist/PropertyListReadResult.hpp"
+#include "core/plist/detail/DictionaryKeys.hpp"
 #include "core/plist/detail/ExpatParser.hpp"
 #include "core/plist/detail/PlistXmlTokenizer.hpp"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace plistable::detail {
@@ -21,6 +24,11 @@ public:
 
     /// Reports the start of the document; call once before the first piece.
     void begin();
+    /// Makes the value at `pointer` (which must outlive the reader) stand in for the root: only
+    /// its events are reported (inside <plist>), only it is built, its elements or entries are
+    /// handed over; a path that leads nowhere stops reading with Status::NoSelectedValue as soon
+    /// as the container that lacks the next part ends. Call before the first piece.
+    void select(const PlistPointer& pointer) { _selection = &pointer; _reporting = false; }
     /// Reads with PlistXmlTokenizer instead of expat; call before the first piece. When the
     /// document leaves the part of XML the tokenizer reads, feeding returns false and
     /// needsRestart() is true: call restart() and feed the document again from its first byte.
@@ -52,12 +60,21 @@ private:
         bool isRootArray = false; // completed child values go to the delegate
         bool isRootDict = false;  // completed entries go to the delegate
         bool hasKey = false;      // dict: a key waits for its value; plist: holds its value
+        // With a selection: the value lies on the pointer's path, `level` parts down from the root
+        // (the selected value at the last part), and a child on the path was found.
+        bool onPath = false;
+        bool selected = false;
+        bool found = false;
+        std::uint32_t level = 0;
     };
 
     // The value under construction of an open array or dictionary.
     struct Container {
         PlistValue value;
         Text key; // dictionary: the key waiting for its value
+        std::size_t count = 0; // values completed in it so far
+        DictionaryKeys keys;   // dictionary: the keys of `value`, to find a repeated one
+        std::optional<std::size_t> repeatOf; // the waiting key repeats the entry at this position
     };
 
     void xmlStartElement(const char* name) override;
@@ -72,6 +89,22 @@ private:
     void startValue(Element element);
     bool finishScalar(Element element, PlistValue& value);
     void attach(PlistValue&& value);
+    void reportStart(std::u16string_view name)
+    {
+        if (_reporting)
+            _delegate.parserDidStartElement(name);
+    }
+    void reportEnd(std::u16string_view name)
+    {
+        if (_reporting)
+            _delegate.parserDidEndElement(name);
+    }
+    // With a selection: where a value that starts now stands on the pointer's path.
+    void placeOnPath(Frame& frame, bool container);
+    void noteKey();
+    // After the selected value's end tag: </plist>, and a value that is no array or dictionary.
+    void endSelected(const PlistValue* scalar);
+    [[gnu::cold, gnu::noinline]] void failNotFound(const Frame& frame);
     [[gnu::cold, gnu::noinline]] void fail(PropertyListReadResult::Status status, std::string message);
     [[gnu::cold, gnu::noinline]] void fail(PropertyListReadResult::Status status, const char* message);
     [[gnu::cold, gnu::noinline]] void failUnknownElement(const char* name);
@@ -97,6 +130,10 @@ private:
     bool _finished = false;
     bool _rootNotArray = false;
     PropertyListReadResult _result;
+    const PlistPointer* _selection = nullptr;
+    bool _reporting = true;      // events go to the delegate (always, without a selection)
+    bool _selectedFound = false;
+    std::unordered_set<Text> _rootKeys; // of a root (or selected) dictionary, to find a repeated one
 };
 
 } // namespace plistable::detail
