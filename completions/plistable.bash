@@ -49,8 +49,10 @@ _plistable()
         -o|--output-dir) _filedir -d; return ;;
         -O|--output) _filedir; return ;;
         --from) COMPREPLY=($(compgen -W "csv plist" -- "$cur")); return ;;
+        --to) COMPREPLY=($(compgen -W "xml binary json openstep strings" -- "$cur")); return ;;
+        --select) return ;;
         -d) COMPREPLY=($(compgen -W "comma semicolon tab pipe" -- "$cur")); return ;;
-        --output-encoding) COMPREPLY=($(compgen -W "utf-8 cp932 shift_jis windows-1252 latin1 utf-16le utf-16be" -- "$cur")); return ;;
+        --output-encoding) COMPREPLY=($(compgen -W "utf-8 cp932 shift_jis windows-1252 latin1 utf-16 utf-16le utf-16be" -- "$cur")); return ;;
         --encoding) COMPREPLY=($(compgen -W "utf-8 shift_jis cp932 euc-jp iso-2022-jp macintosh windows-1252" -- "$cur")); return ;;
         --delimiter) COMPREPLY=($(compgen -W "comma semicolon tab pipe , ; |" -- "$cur")); return ;;
         --to) COMPREPLY=($(compgen -W "xml binary json" -- "$cur")); return ;;
@@ -61,9 +63,9 @@ _plistable()
         "") COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur")) ;;
         convert)
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "-o --output-dir -O --output --from -d --delimiter --excel --crlf --bom --output-encoding -n --no-clobber -q --quiet -j --jobs --header --no-header --encoding --types --keyed --all-keys --dedupe-keys --to --help --" -- "$cur"))
+                COMPREPLY=($(compgen -W "-o --output-dir -O --output --from -d --delimiter --excel --crlf --bom --output-encoding -n --no-clobber -q --quiet -j --jobs --header --no-header --encoding --types --keyed --all-keys --select --dedupe-keys --to --help --" -- "$cur"))
             else
-                _filedir '@(csv|plist)'
+                _filedir '@(csv|plist|strings)'
             fi ;;
         config)
             COMPREPLY=($(compgen -W "header on off --help" -- "$cur")) ;;

@@ -1,5 +1,5 @@
-// The property-list reader (XML and binary) on random bytes, read from memory and from a file in
-// chunks: the events, root elements and result must be the same. The events also drive the key-list
+// The property-list reader (XML, binary and old-style text) on random bytes, read from memory and
+// from a file in chunks: the events, root elements and result must be the same. The events also drive the key-list
 // pass of the property-list conversion, which must collect only names of key elements.
 #include "FuzzSupport.hpp"
 
