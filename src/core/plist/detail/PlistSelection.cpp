@@ -1,17 +1,13 @@
 #include "core/plist/detail/PlistSelection.hpp"
 
 #include "core/plist/detail/PlistXmlEvents.hpp"
-#include "core/text/detail/Utf8.hpp"
 
 namespace plistable::detail {
 namespace {
 
 std::string utf8(std::u16string_view text)
 {
-    std::string out;
-    if (!appendUtf16AsUtf8(text, out))
-        out = "?";
-    return out;
+    return toUtf8Lossy(text);
 }
 
 } // namespace
