@@ -70,6 +70,10 @@ QString WindowOptions::formName(OutputFormat form)
         return QStringLiteral("binary");
     case OutputFormat::Json:
         return QStringLiteral("json");
+    case OutputFormat::OpenStep:
+        return QStringLiteral("openstep");
+    case OutputFormat::Strings:
+        return QStringLiteral("strings");
     case OutputFormat::Xml:
         break;
     }
