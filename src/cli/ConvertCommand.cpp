@@ -8,13 +8,14 @@
 #include "core/convert/ParallelConverter.hpp"
 #include "core/text/TextEncoding.hpp"
 #include "core/UserDefaults.hpp"
+#include "core/io/AtomicFile.hpp"
 #include "core/io/PathUtilities.hpp"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <new>
@@ -99,52 +100,31 @@ void applyShapeOptions(const ConvertArguments& args, ConversionOptions& options)
                                                     : OutputFormat::Xml;
 }
 
-// A private folder for a result bound for standard output: the conversion writes it as it writes
-// any file, then its bytes are copied out. Removed with everything in it when it goes.
-class ScratchFolder {
-public:
-    ScratchFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "plistable-stdout-XXXXXX").string();
-        if (::mkdtemp(pattern.data()))
-            _path = pattern;
-    }
-    ~ScratchFolder()
-    {
-        std::error_code ignored;
-        if (!_path.empty())
-            std::filesystem::remove_all(_path, ignored);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    /// Empty when the folder could not be made.
-    const std::string& path() const { return _path; }
-
-private:
-    std::string _path;
-};
-
-// Copies the file at `path` to `out`; false when it cannot be read or `out` refuses the bytes. An
-// empty file copies nothing, successfully.
-bool copyToStream(const std::string& path, std::ostream& out)
-{
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return false;
-    std::vector<char> chunk(1 << 16);
-    while (out && file.read(chunk.data(), static_cast<std::streamsize>(chunk.size())).gcount() > 0)
-        out.write(chunk.data(), file.gcount());
-    out.flush();
-    return static_cast<bool>(out) && file.eof();
-}
-
-// Where a result bound for a stream goes once it is complete.
+// Where a result bound for a stream goes as it is produced.
 enum class StreamTarget {
     None,     ///< no stream: the output file is replaced as any file is
     Out,      ///< standard output (-o -, or -O naming it)
-    Special,  ///< the fifo or character device that -O names, opened when the result is ready
+    Special,  ///< the fifo or character device that -O names
 };
+
+// Writes each piece into `out` at once, so that a reader sees it as it is produced; on failure the
+// system's reason (a closed pipe, a full device), else an input/output error.
+ByteStream streamInto(std::ostream& out)
+{
+    return [&out](std::string_view bytes) -> std::error_code {
+        errno = 0;
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.flush();
+        if (out)
+            return {};
+        // The writer may run on a thread that blocks signals, where SIGPIPE would stay pending:
+        // the closed pipe is told to the whole process, which stops the run quietly as the signal does.
+        const int failure = errno != 0 ? errno : EIO;
+        if (failure == EPIPE)
+            ::kill(::getpid(), SIGPIPE);
+        return std::error_code(failure, std::generic_category());
+    };
+}
 
 // -O naming standard output, a fifo or a character device is written into as a stream (a rename
 // would put a regular file in the place of the device); anything else is an output file.
@@ -285,8 +265,8 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
         if (fromStdin && !toStdout && output->count() == 0)
             throw CLI::ValidationError("-", "standard input needs -o - or --output PATH");
 
-        // Interrupts: a signal cancels the conversion, which removes its temporary file (and the
-        // scratch folder of -o - goes with `scratch`); the run then exits 128 + the signal.
+        // Interrupts: a signal cancels the conversion, which removes its temporary file; the run
+        // then exits 128 + the signal.
         InterruptGuard interrupts;
 
         ConversionOptions options;
@@ -312,14 +292,20 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
         const StreamTarget stream = toStdout               ? StreamTarget::Out
                                     : output->count() > 0 ? streamTargetOf(args->output)
                                                           : StreamTarget::None;
-        ScratchFolder scratch;
-        if (stream != StreamTarget::None) {
-            if (scratch.path().empty()) {
-                context.err << "cannot make a temporary folder for the result\n";
+        // A stream gets the result as it is produced: nothing is staged, and what went out stays
+        // out when the conversion fails later (the run then exits 1).
+        std::ofstream special;
+        if (stream == StreamTarget::Special) {
+            special.open(args->output, std::ios::binary); // a fifo's open waits for its reader
+            if (!special) {
+                context.err << "cannot write " << args->output << '\n';
                 context.status = ExitStatus::Failed;
                 return;
             }
-            options.output.path = scratch.path() + "/result";
+        }
+        if (stream != StreamTarget::None) {
+            options.output.path = stream == StreamTarget::Out ? "the result to standard output" : args->output;
+            options.output.stream = streamInto(stream == StreamTarget::Out ? context.out : special);
         } else if (output->count() > 0) {
             options.output.path = args->output;
         }
@@ -386,28 +372,10 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
             progress.end();
             // A reader that went away ends the run quietly, as a pipeline expects; the files still
             // converting were cancelled and took their temporary files with them.
-            auto readerGone = [&] { return interrupts.signalNumber() == SIGPIPE; };
-            if (readerGone())
+            if (interrupts.signalNumber() == SIGPIPE)
                 return;
-            if (stream == StreamTarget::Out && !report.outputPath.empty() && !copyToStream(report.outputPath, context.out)) {
-                if (readerGone())
-                    return;
-                context.err << report.sourcePath << ": cannot write the result to standard output\n";
-                context.status = ExitStatus::Failed;
-            } else if (stream == StreamTarget::Special && !report.outputPath.empty()) {
-                // Opened only now: a fifo's open waits for its reader.
-                std::ofstream special(args->output, std::ios::binary);
-                if (!copyToStream(report.outputPath, special)) {
-                    if (readerGone())
-                        return;
-                    context.err << report.sourcePath << ": cannot write " << args->output << '\n';
-                    context.status = ExitStatus::Failed;
-                } else if (!args->quiet) {
-                    context.out << report.sourcePath << " -> " << args->output << '\n';
-                }
-            } else if (!report.outputPath.empty() && stream == StreamTarget::None && !args->quiet) {
+            if (!report.outputPath.empty() && !args->quiet && stream != StreamTarget::Out)
                 context.out << report.sourcePath << " -> " << report.outputPath << '\n';
-            }
             printReport(report, context.err, args->quiet);
             if (report.status == ConversionReport::Status::Failed || report.status == ConversionReport::Status::Partial
                 || report.status == ConversionReport::Status::Cancelled)

@@ -7,6 +7,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <system_error>
 
 namespace plistable {
 
@@ -71,6 +73,10 @@ struct OutputOptions {
     OutputFormat format = OutputFormat::Xml;
     std::optional<std::string> path = {};     ///< write each result exactly here instead of into the save folder
     bool noClobber = false;                   ///< an existing output is left alone: the file fails, "exists, not replaced"
+    /// Set: the result is written through this as it is produced, in order (path then only names it
+    /// in messages, and no file is made or replaced). It returns {} or why the bytes could not be
+    /// written. A stream cannot be taken back: a conversion that fails part way leaves what it wrote.
+    std::function<std::error_code(std::string_view)> stream = {};
 };
 
 /// What the run converts each file as, and how a caller follows and stops it.

@@ -224,7 +224,9 @@ ConversionReport FileConverter::createCsv(const std::string& path)
 std::optional<ConversionReport> FileConverter::refuseOutput(const std::string& source, const std::string& outputPath,
                                                             bool sourceIsFile) const
 {
-    // Looked at before anything is read, so that a refused file is left as it is.
+    // Looked at before anything is read, so that a refused file is left as it is. A stream replaces no file.
+    if (_options.output.stream)
+        return std::nullopt;
     std::string problem;
     struct stat info {};
     if (sourceIsFile && sameFile(source, outputPath))

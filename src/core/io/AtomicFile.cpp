@@ -38,9 +38,13 @@ mode_t newFileMode()
 
 } // namespace
 
-AtomicFile::AtomicFile(std::string targetPath, ExistingTarget existingTarget)
-    : _targetPath(std::move(targetPath)), _existing(existingTarget)
+AtomicFile::AtomicFile(std::string targetPath, ExistingTarget existingTarget, ByteStream stream)
+    : _targetPath(std::move(targetPath)), _existing(existingTarget), _stream(std::move(stream))
 {
+    if (_stream) {
+        _streaming = true;
+        return;
+    }
     const std::string folder = stringByDeletingLastPathComponent(_targetPath);
     // A dot name keeps the temporary file out of sight; the suffix keeps it from ever being taken
     // for a finished output. (Built by appending: GCC 12 misreports assignments here as overlapping.)
@@ -105,7 +109,7 @@ std::error_code AtomicFile::error() const
 
 void AtomicFile::write(std::string_view bytes)
 {
-    if (_fd < 0 || failed())
+    if (!isOpen() || failed())
         return;
     while (_used + bytes.size() > _buffer.size()) {
         if (grow(bytes.size()))
@@ -132,7 +136,7 @@ bool AtomicFile::grow(std::size_t bytes)
 
 char* AtomicFile::beginWrite(std::size_t maxBytes)
 {
-    if (_fd < 0 || failed())
+    if (!isOpen() || failed())
         _used = 0; // nothing more is written: the room only has to be there
     if (_used + maxBytes > _buffer.size() && !grow(maxBytes)) {
         flush();
@@ -151,7 +155,8 @@ void AtomicFile::flush()
 {
     if (_used == 0)
         return;
-    if (!_background && _written + _used < backgroundThreshold) {
+    // A stream takes each piece at once, on this thread: a caller's stream need not be thread-safe.
+    if (_stream || (!_background && _written + _used < backgroundThreshold)) {
         writeThrough(std::string_view(_buffer.data(), _used));
         _used = 0;
         return;
@@ -182,6 +187,13 @@ void AtomicFile::writeThrough(std::string_view bytes)
 {
     if (_error)
         return;
+    if (_stream) {
+        if (const std::error_code failure = _stream(bytes))
+            _error = failure;
+        else
+            _written += bytes.size();
+        return;
+    }
     if (const std::error_code failure = detail::writeAll(_fd, bytes.data(), bytes.size())) {
         fail(failure.value());
         return;
@@ -199,6 +211,14 @@ void AtomicFile::writeThrough(std::string_view bytes)
 
 std::error_code AtomicFile::commit()
 {
+    if (_streaming) {
+        if (!_error)
+            flush();
+        _streaming = false;
+        _committed = !_error;
+        _used = 0;
+        return _error;
+    }
     if (_fd >= 0 && !failed()) {
         flush();
         finishBackground();
@@ -253,6 +273,7 @@ std::error_code AtomicFile::moveIntoPlace()
 
 void AtomicFile::discard()
 {
+    _streaming = false; // what went out stays out; the rest is dropped
     finishBackground();
     if (_fd >= 0) {
         ::close(_fd);

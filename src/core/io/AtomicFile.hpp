@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,6 +19,9 @@ enum class ExistingTarget {
              ///< several writers of one absent target exactly one succeeds
 };
 
+/// Takes bytes in order as they are written; returns {} or why they could not be written.
+using ByteStream = std::function<std::error_code(std::string_view)>;
+
 /// Writes a file so that its target is only ever replaced by a complete new file: the bytes go to
 /// a temporary file in the target's folder, which commit() renames over the target. Until then
 /// the target (or its absence) is untouched; a symbolic link at the target is replaced, never
@@ -27,10 +31,16 @@ enum class ExistingTarget {
 /// the same target that no writer holds locked (killed writers left them) are removed. Failures
 /// are remembered, never thrown. Large files are written by a helper thread while the caller goes
 /// on producing; the caller still sees one ordered stream of bytes.
+///
+/// Given a ByteStream, the bytes go out through it as they are written (in pieces of the buffer's
+/// size) instead: no file is made or replaced, `targetPath` only names the output, and what went
+/// out stays out when the writer fails or is discarded later.
 class AtomicFile {
 public:
-    /// Creates the temporary file. On failure error() says why and every later call does nothing.
-    explicit AtomicFile(std::string targetPath, ExistingTarget existing = ExistingTarget::Replace);
+    /// Creates the temporary file (with `stream`: none). On failure error() says why and every
+    /// later call does nothing.
+    explicit AtomicFile(std::string targetPath, ExistingTarget existing = ExistingTarget::Replace,
+                        ByteStream stream = {});
     /// Removes the temporary file unless commit() succeeded.
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
@@ -73,6 +83,7 @@ private:
     bool failed() const;
     // Moves the finished temporary file into place as _existing says, if the target's kind allows.
     std::error_code moveIntoPlace();
+    bool isOpen() const { return _fd >= 0 || _streaming; }
 
     std::string _targetPath;
     std::string _temporaryPath;
@@ -86,6 +97,8 @@ private:
     ExistingTarget _existing = ExistingTarget::Replace;
     std::error_code _error;                               // written by the helper thread while it runs
     std::unique_ptr<detail::BackgroundWriter> _background; // set once the file grows large
+    ByteStream _stream;                                   // set: bytes go out through it, no file is made
+    bool _streaming = false;                              // _stream takes bytes until commit or discard
 };
 
 } // namespace plistable

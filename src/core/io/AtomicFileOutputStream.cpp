@@ -2,8 +2,8 @@
 
 namespace plistable {
 
-AtomicFileOutputStream::AtomicFileOutputStream(std::string targetPath, ExistingTarget existing)
-    : _file(std::move(targetPath), existing)
+AtomicFileOutputStream::AtomicFileOutputStream(std::string targetPath, ExistingTarget existing, ByteStream stream)
+    : _file(std::move(targetPath), existing, std::move(stream))
 {
 }
 

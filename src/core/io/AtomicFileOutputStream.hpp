@@ -13,8 +13,10 @@ namespace plistable {
 class AtomicFileOutputStream : public OutputStream {
 public:
     /// Makes the temporary file in the folder of `targetPath` (a failure shows at open()); `existing`
-    /// says what commit() does with a target that exists.
-    explicit AtomicFileOutputStream(std::string targetPath, ExistingTarget existing = ExistingTarget::Replace);
+    /// says what commit() does with a target that exists. With `stream` the bytes go out through it
+    /// instead, as AtomicFile does with one.
+    explicit AtomicFileOutputStream(std::string targetPath, ExistingTarget existing = ExistingTarget::Replace,
+                                    ByteStream stream = {});
 
     /// Closes the stream if it is open, then renames the temporary file over the target. Returns
     /// the first failure of opening, writing, closing or renaming, or {}; after a failure the

@@ -12,7 +12,8 @@ constexpr std::uint64_t reportStep = 1 << 20;
 
 ConversionMonitor::ConversionMonitor(const ConversionOptions& options)
     : _progress(options.run.progress), _cancel(options.run.cancel),
-      _existingOutput(options.output.noClobber ? ExistingTarget::Keep : ExistingTarget::Replace)
+      _existingOutput(options.output.noClobber ? ExistingTarget::Keep : ExistingTarget::Replace),
+      _outputStream(options.output.stream)
 {
 }
 

@@ -41,6 +41,8 @@ public:
 
     /// How the output is to be put in place: kept when it exists under the no-clobber option.
     ExistingTarget existingOutput() const { return _existingOutput; }
+    /// The stream the output goes out through instead of a file, or an empty one.
+    const ByteStream& outputStream() const { return _outputStream; }
     /// The problem to report when writing `outputPath` failed with `error`.
     std::string writeFailure(const std::string& outputPath, std::error_code error) const;
 
@@ -53,6 +55,7 @@ private:
     std::uint64_t _total = 0;
     std::uint64_t _reported = 0;
     ExistingTarget _existingOutput = ExistingTarget::Replace;
+    ByteStream _outputStream;
 };
 
 } // namespace plistable::detail

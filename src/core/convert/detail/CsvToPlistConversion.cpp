@@ -250,7 +250,7 @@ ConversionReport convertShaped(ConversionReport& report, DecodedText& text, cons
         }
     }
 
-    AtomicFile file(outputPath, text.monitor().existingOutput());
+    AtomicFile file(outputPath, text.monitor().existingOutput(), text.monitor().outputStream());
     std::variant<PlistXmlWriter, BinaryPlistWriter, JsonWriter, OpenStepWriter> writer(std::in_place_type<PlistXmlWriter>, file);
     if (shape.format == OutputFormat::Binary)
         writer.emplace<BinaryPlistWriter>(file);
@@ -458,7 +458,7 @@ ConversionReport convertDecoded(ConversionReport& report, DecodedText& text, con
     if (header)
         names = parser.firstParsedRow();
 
-    AtomicFile file(outputPath, text.monitor().existingOutput());
+    AtomicFile file(outputPath, text.monitor().existingOutput(), text.monitor().outputStream());
     detail::PlistXmlWriter writer(file);
     writer.beginDocument();
 
@@ -662,9 +662,12 @@ ConversionReport convertCsvToPlist(const std::string& path, const std::string& o
     // Most files are UTF-8, and detection settles on UTF-8 exactly when every byte decodes as UTF-8
     // and none is an ESC: such a file is read once, as UTF-8, with no pass over it beforehand. At
     // the first byte that breaks that rule (or a last character cut off) the output is dropped
-    // and detection goes over the file as below.
-    if (std::optional<ConversionReport> result = convertAs(NSUTF8StringEncoding, 0, false, true))
-        return *result;
+    // and detection goes over the file as below. Output to a stream cannot be dropped: there the
+    // encoding is settled before anything is written.
+    const bool settleFirst = static_cast<bool>(progress.outputStream());
+    if (!settleFirst)
+        if (std::optional<ConversionReport> result = convertAs(NSUTF8StringEncoding, 0, false, true))
+            return *result;
 
     // The encodings to try, in order, as detection tries them (the last of which always decodes).
     // A trial that meets bytes it cannot decode is abandoned, output unwritten.
@@ -674,9 +677,20 @@ ConversionReport convertCsvToPlist(const std::string& path, const std::string& o
         evidence.add(piece);
     const std::vector<TextEncoding> trials = evidence.trials();
     const std::size_t cutOff = evidence.cutOffUtf8Length();
-    for (const TextEncoding encoding : trials)
-        if (std::optional<ConversionReport> result = convertAs(encoding, cutOff, encoding == trials.back(), false))
+    // Whether all of the file decodes as `encoding`, read without converting; a failed read or a
+    // cancel is left for the conversion to meet and report.
+    auto decodes = [&](TextEncoding encoding) {
+        file.rewind();
+        std::optional<TextDecoder> decoder = TextDecoder::forEncoding(encoding, cutOff > 0);
+        return !decoder || DecodedText(file, std::move(*decoder), progress).outcome() != DecodedText::Outcome::Undecodable;
+    };
+    for (const TextEncoding encoding : trials) {
+        const bool last = encoding == trials.back();
+        if (settleFirst && !last && !decodes(encoding))
+            continue;
+        if (std::optional<ConversionReport> result = convertAs(encoding, cutOff, settleFirst || last, false))
             return *result;
+    }
     return report;
 }
 

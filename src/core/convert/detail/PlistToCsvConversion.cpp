@@ -336,7 +336,8 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
         return progress.advance(done);
     };
 
-    auto stream = std::make_shared<AtomicFileOutputStream>(outputPath, progress.existingOutput());
+    auto stream = std::make_shared<AtomicFileOutputStream>(outputPath, progress.existingOutput(),
+                                                           progress.outputStream());
     // Another output encoding: the writer writes UTF-8 into a stream that re-encodes it.
     std::shared_ptr<OutputStream> sink = stream;
     std::shared_ptr<TranscodingOutputStream> transcoder;
