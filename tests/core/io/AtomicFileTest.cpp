@@ -15,6 +15,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
+#include <thread>
 #include <time.h>
 
 using namespace plistable;
@@ -97,6 +98,35 @@ TEST(AtomicFileTest, LargeFilesKeepEveryByteInOrder)
     } // not committed
     EXPECT_EQ(dir.read("big.bin").size(), expected.size());
     EXPECT_EQ(dir.names(), std::vector<std::string>{"big.bin"});
+}
+
+// With a stream no file is made: the bytes go out in order on the writing thread as they pass the
+// buffer; a failing stream stops the writing and commit() returns its reason; what went out stays out.
+TEST(AtomicFileTest, AStreamGetsTheBytesInOrderAndNoFileIsMade)
+{
+    TempDir dir;
+    for (const std::size_t failAfter : {std::size_t(0), std::size_t(1) << 20, std::size_t(64) << 20}) {
+        SCOPED_TRACE(failAfter);
+        std::string out, expected;
+        const std::thread::id writer = std::this_thread::get_id();
+        AtomicFile file(dir.file("named.bin"), ExistingTarget::Replace, [&](std::string_view bytes) -> std::error_code {
+            EXPECT_EQ(std::this_thread::get_id(), writer);
+            if (failAfter > 0 && out.size() >= failAfter)
+                return std::make_error_code(std::errc::broken_pipe);
+            out += bytes;
+            return {};
+        });
+        for (std::size_t i = 0; expected.size() < (8u << 20); ++i) {
+            const std::string piece(1 + (i * 7919) % 300000, static_cast<char>('a' + i % 26));
+            file.write(piece);
+            expected += piece;
+        }
+        EXPECT_EQ(file.commit(), failAfter > 0 && failAfter < expected.size() ? std::make_error_code(std::errc::broken_pipe)
+                                                                               : std::error_code());
+        EXPECT_TRUE(expected.starts_with(out));
+        EXPECT_EQ(out.size() == expected.size(), failAfter == 0 || failAfter >= expected.size());
+        EXPECT_TRUE(dir.names().empty());
+    }
 }
 
 TEST(AtomicFileTest, BytesWrittenInPlaceMixWithAppendedOnes)
