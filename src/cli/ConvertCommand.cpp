@@ -298,8 +298,10 @@ void addConvertCommand(CLI::App& app, CommandContext& context)
         if (stream == StreamTarget::Special) {
             special.open(args->output, std::ios::binary); // a fifo's open waits for its reader
             if (!special) {
+                // A signal while waiting for a fifo's reader ends the open as it ends a conversion.
+                const int signal = interrupts.signalNumber();
                 context.err << "cannot write " << args->output << '\n';
-                context.status = ExitStatus::Failed;
+                context.status = signal != 0 ? static_cast<ExitStatus>(128 + signal) : ExitStatus::Failed;
                 return;
             }
         }
