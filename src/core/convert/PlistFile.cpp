@@ -5,6 +5,7 @@
 #include "core/io/AtomicFile.hpp"
 #include "core/io/FileContents.hpp"
 #include "core/plist/detail/BinaryPlistWriter.hpp"
+#include "core/plist/detail/OpenStepWriter.hpp"
 #include "core/plist/detail/PlistXmlWriter.hpp"
 #include "core/text/TextEncoding.hpp"
 
@@ -84,6 +85,15 @@ std::optional<PlistFileError> writePlistFile(const PlistValue& value, const std:
     }
     case OutputFormat::Xml: {
         detail::PlistXmlWriter writer(file);
+        replaced = writeRoot(writer, value);
+        break;
+    }
+    case OutputFormat::OpenStep:
+    case OutputFormat::Strings: {
+        const bool stringsForm = format == OutputFormat::Strings;
+        if (stringsForm && !value.isDictionary())
+            return PlistFileError{"a strings file holds a dictionary, and the root is an array"};
+        detail::OpenStepWriter writer(file, stringsForm, false);
         replaced = writeRoot(writer, value);
         break;
     }
