@@ -4,7 +4,15 @@ namespace plistable {
 
 std::string LocalizationProblem::description() const
 {
-    return path + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + message;
+    // Built by appending: GCC 12 flags the concatenation with a false -Werror=restrict in Release.
+    std::string text = path;
+    if (line > 0) {
+        text += ':';
+        text += std::to_string(line);
+    }
+    text += ": ";
+    text += message;
+    return text;
 }
 
 } // namespace plistable

@@ -82,8 +82,12 @@ std::vector<StringsEntry> stringsEntries(std::vector<OpenStepEntry>&& entries)
         read.value = entry.value.isString() ? toUtf8Lossy(entry.value.string()) : toUtf8Lossy(entry.value.description());
         read.line = entry.line;
         if (const std::optional<std::size_t> first = ownComments(entry, previousEnd))
-            for (std::size_t i = *first; i < entry.commentsBefore.size(); ++i)
-                read.comment += (i > *first ? "\n" : "") + commentText(entry.commentsBefore[i]);
+            for (std::size_t i = *first; i < entry.commentsBefore.size(); ++i) {
+                // Appended piece by piece: GCC 12 flags a concatenation with a false -Werror=restrict in Release.
+                if (i > *first)
+                    read.comment += '\n';
+                read.comment += commentText(entry.commentsBefore[i]);
+            }
         previousEnd = entry.endLine;
         result.push_back(std::move(read));
     }
@@ -108,9 +112,10 @@ std::optional<StringsFile> readStringsFile(std::string_view bytes, OpenStepError
     std::optional<Text> decoded = OpenStepParser::decode(bytes, error);
     if (!decoded)
         return std::nullopt;
-    Text text = std::move(*decoded);
+    // A leading mark is no part of the text (skipped as a view: GCC 12 warns on erasing from the moved string).
+    std::u16string_view text = *decoded;
     if (!text.empty() && text.front() == u'\uFEFF')
-        text.erase(0, 1);
+        text.remove_prefix(1);
     EntryCollector collector;
     if (std::optional<OpenStepError> failure = OpenStepParser::parse(text, collector)) {
         error = std::move(*failure);
@@ -118,7 +123,8 @@ std::optional<StringsFile> readStringsFile(std::string_view bytes, OpenStepError
         // ';' put in gives that entry, with its line.
         if (error.message.starts_with("expected ';'") && error.offset <= text.size()) {
             EntryCollector completed;
-            const Text mended = text.substr(0, error.offset) + u";";
+            Text mended(text.substr(0, error.offset));
+            mended += u';';
             if (!OpenStepParser::parse(mended, completed) && completed.entries.size() == collector.entries.size() + 1)
                 error.line = completed.entries.back().line;
         }
@@ -169,7 +175,7 @@ std::string writeStringsFile(const std::vector<StringsEntry>& entries, const Str
             // A comment cannot hold its own end marker.
             Text comment = fromUtf8Lossy(entry.comment);
             for (std::size_t at; (at = comment.find(u"*/")) != Text::npos;)
-                comment.insert(at + 1, u" ");
+                comment.insert(comment.begin() + static_cast<std::ptrdiff_t>(at) + 1, u' ');
             text += u"/* " + comment + u" */\n";
         }
         text += fromUtf8Lossy(OpenStepParser::quoted(fromUtf8Lossy(entry.key)) + " = "
