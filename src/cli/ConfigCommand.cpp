@@ -56,7 +56,7 @@ std::optional<std::string> storedText(const std::string& key, const std::string&
         return toUtf8Lossy(std::u16string(1, *delimiter));
     }
     if (key == settings::outputFormKey)
-        return value == "xml" || value == "binary" || value == "json" ? std::optional(value) : std::nullopt;
+        return value == "xml" || value == "binary" || value == "json" || value == "openstep" || value == "strings" ? std::optional(value) : std::nullopt;
     if (!canonicalEncodingName(value))
         return std::nullopt;
     return value;
@@ -71,7 +71,7 @@ void addConfigCommand(CLI::App& app, CommandContext& context)
                     "The window's options, listed once stored; they apply to the window only (the command\n"
                     "line takes them as flags): excel, types, allKeys, includeSubfolders (on|off); outputEncoding (an encoding\n"
                     "name, e.g. utf-8, cp932); delimiterIn, delimiterOut (comma, semicolon, tab, pipe or one\n"
-                    "character); outputForm (xml, binary, json).\n"
+                    "character); outputForm (xml, binary, json, openstep, strings).\n"
                     "\n"
                     "Examples:\n"
                     "  plistable config                 # header = off\n"

@@ -29,6 +29,8 @@ OptionsPanel::OptionsPanel(UserDefaults& defaults, QWidget* parent)
     _form->addItem(tr("XML property list"), WindowOptions::formName(OutputFormat::Xml));
     _form->addItem(tr("Binary property list"), WindowOptions::formName(OutputFormat::Binary));
     _form->addItem(tr("JSON"), WindowOptions::formName(OutputFormat::Json));
+    _form->addItem(tr("Old-style text property list"), WindowOptions::formName(OutputFormat::OpenStep));
+    _form->addItem(tr("Strings file (two columns)"), WindowOptions::formName(OutputFormat::Strings));
     for (QComboBox* box : {_delimiterIn, _delimiterOut})
         for (const auto& [delimiter, label] : delimiters())
             box->addItem(label, QString(delimiter));

@@ -82,7 +82,8 @@ QString WindowOptions::formName(OutputFormat form)
 
 std::optional<OutputFormat> WindowOptions::formNamed(const QString& name)
 {
-    for (const OutputFormat form : {OutputFormat::Xml, OutputFormat::Binary, OutputFormat::Json})
+    for (const OutputFormat form : {OutputFormat::Xml, OutputFormat::Binary, OutputFormat::Json, OutputFormat::OpenStep,
+                                     OutputFormat::Strings})
         if (formName(form) == name)
             return form;
     return std::nullopt;

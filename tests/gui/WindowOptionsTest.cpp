@@ -84,7 +84,7 @@ TEST(WindowOptionsTest, ThePanelStoresWhatTheUserChangesAndANewPanelShowsIt)
     const UserDefaults stored(dir.file("settings.json"));
     EXPECT_EQ(stored.objectForKey("excel"), true);
     EXPECT_EQ(stored.stringForKey("outputEncoding"), "cp932");
-    EXPECT_EQ(stored.stringForKey("outputForm"), "json");
+    EXPECT_EQ(stored.stringForKey("outputForm"), "strings");
     EXPECT_EQ(stored.stringForKey("delimiterIn"), ";");
     EXPECT_FALSE(stored.stringForKey("delimiterOut").has_value());
 
@@ -93,7 +93,7 @@ TEST(WindowOptionsTest, ThePanelStoresWhatTheUserChangesAndANewPanelShowsIt)
     EXPECT_TRUE(panel.excelBox()->isChecked());
     EXPECT_FALSE(panel.typesBox()->isChecked());
     EXPECT_EQ(panel.encodingBox()->currentData().toString(), QStringLiteral("cp932"));
-    EXPECT_EQ(panel.formBox()->currentData().toString(), QStringLiteral("json"));
+    EXPECT_EQ(panel.formBox()->currentData().toString(), QStringLiteral("strings"));
     EXPECT_EQ(panel.delimiterInBox()->currentData().toString(), QStringLiteral(";"));
 }
 

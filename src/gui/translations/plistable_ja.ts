@@ -404,6 +404,14 @@ CSV とプロパティリストの間で表を変換します。
         <translation>JSON 形式</translation>
     </message>
     <message>
+        <source>Old-style text property list</source>
+        <translation>旧形式テキストのプロパティリスト</translation>
+    </message>
+    <message>
+        <source>Strings file (two columns)</source>
+        <translation>strings ファイル（2 列）</translation>
+    </message>
+    <message>
         <source>UTF-8</source>
         <translation>UTF-8（標準）</translation>
     </message>
