@@ -9,6 +9,7 @@
 #include "core/plist/detail/OpenStepWriter.hpp"
 #include "core/plist/detail/PlistXmlWriter.hpp"
 
+#include <algorithm>
 #include <unordered_set>
 
 using namespace plistable;
@@ -63,6 +64,30 @@ PlistValue withoutData(const PlistValue& value)
     return copy;
 }
 
+// The values as XML carries them: U+FFFE and U+FFFF are not XML characters, and the writer puts
+// U+FFFD in their place (and reports it).
+Text asXmlCarriesIt(Text text)
+{
+    std::replace_if(text.begin(), text.end(), [](char16_t c) { return c >= 0xFFFE; }, u'\uFFFD');
+    return text;
+}
+
+PlistValue asXmlCarriesIt(const PlistValue& value)
+{
+    if (value.isString())
+        return PlistValue(asXmlCarriesIt(value.string()));
+    PlistValue copy = value;
+    if (copy.isArray())
+        for (PlistValue& element : copy.array())
+            element = asXmlCarriesIt(element);
+    if (copy.isDictionary())
+        for (auto& [key, element] : copy.dictionary()) {
+            key = asXmlCarriesIt(key);
+            element = asXmlCarriesIt(element);
+        }
+    return copy;
+}
+
 struct Elements : PlistReaderDelegate {
     std::vector<PlistValue> values;
     void readerDidReadRootArrayElement(PlistValue&& element) override { values.push_back(std::move(element)); }
@@ -100,6 +125,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         value = withoutData(value);
     FUZZ_CHECK(writtenAndRead<detail::OpenStepWriter>(values, false, false) == values);
     FUZZ_CHECK(writtenAndRead<detail::BinaryPlistWriter>(values) == values);
-    FUZZ_CHECK(writtenAndRead<detail::PlistXmlWriter>(values) == values);
+    std::vector<PlistValue> inXml;
+    for (const PlistValue& value : values)
+        inXml.push_back(asXmlCarriesIt(value));
+    FUZZ_CHECK(writtenAndRead<detail::PlistXmlWriter>(values) == inXml);
     return 0;
 }

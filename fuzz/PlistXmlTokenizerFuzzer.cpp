@@ -49,6 +49,21 @@ std::string describe(const PropertyListReadResult& r, const Recorder& recorder)
            + ":" + std::to_string(r.column) + "@" + std::to_string(r.byteOffset);
 }
 
+// Whether the reader takes these bytes for XML: not "bplist", and '<' first after an optional
+// byte-order mark and white space (zero bytes passed over), or nothing but those.
+bool readAsXml(std::string_view bytes)
+{
+    if (bytes.starts_with("bplist"))
+        return false;
+    for (std::string_view mark : {"\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"})
+        if (bytes.starts_with(mark)) {
+            bytes.remove_prefix(mark.size());
+            break;
+        }
+    const std::size_t first = bytes.find_first_not_of(std::string_view(" \t\n\r\0", 5));
+    return first == std::string_view::npos || bytes[first] == '<';
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -73,8 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (tokenizer.status() == PlistXmlTokenizer::Status::Finished)
         FUZZ_CHECK(expatOk && expatLog.lines == log.lines);
 
-    if (xml.starts_with("bplist"))
-        return 0; // read as a binary list
+    if (!readAsXml(xml))
+        return 0; // read as a binary or an old-style list
     Recorder expatOnly, whole;
     XmlPropertyListReader reader(expatOnly);
     reader.begin();

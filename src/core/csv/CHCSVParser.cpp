@@ -10,9 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "core/text/detail/Simd.hpp"
 
 namespace plistable {
 
@@ -64,7 +62,7 @@ inline std::size_t unquotedRunLength(std::u16string_view text, const bool* plain
     const char16_t* s = text.data();
     const std::size_t n = text.size();
     std::size_t i = 0;
-#if defined(__SSE2__)
+#if PLISTABLE_SSE2
     // Eight characters at a time, each compared with every character that ends the run: the
     // line breaks U+000A to U+000D, U+0085, U+2028 and U+2029, the double quote, the delimiter
     // and (with escapes) the backslash.
@@ -109,7 +107,7 @@ inline std::size_t quotedRunLength(std::u16string_view text, bool escapes)
     const char16_t* s = text.data();
     const std::size_t n = text.size();
     std::size_t i = 0;
-#if defined(__SSE2__)
+#if PLISTABLE_SSE2
     const __m128i quotes = _mm_set1_epi16(quote);
     const __m128i backslashes = _mm_set1_epi16(escapes ? backslash : quote);
     while (i + 8 <= n) {

@@ -10,9 +10,7 @@
 #include <bit>
 #include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "core/text/detail/Simd.hpp"
 
 // How this works
 // --------------
@@ -74,7 +72,7 @@ char16_t foldUnit(char16_t c)
 // to here, so this runs over every unit of every quoted field.
 std::size_t findDoubleQuote(const char16_t* text, std::size_t position, std::size_t end)
 {
-#if defined(__SSE2__)
+#if PLISTABLE_SSE2
     const __m128i quote = _mm_set1_epi16(static_cast<short>(doubleQuote));
     for (; end - position >= 8; position += 8) {
         const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + position));
@@ -578,7 +576,7 @@ std::uint64_t CSVParser::endTextMask(std::size_t block) const
     const char16_t* text = csvString.data() + block * 64;
     const std::size_t available = std::min<std::size_t>(64, csvString.size() - block * 64);
     std::uint64_t bits = 0;
-#if defined(__SSE2__)
+#if PLISTABLE_SSE2
     if (available == 64) {
         // Eight units per test, exactly the end-text set: '"', the separator's first unit and the
         // newline set.

@@ -5,9 +5,7 @@
 #include <algorithm>
 #include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "core/text/detail/Simd.hpp"
 
 // How this works
 // --------------
@@ -34,7 +32,7 @@ bool isLineStart(char16_t c, char16_t previous)
     return detail::isNewline(c) && !(c == u'\n' && previous == u'\r');
 }
 
-#if defined(__SSE2__)
+#if PLISTABLE_SSE2
 // Adds up byte lanes that are 0 or 0xFF (one per unit that counts), a block at a time: each lane
 // counts to at most 255, then the lanes are summed into a plain count. This is without a
 // population count, which a build for plain x86-64 makes a library call.
@@ -83,7 +81,7 @@ std::size_t lineStarts(const char16_t* text, std::size_t length, char16_t before
 {
     std::size_t count = 0;
     std::size_t i = 0;
-#if defined(__SSE2__)
+#if PLISTABLE_SSE2
     const __m128i zero = _mm_setzero_si128();
     const __m128i lineFeed = _mm_set1_epi8(0x0A);
     ByteCounter counter;
@@ -118,7 +116,7 @@ std::size_t quotes(const char16_t* text, std::size_t length)
 {
     std::size_t count = 0;
     std::size_t i = 0;
-#if defined(__SSE2__)
+#if PLISTABLE_SSE2
     const __m128i quote = _mm_set1_epi8(static_cast<char>(doubleQuote));
     ByteCounter counter;
     for (; length - i >= 16; i += 16)

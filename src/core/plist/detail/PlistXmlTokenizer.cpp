@@ -3,9 +3,7 @@
 #include <array>
 #include <cstring>
 
-#if defined(__SSE2__) && defined(__x86_64__)
-#include <emmintrin.h>
-#endif
+#include "core/text/detail/Simd.hpp"
 
 // How this works
 //
@@ -727,7 +725,7 @@ void PlistXmlTokenizer::countTo(std::uint64_t offset) const
     if (length > 0 && !std::memchr(p, '\r', length)) {
         std::uint64_t lines = 0;
         const unsigned char* q = p;
-#if defined(__SSE2__) && defined(__x86_64__)
+#if PLISTABLE_SSE2
         const __m128i lf = _mm_set1_epi8('\n');
         while (end - q >= 16) {
             // Up to 255 blocks per byte counter, then the counters are summed.

@@ -8,9 +8,7 @@
 #include <cstring>
 #include <string>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "core/text/detail/Simd.hpp"
 
 namespace plistable::detail {
 namespace {
@@ -62,7 +60,7 @@ char* PlistXmlWriter::escapeInto(char* out, std::u16string_view text)
     const char16_t* p = text.data();
     const char16_t* const end = p + text.size();
     while (p < end) {
-#if defined(__SSE2__)
+#if PLISTABLE_SSE2
         // Eight units at a time while they are plain ASCII (U+0020..U+007F but & < >): narrowed to
         // bytes and stored at once. The first unit that is not stops the run and takes the path below.
         while (end - p >= 8) {

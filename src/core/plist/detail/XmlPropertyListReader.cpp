@@ -6,9 +6,7 @@
 
 #include <cstring>
 
-#if defined(__SSE2__) && defined(__x86_64__)
-#include <emmintrin.h>
-#endif
+#include "core/text/detail/Simd.hpp"
 
 
 // How this works
@@ -90,7 +88,7 @@ std::size_t widenAscii(std::string_view utf8, char16_t* units)
     const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
     const std::size_t n = utf8.size();
     std::size_t i = 0;
-#if defined(__SSE2__) && defined(__x86_64__)
+#if PLISTABLE_SSE2
     const __m128i zero = _mm_setzero_si128();
     while (i + 8 <= n) {
         std::uint64_t word;

@@ -1,8 +1,6 @@
 #pragma once
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "core/text/detail/Simd.hpp"
 
 namespace plistable::detail {
 
@@ -16,7 +14,7 @@ constexpr bool isNewline(char16_t c) noexcept
     return (c >= 0x000A && c <= 0x000D) || c == 0x0085 || c == 0x2028 || c == 0x2029;
 }
 
-#if defined(__SSE2__)
+#if PLISTABLE_SSE2
 // isNewline() for eight UTF-16 units at once: each lane 0xFFFF where the unit is a newline, else 0.
 // U+000A..U+000D as unsigned (c - 0x0A) <= 3, U+0085, and U+2028/U+2029 as (c & ~1) == 0x2028.
 inline __m128i newlineLanes(__m128i units) noexcept

@@ -4,9 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "core/text/detail/Simd.hpp"
 
 namespace plistable::detail {
 namespace {
@@ -88,7 +86,7 @@ std::size_t appendUtf8PrefixAsUtf16(std::string_view bytes, std::u16string& out)
     std::size_t i = 0;
     while (i < n) {
         if (p[i] < 0x80) {
-#if defined(__SSE2__)
+#if PLISTABLE_SSE2
             // Sixteen ASCII bytes at a time, widened by interleaving with zero bytes: this loop
             // is most of the decoding time of a mostly-ASCII text.
             const __m128i zero = _mm_setzero_si128();
