@@ -488,7 +488,7 @@ void XmlPropertyListReader::noteKey()
         dict.repeatOf = dict.keys.find(dict.value.dictionary(), dict.key);
         repeated = dict.repeatOf.has_value();
     } else if (frame.isRootDict) {
-        repeated = !_rootKeys.insert(dict.key).second;
+        repeated = !_rootKeys.insert(dict.key);
     }
     if (repeated)
         _delegate.readerDidFindRepeatedKey(dict.key, position().line, 0);

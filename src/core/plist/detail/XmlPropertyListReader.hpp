@@ -5,12 +5,12 @@
 #include "core/plist/PropertyListReadResult.hpp"
 #include "core/plist/detail/DictionaryKeys.hpp"
 #include "core/plist/detail/ExpatParser.hpp"
+#include "core/plist/detail/KeyHashSet.hpp"
 #include "core/plist/detail/PlistXmlTokenizer.hpp"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 namespace plistable::detail {
@@ -133,7 +133,7 @@ private:
     const PlistPointer* _selection = nullptr;
     bool _reporting = true;      // events go to the delegate (always, without a selection)
     bool _selectedFound = false;
-    std::unordered_set<Text> _rootKeys; // of a root (or selected) dictionary, to find a repeated one
+    KeyHashSet _rootKeys; // of a root (or selected) dictionary, to find a repeated one
 };
 
 } // namespace plistable::detail
