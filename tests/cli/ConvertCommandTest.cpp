@@ -337,6 +337,15 @@ TEST_F(ConvertCommandTest, ReadsPropertyListsAsTheyCome)
     }
     EXPECT_EQ(runCli({"convert", "--select", "Tracks", dir.file("lib.plist")}, settings).status, 2);
 
+    // A table's repeated key to a stream: its lines are out before the repeat is read.
+    const std::string rows = dir.write("r.plist", "{ x = 1;\n y = 2;\n x = 3; }");
+    const CliResult streamed = runCli({"convert", "-o", "-", rows}, settings);
+    EXPECT_EQ(streamed.status, 1);
+    EXPECT_EQ(streamed.out, "x,1\ny,2\nx,3\n");
+    EXPECT_EQ(streamed.err, rows + ": line 3: dictionary repeats key \"x\"; the later value is kept\n" + rows
+                                + ": a line was written for each entry of a repeated key, as the output is a stream "
+                                  "(written to a file, the later entry is kept)\n");
+
     const std::string table = dir.write("tr.csv", "k,v\nhello,\"say \"\"hi\"\"\"\n");
     EXPECT_EQ(runCli({"convert", "--header", "--to", "strings", "-o", "-", table}, settings).out,
               "\"hello\" = \"say \\\"hi\\\"\";\n");

@@ -2,6 +2,7 @@
 
 #include "core/csv/CHCSVWriter.hpp"
 #include "core/csv/CSVParser.hpp"
+#include "core/csv/detail/CsvSink.hpp"
 #include "core/io/MemoryOutputStream.hpp"
 #include "core/io/TranscodingOutputStream.hpp"
 #include "core/text/EncodingDetection.hpp"
@@ -36,27 +37,14 @@ std::optional<std::string> LocalizationTable::csvBytes(const LocalizationCsvWrit
         return std::nullopt;
     };
     auto memory = std::make_shared<MemoryOutputStream>();
-    std::shared_ptr<OutputStream> sink = memory;
-    std::shared_ptr<TranscodingOutputStream> transcoder;
-    if (dialect.encoding) {
-        std::optional<TextEncoder> encoder = TextEncoder::open(*dialect.encoding);
-        if (!encoder)
-            return fail(0, "unknown output encoding: " + *dialect.encoding);
-        if (encoder->canonicalName() != "UTF-8") {
-            transcoder = std::make_shared<TranscodingOutputStream>(memory, std::move(*encoder));
-            sink = transcoder;
-        }
-    }
-    // The same rule as the conversions: a mark only where the encoding is a Unicode one.
-    if (dialect.byteOrderMark && (!transcoder || transcoder->encoder().takesByteOrderMark())) {
-        sink->open();
-        sink->write("\xEF\xBB\xBF", 3);
-    }
+    std::string unknown;
+    std::optional<detail::CsvSink> sink = detail::CsvSink::open(
+        memory, {dialect.delimiter, dialect.crlf, dialect.byteOrderMark, &dialect.encoding}, unknown);
+    if (!sink)
+        return fail(0, unknown);
+    const TranscodingOutputStream* transcoder = sink->transcoder();
     {
-        CHCSVWriter writer(sink, NSUTF8StringEncoding, dialect.delimiter);
-        if (dialect.crlf)
-            writer.setLineEnd(u"\r\n");
-        writer.setBuffersLines(true);
+        CHCSVWriter& writer = sink->writer();
         std::vector<Text> fields;
         for (std::string_view name : fixedColumns)
             fields.push_back(fromUtf8Lossy(name));

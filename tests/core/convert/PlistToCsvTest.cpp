@@ -478,18 +478,31 @@ TEST_F(PlistToCsvTest, ARepeatedKeyKeepsTheLaterValueAndFailsTheRun)
 {
     const std::string xml = "<?xml version=\"1.0\"?>\n<plist><array>\n<dict><key>a</key><string>1</string>\n"
                             "<key>a</key><string>2</string><key>b</key><string>3</string></dict>\n</array></plist>";
+    // A table's own entries go out one by one: a repeated key's line is its first entry's, with
+    // the later value, whether the table is the root or selected inside the list.
+    const std::string rootXml = "<plist><dict><key>x</key><dict><key>a</key><string>1</string></dict>\n"
+                                "<key>y</key><dict><key>a</key><string>3</string></dict>\n"
+                                "<key>x</key><dict><key>a</key><string>2</string></dict></dict></plist>";
     const struct {
         const char* name;
         std::string contents;
+        std::optional<std::string> select;
+        std::string csv;
         std::string problem;
     } cases[] = {
-        {"xml", xml, "line 4: dictionary repeats key \"a\"; the later value is kept"},
-        {"old-style", "(\n{ a = 1;\n a = 2;\n b = 3; })", "line 3: dictionary repeats key \"a\"; the later value is kept"},
+        {"xml", xml, {}, "a,b\n2,3\n", "line 4: dictionary repeats key \"a\"; the later value is kept"},
+        {"old-style", "(\n{ a = 1;\n a = 2;\n b = 3; })", {}, "a,b\n2,3\n",
+         "line 3: dictionary repeats key \"a\"; the later value is kept"},
+        {"xml root", rootXml, {}, "key,a\nx,2\ny,3\n", "line 3: dictionary repeats key \"x\"; the later value is kept"},
+        {"old-style root", "{ x = { a = 1; }; y = { a = 3; };\n x = { a = 2; }; }", {}, "key,a\nx,2\ny,3\n",
+         "line 2: dictionary repeats key \"x\"; the later value is kept"},
+        {"xml selected", "<plist><dict><key>T</key>" + rootXml.substr(7, rootXml.size() - 15) + "</dict></plist>",
+         "/T", "key,a\nx,2\ny,3\n", "line 3: dictionary repeats key \"x\"; the later value is kept"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const Converted converted = convertWith(dir, defaults, c.contents, shaped(true));
-        EXPECT_EQ(converted.csv, "a,b\n2,3\n");
+        const Converted converted = convertWith(dir, defaults, c.contents, shaped(true, c.select));
+        EXPECT_EQ(converted.csv, c.csv);
         EXPECT_EQ(converted.report.status, ConversionReport::Status::Partial);
         EXPECT_EQ(converted.report.problems, std::vector<std::string>{c.problem});
     }

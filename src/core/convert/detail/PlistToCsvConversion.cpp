@@ -4,6 +4,7 @@
 #include "core/convert/FileConverter.hpp"
 #include "core/convert/detail/ConversionText.hpp"
 #include "core/csv/CHCSVWriter.hpp"
+#include "core/csv/detail/CsvSink.hpp"
 #include "core/io/AtomicFileOutputStream.hpp"
 #include "core/io/TranscodingOutputStream.hpp"
 #include "core/plist/PropertyListReader.hpp"
@@ -39,6 +40,41 @@ private:
     std::unordered_set<Text> _seen;
 };
 
+// The entries of a table handed over one by one (a root or selected dictionary) whose key was
+// reported as repeated: how often each came, and the value of its last entry. What a second
+// reading learns when the first wrote a line for every entry of a repeated key.
+class RepeatedEntries : public PlistReaderDelegate {
+public:
+    explicit RepeatedEntries(std::unordered_set<Text> keys) : _keys(std::move(keys)) {}
+
+    void readerDidReadRootDictionaryEntry(Text&& key, PlistValue&& value) override
+    {
+        if (!_keys.contains(key))
+            return;
+        Entry& entry = _entries[key];
+        ++entry.count;
+        entry.last = std::move(value);
+    }
+
+    /// The keys that came more than once, each with its last value.
+    std::unordered_map<Text, PlistValue> repeated() &&
+    {
+        std::unordered_map<Text, PlistValue> values;
+        for (auto& [key, entry] : _entries)
+            if (entry.count > 1)
+                values.emplace(key, std::move(entry.last));
+        return values;
+    }
+
+private:
+    struct Entry {
+        std::size_t count = 0;
+        PlistValue last;
+    };
+    std::unordered_set<Text> _keys;
+    std::unordered_map<Text, Entry> _entries;
+};
+
 // One property list to CSV conversion: forwards the XML events to the converter's key-list pass and
 // writes each element of the root array as a line as soon as the reader hands it over. By then the
 // key list is final whenever the element is a dictionary: collection ends inside the first dictionary.
@@ -54,10 +90,21 @@ public:
     {
     }
 
+    // With the repeated entries of the table (each key's last value): a line for the first entry
+    // of each such key, with that value, and none for the others.
+    void keepLaterEntries(std::unordered_map<Text, PlistValue>* repeated) { _laterEntries = repeated; }
+
     void readerDidReadRootDictionaryEntry(Text&& key, PlistValue&& value) override
     {
         ++_elements;
         _rootDictionary = true;
+        if (_laterEntries) {
+            if (const auto found = _laterEntries->find(key); found != _laterEntries->end()) {
+                if (!_writtenRepeats.insert(key).second)
+                    return;
+                value = found->second;
+            }
+        }
         const PlistValue keyValue(std::move(key));
         std::vector<const PlistValue*> fields{&keyValue};
         if (value.isDictionary()) {
@@ -95,6 +142,10 @@ public:
 
     void readerDidFindRepeatedKey(std::u16string_view key, std::uint64_t line, std::uint64_t byteOffset) override
     {
+        if (_reportedKeys.size() < maxRewrittenKeys)
+            _reportedKeys.emplace(key);
+        else
+            _tooManyRepeats = true;
         std::string where = line > 0 ? "line " + std::to_string(line) + ": " : byteOffset > 0 ? "byte " + std::to_string(byteOffset) + ": " : "";
         if (_repeatedKeys.size() < listedRepeats)
             _repeatedKeys.push_back(where + "dictionary repeats key \"" + toUtf8Lossy(key) + "\"; the later value is kept");
@@ -112,6 +163,11 @@ public:
     }
 
     bool selectedValue() const { return _selectedValue; }
+    /// Whether entries of a table were handed over one by one while keys were reported repeated:
+    /// then a line may have been written for each entry of one key.
+    bool mayHaveRepeatedLines() const { return _rootDictionary && !_reportedKeys.empty(); }
+    /// The keys reported repeated, at any depth; empty when there were too many to keep.
+    std::unordered_set<Text> reportedKeys() const { return _tooManyRepeats ? std::unordered_set<Text>() : _reportedKeys; }
 
     void parserDidStartDocument() override { _converter.parserDidStartDocument(); }
     void parserDidStartElement(std::u16string_view name) override
@@ -308,7 +364,44 @@ private:
     static constexpr std::size_t listedRepeats = 10;
     std::vector<std::string> _repeatedKeys;
     std::size_t _moreRepeats = 0;
+    // Beyond this many repeated keys, each entry is written as read (and the report says so).
+    static constexpr std::size_t maxRewrittenKeys = 100000;
+    std::unordered_set<Text> _reportedKeys;
+    bool _tooManyRepeats = false;
+    std::unordered_map<Text, PlistValue>* _laterEntries = nullptr;
+    std::unordered_set<Text> _writtenRepeats;
 };
+
+// Where the lines go: the output file (or stream), re-encoded when another encoding is asked for.
+struct CsvOutput {
+    std::shared_ptr<AtomicFileOutputStream> stream;
+    std::optional<CsvSink> sink;
+};
+
+// Opens the output for one writing; nothing when the output encoding is unknown, which `report`
+// then says.
+std::optional<CsvOutput> openCsvOutput(const std::string& outputPath, const CsvWriteDialect& dialect,
+                                       ConversionMonitor& progress, ConversionReport& report)
+{
+    CsvOutput output;
+    output.stream = std::make_shared<AtomicFileOutputStream>(outputPath, progress.existingOutput(),
+                                                             progress.outputStream());
+    std::string unknown;
+    output.sink = CsvSink::open(output.stream,
+                                {dialect.delimiter, dialect.crlf, dialect.byteOrderMark, &dialect.encodingName}, unknown);
+    if (!output.sink) {
+        report.problems.push_back(unknown);
+        return std::nullopt;
+    }
+    return output;
+}
+
+// Whether the list can be read once more: it is in memory, or a regular file (not a pipe).
+bool rereadable(const std::string& path, const std::string* bytes)
+{
+    struct stat info {};
+    return bytes || (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode));
+}
 
 } // namespace
 
@@ -336,56 +429,63 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
         return progress.advance(done);
     };
 
-    auto stream = std::make_shared<AtomicFileOutputStream>(outputPath, progress.existingOutput(),
-                                                           progress.outputStream());
-    // Another output encoding: the writer writes UTF-8 into a stream that re-encodes it.
-    std::shared_ptr<OutputStream> sink = stream;
-    std::shared_ptr<TranscodingOutputStream> transcoder;
-    if (dialect.encodingName) {
-        std::optional<TextEncoder> encoder = TextEncoder::open(*dialect.encodingName);
-        if (!encoder) {
-            report.problems.push_back("unknown output encoding: " + *dialect.encodingName);
-            return report;
-        }
-        if (encoder->canonicalName() != "UTF-8") {
-            transcoder = std::make_shared<TranscodingOutputStream>(stream, std::move(*encoder));
-            sink = transcoder;
-        }
-    }
-    if (dialect.byteOrderMark && (!transcoder || transcoder->encoder().takesByteOrderMark())) {
-        // Opened here so that the mark goes first; the writer takes the open stream as it is.
-        sink->open();
-        sink->write("\xEF\xBB\xBF", 3);
-    }
-    CHCSVWriter writer(sink, NSUTF8StringEncoding, dialect.delimiter);
-    if (dialect.crlf)
-        writer.setLineEnd(u"\r\n");
-    writer.setBuffersLines(true); // one write per line into the file's buffer
+    std::optional<CsvOutput> output = openCsvOutput(outputPath, dialect, progress, report);
+    if (!output)
+        return report;
     const PlistPointer* selection = shape.selection ? &*shape.selection : nullptr;
+    auto read = [&](PlistReaderDelegate& delegate) {
+        return bytes ? PropertyListReader::readBytes(*bytes, delegate, readMonitor, selection)
+                     : PropertyListReader::readFile(path, delegate, readMonitor, selection);
+    };
     std::optional<AllKeysPass> allKeys;
     if (shape.allKeys) {
         // A first pass for the columns; when it fails, the second fails the same way and says why.
         allKeys.emplace();
-        bytes ? PropertyListReader::readBytes(*bytes, *allKeys, readMonitor, selection)
-              : PropertyListReader::readFile(path, *allKeys, readMonitor, selection);
+        read(*allKeys);
         if (progress.cancelled())
             return ConversionMonitor::cancelledReport(path);
     }
-    CsvConversion conversion(keyListPass, writer, header, allKeys ? &allKeys->keys : nullptr,
-                             shape.keyColumn ? fromUtf8Lossy(*shape.keyColumn) : Text(u"key"));
-    const PropertyListReadResult result = bytes ? PropertyListReader::readBytes(*bytes, conversion, readMonitor, selection)
-                                                : PropertyListReader::readFile(path, conversion, readMonitor, selection);
+    const Text keyColumn = shape.keyColumn ? fromUtf8Lossy(*shape.keyColumn) : Text(u"key");
+    std::optional<CsvConversion> conversion;
+    conversion.emplace(keyListPass, output->sink->writer(), header, allKeys ? &allKeys->keys : nullptr, keyColumn);
+    PropertyListReadResult result = read(*conversion);
+    // Every entry of a repeated key of the table went out as a line. Where the output can be
+    // written again and the list read again, a second reading takes each such key's last value,
+    // and a third writes it in the first entry's place, as a look-up in the list finds it.
+    std::unordered_map<Text, PlistValue> laterEntries;
+    bool repeatedLines = conversion->mayHaveRepeatedLines() && !progress.cancelled()
+                         && (result.ok() || result.status == PropertyListReadResult::Status::RootNotArray);
+    if (repeatedLines && !progress.outputStream() && rereadable(path, bytes)
+        && !conversion->reportedKeys().empty()) {
+        RepeatedEntries entries(conversion->reportedKeys());
+        read(entries);
+        laterEntries = std::move(entries).repeated();
+        repeatedLines = !laterEntries.empty();
+        if (repeatedLines && !progress.cancelled()) {
+            output.reset(); // the first writing is dropped, an existing output untouched
+            output = openCsvOutput(outputPath, dialect, progress, report);
+            if (!output)
+                return report;
+            conversion.emplace(keyListPass, output->sink->writer(), header, allKeys ? &allKeys->keys : nullptr, keyColumn);
+            conversion->keepLaterEntries(&laterEntries);
+            result = read(*conversion);
+            repeatedLines = false;
+        }
+    }
+    CHCSVWriter& writer = output->sink->writer();
+    const std::shared_ptr<AtomicFileOutputStream>& stream = output->stream;
+    const TranscodingOutputStream* transcoder = output->sink->transcoder();
     // The temporary file goes with `stream`: an existing output stays as it was.
     if (result.status == PropertyListReadResult::Status::Stopped || progress.cancelled())
         return ConversionMonitor::cancelledReport(path);
     progress.finish(progress.total() > 0 ? progress.total() : bytesRead);
-    report.records = conversion.lines();
+    report.records = conversion->lines();
     const bool rootDictionary = result.status == PropertyListReadResult::Status::RootNotArray
-                                && (result.rootIsDictionary || conversion.selectedValue());
+                                && (result.rootIsDictionary || conversion->selectedValue());
     if (!result.ok() && !rootDictionary) {
         // Nothing is committed: an existing output file stays as it was.
         if (result.invalidValue) {
-            const std::string at = conversion.readingAt();
+            const std::string at = conversion->readingAt();
             report.problems.push_back(result.description() + (at.empty() ? "" : " in " + at)
                                       + "; nothing was written");
         } else
@@ -406,17 +506,22 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
         report.problems.assign(1, progress.writeFailure(outputPath, error));
         return report;
     }
-    for (std::string& repeated : conversion.repeatedKeys())
+    for (std::string& repeated : conversion->repeatedKeys())
         report.problems.push_back(std::move(repeated));
-    if (conversion.stopped())
+    if (repeatedLines)
+        report.problems.push_back(progress.outputStream()
+                                      ? "a line was written for each entry of a repeated key, as the output is a stream "
+                                        "(written to a file, the later entry is kept)"
+                                      : "a line was written for each entry of a repeated key");
+    if (conversion->stopped())
         report.problems.push_back("error: not exist keys; the elements from the first dictionary on were not written");
-    if (conversion.singleValues() > 0)
-        report.problems.push_back(plural(conversion.singleValues(), "single value", "single values")
-                                  + " at the top of the list " + (conversion.singleValues() == 1 ? "was" : "were")
+    if (conversion->singleValues() > 0)
+        report.problems.push_back(plural(conversion->singleValues(), "single value", "single values")
+                                  + " at the top of the list " + (conversion->singleValues() == 1 ? "was" : "were")
                                   + " not written");
-    if (const std::string dates = conversion.unrepresentableDates(); !dates.empty())
+    if (const std::string dates = conversion->unrepresentableDates(); !dates.empty())
         report.problems.push_back(dates);
-    const std::string leftOut = conversion.leftOutKeys();
+    const std::string leftOut = conversion->leftOutKeys();
     if (!leftOut.empty()) {
         report.problems.push_back("keys not in the first dictionary were left out: " + leftOut);
         report.notes.push_back("--all-keys writes a column for every key");
