@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -65,6 +66,32 @@ PropertyListReadResult stopped(std::uint64_t byteOffset, bool binary)
 bool goOn(const PropertyListReadMonitor& monitor, std::uint64_t bytesRead, std::uint64_t totalBytes)
 {
     return !monitor.pieceRead || monitor.pieceRead(bytesRead, totalBytes);
+}
+
+// An old-style text is parsed a piece at a time as it is read; between pieces, the monitor is
+// asked and its stop flag read.
+constexpr std::size_t openStepPieceSize = chunkSize;
+
+bool goOnWithOpenStep(const PropertyListReadMonitor& monitor, std::uint64_t bytesRead, std::uint64_t totalBytes)
+{
+    return !(monitor.stop && monitor.stop->load()) && goOn(monitor, bytesRead, totalBytes);
+}
+
+PropertyListReadResult readOpenStepBytes(std::string_view bytes, PlistReaderDelegate& delegate,
+                                         const PropertyListReadMonitor& monitor, const PlistPointer* selection)
+{
+    const std::uint64_t total = bytes.size();
+    std::uint64_t given = 0;
+    auto pieces = [&](std::string_view& piece) {
+        if (given > 0 && given < total && !goOnWithOpenStep(monitor, given, total))
+            return false;
+        piece = bytes.substr(given, openStepPieceSize);
+        given += piece.size();
+        return true;
+    };
+    if (auto result = detail::readOpenStep(pieces, delegate, selection))
+        return std::move(*result);
+    return stopped(given, false);
 }
 
 // A binary list is read whole: its offset table sits at the end and objects refer to each
@@ -158,7 +185,7 @@ PropertyListReadResult PropertyListReader::readBytes(std::string_view bytes, Pli
     if (syntax == Syntax::Binary)
         return readBinary(bytes, delegate, monitor, selection);
     if (syntax == Syntax::OpenStep)
-        return detail::readOpenStep(bytes, delegate, selection);
+        return readOpenStepBytes(bytes, delegate, monitor, selection);
     const std::uint64_t total = bytes.size();
     detail::XmlPropertyListReader reader(delegate);
     if (selection)
@@ -225,8 +252,44 @@ PropertyListReadResult PropertyListReader::readFile(const std::string& path, Pli
     head.resize(headSize);
 
     const Syntax syntax = syntaxOf(head);
-    if (syntax == Syntax::Binary || syntax == Syntax::OpenStep) {
-        // Both are read whole: a binary list refers anywhere, an old-style text is parsed in memory.
+    if (syntax == Syntax::OpenStep) {
+        // Read, decoded and parsed a piece at a time: the head first, then the rest of the file.
+        std::optional<PropertyListReadResult> failure;
+        std::string buffer;
+        std::uint64_t total = 0;
+        bool headGiven = false;
+        auto pieces = [&](std::string_view& piece) {
+            if (!headGiven) {
+                headGiven = true;
+                piece = head;
+                total = head.size();
+                return true;
+            }
+            if (atEnd) {
+                piece = {};
+                return true;
+            }
+            if (!goOnWithOpenStep(monitor, total, size)) {
+                failure = stopped(total, false);
+                return false;
+            }
+            buffer.resize(openStepPieceSize);
+            const ssize_t n = detail::readSome(file.get(), buffer.data(), buffer.size(), monitor.stop);
+            if (n < 0) {
+                failure = failedRead(total, false);
+                return false;
+            }
+            atEnd = n == 0;
+            total += static_cast<std::uint64_t>(n);
+            piece = std::string_view(buffer.data(), static_cast<std::size_t>(n));
+            return true;
+        };
+        if (auto result = detail::readOpenStep(pieces, delegate, selection))
+            return std::move(*result);
+        return std::move(*failure);
+    }
+    if (syntax == Syntax::Binary) {
+        // Read whole: a binary list refers anywhere.
         std::string bytes = std::move(head);
         while (!atEnd) {
             const std::size_t used = bytes.size();
@@ -237,10 +300,8 @@ PropertyListReadResult PropertyListReader::readFile(const std::string& path, Pli
             bytes.resize(used + static_cast<std::size_t>(n));
             atEnd = n == 0;
             if (!goOn(monitor, bytes.size(), size))
-                return stopped(bytes.size(), syntax == Syntax::Binary);
+                return stopped(bytes.size(), true);
         }
-        if (syntax == Syntax::OpenStep)
-            return detail::readOpenStep(bytes, delegate, selection, &bytes);
         return readBinary(bytes, delegate, monitor, selection);
     }
 

@@ -26,8 +26,8 @@ struct PropertyListReadMonitor {
 
 /// Reads a property list, XML, binary or old-style text, in one pass: reports the XML events of
 /// the document to a delegate and hands over each element of the root array as soon as it is
-/// complete, so memory stays bounded by the largest element (for XML; a binary list and an
-/// old-style text are held in memory whole). The syntax is told by content: "bplist" begins a
+/// complete, so memory stays bounded by the largest element (for XML and old-style text, which
+/// is decoded a piece at a time; a binary list is held in memory whole). The syntax is told by content: "bplist" begins a
 /// binary list; '<' after an optional byte-order mark and white space (or nothing but those)
 /// begins XML; anything else is old-style text (see OpenStepParser), whose events are those of
 /// the same values in XML. Never throws on bad data: the result tells why and where reading stopped.
@@ -47,7 +47,7 @@ public:
     /// Deepest nesting of arrays and dictionaries accepted (the root array counts as 1).
     static constexpr std::size_t maxDepth = maxPropertyListDepth;
 
-    /// Reads the file at `path` in chunks (an XML list is never held in memory whole).
+    /// Reads the file at `path` in chunks (an XML or old-style list is never held in memory whole).
     /// Unreadable when it cannot be opened or a read fails (events already reported stay).
     static PropertyListReadResult readFile(const std::string& path, PlistReaderDelegate& delegate,
                                            const PropertyListReadMonitor& monitor = {},

@@ -7,6 +7,7 @@
 #include <plist/plist.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -582,6 +583,67 @@ TEST(PropertyListReaderTest, OldStyleTextGivesTheEventsOfItsXmlForm)
         {"", false}, {" \n\t", false}, {"()", true}, {"bp = 1;", true}, {std::string("\xFF\xFE(\0)\0", 6), true}};
     for (const auto& [bytes, openStep] : sniffed)
         EXPECT_EQ(readBytes(bytes)->result.openStep, openStep) << bytes;
+}
+
+// An old-style text is read a piece at a time: a file and its bytes give the same events, a fault
+// beyond the first piece keeps its line (and bytes that are no text, however far on, come first),
+// and a stop between pieces is heard.
+TEST(PropertyListReaderTest, OldStyleTextIsReadInPiecesAndStops)
+{
+    std::string text = "( // rows\n";
+    for (int i = 0; i < 8000; ++i)
+        text += "{ n = " + std::to_string(i) + "; t = \"row\\n " + std::to_string(i) + "\"; },\n";
+    ASSERT_GT(text.size(), 3u * 64 * 1024);
+    test::TempDir dir;
+    const std::string whole = text + ")";
+    Read fromFile;
+    fromFile.result = PropertyListReader::readFile(dir.write("big.plist", whole), fromFile.recorder);
+    EXPECT_EQ(fromFile.result.status, Status::Ok);
+    EXPECT_EQ(fromFile.recorder.events, readBytes(whole)->recorder.events);
+    EXPECT_EQ(fromFile.recorder.elements.size(), 8000u);
+
+    const struct {
+        const char* name;
+        std::string text;
+        std::string message;
+        std::uint64_t line;
+    } faults[] = {
+        {"string never closed", text + "\n\n \"open", "unterminated string", 8004},
+        {"no text behind a grammar fault", "(a b" + text + "\xFF)", "byte " + std::to_string(4 + text.size()) + " (0xFF) is not UTF-8, and the text has no UTF-16 byte-order mark",
+         8002},
+    };
+    for (const auto& c : faults) {
+        SCOPED_TRACE(c.name);
+        Read read;
+        read.result = PropertyListReader::readFile(dir.write("fault.plist", c.text), read.recorder);
+        EXPECT_EQ(read.result.status, Status::NotPropertyList);
+        EXPECT_EQ(read.result.message, c.message);
+        EXPECT_EQ(read.result.line, c.line);
+    }
+
+    std::atomic<bool> stop{false};
+    const struct {
+        const char* name;
+        bool fromFile;
+        bool flag; // else pieceRead says no
+    } stops[] = {{"bytes, monitor", false, false}, {"file, monitor", true, false}, {"file, flag", true, true}};
+    for (const auto& c : stops) {
+        SCOPED_TRACE(c.name);
+        std::uint64_t calls = 0;
+        PropertyListReadMonitor monitor;
+        monitor.stop = &stop;
+        monitor.pieceRead = [&](std::uint64_t, std::uint64_t) {
+            stop = c.flag && ++calls == 2;
+            return c.flag || ++calls < 2;
+        };
+        stop = false;
+        Read read;
+        read.result = c.fromFile ? PropertyListReader::readFile(dir.file("big.plist"), read.recorder, monitor)
+                                 : PropertyListReader::readBytes(whole, read.recorder, monitor);
+        EXPECT_EQ(read.result.status, Status::Stopped);
+        EXPECT_GT(read.recorder.elements.size(), 0u);
+        EXPECT_LT(read.recorder.elements.size(), 8000u);
+    }
 }
 
 // A binary list assembled by hand: objects in order, two-byte offsets, one-byte references.

@@ -3,6 +3,7 @@
 #include "core/plist/PropertyListReadResult.hpp"
 #include "core/plist/detail/DictionaryKeys.hpp"
 #include "core/plist/detail/NextStepCharacters.hpp"
+#include "core/plist/detail/OpenStepTextSource.hpp"
 #include "core/plist/detail/PlistScalarText.hpp"
 #include "core/text/detail/Utf8.hpp"
 
@@ -10,13 +11,16 @@
 #include <unordered_set>
 #include <utility>
 
-// How this works: one recursive-descent pass over the whole text. Every read* function starts at
+// How this works: one recursive-descent pass over the text. Every read* function starts at
 // the first character of its construct (white space and comments already skipped) and leaves
 // _pos just after it; on a fault it records the error through fail() and returns false, and
 // every caller returns false at once. _line follows _pos (advance() is the only place that
-// moves over a line break one character at a time; the fast runs in readQuoted() and
-// skipSpace() count their own). Errors for a construct never closed name where it began;
-// "expected" errors name where the value before ends. If you add a construct, keep both rules.
+// moves over a line break one character at a time; the fast run in readQuoted() counts its
+// own). Errors for a construct never closed name where it began; "expected" errors name where
+// the value before ends. If you add a construct, keep both rules.
+// With a source, _text is only a window: fill() (and so atEnd()) may replace it and move _pos,
+// so no index into _text is kept across them (offsets are kept as here()), and what a construct
+// reads is gathered as it goes, never cut out of _text afterwards.
 
 namespace plistable::detail {
 namespace {
@@ -114,6 +118,26 @@ OpenStepGrammar::OpenStepGrammar(std::u16string_view text, OpenStepParserDelegat
 {
 }
 
+OpenStepGrammar::OpenStepGrammar(OpenStepTextSource& source, OpenStepParserDelegate& delegate)
+    : _text(source.text()), _source(&source), _delegate(delegate)
+{
+}
+
+bool OpenStepGrammar::refill(std::size_t count)
+{
+    if (!_source)
+        return false;
+    while (_pos + count > _text.size()) {
+        _base += _pos;
+        const bool more = _source->refill(_pos);
+        _text = _source->text();
+        _pos = 0;
+        if (!more)
+            return count <= _text.size();
+    }
+    return true;
+}
+
 void OpenStepGrammar::advance()
 {
     const char16_t c = _text[_pos++];
@@ -121,7 +145,7 @@ void OpenStepGrammar::advance()
         ++_line;
 }
 
-bool OpenStepGrammar::fail(std::string message, std::uint64_t line, std::size_t offset)
+bool OpenStepGrammar::fail(std::string message, std::uint64_t line, std::uint64_t offset)
 {
     if (!_error)
         _error = OpenStepError{std::move(message), line, offset};
@@ -136,27 +160,32 @@ bool OpenStepGrammar::skipSpace(std::vector<OpenStepComment>* comments)
             advance();
             continue;
         }
-        if (c != u'/' || _pos + 1 >= _text.size() || (_text[_pos + 1] != u'*' && _text[_pos + 1] != u'/'))
+        if (c != u'/' || !fill(2) || (_text[_pos + 1] != u'*' && _text[_pos + 1] != u'/'))
             return true;
         const bool block = _text[_pos + 1] == u'*';
         const std::uint64_t firstLine = _line;
-        const std::size_t start = _pos;
+        const std::uint64_t start = here();
         _pos += 2;
-        std::size_t end = _pos;
+        Text body;
         if (block) {
-            while (end + 1 < _text.size() && !(_text[end] == u'*' && _text[end + 1] == u'/'))
-                ++end;
-            if (end + 1 >= _text.size())
-                return fail("unterminated comment", firstLine, start);
+            while (true) {
+                if (!fill(2))
+                    return fail("unterminated comment", firstLine, start);
+                if (_text[_pos] == u'*' && _text[_pos + 1] == u'/')
+                    break;
+                if (comments)
+                    body += _text[_pos];
+                advance();
+            }
         } else {
-            while (end < _text.size() && _text[end] != u'\n' && _text[end] != u'\r')
-                ++end;
+            while (!atEnd() && peek() != u'\n' && peek() != u'\r') {
+                if (comments)
+                    body += peek();
+                ++_pos;
+            }
         }
-        const std::size_t bodyStart = _pos;
-        while (_pos < end)
-            advance();
         if (comments)
-            comments->push_back({Text(_text.substr(bodyStart, end - bodyStart)), block, firstLine, _line});
+            comments->push_back({std::move(body), block, firstLine, _line});
         if (block)
             _pos += 2;
     }
@@ -166,7 +195,7 @@ bool OpenStepGrammar::skipSpace(std::vector<OpenStepComment>* comments)
 bool OpenStepGrammar::readValue(PlistValue& out, std::size_t depth)
 {
     if (atEnd())
-        return fail("expected a value", _line, _pos);
+        return fail("expected a value", _line, here());
     const char16_t c = peek();
     if (c == u'"' || c == u'\'') {
         Text text;
@@ -187,40 +216,48 @@ bool OpenStepGrammar::readValue(PlistValue& out, std::size_t depth)
         return readArray(out, depth + 1);
     if (c == u'<')
         return readAngled(out);
-    return fail("unexpected character " + shownCharacter(c), _line, _pos);
+    return fail("unexpected character " + shownCharacter(c), _line, here());
 }
 
 bool OpenStepGrammar::readQuoted(Text& out)
 {
     const char16_t quote = peek();
     const std::uint64_t firstLine = _line;
-    const std::size_t start = _pos;
+    const std::uint64_t start = here();
     ++_pos;
     while (true) {
-        // The plain run up to the next quote or backslash in one piece.
+        // The plain run up to the next quote or backslash (or a carriage return that ends the
+        // window, whose line break depends on what follows) in one piece.
         std::size_t end = _pos;
-        while (end < _text.size() && _text[end] != quote && _text[end] != u'\\') {
+        const std::size_t size = _text.size();
+        while (end < size && _text[end] != quote && _text[end] != u'\\' && !(_text[end] == u'\r' && end + 1 == size)) {
             const char16_t c = _text[end++];
-            if (c == u'\n' || (c == u'\r' && (end >= _text.size() || _text[end] != u'\n')))
+            if (c == u'\n' || (c == u'\r' && _text[end] != u'\n'))
                 ++_line;
         }
         out.append(_text.substr(_pos, end - _pos));
         _pos = end;
         if (atEnd())
             return fail("unterminated string", firstLine, start);
-        if (peek() == quote) {
+        const char16_t c = peek();
+        if (c == quote) {
             ++_pos;
             return true;
         }
-        if (!readEscape(out))
-            return false;
+        if (c == u'\\') {
+            if (!readEscape(out))
+                return false;
+            continue;
+        }
+        out += c; // the carriage return
+        advance();
     }
 }
 
 bool OpenStepGrammar::readEscape(Text& out)
 {
     const std::uint64_t line = _line;
-    const std::size_t start = _pos;
+    const std::uint64_t start = here();
     ++_pos; // the backslash
     if (atEnd())
         return true; // the caller reports the string unterminated
@@ -238,8 +275,10 @@ bool OpenStepGrammar::readEscape(Text& out)
     if (c >= u'0' && c <= u'7') {
         unsigned value = 0;
         std::size_t digits = 0;
+        std::string shown = "\\";
         while (digits < 3 && !atEnd() && peek() >= u'0' && peek() <= u'7') {
             value = value * 8 + (peek() - u'0');
+            shown += static_cast<char>(peek());
             ++_pos;
             ++digits;
         }
@@ -251,27 +290,18 @@ bool OpenStepGrammar::readEscape(Text& out)
             out += *character;
             return true;
         }
-        return fail(utf8(_text.substr(start, _pos - start)) + " is no NeXTSTEP character", line, start);
+        return fail(shown + " is no NeXTSTEP character", line, start);
     }
     if (c == u'U') {
         // 1-4 hex digits; a high surrogate must be followed by an escaped low one.
-        auto readHex = [this](std::size_t at, unsigned& value) {
-            std::size_t digits = 0;
-            value = 0;
-            while (digits < 4 && at + digits < _text.size() && hexValue(_text[at + digits]) >= 0) {
-                value = value * 16 + static_cast<unsigned>(hexValue(_text[at + digits]));
-                ++digits;
-            }
-            return digits;
-        };
         unsigned value = 0;
-        const std::size_t digits = readHex(_pos + 1, value);
+        const std::size_t digits = hexDigits(1, value);
         if (digits == 0)
             return fail("\\U without hex digits", line, start);
         _pos += 1 + digits;
-        if (isHighSurrogate(value) && _pos + 1 < _text.size() && _text[_pos] == u'\\' && _text[_pos + 1] == u'U') {
+        if (isHighSurrogate(value) && fill(2) && _text[_pos] == u'\\' && _text[_pos + 1] == u'U') {
             unsigned low = 0;
-            const std::size_t lowDigits = readHex(_pos + 2, low);
+            const std::size_t lowDigits = hexDigits(2, low);
             if (lowDigits > 0 && isLowSurrogate(low)) {
                 out += static_cast<char16_t>(value);
                 out += static_cast<char16_t>(low);
@@ -290,19 +320,36 @@ bool OpenStepGrammar::readEscape(Text& out)
     return true;
 }
 
+std::size_t OpenStepGrammar::hexDigits(std::size_t ahead, unsigned& value)
+{
+    fill(ahead + 4);
+    std::size_t digits = 0;
+    value = 0;
+    const std::size_t at = _pos + ahead;
+    while (digits < 4 && at + digits < _text.size() && hexValue(_text[at + digits]) >= 0) {
+        value = value * 16 + static_cast<unsigned>(hexValue(_text[at + digits]));
+        ++digits;
+    }
+    return digits;
+}
+
 bool OpenStepGrammar::readUnquoted(Text& out)
 {
-    const std::size_t start = _pos;
-    while (!atEnd() && isUnquoted(peek()))
-        ++_pos;
-    out.assign(_text.substr(start, _pos - start));
+    out.clear();
+    while (!atEnd() && isUnquoted(peek())) {
+        std::size_t end = _pos;
+        while (end < _text.size() && isUnquoted(_text[end]))
+            ++end;
+        out.append(_text.substr(_pos, end - _pos));
+        _pos = end;
+    }
     return true;
 }
 
 bool OpenStepGrammar::readAngled(PlistValue& out)
 {
     const std::uint64_t firstLine = _line;
-    const std::size_t start = _pos;
+    const std::uint64_t start = here();
     ++_pos;
     if (!atEnd() && peek() == u'*')
         return readTyped(out, firstLine, start);
@@ -316,14 +363,14 @@ bool OpenStepGrammar::readAngled(PlistValue& out)
         const char16_t c = peek();
         if (c == u'>') {
             if (high >= 0)
-                return fail("data with an odd number of hex digits", _line, _pos);
+                return fail("data with an odd number of hex digits", _line, here());
             ++_pos;
             out = PlistValue::data(std::move(bytes));
             return true;
         }
         const int nibble = hexValue(c);
         if (nibble < 0)
-            return fail("unexpected character " + shownCharacter(c) + " in data", _line, _pos);
+            return fail("unexpected character " + shownCharacter(c) + " in data", _line, here());
         ++_pos;
         if (high < 0) {
             high = nibble;
@@ -334,16 +381,18 @@ bool OpenStepGrammar::readAngled(PlistValue& out)
     }
 }
 
-bool OpenStepGrammar::readTyped(PlistValue& out, std::uint64_t firstLine, std::size_t start)
+bool OpenStepGrammar::readTyped(PlistValue& out, std::uint64_t firstLine, std::uint64_t start)
 {
     ++_pos; // the '*'
-    std::size_t end = _pos;
-    while (end < _text.size() && _text[end] != u'>' && _text[end] != u'\n' && _text[end] != u'\r')
-        ++end;
-    if (end >= _text.size() || _text[end] != u'>')
+    Text bodyText;
+    while (!atEnd() && peek() != u'>' && peek() != u'\n' && peek() != u'\r') {
+        bodyText += peek();
+        ++_pos;
+    }
+    if (atEnd() || peek() != u'>')
         return fail("unterminated typed value", firstLine, start);
-    const std::u16string_view body = _text.substr(_pos, end - _pos);
-    _pos = end + 1;
+    const std::u16string_view body = bodyText;
+    ++_pos;
     const std::string shown = "<*" + utf8(body) + ">";
     if (body.empty())
         return fail(shown + " names no type", firstLine, start);
@@ -381,7 +430,7 @@ bool OpenStepGrammar::readTyped(PlistValue& out, std::uint64_t firstLine, std::s
 bool OpenStepGrammar::readArray(PlistValue& out, std::size_t depth)
 {
     const std::uint64_t firstLine = _line;
-    const std::size_t start = _pos;
+    const std::uint64_t start = here();
     if (depth > maxPropertyListDepth)
         return fail("arrays and dictionaries nested deeper than " + std::to_string(maxPropertyListDepth) + " levels",
                     firstLine, start);
@@ -399,7 +448,7 @@ bool OpenStepGrammar::readArray(PlistValue& out, std::size_t depth)
             return false;
         elements.push_back(std::move(element));
         const std::uint64_t endLine = _line;
-        const std::size_t endOffset = _pos;
+        const std::uint64_t endOffset = here();
         if (!skipSpace(nullptr))
             return false;
         if (atEnd())
@@ -419,7 +468,7 @@ bool OpenStepGrammar::readArray(PlistValue& out, std::size_t depth)
 bool OpenStepGrammar::readDictionary(PlistValue& out, std::size_t depth)
 {
     const std::uint64_t firstLine = _line;
-    const std::size_t start = _pos;
+    const std::uint64_t start = here();
     if (depth > maxPropertyListDepth)
         return fail("arrays and dictionaries nested deeper than " + std::to_string(maxPropertyListDepth) + " levels",
                     firstLine, start);
@@ -457,20 +506,20 @@ bool OpenStepGrammar::readDictionary(PlistValue& out, std::size_t depth)
 bool OpenStepGrammar::readKey(Text& key, const char* expected)
 {
     if (atEnd())
-        return fail(expected, _line, _pos);
+        return fail(expected, _line, here());
     const char16_t c = peek();
     if (c == u'"' || c == u'\'')
         return readQuoted(key);
     if (isUnquoted(c))
         return readUnquoted(key);
-    return fail(std::string(expected) + ", found " + shownCharacter(c), _line, _pos);
+    return fail(std::string(expected) + ", found " + shownCharacter(c), _line, here());
 }
 
 bool OpenStepGrammar::readEntryRest(const Text& key, PlistValue& value, std::size_t depth, std::uint64_t& endLine,
                                     const Opening* opening)
 {
     // At the end of the text inside braces, the dictionary is what was never closed.
-    auto atEndFail = [&](std::string message, std::uint64_t line, std::size_t offset) {
+    auto atEndFail = [&](std::string message, std::uint64_t line, std::uint64_t offset) {
         if (opening)
             return fail("unterminated dictionary", opening->line, opening->offset);
         return fail(std::move(message), line, offset);
@@ -478,7 +527,7 @@ bool OpenStepGrammar::readEntryRest(const Text& key, PlistValue& value, std::siz
     if (!skipSpace(nullptr))
         return false;
     if (atEnd())
-        return atEndFail("expected '=' after the key " + shownKey(key), _line, _pos);
+        return atEndFail("expected '=' after the key " + shownKey(key), _line, here());
     if (peek() == u';') {
         value = PlistValue(key);
         endLine = _line;
@@ -486,16 +535,16 @@ bool OpenStepGrammar::readEntryRest(const Text& key, PlistValue& value, std::siz
         return true;
     }
     if (peek() != u'=')
-        return fail("expected '=' after the key " + shownKey(key), _line, _pos);
+        return fail("expected '=' after the key " + shownKey(key), _line, here());
     ++_pos;
     if (!skipSpace(nullptr))
         return false;
     if (atEnd())
-        return atEndFail("expected the value of " + shownKey(key), _line, _pos);
+        return atEndFail("expected the value of " + shownKey(key), _line, here());
     if (!readValue(value, depth))
         return false;
     const std::uint64_t valueEndLine = _line;
-    const std::size_t valueEnd = _pos;
+    const std::uint64_t valueEnd = here();
     if (!skipSpace(nullptr))
         return false;
     if (atEnd())
@@ -510,7 +559,7 @@ bool OpenStepGrammar::readEntryRest(const Text& key, PlistValue& value, std::siz
 bool OpenStepGrammar::readRootDictionary(bool stringsForm, std::optional<Text> firstKey, std::uint64_t firstLine,
                                          std::vector<OpenStepComment> pending)
 {
-    const Opening opening{_line, _pos};
+    const Opening opening{_line, here()};
     if (!stringsForm)
         ++_pos; // the '{'
     _delegate.parserDidStartRootDictionary(stringsForm);
@@ -556,7 +605,7 @@ bool OpenStepGrammar::readRootDictionary(bool stringsForm, std::optional<Text> f
 bool OpenStepGrammar::readRootArray(std::vector<OpenStepComment> pending)
 {
     const std::uint64_t firstLine = _line;
-    const std::size_t start = _pos;
+    const std::uint64_t start = here();
     ++_pos;
     _delegate.parserDidStartRootArray();
     while (true) {
@@ -572,7 +621,7 @@ bool OpenStepGrammar::readRootArray(std::vector<OpenStepComment> pending)
         if (!readValue(element, 1))
             return false;
         const std::uint64_t endLine = _line;
-        const std::size_t endOffset = _pos;
+        const std::uint64_t endOffset = here();
         pending.clear();
         if (!skipSpace(&pending))
             return false;
@@ -595,7 +644,7 @@ bool OpenStepGrammar::finishRoot(std::vector<OpenStepComment> pending)
     if (!skipSpace(&pending))
         return false;
     if (!atEnd())
-        return fail("unexpected " + shownCharacter(peek()) + " after the root value", _line, _pos);
+        return fail("unexpected " + shownCharacter(peek()) + " after the root value", _line, here());
     if (!pending.empty())
         _delegate.parserDidReadTrailingComments(std::move(pending));
     return true;
@@ -628,19 +677,16 @@ std::optional<OpenStepError> OpenStepGrammar::run()
         Text text;
         if (!readKey(text, "expected a value"))
             return _error;
-        const std::size_t afterString = _pos;
-        const std::uint64_t lineAfterString = _line;
         std::vector<OpenStepComment> after;
         if (!skipSpace(&after))
             return _error;
         if (!atEnd() && (peek() == u'=' || peek() == u';')) {
-            _pos = afterString; // readEntryRest reads from just after the key
-            _line = lineAfterString;
+            // readEntryRest goes on from here (the comments after a key are passed over).
             readRootDictionary(true, std::move(text), line, std::move(pending));
             return _error;
         }
         if (!atEnd())
-            return fail("expected '=' after the key " + shownKey(text), _line, _pos), _error;
+            return fail("expected '=' after the key " + shownKey(text), _line, here()), _error;
         _delegate.parserDidReadRootValue(PlistValue(std::move(text)));
         if (!after.empty())
             _delegate.parserDidReadTrailingComments(std::move(after));
@@ -653,7 +699,7 @@ std::optional<OpenStepError> OpenStepGrammar::run()
     if (!skipSpace(&pending))
         return _error;
     if (!atEnd())
-        return fail("unexpected " + shownCharacter(peek()) + " after the root value", _line, _pos), _error;
+        return fail("unexpected " + shownCharacter(peek()) + " after the root value", _line, here()), _error;
     _delegate.parserDidReadRootValue(std::move(value));
     if (!pending.empty())
         _delegate.parserDidReadTrailingComments(std::move(pending));

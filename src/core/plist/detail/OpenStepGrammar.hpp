@@ -11,11 +11,16 @@
 
 namespace plistable::detail {
 
-/// The state of one OpenStepParser::parse() run: a recursive-descent reader over the whole text
-/// (depth bounded by maxPropertyListDepth, so the stack is too), counting lines as it goes.
+class OpenStepTextSource;
+
+/// The state of one old-style read: a recursive-descent reader over a whole text or over the
+/// window of a source (depth bounded by maxPropertyListDepth, so the stack is too), counting lines
+/// as it goes. It never looks back, and ahead only a few characters, so a source's window holds
+/// little more than one piece of the input.
 class OpenStepGrammar {
 public:
     OpenStepGrammar(std::u16string_view text, OpenStepParserDelegate& delegate);
+    OpenStepGrammar(OpenStepTextSource& source, OpenStepParserDelegate& delegate);
 
     /// Reads the whole text; the first fault, or nothing.
     std::optional<OpenStepError> run();
@@ -24,13 +29,20 @@ private:
     /// Where an open bracket stands, for the error of one never closed.
     struct Opening {
         std::uint64_t line;
-        std::size_t offset;
+        std::uint64_t offset;
     };
 
-    bool atEnd() const { return _pos >= _text.size(); }
+    /// Makes `count` characters from _pos on available when the text has them.
+    bool fill(std::size_t count) { return _pos + count <= _text.size() || refill(count); }
+    bool refill(std::size_t count);
+    bool atEnd() { return !fill(1); }
     char16_t peek() const { return _text[_pos]; }
+    /// The offset of _pos in the whole text, in characters.
+    std::uint64_t here() const { return _base + _pos; }
     void advance();
-    bool fail(std::string message, std::uint64_t line, std::size_t offset);
+    bool fail(std::string message, std::uint64_t line, std::uint64_t offset);
+    /// The 0-4 hex digits `ahead` characters after _pos, and their `value`.
+    std::size_t hexDigits(std::size_t ahead, unsigned& value);
 
     bool skipSpace(std::vector<OpenStepComment>* comments);
     bool readValue(PlistValue& out, std::size_t depth);
@@ -38,7 +50,7 @@ private:
     bool readEscape(Text& out);
     bool readUnquoted(Text& out);
     bool readAngled(PlistValue& out);
-    bool readTyped(PlistValue& out, std::uint64_t line, std::size_t offset);
+    bool readTyped(PlistValue& out, std::uint64_t line, std::uint64_t offset);
     bool readArray(PlistValue& out, std::size_t depth);
     bool readDictionary(PlistValue& out, std::size_t depth);
     /// A quoted or unquoted string where a key must stand; `expected` names what should be there.
@@ -54,9 +66,11 @@ private:
     bool readRootArray(std::vector<OpenStepComment> pending);
     bool finishRoot(std::vector<OpenStepComment> pending);
 
-    std::u16string_view _text;
+    std::u16string_view _text; // the whole text, or the source's window
+    OpenStepTextSource* _source = nullptr;
     OpenStepParserDelegate& _delegate;
     std::size_t _pos = 0;
+    std::uint64_t _base = 0; // the offset of _text[0] in the whole text
     std::uint64_t _line = 1;
     std::optional<OpenStepError> _error;
 };

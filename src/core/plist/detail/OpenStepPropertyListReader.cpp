@@ -1,6 +1,7 @@
 #include "core/plist/detail/OpenStepPropertyListReader.hpp"
 
 #include "core/plist/OpenStepParser.hpp"
+#include "core/plist/detail/OpenStepGrammar.hpp"
 #include "core/plist/detail/PlistSelection.hpp"
 #include "core/plist/detail/PlistXmlEvents.hpp"
 
@@ -150,29 +151,37 @@ private:
 
 } // namespace
 
-PropertyListReadResult readOpenStep(std::string_view bytes, PlistReaderDelegate& delegate,
-                                    const PlistPointer* selection, std::string* owned)
+std::optional<OpenStepError> parseOpenStep(OpenStepTextSource& source, OpenStepParserDelegate& delegate)
+{
+    std::optional<OpenStepError> fault = OpenStepGrammar(source, delegate).run();
+    if (fault && !source.fault())
+        source.drain();
+    if (source.fault())
+        return source.fault();
+    return fault;
+}
+
+std::optional<PropertyListReadResult> readOpenStep(const OpenStepTextSource::Pieces& pieces,
+                                                   PlistReaderDelegate& delegate, const PlistPointer* selection)
 {
     PropertyListReadResult result;
     result.openStep = true;
     delegate.parserDidStartDocument();
-    OpenStepError error;
-    const std::optional<Text> text = OpenStepParser::decode(bytes, error);
-    if (owned)
-        std::string().swap(*owned);
-    std::optional<OpenStepError> fault;
-    if (!text) {
-        fault = error;
-        result.byteOffset = error.offset;
-    } else {
-        OpenStepEvents events(delegate, selection, result);
-        fault = OpenStepParser::parse(*text, events);
-        if (!fault) {
-            selection ? events.finishSelected() : events.finish();
-            if (result.status != Status::NoSelectedValue)
-                delegate.parserDidEndDocument();
-            return result;
-        }
+    OpenStepTextSource source(pieces);
+    OpenStepEvents events(delegate, selection, result);
+    std::optional<OpenStepError> fault = parseOpenStep(source, events);
+    if (source.interrupted())
+        return std::nullopt;
+    if (!fault) {
+        selection ? events.finishSelected() : events.finish();
+        if (result.status != Status::NoSelectedValue)
+            delegate.parserDidEndDocument();
+        return result;
+    }
+    if (source.fault()) {
+        // Bytes that are no text: what was parsed before them does not count.
+        result.rootKind = PropertyListReadResult().rootKind;
+        result.byteOffset = fault->offset;
     }
     result.status = Status::NotPropertyList;
     result.message = std::move(fault->message);
