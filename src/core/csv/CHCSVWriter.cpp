@@ -5,7 +5,10 @@
 #include "core/text/detail/Utf8.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+
+#include "core/text/detail/Simd.hpp"
 
 namespace plistable {
 
@@ -38,6 +41,39 @@ constexpr bool isPlainBlock(std::uint64_t word, std::uint64_t delimiterLanes)
     const std::uint64_t folded = word & ~lanes;
     return !(zeroLane(folded ^ (0x0A * lanes)) | zeroLane(folded ^ (0x0C * lanes)) | zeroLane(word ^ ('"' * lanes))
              | zeroLane(word ^ delimiterLanes));
+}
+
+// The length of the start of `field` that is ASCII holding no line-break character (0A..0D), no
+// double quote and no `delimiter` (a byte from 0x80 on when the delimiter is not ASCII).
+std::size_t plainAsciiPrefix(std::string_view field, char delimiter)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(field.data());
+    const std::size_t n = field.size();
+    std::size_t i = 0;
+#if PLISTABLE_SSE2
+    const __m128i breakStart = _mm_set1_epi8(0x0A);
+    const __m128i breakSpan = _mm_set1_epi8(3);
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i separator = _mm_set1_epi8(delimiter);
+    for (; i + 16 <= n; i += 16) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        // (b - 0x0A) saturated down by 3 is zero exactly for 0A..0D; the sign bit marks non-ASCII.
+        const __m128i lineBreak =
+            _mm_cmpeq_epi8(_mm_subs_epu8(_mm_sub_epi8(b, breakStart), breakSpan), _mm_setzero_si128());
+        const __m128i special =
+            _mm_or_si128(_mm_or_si128(lineBreak, _mm_cmpeq_epi8(b, quote)), _mm_or_si128(_mm_cmpeq_epi8(b, separator), b));
+        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(special));
+        if (mask != 0)
+            return i + static_cast<std::size_t>(std::countr_zero(mask));
+    }
+#endif
+    const auto separatorByte = static_cast<unsigned char>(delimiter);
+    for (; i < n; ++i) {
+        const unsigned char c = bytes[i];
+        if (c >= 0x80 || (c >= 0x0A && c <= 0x0D) || c == '"' || c == separatorByte)
+            break;
+    }
+    return i;
 }
 
 } // namespace
@@ -101,6 +137,8 @@ CHCSVWriter::CHCSVWriter(std::shared_ptr<OutputStream> stream, TextEncoding enco
         _illegalCharacters.ascii[delimiter] = true;
     _illegalCharacters.delimiter = delimiter;
     _delimiterLanes = (delimiter < 0x80 ? delimiter : 0xFF) * lanes;
+    if (delimiter < 0x80)
+        _delimiterByte = static_cast<char>(delimiter);
 }
 
 CHCSVWriter::~CHCSVWriter()
@@ -296,6 +334,43 @@ void CHCSVWriter::writeField(std::u16string_view field)
         writeQuoted(field);
     else
         writeString(field, "a field");
+}
+
+void CHCSVWriter::writeUtf8Field(std::string_view field)
+{
+    std::size_t plain = _utf8 ? plainAsciiPrefix(field, _delimiterByte) : 0;
+    bool ascii = _utf8;
+    for (std::size_t i = plain; ascii && i < field.size(); ++i)
+        ascii = static_cast<unsigned char>(field[i]) < 0x80;
+    if (!ascii) {
+        // Other characters, or another encoding: the general path, through UTF-16.
+        _wideField.clear();
+        if (!detail::appendUtf8AsUtf16(field, _wideField))
+            _wideField = fromUtf8Lossy(field);
+        return writeField(std::u16string_view(_wideField));
+    }
+    if (_currentField > 0)
+        writeDelimiter();
+    ++_currentField;
+    _lastFieldEmpty = field.empty();
+    if (!_stream)
+        return;
+    if (plain == field.size()) {
+        _output.append(field);
+        return endPiece();
+    }
+    // ASCII with a line break, a double quote or the delimiter: quoted, its quotes doubled.
+    _output.push_back('"');
+    for (;;) {
+        const std::size_t quote = field.find('"');
+        _output.append(field.substr(0, quote));
+        if (quote == std::string_view::npos)
+            break;
+        _output.append("\"\"");
+        field.remove_prefix(quote + 1);
+    }
+    _output.push_back('"');
+    endPiece();
 }
 
 void CHCSVWriter::writeValue(const PlistValue& field)

@@ -61,6 +61,9 @@ public:
     }
     /// As writeField() with the value; nullptr stands for an absent value and writes an empty field.
     void writeField(const PlistValue* field);
+    /// As writeField() with the UTF-16 form of `utf8`, which must be well-formed UTF-8 (bad bytes
+    /// are written as U+FFFD). The same bytes; ASCII fields skip the UTF-16 step.
+    void writeUtf8Field(std::string_view utf8);
 
     /// Writes the line end (one line feed), also on a line without fields, and starts a new line.
     void finishLine();
@@ -124,6 +127,8 @@ private:
     };
     IllegalCharacters _illegalCharacters;
     std::uint64_t _delimiterLanes = 0; ///< the delimiter in each 16-bit lane, for the fast scan
+    char _delimiterByte = '\x80';      ///< an ASCII delimiter, else a byte no ASCII field holds
+    Text _wideField;                    ///< writeUtf8Field()'s UTF-16 form of a field that is not ASCII
     std::uint64_t _currentField = 0;
     bool _lastFieldEmpty = false; ///< the last field written was empty
 

@@ -3,6 +3,7 @@
 #include "core/Log.hpp"
 #include "core/convert/FileConverter.hpp"
 #include "core/convert/detail/ConversionText.hpp"
+#include "core/convert/detail/StringRowsConversion.hpp"
 #include "core/csv/CHCSVWriter.hpp"
 #include "core/csv/detail/CsvSink.hpp"
 #include "core/io/AtomicFileOutputStream.hpp"
@@ -428,6 +429,12 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
         bytesRead = done;
         return progress.advance(done);
     };
+
+    // The common table of strings goes straight from the file's bytes to the lines.
+    if (!bytes && !shape.allKeys && !shape.selection)
+        if (std::optional<ConversionReport> rows =
+                convertStringRows(path, outputPath, header, keyListPass, dialect, progress))
+            return *rows;
 
     std::optional<CsvOutput> output = openCsvOutput(outputPath, dialect, progress, report);
     if (!output)

@@ -1,0 +1,432 @@
+#include "core/convert/detail/StringRowsConversion.hpp"
+
+#include "core/convert/FileConverter.hpp"
+#include "core/io/AtomicFileOutputStream.hpp"
+#include "core/io/detail/FileDescriptor.hpp"
+#include "core/plist/detail/XmlTextScan.hpp"
+#include "core/text/detail/Utf8.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unordered_set>
+
+// How this works
+//
+// The scanner matches the document against a fixed pattern, one root-array element at a time, and
+// writes an element's line only once the element was read whole and found to be like the first.
+// An element cut off by the end of a piece waits, from its start, for the next piece. Every test
+// answers Wait (more bytes could still match), Other (they cannot) or Done. Other is the answer to
+// anything unusual: the general reader then reads the list from its start, and it is the one that
+// checks the rest of XML and reports positions. So accepting less is always safe; accepting more
+// is safe only where the general reader is known to write the same line (see
+// StringRowsConversionFuzzer, which compares the two).
+
+namespace plistable::detail {
+namespace {
+
+constexpr std::string_view declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+constexpr std::string_view doctype = "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                                     "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">";
+constexpr std::string_view plistStart = "<plist version=\"1.0\">";
+
+const char* skipSpace(const char* p, const char* end)
+{
+    while (p < end && (*p == ' ' || *p == '\t' || *p == '\n'))
+        ++p;
+    return p;
+}
+
+// The length of the UTF-8 sequence at `p` when it encodes a character XML allows; 0 when it does
+// not; -1 when it is cut off by `end`.
+int xmlCharacterLength(const unsigned char* p, const unsigned char* end)
+{
+    const unsigned char c = p[0];
+    int length;
+    unsigned char low = 0x80, high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        if (c == 0xE0)
+            low = 0xA0;
+        else if (c == 0xED)
+            high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        if (c == 0xF0)
+            low = 0x90;
+        else if (c == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (end - p < length)
+        return -1;
+    if (p[1] < low || p[1] > high)
+        return 0;
+    for (int i = 2; i < length; ++i)
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+    if (c == 0xEF && p[1] == 0xBF && p[2] >= 0xBE)
+        return 0; // U+FFFE and U+FFFF
+    return length;
+}
+
+Text utf16(std::string_view utf8)
+{
+    Text text;
+    appendUtf8AsUtf16(utf8, text);
+    return text;
+}
+
+} // namespace
+
+StringRowsScanner::StringRowsScanner(CHCSVWriter& writer, bool header, FileConverter& keyListPass)
+    : _writer(writer), _header(header), _keyListPass(keyListPass)
+{
+}
+
+StringRowsScanner::Status StringRowsScanner::feed(std::string_view bytes, bool isFinal)
+{
+    if (_status != Status::Reading)
+        return _status;
+    const char* data = bytes.data();
+    std::size_t size = bytes.size();
+    if (!_pending.empty()) {
+        _pending.append(bytes);
+        data = _pending.data();
+        size = _pending.size();
+    }
+    const std::size_t used = run(data, size, isFinal);
+    if (_status != Status::Reading)
+        return _status;
+    if (isFinal || size - used > maxPending) {
+        _status = Status::Other;
+        return _status;
+    }
+    if (_pending.empty())
+        _pending.assign(data + used, size - used);
+    else
+        _pending.erase(0, used);
+    return _status;
+}
+
+std::size_t StringRowsScanner::run(const char* data, std::size_t size, bool isFinal)
+{
+    const char* p = data;
+    const char* const end = data + size;
+    auto stop = [&](Step step) {
+        if (step == Step::Other || isFinal)
+            _status = Status::Other;
+        return static_cast<std::size_t>(p - data);
+    };
+    if (!_started) {
+        const Step step = prolog(p, end);
+        if (step != Step::Done)
+            return stop(step);
+        _started = true;
+    }
+    while (!_arrayEnded) {
+        const char* const at = p;
+        const Step step = row(p, end, data);
+        if (step != Step::Done) {
+            p = at;
+            return stop(step);
+        }
+    }
+    // </array> was read: white space, </plist>, white space, and the end.
+    const char* q = skipSpace(p, end);
+    constexpr std::string_view plistEnd = "</plist>";
+    if (static_cast<std::size_t>(end - q) < plistEnd.size()) {
+        const bool prefix = std::memcmp(q, plistEnd.data(), static_cast<std::size_t>(end - q)) == 0;
+        return stop(prefix ? Step::Wait : Step::Other);
+    }
+    if (std::memcmp(q, plistEnd.data(), plistEnd.size()) != 0 || skipSpace(q + plistEnd.size(), end) != end)
+        return stop(Step::Other);
+    if (!isFinal)
+        return static_cast<std::size_t>(p - data); // more may follow; read it all again
+    _keyListPass.parserDidEndElement(u"array");
+    _keyListPass.parserDidEndElement(u"plist");
+    _keyListPass.parserDidEndDocument();
+    _status = Status::Finished;
+    return size;
+}
+
+// Whether `literal` is at `p`: Done (p moved past it), Wait (cut off there), or Other.
+#define PLISTABLE_EXPECT(literal)                                                                                 \
+    do {                                                                                                          \
+        constexpr std::string_view expected = literal;                                                            \
+        const auto have = static_cast<std::size_t>(end - p);                                                      \
+        if (have < expected.size())                                                                               \
+            return std::memcmp(p, expected.data(), have) == 0 ? Step::Wait : Step::Other;                         \
+        if (std::memcmp(p, expected.data(), expected.size()) != 0)                                                \
+            return Step::Other;                                                                                   \
+        p += expected.size();                                                                                     \
+    } while (false)
+
+StringRowsScanner::Step StringRowsScanner::prolog(const char*& p, const char* end)
+{
+    PLISTABLE_EXPECT(declaration);
+    p = skipSpace(p, end);
+    if (end - p < 2)
+        return Step::Wait;
+    if (p[1] == '!') {
+        PLISTABLE_EXPECT(doctype);
+        p = skipSpace(p, end);
+    }
+    PLISTABLE_EXPECT(plistStart);
+    p = skipSpace(p, end);
+    PLISTABLE_EXPECT("<array>");
+    _keyListPass.parserDidStartDocument();
+    _keyListPass.parserDidStartElement(u"plist");
+    _keyListPass.parserDidStartElement(u"array");
+    return Step::Done;
+}
+
+StringRowsScanner::Step StringRowsScanner::row(const char*& p, const char* end, const char* data)
+{
+    p = skipSpace(p, end);
+    if (end - p < 8)
+        return Step::Wait;
+    if (std::memcmp(p, "</array>", 8) == 0) {
+        p += 8;
+        _arrayEnded = true;
+        return Step::Done;
+    }
+    const bool dictionary = p[1] == 'd';
+    if (dictionary)
+        PLISTABLE_EXPECT("<dict>");
+    else
+        PLISTABLE_EXPECT("<array>");
+    const Rows kind = dictionary ? Rows::Dictionaries : Rows::Arrays;
+    if (_rows != Rows::Unknown && _rows != kind)
+        return Step::Other;
+    _rowKeys.clear();
+    _rowValues.clear();
+    _decoded.clear();
+    for (;;) {
+        p = skipSpace(p, end);
+        if (end - p < 2)
+            return Step::Wait;
+        if (p[1] == '/') {
+            if (dictionary)
+                PLISTABLE_EXPECT("</dict>");
+            else
+                PLISTABLE_EXPECT("</array>");
+            break;
+        }
+        if (dictionary) {
+            PLISTABLE_EXPECT("<key>");
+            Field& key = _rowKeys.emplace_back();
+            if (const Step step = text(p, end, data, key); step != Step::Done)
+                return step;
+            PLISTABLE_EXPECT("</key>");
+            p = skipSpace(p, end);
+        }
+        Field& value = _rowValues.emplace_back(Field{0, 0, false});
+        if (end - p < 9)
+            return Step::Wait;
+        if (std::memcmp(p, "<string/>", 9) == 0) {
+            p += 9;
+            continue;
+        }
+        PLISTABLE_EXPECT("<string>");
+        if (const Step step = text(p, end, data, value); step != Step::Done)
+            return step;
+        PLISTABLE_EXPECT("</string>");
+    }
+    if (_rows == Rows::Unknown) {
+        // The first element: its keys are the columns, each once.
+        if (dictionary) {
+            if (_rowKeys.empty())
+                return Step::Other;
+            std::unordered_set<std::string_view> distinct;
+            for (const Field& key : _rowKeys) {
+                if (!distinct.insert(view(data, key)).second)
+                    return Step::Other;
+                _keys.emplace_back(view(data, key));
+            }
+        }
+        _rows = kind;
+        reportFirstRow(data);
+    } else if (dictionary) {
+        if (_rowKeys.size() != _keys.size())
+            return Step::Other;
+        for (std::size_t i = 0; i < _keys.size(); ++i)
+            if (view(data, _rowKeys[i]) != _keys[i])
+                return Step::Other;
+    }
+    writeRow(data);
+    return Step::Done;
+}
+
+#undef PLISTABLE_EXPECT
+
+StringRowsScanner::Step StringRowsScanner::text(const char*& p, const char* end, const char* data, Field& field)
+{
+    const auto* u = reinterpret_cast<const unsigned char*>(p);
+    const auto* const e = reinterpret_cast<const unsigned char*>(end);
+    const auto* base = reinterpret_cast<const unsigned char*>(data);
+    const unsigned char* run = u; // the start of the text not yet copied to _decoded
+    field = Field{static_cast<std::size_t>(u - base), 0, false};
+    for (;;) {
+        u = skipPlainXmlText(u, e);
+        if (u == e)
+            return Step::Wait;
+        const unsigned char c = *u;
+        if (c == '<')
+            break;
+        if (c >= 0x80) {
+            const int n = xmlCharacterLength(u, e);
+            if (n < 0)
+                return Step::Wait;
+            if (n == 0)
+                return Step::Other;
+            u += n;
+            continue;
+        }
+        if (c == ']') {
+            if (e - u < 3)
+                return Step::Wait;
+            if (u[1] == ']' && u[2] == '>')
+                return Step::Other;
+            ++u;
+            continue;
+        }
+        if (c != '&')
+            return Step::Other; // a carriage return or a control character
+        const auto left = static_cast<std::size_t>(e - u);
+        const void* semicolon = std::memchr(u, ';', std::min<std::size_t>(left, 6));
+        if (!semicolon)
+            return left < 6 ? Step::Wait : Step::Other;
+        const std::string_view name(reinterpret_cast<const char*>(u) + 1,
+                                    static_cast<std::size_t>(static_cast<const unsigned char*>(semicolon) - u - 1));
+        char resolved;
+        if (name == "amp")
+            resolved = '&';
+        else if (name == "lt")
+            resolved = '<';
+        else if (name == "gt")
+            resolved = '>';
+        else if (name == "quot")
+            resolved = '"';
+        else if (name == "apos")
+            resolved = '\'';
+        else
+            return Step::Other; // character references and the rest: the general reader
+        if (!field.decoded) {
+            field.decoded = true;
+            field.at = _decoded.size();
+        }
+        _decoded.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(u - run));
+        _decoded.push_back(resolved);
+        u = static_cast<const unsigned char*>(semicolon) + 1;
+        run = u;
+    }
+    if (field.decoded) {
+        _decoded.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(u - run));
+        field.size = _decoded.size() - field.at;
+    } else {
+        field.size = static_cast<std::size_t>(u - base) - field.at;
+    }
+    p = reinterpret_cast<const char*>(u);
+    return Step::Done;
+}
+
+void StringRowsScanner::reportFirstRow(const char* data)
+{
+    // The events the key-list pass takes from the first element; the later ones change nothing there.
+    const bool dictionary = _rows == Rows::Dictionaries;
+    _keyListPass.parserDidStartElement(dictionary ? u"dict" : u"array");
+    for (std::size_t i = 0; i < _rowValues.size(); ++i) {
+        if (dictionary) {
+            _keyListPass.parserDidStartElement(u"key");
+            if (_rowKeys[i].size > 0)
+                _keyListPass.parserFoundCharacters(utf16(view(data, _rowKeys[i])));
+            _keyListPass.parserDidEndElement(u"key");
+        }
+        _keyListPass.parserDidStartElement(u"string");
+        _keyListPass.parserDidEndElement(u"string");
+    }
+    _keyListPass.parserDidEndElement(dictionary ? u"dict" : u"array");
+    if (dictionary && _header) {
+        std::vector<Text> names;
+        for (const std::string& key : _keys)
+            names.push_back(utf16(key));
+        _writer.writeLineOfFields(names);
+        ++_lines;
+    }
+}
+
+void StringRowsScanner::writeRow(const char* data)
+{
+    for (const Field& value : _rowValues)
+        _writer.writeUtf8Field(view(data, value));
+    _writer.finishLine();
+    ++_lines;
+}
+
+std::optional<ConversionReport> convertStringRows(const std::string& path, const std::string& outputPath, bool header,
+                                                  FileConverter& keyListPass, const CsvWriteDialect& dialect,
+                                                  ConversionMonitor& progress)
+{
+    // Only plain UTF-8 lines into a file, which can be dropped unseen if the list turns out otherwise.
+    if (dialect.encodingName || progress.outputStream())
+        return std::nullopt;
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (!file.valid() || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+
+    auto stream = std::make_shared<AtomicFileOutputStream>(outputPath, progress.existingOutput());
+    if (dialect.byteOrderMark) {
+        stream->open();
+        stream->write("\xEF\xBB\xBF", 3);
+    }
+    CHCSVWriter writer(stream, NSUTF8StringEncoding, dialect.delimiter);
+    if (dialect.crlf)
+        writer.setLineEnd(u"\r\n");
+    writer.setBuffersLines(true);
+    StringRowsScanner scanner(writer, header, keyListPass);
+    constexpr std::size_t pieceSize = 256 * 1024;
+    std::string piece(pieceSize, '\0');
+    std::uint64_t bytesRead = 0;
+    for (;;) {
+        const ssize_t n = readSome(file.get(), piece.data(), pieceSize, progress.cancelFlag());
+        if (n < 0) {
+            if (progress.cancelled())
+                return ConversionMonitor::cancelledReport(path);
+            return std::nullopt;
+        }
+        bytesRead += static_cast<std::uint64_t>(n);
+        const auto status = scanner.feed(std::string_view(piece.data(), static_cast<std::size_t>(n)), n == 0);
+        if (status == StringRowsScanner::Status::Other)
+            return std::nullopt; // the stream goes, and its temporary file with it
+        if (status == StringRowsScanner::Status::Finished)
+            break;
+        if (!progress.advance(bytesRead) || progress.cancelled())
+            return ConversionMonitor::cancelledReport(path);
+    }
+    if (progress.cancelled())
+        return ConversionMonitor::cancelledReport(path);
+    progress.finish(progress.total() > 0 ? progress.total() : bytesRead);
+
+    ConversionReport report;
+    report.sourcePath = path;
+    report.records = scanner.lines();
+    writer.closeStream();
+    if (writer.hasFailed() && !stream->error())
+        report.problems.push_back(writer.failureReason());
+    if (std::error_code error = stream->commit()) {
+        report.problems.assign(1, progress.writeFailure(outputPath, error));
+        return report;
+    }
+    report.outputPath = outputPath;
+    report.status = report.problems.empty() ? ConversionReport::Status::Converted : ConversionReport::Status::Partial;
+    return report;
+}
+
+} // namespace plistable::detail

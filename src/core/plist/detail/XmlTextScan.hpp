@@ -1,0 +1,53 @@
+#pragma once
+
+#include <array>
+#include <bit>
+
+#include "core/text/detail/Simd.hpp"
+
+namespace plistable::detail {
+
+/// Character-data bytes that can be copied as they are: printable ASCII other than '<', '&' and
+/// ']', plus tab and line feed. Everything else (markup, references, a possible "]]>", carriage
+/// returns, control characters and every byte of a multi-byte character) needs a closer look.
+constexpr std::array<bool, 256> plainXmlTextTable()
+{
+    std::array<bool, 256> table{};
+    for (int c = 0x20; c < 0x80; ++c)
+        table[c] = c != '<' && c != '&' && c != ']';
+    table['\t'] = true;
+    table['\n'] = true;
+    return table;
+}
+inline constexpr std::array<bool, 256> plainXmlText = plainXmlTextTable();
+
+/// The first byte of [u, end) that is not plain character data (see plainXmlText), or `end`.
+inline const unsigned char* skipPlainXmlText(const unsigned char* u, const unsigned char* end)
+{
+#if PLISTABLE_SSE2
+    // Sixteen bytes at a time: a signed compare with 0x20 takes in the control characters and every
+    // byte from 0x80 on; tab and line feed are let out again, '<', '&' and ']' added.
+    const __m128i space = _mm_set1_epi8(0x20);
+    const __m128i tab = _mm_set1_epi8('\t');
+    const __m128i lineFeed = _mm_set1_epi8('\n');
+    const __m128i less = _mm_set1_epi8('<');
+    const __m128i ampersand = _mm_set1_epi8('&');
+    const __m128i bracket = _mm_set1_epi8(']');
+    while (end - u >= 16) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u));
+        const __m128i allowedControl = _mm_or_si128(_mm_cmpeq_epi8(b, tab), _mm_cmpeq_epi8(b, lineFeed));
+        const __m128i control = _mm_andnot_si128(allowedControl, _mm_cmplt_epi8(b, space));
+        const __m128i markup =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(b, less), _mm_cmpeq_epi8(b, ampersand)), _mm_cmpeq_epi8(b, bracket));
+        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, markup)));
+        if (mask != 0)
+            return u + std::countr_zero(mask);
+        u += 16;
+    }
+#endif
+    while (u < end && plainXmlText[*u])
+        ++u;
+    return u;
+}
+
+} // namespace plistable::detail
