@@ -104,15 +104,16 @@ TEST(CHCSVWriterTest, QuotesExactlyTheFieldsThatNeedIt)
 }
 
 // Every character that is or nearly is in the quoting set, at every position of a field long
-// enough to be scanned several units at a time, against the rule written out plainly.
+// enough to be scanned several units (or bytes) at a time, against the rule written out plainly;
+// given as UTF-16 and as UTF-8.
 TEST(CHCSVWriterTest, QuotesByTheSameRuleAtEveryPosition)
 {
     const char16_t probes[] = {0x0A, 0x0B, 0x0C, 0x0D, 0x08, 0x09, 0x0E, 0x0F, u'"', u'#', u',', u';', 0x7F,
                                0x80, 0x85, 0xA7, 0xE9, 0x2027, 0x2028, 0x2029, 0x4E00, 0x0A0A, 0x2222};
     for (const char16_t delimiter : {u',', u';', u'\u00A7'}) {
         for (const char16_t probe : probes) {
-            for (std::size_t position = 0; position < 11; ++position) {
-                Text field = u"abcdefghij";
+            for (std::size_t position = 0; position < 36; ++position) {
+                Text field = u"abcdefghijklmnopqrstuvwxyz0123456789";
                 field.insert(position, 1, probe);
                 SCOPED_TRACE(testing::Message() << "delimiter " << int(delimiter) << ", unit " << int(probe)
                                                 << " at " << position);
@@ -127,8 +128,9 @@ TEST(CHCSVWriterTest, QuotesByTheSameRuleAtEveryPosition)
                 auto stream = std::make_shared<MemoryOutputStream>();
                 CHCSVWriter writer(stream, NSUTF8StringEncoding, delimiter);
                 writer.writeField(field);
+                writer.writeUtf8Field(test::s(field));
                 writer.closeStream();
-                EXPECT_EQ(stream->bytes(), test::s(expected));
+                EXPECT_EQ(stream->bytes(), test::s(expected + delimiter + expected));
             }
         }
     }

@@ -1,0 +1,80 @@
+#include "core/convert/detail/StringRowsConversion.hpp"
+
+#include "core/UserDefaults.hpp"
+#include "core/convert/FileConverter.hpp"
+#include "core/convert/detail/PlistToCsvConversion.hpp"
+#include "core/io/MemoryOutputStream.hpp"
+#include "support/TestSupport.hpp"
+
+using namespace plistable;
+using namespace plistable::detail;
+using plistable::test::TempDir;
+
+namespace {
+
+const std::string prolog = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST "
+                           "1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n<plist version=\"1.0\">\n";
+
+// The root array's elements, in the usual prolog.
+std::string list(std::string_view elements)
+{
+    return prolog + "<array>\n" + std::string(elements) + "\n</array>\n</plist>\n";
+}
+
+} // namespace
+
+// The straight path takes exactly the lists of its shape, and writes for them what the general
+// reader writes, fed whole or a few bytes at a time.
+TEST(StringRowsConversionTest, WritesTheGeneralLinesOrGivesUp)
+{
+    const std::string row = "<dict><key>id</key><string>1</string><key>name</key><string>a</string></dict>";
+    struct Case {
+        const char* name;
+        std::string xml;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"dictionaries", list(row + "\n\t<dict>\n\t\t<key>id</key>\n\t\t<string/>\n\t\t<key>name</key>"
+                                    "<string>x, \"y\" &amp; &lt;z&gt;\n\xE6\x9D\xB1</string></dict>"), true},
+        {"arrays of any length", list("<array><string>a;b</string></array><array></array><array><string/></array>"), true},
+        {"keys with references", list("<dict><key>a&amp;b</key><string>1</string></dict>"), true},
+        {"no document type", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>"
+                             "<array><string>a</string></array></array></plist>", true},
+        {"an empty root array", list(""), true},
+        {"keys in another order", list(row + "<dict><key>name</key><string>a</string><key>id</key><string>1</string></dict>"), false},
+        {"a key left out", list(row + "<dict><key>id</key><string>1</string></dict>"), false},
+        {"a repeated key", list("<dict><key>id</key><string>1</string><key>id</key><string>2</string></dict>"), false},
+        {"dictionaries and arrays", list(row + "<array><string>a</string></array>"), false},
+        {"an integer", list("<array><integer>1</integer></array>"), false},
+        {"a carriage return", list("<array><string>a\r\nb</string></array>"), false},
+        {"a character reference", list("<array><string>&#65;</string></array>"), false},
+        {"a malformed byte", list("<array><string>\xC3(</string></array>"), false},
+        {"cut off", list(row).substr(0, prolog.size() + 30), false},
+        {"a comment after the list", list(row) + "<!-- -->", false},
+        {"text after the list", list(row) + "x", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        UserDefaults defaults(dir.file("settings.json"));
+        FileConverter general(defaults);
+        const ConversionReport report = convertPlistToCsv(dir.write("in.plist", c.xml), dir.file("out.csv"), true,
+                                                          general, &c.xml);
+        for (const std::size_t step : {c.xml.size() + 1, std::size_t{1}, std::size_t{7}}) {
+            FileConverter pass(defaults);
+            auto stream = std::make_shared<MemoryOutputStream>();
+            CHCSVWriter writer(stream, NSUTF8StringEncoding, u',');
+            StringRowsScanner scanner(writer, true, pass);
+            for (std::size_t at = 0; scanner.feed(std::string_view(c.xml).substr(std::min(at, c.xml.size()), step),
+                                                  at + step >= c.xml.size()) == StringRowsScanner::Status::Reading;)
+                at += step;
+            writer.closeStream();
+            ASSERT_EQ(scanner.status() == StringRowsScanner::Status::Finished, c.taken) << "pieces of " << step;
+            if (c.taken) {
+                EXPECT_EQ(stream->bytes(), dir.read("out.csv"));
+                EXPECT_EQ(scanner.lines(), report.records);
+                EXPECT_EQ(pass.keys(), general.keys());
+            }
+        }
+    }
+}
