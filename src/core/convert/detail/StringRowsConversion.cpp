@@ -93,13 +93,28 @@ StringRowsScanner::Status StringRowsScanner::feed(std::string_view bytes, bool i
 {
     if (_status != Status::Reading)
         return _status;
-    const char* data = bytes.data();
-    std::size_t size = bytes.size();
     if (!_pending.empty()) {
-        _pending.append(bytes);
-        data = _pending.data();
-        size = _pending.size();
+        // Complete the element cut off by the last piece with the start of this one (through the
+        // first end tag of an element), then read the rest in place.
+        std::size_t take = bytes.size();
+        for (const std::string_view endTag : {std::string_view("</dict>"), std::string_view("</array>")})
+            if (const std::size_t at = bytes.find(endTag); at != std::string_view::npos)
+                take = std::min(take, at + endTag.size());
+        _pending.append(bytes.substr(0, take));
+        const std::size_t used = run(_pending.data(), _pending.size(), isFinal && take == bytes.size());
+        if (_status != Status::Reading)
+            return _status;
+        _pending.erase(0, used);
+        if (!_pending.empty() || take == bytes.size()) {
+            _pending.append(bytes.substr(take)); // still cut off: all of it waits
+            if (_pending.size() > maxPending)
+                _status = Status::Other;
+            return _status;
+        }
+        bytes.remove_prefix(take);
     }
+    const char* data = bytes.data();
+    const std::size_t size = bytes.size();
     const std::size_t used = run(data, size, isFinal);
     if (_status != Status::Reading)
         return _status;
@@ -107,10 +122,7 @@ StringRowsScanner::Status StringRowsScanner::feed(std::string_view bytes, bool i
         _status = Status::Other;
         return _status;
     }
-    if (_pending.empty())
-        _pending.assign(data + used, size - used);
-    else
-        _pending.erase(0, used);
+    _pending.assign(data + used, size - used);
     return _status;
 }
 
@@ -125,8 +137,10 @@ std::size_t StringRowsScanner::run(const char* data, std::size_t size, bool isFi
     };
     if (!_started) {
         const Step step = prolog(p, end);
-        if (step != Step::Done)
+        if (step != Step::Done) {
+            p = data; // all of it again with more bytes
             return stop(step);
+        }
         _started = true;
     }
     while (!_arrayEnded) {
