@@ -67,6 +67,22 @@ std::size_t plainAsciiPrefix(std::string_view field, char delimiter)
             return i + static_cast<std::size_t>(std::countr_zero(mask));
     }
 #endif
+    // Eight bytes at a time (most fields are shorter than sixteen), each test true for a block
+    // holding none of the bytes, as isPlainBlock() does for four units; then byte by byte from the
+    // first block that is not plain.
+    constexpr std::uint64_t ones = 0x0101010101010101ULL;
+    constexpr std::uint64_t highBits = 0x8080808080808080ULL;
+    const std::uint64_t separators = static_cast<unsigned char>(delimiter) * ones;
+    auto hasZeroByte = [&](std::uint64_t word) { return (word - ones) & ~word & highBits; };
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + i, sizeof word);
+        const std::uint64_t folded = word & ~ones; // 0A..0D fold onto 0A and 0C
+        if ((word & highBits)
+            || (hasZeroByte(folded ^ (0x0A * ones)) | hasZeroByte(folded ^ (0x0C * ones))
+                | hasZeroByte(word ^ ('"' * ones)) | hasZeroByte(word ^ separators)))
+            break;
+    }
     const auto separatorByte = static_cast<unsigned char>(delimiter);
     for (; i < n; ++i) {
         const unsigned char c = bytes[i];

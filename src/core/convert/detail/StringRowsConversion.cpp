@@ -97,9 +97,13 @@ StringRowsScanner::Status StringRowsScanner::feed(std::string_view bytes, bool i
         // Complete the element cut off by the last piece with the start of this one (through the
         // first end tag of an element), then read the rest in place.
         std::size_t take = bytes.size();
-        for (const std::string_view endTag : {std::string_view("</dict>"), std::string_view("</array>")})
-            if (const std::size_t at = bytes.find(endTag); at != std::string_view::npos)
-                take = std::min(take, at + endTag.size());
+        for (std::size_t at = bytes.find("</"); at != std::string_view::npos; at = bytes.find("</", at + 2)) {
+            const std::string_view tag = bytes.substr(at);
+            if (tag.starts_with("</dict>") || tag.starts_with("</array>")) {
+                take = at + (tag[2] == 'd' ? 7 : 8);
+                break;
+            }
+        }
         _pending.append(bytes.substr(0, take));
         const std::size_t used = run(_pending.data(), _pending.size(), isFinal && take == bytes.size());
         if (_status != Status::Reading)
