@@ -1,6 +1,7 @@
 #include "core/convert/detail/StringRowsConversion.hpp"
 
 #include "core/convert/FileConverter.hpp"
+#include "core/csv/detail/CsvSink.hpp"
 #include "core/io/AtomicFileOutputStream.hpp"
 #include "core/io/detail/FileDescriptor.hpp"
 #include "core/plist/detail/XmlTextScan.hpp"
@@ -400,14 +401,12 @@ std::optional<ConversionReport> convertStringRows(const std::string& path, const
         return std::nullopt;
 
     auto stream = std::make_shared<AtomicFileOutputStream>(outputPath, progress.existingOutput());
-    if (dialect.byteOrderMark) {
-        stream->open();
-        stream->write("\xEF\xBB\xBF", 3);
-    }
-    CHCSVWriter writer(stream, NSUTF8StringEncoding, dialect.delimiter);
-    if (dialect.crlf)
-        writer.setLineEnd(u"\r\n");
-    writer.setBuffersLines(true);
+    std::string unknown;
+    std::optional<CsvSink> sink =
+        CsvSink::open(stream, {dialect.delimiter, dialect.crlf, dialect.byteOrderMark, &dialect.encodingName}, unknown);
+    if (!sink)
+        return std::nullopt;
+    CHCSVWriter& writer = sink->writer();
     StringRowsScanner scanner(writer, header, keyListPass);
     constexpr std::size_t pieceSize = 256 * 1024;
     std::string piece(pieceSize, '\0');
