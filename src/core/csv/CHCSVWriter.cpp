@@ -68,20 +68,40 @@ std::size_t plainAsciiPrefix(std::string_view field, char delimiter)
     }
 #endif
     // Eight bytes at a time (most fields are shorter than sixteen), each test true for a block
-    // holding none of the bytes, as isPlainBlock() does for four units; then byte by byte from the
-    // first block that is not plain.
+    // holding none of the bytes, as isPlainBlock() does for four units; the last few bytes in one
+    // such test too (a loop whose end varies with every field is mispredicted at every field);
+    // byte by byte only from a block that is not plain. Zero bytes that fill a short block are plain.
     constexpr std::uint64_t ones = 0x0101010101010101ULL;
     constexpr std::uint64_t highBits = 0x8080808080808080ULL;
     const std::uint64_t separators = static_cast<unsigned char>(delimiter) * ones;
     auto hasZeroByte = [&](std::uint64_t word) { return (word - ones) & ~word & highBits; };
+    auto plainWord = [&](std::uint64_t word) {
+        const std::uint64_t folded = word & ~ones; // 0A..0D fold onto 0A and 0C
+        return !(word & highBits)
+               && !(hasZeroByte(folded ^ (0x0A * ones)) | hasZeroByte(folded ^ (0x0C * ones))
+                    | hasZeroByte(word ^ ('"' * ones)) | hasZeroByte(word ^ separators));
+    };
     for (; i + 8 <= n; i += 8) {
         std::uint64_t word;
         std::memcpy(&word, bytes + i, sizeof word);
-        const std::uint64_t folded = word & ~ones; // 0A..0D fold onto 0A and 0C
-        if ((word & highBits)
-            || (hasZeroByte(folded ^ (0x0A * ones)) | hasZeroByte(folded ^ (0x0C * ones))
-                | hasZeroByte(word ^ ('"' * ones)) | hasZeroByte(word ^ separators)))
+        if (!plainWord(word))
             break;
+    }
+    if (i < n && i + 8 > n) {
+        const std::size_t left = n - i;
+        std::uint64_t word = 0;
+        if (n >= 8) {
+            std::memcpy(&word, bytes + n - 8, sizeof word); // overlaps bytes found plain already
+        } else if (left >= 4) {
+            std::uint32_t low, high; // overlapping when fewer than eight
+            std::memcpy(&low, bytes + i, sizeof low);
+            std::memcpy(&high, bytes + n - 4, sizeof high);
+            word = low | (std::uint64_t{high} << 32);
+        } else {
+            word = bytes[i] | (std::uint64_t{bytes[i + left / 2]} << 8) | (std::uint64_t{bytes[n - 1]} << 16);
+        }
+        if (plainWord(word))
+            return n;
     }
     const auto separatorByte = static_cast<unsigned char>(delimiter);
     for (; i < n; ++i) {

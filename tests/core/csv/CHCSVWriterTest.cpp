@@ -112,8 +112,11 @@ TEST(CHCSVWriterTest, QuotesByTheSameRuleAtEveryPosition)
                                0x80, 0x85, 0xA7, 0xE9, 0x2027, 0x2028, 0x2029, 0x4E00, 0x0A0A, 0x2222};
     for (const char16_t delimiter : {u',', u';', u'\u00A7'}) {
         for (const char16_t probe : probes) {
-            for (std::size_t position = 0; position < 36; ++position) {
-                Text field = u"abcdefghijklmnopqrstuvwxyz0123456789";
+            for (std::size_t cell = 0; cell < 3 + 6 + 10 + 36; ++cell) {
+                // Fields of 2, 5, 9 and 35 letters with the unit inserted at each place.
+                const std::size_t length = cell < 3 ? 2 : cell < 9 ? 5 : cell < 19 ? 9 : 35;
+                const std::size_t position = cell - (cell < 3 ? 0 : cell < 9 ? 3 : cell < 19 ? 9 : 19);
+                Text field = Text(u"abcdefghijklmnopqrstuvwxyz0123456789").substr(0, length);
                 field.insert(position, 1, probe);
                 SCOPED_TRACE(testing::Message() << "delimiter " << int(delimiter) << ", unit " << int(probe)
                                                 << " at " << position);
