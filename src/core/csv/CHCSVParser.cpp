@@ -57,7 +57,8 @@ inline bool isNewline(int c)
 // Length of the run of ordinary unquoted-field characters at the start of `text`: characters
 // that are valid field characters and, with `escapes`, not the backslash. `plain` is the ASCII
 // table of those characters.
-inline std::size_t unquotedRunLength(std::u16string_view text, const bool* plain, char16_t delimiter, bool escapes)
+inline std::size_t unquotedRunLength(std::u16string_view text, const bool* plain, char16_t delimiter,
+                                     [[maybe_unused]] bool escapes)
 {
     const char16_t* s = text.data();
     const std::size_t n = text.size();
