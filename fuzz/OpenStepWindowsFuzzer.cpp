@@ -1,7 +1,7 @@
 // An old-style text read a window at a time (the window's size taken from the first byte) reads
-// as when it is decoded and parsed whole: the same callbacks, values, fault, line and offset; and
-// the property-list reader gives the same result and events through any window, with or
-// without a selection.
+// as when it is decoded and parsed whole: the same callbacks, values, fault, line and offset
+// (with comments passed over, the same values and fault); and the property-list reader gives the
+// same result and events through any window, with or without a selection.
 #include "FuzzSupport.hpp"
 
 #include "core/plist/OpenStepParser.hpp"
@@ -120,6 +120,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(whole.log == windowed.log);
         FUZZ_CHECK(whole.values == windowed.values);
     }
+    // Passing comments over changes nothing else.
+    ParserLog bare;
+    detail::OpenStepTextSource again(piecesOf(bytes, window));
+    FUZZ_CHECK(sameFault(windowedFault, detail::parseOpenStep(again, bare, false)));
+    FUZZ_CHECK(bare.values == windowed.values);
 
     // The reader, with one piece and through the window.
     static const char* const pointers[] = {"", "/0", "/a", "/a/0", "/0/b"};

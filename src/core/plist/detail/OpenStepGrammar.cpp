@@ -118,8 +118,8 @@ OpenStepGrammar::OpenStepGrammar(std::u16string_view text, OpenStepParserDelegat
 {
 }
 
-OpenStepGrammar::OpenStepGrammar(OpenStepTextSource& source, OpenStepParserDelegate& delegate)
-    : _text(source.text()), _source(&source), _delegate(delegate)
+OpenStepGrammar::OpenStepGrammar(OpenStepTextSource& source, OpenStepParserDelegate& delegate, bool keepComments)
+    : _text(source.text()), _source(&source), _delegate(delegate), _keepComments(keepComments)
 {
 }
 
@@ -154,6 +154,8 @@ bool OpenStepGrammar::fail(std::string message, std::uint64_t line, std::uint64_
 
 bool OpenStepGrammar::skipSpace(std::vector<OpenStepComment>* comments)
 {
+    if (!_keepComments)
+        comments = nullptr;
     while (!atEnd()) {
         const char16_t c = peek();
         if (isSpace(c)) {

@@ -20,7 +20,9 @@ class OpenStepTextSource;
 class OpenStepGrammar {
 public:
     OpenStepGrammar(std::u16string_view text, OpenStepParserDelegate& delegate);
-    OpenStepGrammar(OpenStepTextSource& source, OpenStepParserDelegate& delegate);
+    /// Without `keepComments`, comments are passed over and none reaches the delegate, so that a
+    /// long one costs no memory.
+    OpenStepGrammar(OpenStepTextSource& source, OpenStepParserDelegate& delegate, bool keepComments = true);
 
     /// Reads the whole text; the first fault, or nothing.
     std::optional<OpenStepError> run();
@@ -72,6 +74,7 @@ private:
     std::size_t _pos = 0;
     std::uint64_t _base = 0; // the offset of _text[0] in the whole text
     std::uint64_t _line = 1;
+    bool _keepComments = true;
     std::optional<OpenStepError> _error;
 };
 

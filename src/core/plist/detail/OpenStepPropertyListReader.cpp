@@ -151,9 +151,10 @@ private:
 
 } // namespace
 
-std::optional<OpenStepError> parseOpenStep(OpenStepTextSource& source, OpenStepParserDelegate& delegate)
+std::optional<OpenStepError> parseOpenStep(OpenStepTextSource& source, OpenStepParserDelegate& delegate,
+                                           bool keepComments)
 {
-    std::optional<OpenStepError> fault = OpenStepGrammar(source, delegate).run();
+    std::optional<OpenStepError> fault = OpenStepGrammar(source, delegate, keepComments).run();
     if (fault && !source.fault())
         source.drain();
     if (source.fault())
@@ -169,7 +170,8 @@ std::optional<PropertyListReadResult> readOpenStep(const OpenStepTextSource::Pie
     delegate.parserDidStartDocument();
     OpenStepTextSource source(pieces);
     OpenStepEvents events(delegate, selection, result);
-    std::optional<OpenStepError> fault = parseOpenStep(source, events);
+    // The reader has no use for comments: none is kept, however long.
+    std::optional<OpenStepError> fault = parseOpenStep(source, events, false);
     if (source.interrupted())
         return std::nullopt;
     if (!fault) {

@@ -24,7 +24,9 @@ std::optional<PropertyListReadResult> readOpenStep(const OpenStepTextSource::Pie
 
 /// Parses the text of `source` to `delegate`; the first fault, or nothing. A decoding fault
 /// anywhere in the input comes before any grammar fault (the rest of the input is decoded to find
-/// one), as when the text is decoded whole before it is parsed.
-std::optional<OpenStepError> parseOpenStep(OpenStepTextSource& source, OpenStepParserDelegate& delegate);
+/// one), as when the text is decoded whole before it is parsed. Without `keepComments`, no
+/// comment is kept or reported.
+std::optional<OpenStepError> parseOpenStep(OpenStepTextSource& source, OpenStepParserDelegate& delegate,
+                                           bool keepComments = true);
 
 } // namespace plistable::detail
