@@ -10,16 +10,24 @@
 # With BIG=1 a 1 GB CSV (table.csv ten times over, made in the output folder) is converted once more
 # by plistable, for the peak memory at that size (Miller is left out: it holds about ten times its
 # input, which at 1 GB would crowd out everything else on a small machine).
+# With OLD_BIN=PATH (a plistable built from an older commit, e.g. in a `git worktree` of it, preset
+# `app`) each plistable job also runs that binary just before the new one (old, new, old, new ...),
+# and both lines are printed, the new one with its speed as a multiple of the old one's.
 # Outputs go to a folder made under WORK_DIR (default /tmp). Every output is synced to its disk
 # before it counts as written, so on a slow disk the disk's write speed is what gets timed; with
 # WORK_DIR=/dev/shm (memory) the conversions themselves are.
-# Usage: [RUNS=N] [BIG=1] [WORK_DIR=DIR] bench/compare-convert.sh [DATA_DIR]
+# Usage: [RUNS=N] [BIG=1] [WORK_DIR=DIR] [OLD_BIN=PATH] bench/compare-convert.sh [DATA_DIR]
 #        (make the data first with bench/generate-data.py)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 data="${1:-bench/data}"
 tool=build/app/src/cli/plistable
 [ -x "$tool" ] || scripts/build app >/dev/null
+old="${OLD_BIN:-}"
+if [ -n "$old" ] && [ ! -x "$old" ]; then
+    echo "OLD_BIN is no executable: $old" >&2
+    exit 2
+fi
 out=$(mktemp -d "${WORK_DIR:-/tmp}/plistable-bench.XXXXXX")
 trap 'rm -rf "$out"' EXIT
 runs="${RUNS:-3}"
@@ -36,6 +44,12 @@ run() {
         echo "failed: $label ($(head -c 300 "$out/stderr"))" >&2
     fi
 }
+# A plistable job: the old binary first when there is one, then the new one, on the same input.
+convert() {
+    local group=$1 label=$2 input=$3; shift 3
+    [ -n "$old" ] && run "$group" "old $label" "$input" "$old" convert "$@" -o "$out/work" "$input"
+    run "$group" "$label" "$input" "$tool" convert "$@" -o "$out/work" "$input"
+}
 have() { command -v "$1" >/dev/null 2>&1; }
 libplist=""
 if pkg-config --exists libplist-2.0 && cc -O2 bench/libplist-parse.c $(pkg-config --cflags --libs libplist-2.0) \
@@ -50,8 +64,8 @@ for round in $(seq "$runs"); do
         [ -f "$input" ] || continue
         g=$(basename "$input")
         run "$g" "cat" "$input" cat "$input"
-        run "$g" "plistable convert --no-header" "$input" "$tool" convert --no-header -o "$out/work" "$input"
-        run "$g" "plistable convert --header" "$input" "$tool" convert --header -o "$out/work" "$input"
+        convert "$g" "plistable convert --no-header" "$input" --no-header
+        convert "$g" "plistable convert --header" "$input" --header
         if [ "$input" = "$csv" ]; then
             have mlr && run "$g" "peer: Miller CSV->JSON" "$input" mlr --icsv --ojson cat "$input"
             if [ "$round" = 1 ]; then
@@ -66,8 +80,8 @@ for round in $(seq "$runs"); do
         [ -f "$input" ] || continue
         g=$(basename "$input")
         run "$g" "cat" "$input" cat "$input"
-        run "$g" "plistable convert --header" "$input" "$tool" convert --header -o "$out/work" "$input"
-        run "$g" "plistable convert --no-header" "$input" "$tool" convert --no-header -o "$out/work" "$input"
+        convert "$g" "plistable convert --header" "$input" --header
+        convert "$g" "plistable convert --no-header" "$input" --no-header
         [ -n "$libplist" ] && run "$g" "peer: libplist parse alone" "$input" "$libplist" "$input"
         if [ "$round" = 1 ]; then
             run "$g" "peer: Python plistlib+csv (header)" "$input" \
@@ -81,7 +95,7 @@ if [ "${BIG:-0}" = 1 ] && [ -f "$csv" ]; then
     for _ in $(seq 10); do cat "$csv"; done >"$big"
     g="table-1gb.csv"
     run "$g" "cat" "$big" cat "$big"
-    run "$g" "plistable convert --header" "$big" "$tool" convert --header -o "$out/work" "$big"
+    convert "$g" "plistable convert --header" "$big" --header
     rm -f "$big"
 fi
 
@@ -103,7 +117,10 @@ for group, labels in rows.items():
         med = statistics.median(wall)
         line = (f"  {label:<44} best {best[label]:7.1f} MB/s  median {size / max(med, 0.01):7.1f} MB/s"
                 f"  (n={len(rs)}, CPU {statistics.median(r[1] for r in rs):6.2f} s)  {max(r[2] for r in rs):8.1f} MB peak")
-        if label.startswith("plistable") and peers:
-            line += "  | " + ", ".join(f"{best[label] / best[p]:.2f}x {p[6:].split()[0]}" for p in peers)
+        ratios = [f"{best[label] / best[p]:.2f}x {p[6:].split()[0]}" for p in peers]
+        if label.startswith("plistable") and "old " + label in best:
+            ratios.insert(0, f"{best[label] / best['old ' + label]:.2f}x old")
+        if label.startswith("plistable") and ratios:
+            line += "  | " + ", ".join(ratios)
         print(line)
 PY
