@@ -1,5 +1,6 @@
 // Both conversions on random file contents: no exception; a Failed report leaves an existing output
 // file as it was; a written property list reads back whole with as many elements as records reported.
+// A file found to be UTF-8 (read as bytes) converts as it does with UTF-8 named (read as UTF-16).
 #include "FuzzSupport.hpp"
 
 #include "core/convert/FileConverter.hpp"
@@ -54,6 +55,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(PropertyListReader::readBytes(*written, counter).ok());
             FUZZ_CHECK(counter.elements == report.records);
         }
+    }
+    if (!options.csvRead.encodingName && reports[0].encodingName == "UTF-8") {
+        options.csvRead.encodingName = "UTF-8";
+        std::filesystem::create_directories(fuzz::scratch::path("named"));
+        const ConversionReport named =
+            FileConverter(defaults, options).convertDroppedFiles({csv}, fuzz::scratch::path("named")).at(0);
+        if (named.status != ConversionReport::Status::Failed) { // a last character cut off fails when named
+            FUZZ_CHECK(named.status == reports[0].status && named.problems == reports[0].problems);
+            FUZZ_CHECK(named.records == reports[0].records);
+            FUZZ_CHECK(fuzz::scratch::read("named/x.plist") == fuzz::scratch::read("out/x.plist"));
+        }
+        fuzz::scratch::remove("named/x.plist");
     }
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "core/convert/detail/FieldTypes.hpp"
 #include "core/convert/detail/JsonWriter.hpp"
 #include "core/csv/WindowedCSVParser.hpp"
+#include "core/csv/detail/Utf8CSVReader.hpp"
 #include "core/io/AtomicFile.hpp"
 #include "core/io/ReadError.hpp"
 #include "core/io/RereadableFile.hpp"
@@ -14,8 +15,12 @@
 #include "core/text/EncodingEvidence.hpp"
 #include "core/text/TextDecoder.hpp"
 #include "core/text/detail/CharacterSets.hpp"
+#include "core/text/detail/Simd.hpp"
+#include "core/text/detail/Utf8.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <span>
 #include <string_view>
 #include <unordered_map>
@@ -372,32 +377,63 @@ constexpr std::size_t windowUnits = std::size_t(1) << 16;
 
 // Records on their way from the reader to the writer's thread, their fields one after another in
 // one text, so that the other thread reads them in order. Full at `maxRecords` records or
-// `maxUnits` units, so that what waits stays small however long the records are: the few batches
+// `maxBytes` bytes of text, so that what waits stays small however long the records are: the few batches
 // in use are filled again and again, and memory touched for the first time costs a page fault per
 // page, which on some machines is as dear as converting the page's text.
+template <class Char>
 struct FieldBatch {
+    using View = std::basic_string_view<Char>;
     static constexpr std::size_t maxRecords = 4096;
-    static constexpr std::size_t maxUnits = std::size_t(1) << 18;
+    static constexpr std::size_t maxBytes = std::size_t(1) << 19;
 
-    Text text;
+    std::basic_string<Char> text;
+    std::vector<std::size_t> fieldStarts; // where each field begins in `text`
     std::vector<std::size_t> fieldEnds;   // where each field ends in `text`
     std::vector<std::size_t> recordEnds;  // where each record's fields end in fieldEnds
-    std::vector<std::u16string_view> fields; // the consumer's views of one record
+    std::vector<View> fields; // the consumer's views of one record
 
-    void addField(std::u16string_view field)
+    void addField(View field)
     {
+        fieldStarts.push_back(text.size());
         text.append(field);
         fieldEnds.push_back(text.size());
+    }
+    // Adds the fields of a record. When all of them are views into `text` (the reader's window),
+    // in order, they are copied as the stretch from the first to the end of the last, in one copy.
+    void addFields(std::span<const View> record, View window)
+    {
+        if (record.empty())
+            return;
+        const auto windowStart = reinterpret_cast<std::uintptr_t>(window.data());
+        const std::uintptr_t windowEnd = windowStart + window.size() * sizeof(Char);
+        const Char* const first = record.front().data();
+        const Char* at = first;
+        for (const View field : record) {
+            const auto start = reinterpret_cast<std::uintptr_t>(field.data());
+            if (start < windowStart || start + field.size() * sizeof(Char) > windowEnd || field.data() < at) {
+                for (const View each : record)
+                    addField(each);
+                return;
+            }
+            at = field.data() + field.size();
+        }
+        const std::size_t base = text.size();
+        text.append(first, static_cast<std::size_t>(at - first));
+        for (const View field : record) {
+            fieldStarts.push_back(base + static_cast<std::size_t>(field.data() - first));
+            fieldEnds.push_back(fieldStarts.back() + field.size());
+        }
     }
     // Ends a record; true when the batch is full.
     bool endRecord()
     {
         recordEnds.push_back(fieldEnds.size());
-        return recordEnds.size() == maxRecords || text.size() >= maxUnits;
+        return recordEnds.size() == maxRecords || text.size() * sizeof(Char) >= maxBytes;
     }
     void clear()
     {
         text.clear();
+        fieldStarts.clear();
         fieldEnds.clear();
         recordEnds.clear();
     }
@@ -406,17 +442,335 @@ struct FieldBatch {
     void forEachRecord(Write&& write)
     {
         std::size_t field = 0;
-        std::size_t start = 0;
         for (const std::size_t end : recordEnds) {
             fields.clear();
-            for (; field < end; ++field) {
-                fields.emplace_back(text.data() + start, fieldEnds[field] - start);
-                start = fieldEnds[field];
-            }
-            write(std::span<const std::u16string_view>(fields));
+            for (; field < end; ++field)
+                fields.emplace_back(text.data() + fieldStarts[field], fieldEnds[field] - fieldStarts[field]);
+            write(std::span<const View>(fields));
         }
     }
 };
+
+// The source's text as UTF-8 bytes, handed to the reader of bytes through supplier(): a UTF-8 file's
+// own bytes as they are (only while they are well-formed UTF-8 with no ESC, as the first reading as
+// UTF-8 demands), any other encoding decoded piece by piece and written as UTF-8. The text must hold
+// no line break beyond ASCII (U+0085, U+2028, U+2029) and no lone surrogate, which the reader of
+// bytes does not take. outcome() tells how it went, as DecodedText's does.
+class Utf8Bytes {
+public:
+    // NeedsUnits: the text is to be read through its UTF-16 form instead.
+    enum class Outcome { Whole, Undecodable, NeedsUnits, ReadFailed, Cancelled };
+
+    // Without a decoder the bytes are taken as UTF-8 and an ESC rules them out.
+    Utf8Bytes(RereadableFile& file, ConversionMonitor& progress, std::optional<TextDecoder> decoder)
+        : _file(file), _progress(progress), _decoder(std::move(decoder))
+    {
+    }
+
+    // The first bytes of the text (at least 8 unless it is shorter).
+    std::string& start()
+    {
+        while (_start.size() < 8 && pull(_start)) {
+        }
+        return _start;
+    }
+    std::string takeStart() { return std::move(start()); }
+
+    ByteSupplier supplier()
+    {
+        return [this](std::string& out) { return pull(out); };
+    }
+
+    bool cancelled() const { return _outcome == Outcome::Cancelled || _progress.cancelled(); }
+    const ConversionMonitor& monitor() const { return _progress; }
+    bool readWhole()
+    {
+        readRest();
+        _confirmedWhole = _confirmedWhole || (_outcome == Outcome::Whole && !_progress.cancelled());
+        return _confirmedWhole;
+    }
+    Outcome outcome()
+    {
+        readRest();
+        if (_confirmedWhole)
+            return Outcome::Whole;
+        return _progress.cancelled() ? Outcome::Cancelled : _outcome;
+    }
+
+private:
+    // As DecodedText::pull(), in bytes.
+    bool pull(std::string& out)
+    {
+        while (!_ended) {
+            if (_rest.empty())
+                _rest = _file.next();
+            const std::string_view piece = _rest.substr(0, std::min(_rest.size(), partBytes));
+            _rest.remove_prefix(piece.size());
+            if (piece.empty()) {
+                _ended = true;
+                if (_file.error()) {
+                    _outcome = _file.error() == std::errc::operation_canceled ? Outcome::Cancelled : Outcome::ReadFailed;
+                } else if (_decoder) {
+                    _units.clear();
+                    if (!_decoder->finish(_units))
+                        _outcome = Outcome::Undecodable;
+                    else
+                        appendUnits(out);
+                } else if (!_pending.empty()) {
+                    _outcome = Outcome::Undecodable; // the last character is cut off
+                }
+                return false;
+            }
+            if (!_progress.advance(_file.position() - _rest.size())) {
+                _ended = true;
+                _outcome = Outcome::Cancelled;
+                return false;
+            }
+            const std::size_t before = out.size();
+            if (!take(piece, out)) {
+                _ended = true;
+                return false;
+            }
+            if (out.size() > before)
+                return true;
+        }
+        return false;
+    }
+
+    // Appends the whole characters of `piece` (with those begun in the piece before) to `out`;
+    // false, with _outcome set, at bytes that rule this reading out.
+    bool take(std::string_view piece, std::string& out)
+    {
+        if (_decoder) {
+            _units.clear();
+            if (!_decoder->decode(piece, _units)) {
+                _outcome = Outcome::Undecodable;
+                return false;
+            }
+            return appendUnits(out);
+        }
+        _outcome = Outcome::Undecodable;
+        if (piece.find('\x1B') != std::string_view::npos)
+            return false;
+        const std::size_t before = out.size();
+        if (!_pending.empty()) {
+            while (!piece.empty() && isIncompleteUtf8Sequence(_pending)) {
+                _pending += piece.front();
+                piece.remove_prefix(1);
+            }
+            if (isIncompleteUtf8Sequence(_pending)) {
+                _outcome = Outcome::Whole;
+                return true;
+            }
+            if (!isWellFormedUtf8(_pending))
+                return false;
+            out += _pending;
+            _pending.clear();
+        }
+        const std::size_t valid = validUtf8Length(piece);
+        const std::string_view rest = piece.substr(valid);
+        if (!rest.empty() && !isIncompleteUtf8Sequence(rest))
+            return false;
+        _pending.assign(rest);
+        out.append(piece.data(), valid);
+        return checkLineBreaks(out, before);
+    }
+
+    // Appends the decoded _units as UTF-8.
+    bool appendUnits(std::string& out)
+    {
+        const std::size_t before = out.size();
+        if (!appendUtf16AsUtf8(_units, out)) {
+            _outcome = Outcome::NeedsUnits; // a lone surrogate
+            return false;
+        }
+        return checkLineBreaks(out, before);
+    }
+
+    bool checkLineBreaks(const std::string& out, std::size_t from)
+    {
+        _outcome = holdsWideLineBreak(std::string_view(out).substr(from)) ? Outcome::NeedsUnits : Outcome::Whole;
+        return _outcome == Outcome::Whole;
+    }
+
+    // Whether well-formed UTF-8 `bytes` hold U+0085 (C2 85), U+2028 or U+2029 (E2 80 A8/A9): lead
+    // bytes C2 and E2 are looked for sixteen at a time, then what follows each.
+    static bool holdsWideLineBreak(std::string_view bytes)
+    {
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+        const std::size_t n = bytes.size();
+        auto breakAt = [&](std::size_t at) {
+            if (p[at] == 0xC2)
+                return at + 1 < n && p[at + 1] == 0x85;
+            return p[at] == 0xE2 && at + 2 < n && p[at + 1] == 0x80 && (p[at + 2] & 0xFE) == 0xA8;
+        };
+        std::size_t i = 0;
+#if PLISTABLE_SSE2
+        for (; n - i >= 16; i += 16) {
+            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            auto leads = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(static_cast<char>(0xC2))),
+                                               _mm_cmpeq_epi8(block, _mm_set1_epi8(static_cast<char>(0xE2))))));
+            for (; leads != 0; leads &= leads - 1)
+                if (breakAt(i + static_cast<std::size_t>(std::countr_zero(leads))))
+                    return true;
+        }
+#endif
+        for (; i < n; ++i)
+            if (breakAt(i))
+                return true;
+        return false;
+    }
+
+    void readRest()
+    {
+        std::string rest;
+        while (pull(rest))
+            rest.clear();
+    }
+
+    static constexpr std::size_t partBytes = std::size_t(1) << 16;
+
+    RereadableFile& _file;
+    ConversionMonitor& _progress;
+    std::optional<TextDecoder> _decoder;
+    Text _units;          // a piece decoded, before it is written as UTF-8
+    std::string_view _rest;
+    std::string _pending; // the start of a character the next piece completes
+    std::string _start;
+    bool _ended = false;
+    bool _confirmedWhole = false;
+    Outcome _outcome = Outcome::Whole;
+};
+
+// The plain conversion of convertDecoded() over the bytes of a UTF-8 file: the same document and
+// report. Nothing when the text is to be read through its UTF-16 form instead (a separator that
+// the reader of bytes does not take); then nothing has been written.
+std::optional<ConversionReport> convertUtf8(ConversionReport& report, Utf8Bytes& text, const std::string& outputPath,
+                                            bool header, const CsvReadDialect& dialect)
+{
+    std::string& start = text.start();
+    if (start.starts_with("\xEF\xBB\xBF"))
+        start.erase(0, 3);
+    char16_t chosen = dialect.delimiter;
+    // A "sep=" line naming a character beyond ASCII is left to the reading of UTF-16 units.
+    if (dialect.separatorLine && start.size() >= 5 && start.starts_with("sep=")
+        && static_cast<unsigned char>(start[4]) >= 0x80)
+        return std::nullopt;
+    if (dialect.separatorLine && start.size() >= 5 && start.starts_with("sep=")
+        && (start.size() == 5 || start[5] == '\n' || start[5] == '\r')) {
+        const auto named = static_cast<unsigned char>(start[4]);
+        if (named == '"' || isNewline(named)) {
+            report.problems.push_back(named == '"' ? R"(line 1: "sep=\"" names no usable delimiter)"
+                                                   : R"(line 1: "sep=" names no usable delimiter)");
+            return report;
+        }
+        chosen = named;
+        std::size_t drop = 5;
+        if (std::string_view(start).substr(5).starts_with("\r\n"))
+            drop = 7;
+        else if (start.size() > 5)
+            drop = 6;
+        start.erase(0, drop);
+    }
+    if (!Utf8CSVReader::acceptsSeparator(std::u16string_view(&chosen, 1)))
+        return std::nullopt;
+
+    Utf8CSVReader parser(text.supplier(), static_cast<char>(chosen), header, Utf8CSVReader::defaultWindowBytes,
+                         text.takeStart());
+    std::optional<std::vector<std::string>> names;
+    if (header)
+        names = parser.firstParsedRow();
+
+    AtomicFile file(outputPath, text.monitor().existingOutput(), text.monitor().outputStream());
+    detail::PlistXmlWriter writer(file);
+    writer.beginDocument();
+
+    // As in convertDecoded(): the names, and each record's value per name.
+    const std::vector<std::string> noNames;
+    const std::vector<std::string>& keyNames = names ? *names : noNames;
+    std::vector<Text> keyTexts; // the same names for the writer's key elements and the report
+    keyTexts.reserve(keyNames.size());
+    for (const std::string& name : keyNames)
+        keyTexts.push_back(fromUtf8Lossy(name)); // well-formed: decoded exactly
+    bool byPosition = false;
+    std::vector<std::size_t> slotOfPosition;
+    std::vector<std::optional<std::size_t>> slotOfName;
+    std::vector<std::string_view> slotValues;
+    bool checkedNames = false;
+    const bool rows = !header;
+    FieldBatch<char> batch;
+    BatchPipeline<FieldBatch<char>> pipeline([&](FieldBatch<char>& taken) {
+        taken.text.append(PlistXmlWriter::utf8Slack, '\0'); // read past the last field, see writeRow()
+        taken.forEachRecord([&](std::span<const std::string_view> fields) {
+            if (rows)
+                writer.writeRow(fields);
+            else
+                writer.writeDictionary(keyTexts, fields);
+        });
+    });
+    parser.parseFieldsForReceiver([&](std::span<const std::string_view> fields) {
+        if (text.cancelled()) {
+            parser.stopParsing();
+            return;
+        }
+        if (rows) {
+            batch.addFields(fields, parser.window());
+        } else {
+            if (!checkedNames) {
+                const std::vector<std::string>& headerNames = *parser.fieldNames();
+                std::unordered_map<std::string_view, std::size_t> slots;
+                slotOfPosition.reserve(headerNames.size());
+                for (const std::string& name : headerNames)
+                    slotOfPosition.push_back(slots.try_emplace(name, slots.size()).first->second);
+                byPosition = headerNames == keyNames && slots.size() == keyNames.size();
+                slotOfName.reserve(keyNames.size());
+                for (const std::string& name : keyNames) {
+                    const auto found = slots.find(name);
+                    slotOfName.push_back(found == slots.end() ? std::nullopt : std::optional(found->second));
+                }
+                slotValues.resize(slots.size());
+                checkedNames = true;
+            }
+            if (byPosition && fields.size() == keyNames.size()) {
+                batch.addFields(fields, parser.window());
+            } else if (byPosition) {
+                for (std::size_t i = 0; i < keyNames.size(); ++i)
+                    batch.addField(i < fields.size() ? fields[i] : std::string_view());
+            } else {
+                std::fill(slotValues.begin(), slotValues.end(), std::string_view());
+                const std::size_t reached = std::min(fields.size(), slotOfPosition.size());
+                for (std::size_t p = 0; p < reached; ++p)
+                    slotValues[slotOfPosition[p]] = fields[p];
+                for (const std::optional<std::size_t>& slot : slotOfName)
+                    batch.addField(slot ? slotValues[*slot] : std::string_view());
+            }
+        }
+        if (batch.endRecord()) {
+            batch = pipeline.push(std::move(batch));
+            batch.clear();
+        }
+    });
+    pipeline.finish(std::move(batch));
+    if (!text.readWhole())
+        return report;
+    const CSVParseStop& stop = parser.lastParseStop();
+    writer.endDocument();
+
+    report.records = stop.records;
+    if (!stop.complete)
+        report.problems.push_back(describeStop(stop));
+    if (stop.recordsWithSurplusFields > 0)
+        report.problems.push_back("line " + std::to_string(stop.firstSurplusLine) + ": "
+                                  + plural(stop.recordsWithSurplusFields, "record has", "records have")
+                                  + " more fields than the header has names; the extra fields were left out");
+    if (checkedNames)
+        noteRepeatedNames(keyTexts, report);
+    if (writer.replacedCharacters() > 0)
+        report.problems.push_back(plural(writer.replacedCharacters(), "character", "characters")
+                                  + " that XML does not allow written as U+FFFD");
+    return finish(report, file, outputPath, text.monitor());
+}
 
 // Converts the decoded text: a byte-order mark and a "sep=" line are looked at first, then the
 // records are written as the plain document or in the shape asked for.
@@ -476,8 +830,8 @@ ConversionReport convertDecoded(ConversionReport& report, DecodedText& text, con
     std::vector<std::u16string_view> slotValues;         // per record: each slot's value
     bool checkedNames = false;
     const bool rows = !header;
-    FieldBatch batch;
-    BatchPipeline<FieldBatch> pipeline([&](FieldBatch& taken) {
+    FieldBatch<char16_t> batch;
+    BatchPipeline<FieldBatch<char16_t>> pipeline([&](FieldBatch<char16_t>& taken) {
         taken.forEachRecord([&](std::span<const std::u16string_view> fields) {
             if (rows)
                 writer.writeRow(fields);
@@ -634,6 +988,34 @@ ConversionReport convertCsvToPlist(const std::string& path, const std::string& o
         if (!decoder) {
             attempt.problems.push_back("cannot be decoded as " + attempt.encodingName);
             return attempt;
+        }
+        // A plain conversion reads the text as UTF-8 bytes: the file's own on the first reading as
+        // UTF-8, else decoded. A text it cannot take that way is read once more below, through its
+        // UTF-16 form, as is every text in an encoding named (and output to a stream, which cannot
+        // be taken back once written).
+        if (!encodingName && shape.plain() && !progress.outputStream()) {
+            const bool ownBytes = encoding == NSUTF8StringEncoding && refuseEscape;
+            Utf8Bytes bytes(file, progress, ownBytes ? std::nullopt : TextDecoder::forEncoding(encoding, cutOff > 0));
+            ConversionReport byteAttempt = attempt;
+            if (std::optional<ConversionReport> result = convertUtf8(byteAttempt, bytes, outputPath, header, dialect)) {
+                switch (bytes.outcome()) {
+                case Utf8Bytes::Outcome::Whole:
+                    progress.finish(file.size());
+                    return *result;
+                case Utf8Bytes::Outcome::Cancelled:
+                    return ConversionMonitor::cancelledReport(path);
+                case Utf8Bytes::Outcome::ReadFailed:
+                    report.problems.push_back("cannot read: " + file.error().message());
+                    return report;
+                case Utf8Bytes::Outcome::Undecodable:
+                    if (!last)
+                        return std::nullopt;
+                    break;
+                case Utf8Bytes::Outcome::NeedsUnits:
+                    break;
+                }
+            }
+            file.rewind();
         }
         DecodedText text(file, std::move(*decoder), progress, refuseEscape);
         ConversionReport result = convertDecoded(attempt, text, outputPath, header, dialect, shape);

@@ -125,6 +125,66 @@ char* PlistXmlWriter::escapeInto(char* out, std::u16string_view text)
     return out;
 }
 
+char* PlistXmlWriter::escapeInto(char* out, std::string_view text)
+{
+    // Well-formed UTF-8 goes out as it stands but for ASCII markup, CR and controls, and U+FFFE and
+    // U+FFFF (EF BF BE, EF BF BF): the bytes the UTF-16 path writes for the same characters.
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p < end) {
+#if PLISTABLE_SSE2
+        // Sixteen bytes at a time up to the first that needs a look: a control byte, & < > or 0xEF.
+        // The bytes past the field's end that a block reads are readable (utf8Slack) and ignored;
+        // each block is stored whole (the room has utf8Slack bytes more) and kept up to that byte.
+        const std::size_t left = static_cast<std::size_t>(end - p);
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(bytes, _mm_set1_epi8(0x1F)), _mm_set1_epi8(0x1F));
+        const __m128i markup = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('&')),
+                                                         _mm_cmpeq_epi8(bytes, _mm_set1_epi8('<'))),
+                                            _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('>')),
+                                                         _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(0xEF)))));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+        auto look = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, markup)));
+        if (left < 16)
+            look &= (1u << left) - 1;
+        if (look == 0) {
+            const std::size_t taken = std::min<std::size_t>(left, 16);
+            p += taken;
+            out += taken;
+            continue;
+        }
+        const auto run = static_cast<std::size_t>(std::countr_zero(look));
+        p += run;
+        out += run;
+#endif
+        const auto c = static_cast<unsigned char>(*p++);
+        if (c >= 0x80) {
+            if (c == 0xEF && end - p >= 2 && static_cast<unsigned char>(p[0]) == 0xBF
+                && (static_cast<unsigned char>(p[1]) & 0xFE) == 0xBE) {
+                std::memcpy(out, replacement.data(), 3), out += 3;
+                p += 2;
+                ++_replaced;
+            } else {
+                *out++ = static_cast<char>(c);
+            }
+        } else if (plainAscii[c]) {
+            *out++ = static_cast<char>(c);
+        } else if (c == '&') {
+            std::memcpy(out, "&amp;", 5), out += 5;
+        } else if (c == '<') {
+            std::memcpy(out, "&lt;", 4), out += 4;
+        } else if (c == '>') {
+            std::memcpy(out, "&gt;", 4), out += 4;
+        } else if (c == '\r') {
+            std::memcpy(out, "&#13;", 5), out += 5;
+        } else {
+            std::memcpy(out, replacement.data(), 3), out += 3;
+            ++_replaced;
+        }
+    }
+    return out;
+}
+
 void PlistXmlWriter::appendEscaped(std::u16string_view text)
 {
     char* const start = _file.beginWrite(text.size() * maxBytesPerUnit);
@@ -137,22 +197,24 @@ void PlistXmlWriter::beginDocument()
     append("\n<array>");
 }
 
-void PlistXmlWriter::writeRow(std::span<const std::u16string_view> fields)
+template <class View>
+void PlistXmlWriter::writeRowOf(std::span<const View> fields)
 {
     constexpr std::string_view open = "\n\t<array>", close = "\n\t</array>", openString = "\n\t\t<string>",
                                endString = "</string>";
     std::size_t bound = open.size() + close.size();
-    for (const std::u16string_view field : fields)
+    for (const View field : fields)
         bound += openString.size() + endString.size() + field.size() * maxBytesPerUnit;
-    char* const start = _file.beginWrite(bound);
+    char* const start = _file.beginWrite(bound + utf8Slack);
     char* out = copyInto(start, open);
-    for (const std::u16string_view field : fields)
+    for (const View field : fields)
         out = copyInto(escapeInto(copyInto(out, openString), field), endString);
     out = copyInto(out, close);
     _file.endWrite(static_cast<std::size_t>(out - start));
 }
 
-void PlistXmlWriter::writeDictionary(const std::vector<Text>& names, std::span<const std::u16string_view> values)
+template <class View>
+void PlistXmlWriter::writeDictionaryOf(const std::vector<Text>& names, std::span<const View> values)
 {
     constexpr std::string_view open = "\n\t<dict>", close = "\n\t</dict>", endString = "</string>";
     if (_prefixedNames != &names || _keyPrefixes.size() != names.size()) {
@@ -176,7 +238,7 @@ void PlistXmlWriter::writeDictionary(const std::vector<Text>& names, std::span<c
     std::size_t bound = open.size() + close.size();
     for (std::size_t i = 0; i < names.size(); ++i)
         bound += _keyPrefixes[i].size() + endString.size() + values[i].size() * maxBytesPerUnit;
-    char* const start = _file.beginWrite(bound);
+    char* const start = _file.beginWrite(bound + utf8Slack);
     char* out = copyInto(start, open);
     for (std::size_t i = 0; i < names.size(); ++i) {
         out = copyInto(out, _keyPrefixes[i]);
@@ -184,6 +246,26 @@ void PlistXmlWriter::writeDictionary(const std::vector<Text>& names, std::span<c
     }
     out = copyInto(out, close);
     _file.endWrite(static_cast<std::size_t>(out - start));
+}
+
+void PlistXmlWriter::writeRow(std::span<const std::u16string_view> fields)
+{
+    writeRowOf(fields);
+}
+
+void PlistXmlWriter::writeRow(std::span<const std::string_view> fields)
+{
+    writeRowOf(fields);
+}
+
+void PlistXmlWriter::writeDictionary(const std::vector<Text>& names, std::span<const std::u16string_view> values)
+{
+    writeDictionaryOf(names, values);
+}
+
+void PlistXmlWriter::writeDictionary(const std::vector<Text>& names, std::span<const std::string_view> values)
+{
+    writeDictionaryOf(names, values);
 }
 
 void PlistXmlWriter::beginValues(bool dictionaryRoot)

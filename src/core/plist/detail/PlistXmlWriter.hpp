@@ -35,6 +35,13 @@ public:
     /// where the record has no field). Pass the same `names` object for every record: its key
     /// elements are escaped once.
     void writeDictionary(const std::vector<Text>& names, std::span<const std::u16string_view> values);
+    /// The same two elements from fields that are well-formed UTF-8 (as a reader of UTF-8 bytes
+    /// hands them over): the same bytes as for their UTF-16 form. Up to utf8Slack bytes past the end
+    /// of each field are read (and ignored): the caller keeps them readable, e.g. by ending the
+    /// buffer that holds the fields with utf8Slack more bytes.
+    static constexpr std::size_t utf8Slack = 16;
+    void writeRow(std::span<const std::string_view> fields);
+    void writeDictionary(const std::vector<Text>& names, std::span<const std::string_view> values);
     /// "\n</array>\n</plist>" and the last buffered bytes.
     void endDocument();
 
@@ -61,6 +68,12 @@ private:
     void appendEscaped(std::u16string_view text);
     // Writes `text` escaped at `out`, which has room for maxBytesPerUnit bytes per unit; returns the end.
     char* escapeInto(char* out, std::u16string_view text);
+    // The same for well-formed UTF-8 `text`, with room for maxBytesPerUnit bytes per byte.
+    char* escapeInto(char* out, std::string_view text);
+    template <class View>
+    void writeRowOf(std::span<const View> fields);
+    template <class View>
+    void writeDictionaryOf(const std::vector<Text>& names, std::span<const View> values);
     void writeIndented(const PlistValue& value, std::size_t depth);
     void appendIndent(std::size_t depth);
 

@@ -163,6 +163,29 @@ bool appendUtf16AsUtf8(std::u16string_view text, std::string& out)
     char* dst = out.data() + start;
     const std::size_t n = text.size();
     for (std::size_t i = 0; i < n; ++i) {
+#if PLISTABLE_SSE2
+        // Eight ASCII units at a time, narrowed to bytes; a block holding any other unit is stored
+        // all the same (out has room for three bytes per unit) and kept up to that unit.
+        while (n - i >= 8) {
+            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(units, units));
+            // Units above U+007F have a bit of 0xFF80 set.
+            const __m128i wide = _mm_cmpeq_epi16(_mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80))),
+                                                 _mm_setzero_si128());
+            const auto ascii = static_cast<unsigned>(_mm_movemask_epi8(wide));
+            if (ascii == 0xFFFF) {
+                i += 8;
+                dst += 8;
+                continue;
+            }
+            const auto run = static_cast<std::size_t>(std::countr_zero(~ascii & 0xFFFF) >> 1);
+            i += run;
+            dst += run;
+            break;
+        }
+        if (i == n)
+            break;
+#endif
         std::uint32_t c = text[i];
         if (c < 0x80) {
             *dst++ = static_cast<char>(c);
