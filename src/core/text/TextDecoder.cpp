@@ -4,8 +4,13 @@
 #include "core/text/detail/IcuConverter.hpp"
 #include "core/text/detail/Utf8.hpp"
 
+#include <array>
+#include <bit>
+#include <optional>
 #include <string>
 #include <utility>
+
+#include "core/text/detail/Simd.hpp"
 
 namespace plistable {
 
@@ -16,6 +21,9 @@ struct TextDecoder::State {
     bool eucJp = false;
     detail::EucJpStructure structure;
     bool cutOffAsReplacement = false;
+    // ICU: what bytes below 0x80 stand for where no character is begun, when that is fixed; such
+    // runs are widened here instead of going through the converter.
+    std::optional<std::array<char16_t, 0x80>> singleBytes;
     std::string pending; // UTF-8: the start of a character the last piece cut off
     bool failed = false;
 
@@ -44,6 +52,43 @@ struct TextDecoder::State {
     }
 };
 
+namespace {
+
+// The length of the run of bytes below 0x80 that `bytes` begins with.
+std::size_t asciiLength(std::string_view bytes)
+{
+    std::size_t i = 0;
+#if PLISTABLE_SSE2
+    for (; bytes.size() - i >= 16; i += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + i));
+        if (const auto high = static_cast<unsigned>(_mm_movemask_epi8(block)))
+            return i + static_cast<std::size_t>(std::countr_zero(high));
+    }
+#endif
+    while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) < 0x80)
+        ++i;
+    return i;
+}
+
+// The length of the run of bytes of 0x80 and above that `bytes` begins with.
+std::size_t otherLength(std::string_view bytes)
+{
+    std::size_t i = 0;
+#if PLISTABLE_SSE2
+    for (; bytes.size() - i >= 16; i += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + i));
+        const auto low = ~static_cast<unsigned>(_mm_movemask_epi8(block)) & 0xFFFF;
+        if (low != 0)
+            return i + static_cast<std::size_t>(std::countr_zero(low));
+    }
+#endif
+    while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) >= 0x80)
+        ++i;
+    return i;
+}
+
+} // namespace
+
 TextDecoder::TextDecoder(std::unique_ptr<State> state) : _state(std::move(state)) {}
 TextDecoder::TextDecoder(TextDecoder&&) noexcept = default;
 TextDecoder& TextDecoder::operator=(TextDecoder&&) noexcept = default;
@@ -60,6 +105,7 @@ std::optional<TextDecoder> TextDecoder::forEncoding(TextEncoding encoding, bool 
     if (name == nullptr || !(state->converter = detail::IcuConverter::open(name)))
         return std::nullopt;
     state->eucJp = encoding == NSJapaneseEUCStringEncoding;
+    state->singleBytes = state->converter->singleByteRange();
     return TextDecoder(std::move(state));
 }
 
@@ -73,6 +119,7 @@ std::optional<TextDecoder> TextDecoder::named(std::string_view name)
     auto state = std::make_unique<State>();
     if (!(state->converter = detail::IcuConverter::open(canonical->c_str())))
         return std::nullopt;
+    state->singleBytes = state->converter->singleByteRange();
     return TextDecoder(std::move(state));
 }
 
@@ -91,8 +138,34 @@ bool TextDecoder::decode(std::string_view bytes, Text& out)
         s.failed = true;
         return false;
     }
-    s.failed = s.converter->decodeSome(bytes, false, out).failed;
-    return !s.failed;
+    if (!s.singleBytes) {
+        s.failed = s.converter->decodeSome(bytes, false, out).failed;
+        return !s.failed;
+    }
+    // Runs of bytes below 0x80 that begin where no character is begun are those characters: they
+    // are looked up here, and only the bytes between them (with the rest of a character begun
+    // before, which may end in a byte below 0x80) go through the converter, which holds no other
+    // state.
+    const std::array<char16_t, 0x80>& singleBytes = *s.singleBytes;
+    while (!bytes.empty()) {
+        if (s.converter->pendingBytes() == 0) {
+            const std::size_t run = asciiLength(bytes);
+            const std::size_t start = out.size();
+            out.resize(start + run);
+            for (std::size_t i = 0; i < run; ++i)
+                out[start + i] = singleBytes[static_cast<unsigned char>(bytes[i])];
+            bytes.remove_prefix(run);
+            if (bytes.empty())
+                break;
+        }
+        const std::size_t other = 1 + otherLength(bytes.substr(1));
+        if (s.converter->decodeSome(bytes.substr(0, other), false, out).failed) {
+            s.failed = true;
+            return false;
+        }
+        bytes.remove_prefix(other);
+    }
+    return true;
 }
 
 bool TextDecoder::finish(Text& out)

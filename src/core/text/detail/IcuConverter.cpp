@@ -1,5 +1,7 @@
 #include "core/text/detail/IcuConverter.hpp"
 
+#include <algorithm>
+
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_err.h>
 
@@ -49,6 +51,35 @@ std::optional<std::u16string> IcuConverter::decodeAll(std::string_view bytes)
     if (chunk.failed)
         return std::nullopt;
     return out;
+}
+
+std::optional<std::array<char16_t, 0x80>> IcuConverter::singleByteRange()
+{
+    switch (ucnv_getType(_converter.get())) {
+    case UCNV_SBCS:
+    case UCNV_MBCS:
+    case UCNV_LATIN_1:
+    case UCNV_US_ASCII:
+        break;
+    default:
+        return std::nullopt; // shift states (ISO-2022, EBCDIC SI/SO, UTF-7 ...) or units of two or more bytes
+    }
+    std::string bytes(0x80, '\0');
+    for (std::size_t c = 0; c < bytes.size(); ++c)
+        bytes[c] = static_cast<char>(c);
+    const std::optional<std::u16string> decoded = decodeAll(bytes);
+    if (!decoded || decoded->size() != bytes.size())
+        return std::nullopt;
+    std::array<char16_t, 0x80> range{};
+    std::copy(decoded->begin(), decoded->end(), range.begin());
+    return range;
+}
+
+std::size_t IcuConverter::pendingBytes() const
+{
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t count = ucnv_toUCountPending(_converter.get(), &status);
+    return U_SUCCESS(status) && count > 0 ? static_cast<std::size_t>(count) : 0;
 }
 
 IcuConverter::Chunk IcuConverter::decodeSome(std::string_view bytes, bool flush, std::u16string& out)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -47,6 +48,13 @@ public:
     /// characters before it appended.
     std::optional<std::size_t> encodeSome(std::u16string_view text, bool flush, std::string& out);
 
+    /// The characters that the bytes below 0x80 stand for wherever no character is begun, by byte:
+    /// there when the converter has no shift states (single- or multi-byte) and decodes each such
+    /// byte alone to one UTF-16 unit (ASCII itself in most; IBM's Shift_JIS swaps three controls).
+    /// Resets the converter.
+    std::optional<std::array<char16_t, 0x80>> singleByteRange();
+    /// Bytes of a character begun but not completed, held for the next decodeSome().
+    std::size_t pendingBytes() const;
     /// Forgets any partial character and any state of a stateful encoding.
     void reset();
 
