@@ -40,42 +40,6 @@ const char* skipSpace(const char* p, const char* end)
     return p;
 }
 
-// The length of the UTF-8 sequence at `p` when it encodes a character XML allows; 0 when it does
-// not; -1 when it is cut off by `end`.
-int xmlCharacterLength(const unsigned char* p, const unsigned char* end)
-{
-    const unsigned char c = p[0];
-    int length;
-    unsigned char low = 0x80, high = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-        length = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3;
-        if (c == 0xE0)
-            low = 0xA0;
-        else if (c == 0xED)
-            high = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        if (c == 0xF0)
-            low = 0x90;
-        else if (c == 0xF4)
-            high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (end - p < length)
-        return -1;
-    if (p[1] < low || p[1] > high)
-        return 0;
-    for (int i = 2; i < length; ++i)
-        if ((p[i] & 0xC0) != 0x80)
-            return 0;
-    if (c == 0xEF && p[1] == 0xBF && p[2] >= 0xBE)
-        return 0; // U+FFFE and U+FFFF
-    return length;
-}
-
 Text utf16(std::string_view utf8)
 {
     Text text;

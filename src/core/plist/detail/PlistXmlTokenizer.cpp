@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "core/plist/detail/XmlTextScan.hpp"
 #include "core/text/detail/Simd.hpp"
 
 // How this works
@@ -38,60 +39,6 @@ constexpr bool isNameStart(unsigned char c)
 constexpr bool isNameChar(unsigned char c)
 {
     return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
-}
-
-// Text bytes that can be copied as they are: printable ASCII other than '<', '&', ']', plus tab
-// and line feed. Everything else takes the slow path of scanText().
-constexpr std::array<bool, 256> plainTextTable()
-{
-    std::array<bool, 256> table{};
-    for (int c = 0x20; c < 0x80; ++c)
-        table[c] = c != '<' && c != '&' && c != ']';
-    table['\t'] = true;
-    table['\n'] = true;
-    return table;
-}
-constexpr std::array<bool, 256> plainText = plainTextTable();
-
-// The length of the UTF-8 sequence at `p` if it is well formed and encodes a character XML
-// allows (no surrogate, U+FFFE or U+FFFF); 0 when it is not; -1 when it is cut off by `end`.
-int utf8Sequence(const unsigned char* p, const unsigned char* end)
-{
-    const unsigned char c = p[0];
-    int length;
-    unsigned char low = 0x80, high = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-        length = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3;
-        if (c == 0xE0)
-            low = 0xA0;
-        else if (c == 0xED)
-            high = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        if (c == 0xF0)
-            low = 0x90;
-        else if (c == 0xF4)
-            high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (end - p < length) {
-        // Check what is there, so that a bad sequence is refused at once.
-        for (std::ptrdiff_t i = 1; i < end - p; ++i)
-            if ((p[i] & 0xC0) != 0x80 || (i == 1 && (p[1] < low || p[1] > high)))
-                return 0;
-        return -1;
-    }
-    if (p[1] < low || p[1] > high)
-        return 0;
-    for (int i = 2; i < length; ++i)
-        if ((p[i] & 0xC0) != 0x80)
-            return 0;
-    if (c == 0xEF && p[1] == 0xBF && p[2] >= 0xBE)
-        return 0;
-    return length;
 }
 
 // Characters XML allows, as a code point.
@@ -132,7 +79,7 @@ bool allXmlChars(const char* p, const char* end)
             ++u;
             continue;
         }
-        const int n = utf8Sequence(u, e);
+        const int n = xmlCharacterLength(u, e);
         if (n <= 0)
             return false;
         u += n;
@@ -338,13 +285,13 @@ PlistXmlTokenizer::Scan PlistXmlTokenizer::scanText(const char*& p, const char* 
         _characters.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(u - run));
     };
     while (u < e) {
-        if (plainText[*u]) {
+        if (plainXmlText[*u]) {
             ++u;
             continue;
         }
         const unsigned char c = *u;
         if (c >= 0x80) {
-            const int n = utf8Sequence(u, e);
+            const int n = xmlCharacterLength(u, e);
             if (n > 0) {
                 u += n;
                 continue;

@@ -50,4 +50,46 @@ inline const unsigned char* skipPlainXmlText(const unsigned char* u, const unsig
     return u;
 }
 
+/// The length of the UTF-8 sequence at `p` if it is well formed and encodes a character XML
+/// allows (no surrogate, U+FFFE or U+FFFF); 0 when it is not, or when the bytes before `end` already
+/// show it is not; -1 when it is cut off by `end`.
+inline int xmlCharacterLength(const unsigned char* p, const unsigned char* end)
+{
+    const unsigned char c = p[0];
+    int length;
+    unsigned char low = 0x80, high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        if (c == 0xE0)
+            low = 0xA0;
+        else if (c == 0xED)
+            high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        if (c == 0xF0)
+            low = 0x90;
+        else if (c == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (end - p < length) {
+        // Check what is there, so that a bad sequence is refused at once.
+        for (std::ptrdiff_t i = 1; i < end - p; ++i)
+            if ((p[i] & 0xC0) != 0x80 || (i == 1 && (p[1] < low || p[1] > high)))
+                return 0;
+        return -1;
+    }
+    if (p[1] < low || p[1] > high)
+        return 0;
+    for (int i = 2; i < length; ++i)
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+    if (c == 0xEF && p[1] == 0xBF && p[2] >= 0xBE)
+        return 0;
+    return length;
+}
+
 } // namespace plistable::detail
