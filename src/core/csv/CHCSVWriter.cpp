@@ -319,14 +319,19 @@ void CHCSVWriter::writeDelimiter()
     }
 }
 
-void CHCSVWriter::writeField(std::u16string_view field)
+bool CHCSVWriter::beginField(bool empty)
 {
     if (_currentField > 0)
         writeDelimiter();
     // The field counts even when it produces no bytes, so the line keeps its shape.
     ++_currentField;
-    _lastFieldEmpty = field.empty();
-    if (!_stream)
+    _lastFieldEmpty = empty;
+    return _stream != nullptr;
+}
+
+void CHCSVWriter::writeField(std::u16string_view field)
+{
+    if (!beginField(field.empty()))
         return;
     if (_utf8) {
         // Most fields are ASCII that needs no quotes: narrow them in the same pass that looks for
@@ -385,11 +390,7 @@ void CHCSVWriter::writeUtf8Field(std::string_view field)
             _wideField = fromUtf8Lossy(field);
         return writeField(std::u16string_view(_wideField));
     }
-    if (_currentField > 0)
-        writeDelimiter();
-    ++_currentField;
-    _lastFieldEmpty = field.empty();
-    if (!_stream)
+    if (!beginField(field.empty()))
         return;
     if (plain == field.size()) {
         _output.append(field);

@@ -109,6 +109,9 @@ private:
             flushOutput();
     }
     void writeDelimiter();
+    /// Starts a field: the delimiter before it, the count, whether it is empty. False when there is
+    /// no stream to write it to.
+    bool beginField(bool empty);
     void finishLineIfNecessary();
     bool needsQuotes(std::u16string_view text) const;
     void failEncoding(std::string_view what);
