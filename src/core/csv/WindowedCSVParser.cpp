@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "core/text/detail/LaneCounter.hpp"
 #include "core/text/detail/Simd.hpp"
 
 // How this works
@@ -33,38 +34,6 @@ bool isLineStart(char16_t c, char16_t previous)
 }
 
 #if PLISTABLE_SSE2
-// Adds up byte lanes that are 0 or 0xFF (one per unit that counts), a block at a time: each lane
-// counts to at most 255, then the lanes are summed into a plain count. This is without a
-// population count, which a build for plain x86-64 makes a library call.
-class ByteCounter {
-public:
-    void add(__m128i hits)
-    {
-        _lanes = _mm_sub_epi8(_lanes, hits);
-        if (++_added == 255)
-            flush();
-    }
-    std::size_t total()
-    {
-        flush();
-        return _total;
-    }
-
-private:
-    void flush()
-    {
-        // Sums of absolute differences from zero: the two halves' byte sums, one per 64-bit lane.
-        const __m128i sums = _mm_sad_epu8(_lanes, _mm_setzero_si128());
-        _total += static_cast<std::size_t>(_mm_cvtsi128_si32(sums))
-                  + static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
-        _lanes = _mm_setzero_si128();
-        _added = 0;
-    }
-    __m128i _lanes = _mm_setzero_si128();
-    unsigned _added = 0;
-    std::size_t _total = 0;
-};
-
 // Sixteen units narrowed to bytes with unsigned saturation: a unit up to U+00FF keeps its value,
 // any other becomes 0x00 or 0xFF, which no unit counted here is.
 __m128i narrowed(const char16_t* text)
@@ -84,7 +53,7 @@ std::size_t lineStarts(const char16_t* text, std::size_t length, char16_t before
 #if PLISTABLE_SSE2
     const __m128i zero = _mm_setzero_si128();
     const __m128i lineFeed = _mm_set1_epi8(0x0A);
-    ByteCounter counter;
+    detail::LaneCounter counter;
     __m128i carry = _mm_cvtsi32_si128(before == u'\r' ? 0x0D : 0); // the unit before, narrowed, in byte 0
     for (; length - i >= 16; i += 16) {
         const __m128i bytes = narrowed(text + i);
@@ -118,7 +87,7 @@ std::size_t quotes(const char16_t* text, std::size_t length)
     std::size_t i = 0;
 #if PLISTABLE_SSE2
     const __m128i quote = _mm_set1_epi8(static_cast<char>(doubleQuote));
-    ByteCounter counter;
+    detail::LaneCounter counter;
     for (; length - i >= 16; i += 16)
         counter.add(_mm_cmpeq_epi8(narrowed(text + i), quote));
     count += counter.total();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "core/text/detail/LaneCounter.hpp"
 #include "core/text/detail/Simd.hpp"
 
 // How this works
@@ -32,35 +33,6 @@ constexpr bool isBreak(char c) noexcept
 }
 
 #if PLISTABLE_SSE2
-// Adds up byte lanes that are 0 or 0xFF, a block at a time, without a population count.
-class LaneCounter {
-public:
-    void add(__m128i hits)
-    {
-        _lanes = _mm_sub_epi8(_lanes, hits);
-        if (++_added == 255)
-            flush();
-    }
-    std::size_t total()
-    {
-        flush();
-        return _total;
-    }
-
-private:
-    void flush()
-    {
-        const __m128i sums = _mm_sad_epu8(_lanes, _mm_setzero_si128());
-        _total += static_cast<std::size_t>(_mm_cvtsi128_si32(sums))
-                  + static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
-        _lanes = _mm_setzero_si128();
-        _added = 0;
-    }
-    __m128i _lanes = _mm_setzero_si128();
-    unsigned _added = 0;
-    std::size_t _total = 0;
-};
-
 inline __m128i load(const char* p)
 {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
