@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 #include <variant>
@@ -74,6 +75,28 @@ ConversionReport& finish(ConversionReport& report, AtomicFile& file, const std::
     report.outputPath = outputPath;
     report.status = report.problems.empty() ? ConversionReport::Status::Converted : ConversionReport::Status::Partial;
     return report;
+}
+
+// The report's lines on the reading: where malformed text stopped it, and how many records held
+// more fields than the header has names.
+void noteReading(ConversionReport& report, const CSVParseStop& stop)
+{
+    if (!stop.complete)
+        report.problems.push_back(describeStop(stop));
+    if (stop.recordsWithSurplusFields > 0)
+        report.problems.push_back("line " + std::to_string(stop.firstSurplusLine) + ": "
+                                  + plural(stop.recordsWithSurplusFields, "record has", "records have")
+                                  + " more fields than the header has names; the extra fields were left out");
+}
+
+// The report's line on characters the writer could not write as they were.
+void noteReplaced(ConversionReport& report, std::size_t replaced, bool xml)
+{
+    if (replaced > 0 && xml)
+        report.problems.push_back(plural(replaced, "character", "characters")
+                                  + " that XML does not allow written as U+FFFD");
+    else if (replaced > 0)
+        report.problems.push_back(plural(replaced, "lone surrogate", "lone surrogates") + " written as U+FFFD");
 }
 
 // The 0-based column `column` names: a header name when there is a header and it holds it, else a
@@ -354,21 +377,14 @@ ConversionReport convertShaped(ConversionReport& report, DecodedText& text, cons
 
     CSVParseStop stop = parser.lastParseStop();
     stop.records = records; // the header line is no record
+    stop.recordsWithSurplusFields = surplus;
+    stop.firstSurplusLine = firstSurplusLine;
     report.records = records;
-    if (!stop.complete)
-        report.problems.push_back(describeStop(stop));
-    if (surplus > 0)
-        report.problems.push_back("line " + std::to_string(firstSurplusLine) + ": "
-                                  + plural(surplus, "record has", "records have")
-                                  + " more fields than the header has names; the extra fields were left out");
+    noteReading(report, stop);
     if (header && firstRow && !shape.dedupeKeys)
         noteRepeatedNames(names, report);
-    const std::size_t replaced = std::visit([](auto& w) { return w.replacedCharacters(); }, writer);
-    if (replaced > 0 && shape.format == OutputFormat::Xml)
-        report.problems.push_back(plural(replaced, "character", "characters")
-                                  + " that XML does not allow written as U+FFFD");
-    else if (replaced > 0)
-        report.problems.push_back(plural(replaced, "lone surrogate", "lone surrogates") + " written as U+FFFD");
+    noteReplaced(report, std::visit([](auto& w) { return w.replacedCharacters(); }, writer),
+                 shape.format == OutputFormat::Xml);
     return finish(report, file, outputPath, text.monitor());
 }
 
@@ -450,6 +466,94 @@ struct FieldBatch {
         }
     }
 };
+
+// Each record's value per key name, for the plain conversion with a header. The names come from a
+// header-less read of the first line, which gives exactly the header the records are read with
+// whenever it gives any; then, when each name stands once, the value of name i is field i.
+// Otherwise each name's value is its record's field at the last header position with that name
+// that the record reaches: each distinct name has a slot, filled from the fields in order, so a
+// header of n copies of one name costs n, not n^2, per record.
+template <class Char>
+class KeyValues {
+public:
+    using String = std::basic_string<Char>;
+    using View = std::basic_string_view<Char>;
+
+    // Whether setNames() has been called.
+    bool named() const { return _named; }
+
+    // Once, before the first record: the header the records are read with, and the key names.
+    void setNames(const std::vector<String>& header, const std::vector<String>& keys)
+    {
+        std::unordered_map<View, std::size_t> slots;
+        _slotOfPosition.reserve(header.size());
+        for (const String& name : header)
+            _slotOfPosition.push_back(slots.try_emplace(name, slots.size()).first->second);
+        _byPosition = header == keys && slots.size() == keys.size();
+        _slotOfName.reserve(keys.size());
+        for (const String& name : keys) {
+            const auto found = slots.find(name);
+            _slotOfName.push_back(found == slots.end() ? std::nullopt : std::optional(found->second));
+        }
+        _slotValues.resize(slots.size());
+        _named = true;
+    }
+
+    // Adds each key's value in `fields` to the batch (a name the record does not reach is empty);
+    // `window` is the reader's text, in which a record's fields may be copied at once.
+    void add(FieldBatch<Char>& batch, std::span<const View> fields, View window)
+    {
+        const std::size_t keys = _slotOfName.size();
+        if (_byPosition && fields.size() == keys) {
+            batch.addFields(fields, window);
+        } else if (_byPosition) {
+            for (std::size_t i = 0; i < keys; ++i)
+                batch.addField(i < fields.size() ? fields[i] : View());
+        } else {
+            std::fill(_slotValues.begin(), _slotValues.end(), View());
+            const std::size_t reached = std::min(fields.size(), _slotOfPosition.size());
+            for (std::size_t p = 0; p < reached; ++p)
+                _slotValues[_slotOfPosition[p]] = fields[p];
+            for (const std::optional<std::size_t>& slot : _slotOfName)
+                batch.addField(slot ? _slotValues[*slot] : View());
+        }
+    }
+
+private:
+    bool _named = false;
+    bool _byPosition = false;
+    std::vector<std::size_t> _slotOfPosition;            // header position -> slot of its name
+    std::vector<std::optional<std::size_t>> _slotOfName; // key name -> its slot, none when not in the header
+    std::vector<View> _slotValues;                       // per record: each slot's value
+};
+
+// A spreadsheet's "sep=;" line names the delimiter of the lines after it; it holds no data. Takes
+// the line off `start` (line numbers in reports then count from the line after it) and answers the
+// delimiter it names, or `delimiter` when `allowed` is false or the text has no such line. Nothing,
+// reported, when it names a quote or a line break, which is no delimiter a reader can use.
+template <class Char>
+std::optional<char16_t> takeSeparatorLine(std::basic_string<Char>& start, char16_t delimiter, bool allowed,
+                                          ConversionReport& report)
+{
+    const bool line = allowed && start.size() >= 5 && start[0] == 's' && start[1] == 'e' && start[2] == 'p'
+                      && start[3] == '=' && (start.size() == 5 || start[5] == '\n' || start[5] == '\r');
+    if (!line)
+        return delimiter;
+    // The line "sep=" itself, then a line end, names a line break.
+    const auto named = static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(start[4]));
+    if (named == '"' || isNewline(named)) {
+        report.problems.push_back(named == '"' ? R"(line 1: "sep=\"" names no usable delimiter)"
+                                               : R"(line 1: "sep=" names no usable delimiter)");
+        return std::nullopt;
+    }
+    std::size_t drop = 5;
+    if (start.size() > 6 && start[5] == '\r' && start[6] == '\n')
+        drop = 7;
+    else if (start.size() > 5)
+        drop = 6;
+    start.erase(0, drop);
+    return named;
+}
 
 // The source's text as UTF-8 bytes, handed to the reader of bytes through supplier(): a UTF-8 file's
 // own bytes as they are (only while they are well-formed UTF-8 with no ESC, as the first reading as
@@ -652,27 +756,15 @@ std::optional<ConversionReport> convertUtf8(ConversionReport& report, Utf8Bytes&
     std::string& start = text.start();
     if (start.starts_with("\xEF\xBB\xBF"))
         start.erase(0, 3);
-    char16_t chosen = dialect.delimiter;
-    // A "sep=" line naming a character beyond ASCII is left to the reading of UTF-16 units.
+    // A "sep=" line naming a character beyond ASCII is left to the reading of UTF-16 units; so is a
+    // delimiter the reader of bytes does not take.
     if (dialect.separatorLine && start.size() >= 5 && start.starts_with("sep=")
         && static_cast<unsigned char>(start[4]) >= 0x80)
         return std::nullopt;
-    if (dialect.separatorLine && start.size() >= 5 && start.starts_with("sep=")
-        && (start.size() == 5 || start[5] == '\n' || start[5] == '\r')) {
-        const auto named = static_cast<unsigned char>(start[4]);
-        if (named == '"' || isNewline(named)) {
-            report.problems.push_back(named == '"' ? R"(line 1: "sep=\"" names no usable delimiter)"
-                                                   : R"(line 1: "sep=" names no usable delimiter)");
-            return report;
-        }
-        chosen = named;
-        std::size_t drop = 5;
-        if (std::string_view(start).substr(5).starts_with("\r\n"))
-            drop = 7;
-        else if (start.size() > 5)
-            drop = 6;
-        start.erase(0, drop);
-    }
+    const std::optional<char16_t> named = takeSeparatorLine(start, dialect.delimiter, dialect.separatorLine, report);
+    if (!named)
+        return report;
+    const char16_t chosen = *named;
     if (!Utf8CSVReader::acceptsSeparator(std::u16string_view(&chosen, 1)))
         return std::nullopt;
 
@@ -693,11 +785,7 @@ std::optional<ConversionReport> convertUtf8(ConversionReport& report, Utf8Bytes&
     keyTexts.reserve(keyNames.size());
     for (const std::string& name : keyNames)
         keyTexts.push_back(fromUtf8Lossy(name)); // well-formed: decoded exactly
-    bool byPosition = false;
-    std::vector<std::size_t> slotOfPosition;
-    std::vector<std::optional<std::size_t>> slotOfName;
-    std::vector<std::string_view> slotValues;
-    bool checkedNames = false;
+    KeyValues<char> values;
     const bool rows = !header;
     FieldBatch<char> batch;
     BatchPipeline<FieldBatch<char>> pipeline([&](FieldBatch<char>& taken) {
@@ -717,34 +805,9 @@ std::optional<ConversionReport> convertUtf8(ConversionReport& report, Utf8Bytes&
         if (rows) {
             batch.addFields(fields, parser.window());
         } else {
-            if (!checkedNames) {
-                const std::vector<std::string>& headerNames = *parser.fieldNames();
-                std::unordered_map<std::string_view, std::size_t> slots;
-                slotOfPosition.reserve(headerNames.size());
-                for (const std::string& name : headerNames)
-                    slotOfPosition.push_back(slots.try_emplace(name, slots.size()).first->second);
-                byPosition = headerNames == keyNames && slots.size() == keyNames.size();
-                slotOfName.reserve(keyNames.size());
-                for (const std::string& name : keyNames) {
-                    const auto found = slots.find(name);
-                    slotOfName.push_back(found == slots.end() ? std::nullopt : std::optional(found->second));
-                }
-                slotValues.resize(slots.size());
-                checkedNames = true;
-            }
-            if (byPosition && fields.size() == keyNames.size()) {
-                batch.addFields(fields, parser.window());
-            } else if (byPosition) {
-                for (std::size_t i = 0; i < keyNames.size(); ++i)
-                    batch.addField(i < fields.size() ? fields[i] : std::string_view());
-            } else {
-                std::fill(slotValues.begin(), slotValues.end(), std::string_view());
-                const std::size_t reached = std::min(fields.size(), slotOfPosition.size());
-                for (std::size_t p = 0; p < reached; ++p)
-                    slotValues[slotOfPosition[p]] = fields[p];
-                for (const std::optional<std::size_t>& slot : slotOfName)
-                    batch.addField(slot ? slotValues[*slot] : std::string_view());
-            }
+            if (!values.named())
+                values.setNames(*parser.fieldNames(), keyNames);
+            values.add(batch, fields, parser.window());
         }
         if (batch.endRecord()) {
             batch = pipeline.push(std::move(batch));
@@ -758,17 +821,10 @@ std::optional<ConversionReport> convertUtf8(ConversionReport& report, Utf8Bytes&
     writer.endDocument();
 
     report.records = stop.records;
-    if (!stop.complete)
-        report.problems.push_back(describeStop(stop));
-    if (stop.recordsWithSurplusFields > 0)
-        report.problems.push_back("line " + std::to_string(stop.firstSurplusLine) + ": "
-                                  + plural(stop.recordsWithSurplusFields, "record has", "records have")
-                                  + " more fields than the header has names; the extra fields were left out");
-    if (checkedNames)
+    noteReading(report, stop);
+    if (values.named())
         noteRepeatedNames(keyTexts, report);
-    if (writer.replacedCharacters() > 0)
-        report.problems.push_back(plural(writer.replacedCharacters(), "character", "characters")
-                                  + " that XML does not allow written as U+FFFD");
+    noteReplaced(report, writer.replacedCharacters(), true);
     return finish(report, file, outputPath, text.monitor());
 }
 
@@ -782,27 +838,11 @@ ConversionReport convertDecoded(ConversionReport& report, DecodedText& text, con
     if (!start.empty() && start.front() == u'\uFEFF')
         start.erase(0, 1);
 
-    // A spreadsheet's "sep=;" line names the delimiter of the lines after it; it holds no data.
-    // Line numbers in reports then count from the line after it.
-    std::u16string chosen(1, dialect.delimiter);
-    if (dialect.separatorLine && start.size() >= 5 && std::u16string_view(start).starts_with(u"sep=")
-        && (start.size() == 5 || start[5] == u'\n' || start[5] == u'\r')) {
-        // A quote or a line break (the line "sep=" itself, then a line end) is no delimiter the
-        // reader can use: the file fails, and the other files of the run go on.
-        const char16_t named = start[4];
-        if (named == u'"' || isNewline(named)) {
-            report.problems.push_back(named == u'"' ? R"(line 1: "sep=\"" names no usable delimiter)"
-                                                    : R"(line 1: "sep=" names no usable delimiter)");
-            return report;
-        }
-        chosen.assign(1, named);
-        std::size_t drop = 5;
-        if (std::u16string_view(start).substr(5).starts_with(u"\r\n"))
-            drop = 7;
-        else if (start.size() > 5)
-            drop = 6;
-        start.erase(0, drop);
-    }
+    // A "sep=" line that names no usable delimiter fails the file; the other files of the run go on.
+    const std::optional<char16_t> named = takeSeparatorLine(start, dialect.delimiter, dialect.separatorLine, report);
+    if (!named)
+        return report;
+    const std::u16string chosen(1, *named);
 
     if (!shape.plain())
         return convertShaped(report, text, chosen, outputPath, header, shape);
@@ -819,16 +859,7 @@ ConversionReport convertDecoded(ConversionReport& report, DecodedText& text, con
     // The records are written on a thread of their own while the next are read.
     const std::vector<Text> noNames;
     const std::vector<Text>& keyNames = names ? *names : noNames;
-    // Names come from a header-less read of the first line, which gives exactly the header the
-    // records are read with whenever it gives any; then, when each name stands once, the value of
-    // name i is field i. Otherwise each name's value is its record's field at the last header
-    // position with that name that the record reaches: each distinct name has a slot, filled from
-    // the fields in order, so a header of n copies of one name costs n, not n^2, per record.
-    bool byPosition = false;
-    std::vector<std::size_t> slotOfPosition;             // header position -> slot of its name
-    std::vector<std::optional<std::size_t>> slotOfName;  // key name -> its slot, none when not in the header
-    std::vector<std::u16string_view> slotValues;         // per record: each slot's value
-    bool checkedNames = false;
+    KeyValues<char16_t> values;
     const bool rows = !header;
     FieldBatch<char16_t> batch;
     BatchPipeline<FieldBatch<char16_t>> pipeline([&](FieldBatch<char16_t>& taken) {
@@ -848,32 +879,9 @@ ConversionReport convertDecoded(ConversionReport& report, DecodedText& text, con
             for (const std::u16string_view field : fields)
                 batch.addField(field);
         } else {
-            if (!checkedNames) {
-                const std::vector<Text>& headerNames = *parser.fieldNames();
-                std::unordered_map<std::u16string_view, std::size_t> slots;
-                slotOfPosition.reserve(headerNames.size());
-                for (const Text& name : headerNames)
-                    slotOfPosition.push_back(slots.try_emplace(name, slots.size()).first->second);
-                byPosition = headerNames == keyNames && slots.size() == keyNames.size();
-                slotOfName.reserve(keyNames.size());
-                for (const Text& name : keyNames) {
-                    const auto found = slots.find(name);
-                    slotOfName.push_back(found == slots.end() ? std::nullopt : std::optional(found->second));
-                }
-                slotValues.resize(slots.size());
-                checkedNames = true;
-            }
-            if (byPosition) {
-                for (std::size_t i = 0; i < keyNames.size(); ++i) // a name the record does not reach is empty
-                    batch.addField(i < fields.size() ? fields[i] : std::u16string_view());
-            } else {
-                std::fill(slotValues.begin(), slotValues.end(), std::u16string_view());
-                const std::size_t reached = std::min(fields.size(), slotOfPosition.size());
-                for (std::size_t p = 0; p < reached; ++p)
-                    slotValues[slotOfPosition[p]] = fields[p];
-                for (const std::optional<std::size_t>& slot : slotOfName)
-                    batch.addField(slot ? slotValues[*slot] : std::u16string_view());
-            }
+            if (!values.named())
+                values.setNames(*parser.fieldNames(), keyNames);
+            values.add(batch, fields, {}); // no window: each field is copied on its own, as before
         }
         if (batch.endRecord()) {
             batch = pipeline.push(std::move(batch));
@@ -888,17 +896,10 @@ ConversionReport convertDecoded(ConversionReport& report, DecodedText& text, con
     writer.endDocument();
 
     report.records = stop.records;
-    if (!stop.complete)
-        report.problems.push_back(describeStop(stop));
-    if (stop.recordsWithSurplusFields > 0)
-        report.problems.push_back("line " + std::to_string(stop.firstSurplusLine) + ": "
-                                  + plural(stop.recordsWithSurplusFields, "record has", "records have")
-                                  + " more fields than the header has names; the extra fields were left out");
-    if (checkedNames)
+    noteReading(report, stop);
+    if (values.named())
         noteRepeatedNames(keyNames, report);
-    if (writer.replacedCharacters() > 0)
-        report.problems.push_back(plural(writer.replacedCharacters(), "character", "characters")
-                                  + " that XML does not allow written as U+FFFD");
+    noteReplaced(report, writer.replacedCharacters(), true);
     return finish(report, file, outputPath, text.monitor());
 }
 
