@@ -12,6 +12,13 @@
 
 namespace plistable::fuzz {
 
+bool sameStop(const CSVParseStop& a, const CSVParseStop& b)
+{
+    return a.complete == b.complete && a.reason == b.reason && a.line == b.line && a.offset == b.offset
+           && a.records == b.records && a.recordsWithSurplusFields == b.recordsWithSurplusFields
+           && a.firstSurplusLine == b.firstSurplusLine && a.stopped == b.stopped;
+}
+
 Text trimmed(const Text& field)
 {
     std::size_t begin = 0, end = field.size();

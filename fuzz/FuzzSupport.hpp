@@ -1,8 +1,10 @@
 #pragma once
 
 #include "core/csv/CHCSVParserDelegate.hpp"
+#include "core/csv/CSVParser.hpp"
 #include "core/text/TextEncoding.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -23,6 +25,24 @@
 namespace plistable::fuzz {
 
 using Rows = std::vector<std::vector<Text>>;
+
+/// Whether two parses stopped alike: every field of the stop the same.
+bool sameStop(const CSVParseStop& a, const CSVParseStop& b);
+
+/// A supplier handing `source` over `piece` units at a time from its start, as the windowed readers
+/// pull their text. `source` must outlive it.
+template <class String>
+auto inPieces(const String& source, std::size_t piece)
+{
+    return [&source, piece, given = std::size_t(0)](String& out) mutable {
+        if (given == source.size())
+            return false;
+        const std::size_t n = std::min(piece, source.size() - given);
+        out.append(source, given, n);
+        given += n;
+        return true;
+    };
+}
 
 /// `field` without whitespace and line breaks at either end, as the sanitizing reader trims fields.
 Text trimmed(const Text& field);

@@ -21,13 +21,6 @@ std::vector<std::string> toUtf8(const std::optional<std::vector<Text>>& row)
     return out;
 }
 
-bool sameStop(const CSVParseStop& a, const CSVParseStop& b)
-{
-    return a.complete == b.complete && a.reason == b.reason && a.line == b.line && a.offset == b.offset
-           && a.records == b.records && a.recordsWithSurplusFields == b.recordsWithSurplusFields
-           && a.firstSurplusLine == b.firstSurplusLine && a.stopped == b.stopped;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -46,17 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     u'\u00E9');
     const std::string bytes = toUtf8Lossy(text);
 
-    std::size_t given = 0;
-    WindowedCSVParser units(
-        [&](Text& out) {
-            if (given == text.size())
-                return false;
-            const std::size_t n = std::min(piece, text.size() - given);
-            out.append(text, given, n);
-            given += n;
-            return true;
-        },
-        Text(1, separator), header, window);
+    WindowedCSVParser units(fuzz::inPieces(text, piece), Text(1, separator), header, window);
     const std::optional<Row> firstRow = units.firstParsedRow();
     std::vector<std::vector<std::string>> expected;
     units.parseFieldsForReceiver([&](std::span<const std::u16string_view> fields) {
@@ -67,17 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             units.stopParsing();
     });
 
-    std::size_t taken = 0;
-    detail::Utf8CSVReader reader(
-        [&](std::string& out) {
-            if (taken == bytes.size())
-                return false;
-            const std::size_t n = std::min(piece, bytes.size() - taken);
-            out.append(bytes, taken, n);
-            taken += n;
-            return true;
-        },
-        static_cast<char>(separator), header, window);
+    detail::Utf8CSVReader reader(fuzz::inPieces(bytes, piece), static_cast<char>(separator), header, window);
     const std::optional<std::vector<std::string>> firstBytes = reader.firstParsedRow();
     FUZZ_CHECK(firstBytes.has_value() == firstRow.has_value());
     FUZZ_CHECK(!firstRow || *firstBytes == toUtf8(firstRow));
@@ -90,6 +63,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(got == expected);
     FUZZ_CHECK(reader.fieldNames().has_value() == units.fieldNames().has_value());
     FUZZ_CHECK(!header || *reader.fieldNames() == toUtf8(units.fieldNames()));
-    FUZZ_CHECK(sameStop(reader.lastParseStop(), units.lastParseStop()));
+    FUZZ_CHECK(fuzz::sameStop(reader.lastParseStop(), units.lastParseStop()));
     return 0;
 }

@@ -41,13 +41,6 @@ std::string flattenFields(std::span<const std::u16string_view> fields, const std
     return line;
 }
 
-bool sameStop(const CSVParseStop& a, const CSVParseStop& b)
-{
-    return a.complete == b.complete && a.reason == b.reason && a.line == b.line && a.offset == b.offset
-           && a.records == b.records && a.recordsWithSurplusFields == b.recordsWithSurplusFields
-           && a.firstSurplusLine == b.firstSurplusLine && a.stopped == b.stopped;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -75,18 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     });
     const std::optional<Row> firstRow = CSVParser(text, separator, false).firstParsedRow();
 
-    // The text handed over in pieces of `piece` units, from its start.
-    auto inPieces = [&text, piece] {
-        return [&text, piece, given = std::size_t(0)](Text& out) mutable {
-            if (given == text.size())
-                return false;
-            const std::size_t n = std::min(piece, text.size() - given);
-            out.append(text, given, n);
-            given += n;
-            return true;
-        };
-    };
-    WindowedCSVParser windowed(inPieces(), separator, header, window);
+    WindowedCSVParser windowed(fuzz::inPieces(text, piece), separator, header, window);
     FUZZ_CHECK(windowed.firstParsedRow() == firstRow);
     std::vector<std::string> got;
     std::vector<std::size_t> starts;
@@ -100,10 +82,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(starts == expectedStarts);
     FUZZ_CHECK(lines == expectedLines);
     FUZZ_CHECK(windowed.fieldNames() == whole.fieldNames());
-    FUZZ_CHECK(sameStop(windowed.lastParseStop(), whole.lastParseStop()));
+    FUZZ_CHECK(fuzz::sameStop(windowed.lastParseStop(), whole.lastParseStop()));
 
     // The same text again, its records taken as fields.
-    WindowedCSVParser viewed(inPieces(), separator, header, window);
+    WindowedCSVParser viewed(fuzz::inPieces(text, piece), separator, header, window);
     std::vector<std::string> gotFields;
     std::vector<std::size_t> fieldStarts;
     viewed.parseFieldsForReceiver([&](std::span<const std::u16string_view> fields) {
@@ -112,6 +94,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     });
     FUZZ_CHECK(gotFields == expected);
     FUZZ_CHECK(fieldStarts == expectedStarts);
-    FUZZ_CHECK(sameStop(viewed.lastParseStop(), whole.lastParseStop()));
+    FUZZ_CHECK(fuzz::sameStop(viewed.lastParseStop(), whole.lastParseStop()));
     return 0;
 }
