@@ -3,6 +3,7 @@
 #include "core/convert/FileConverter.hpp"
 #include "core/csv/detail/CsvSink.hpp"
 #include "core/io/AtomicFileOutputStream.hpp"
+#include "core/io/detail/BackgroundReader.hpp"
 #include "core/io/detail/FileDescriptor.hpp"
 #include "core/plist/detail/XmlTextScan.hpp"
 #include "core/text/detail/Utf8.hpp"
@@ -372,11 +373,12 @@ std::optional<ConversionReport> convertStringRows(const std::string& path, const
         return std::nullopt;
     CHCSVWriter& writer = sink->writer();
     StringRowsScanner scanner(writer, header, keyListPass);
-    constexpr std::size_t pieceSize = 256 * 1024;
-    std::string piece(pieceSize, '\0');
+    // The next pieces are read while this one is scanned.
+    BackgroundReader reader(file.get(), 256 * 1024);
+    std::string piece;
     std::uint64_t bytesRead = 0;
     for (;;) {
-        const ssize_t n = readSome(file.get(), piece.data(), pieceSize, progress.cancelFlag());
+        const ssize_t n = reader.next(piece, progress.cancelFlag());
         if (n < 0) {
             if (progress.cancelled())
                 return ConversionMonitor::cancelledReport(path);
