@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Times whole conversions side by side, interleaved in one run so that the load of the machine weighs
-# on every command alike: cat (the floor), plistable convert, Python (csv + plistlib), Miller (CSV ->
+# on every command alike: cat (the floor; for CSV also cat writing the property list the conversion
+# wrote, its floor on writing, given as a time ratio), plistable convert, Python (csv + plistlib), Miller (CSV ->
 # JSON), iconv (Shift_JIS decoding alone) and libplist's parse of the XML list alone
 # (bench/libplist-parse.c, built here when libplist-2.0's headers are there; plistutil is no fair
 # peer, it also writes the list). Each round runs every command once; RUNS rounds (default 3;
@@ -64,8 +65,13 @@ for round in $(seq "$runs"); do
         [ -f "$input" ] || continue
         g=$(basename "$input")
         run "$g" "cat" "$input" cat "$input"
-        convert "$g" "plistable convert --no-header" "$input" --no-header
-        convert "$g" "plistable convert --header" "$input" --header
+        for flag in --no-header --header; do
+            convert "$g" "plistable convert $flag" "$input" "$flag"
+            # The floor of this job: writing the same document into the same folder.
+            document="$out/document$flag-$g"
+            [ -f "$document" ] || cp "$out/work/$(basename "${input%.csv}").plist" "$document"
+            run "$g" "cat writing the output $flag" "$input" cat "$document"
+        done
         if [ "$input" = "$csv" ]; then
             have mlr && run "$g" "peer: Miller CSV->JSON" "$input" mlr --icsv --ojson cat "$input"
             if [ "$round" = 1 ]; then
@@ -120,6 +126,9 @@ for group, labels in rows.items():
         ratios = [f"{best[label] / best[p]:.2f}x {p[6:].split()[0]}" for p in peers]
         if label.startswith("plistable") and "old " + label in best:
             ratios.insert(0, f"{best[label] / best['old ' + label]:.2f}x old")
+        floor = "cat writing the output " + label.split()[-1]
+        if label.startswith("plistable") and floor in best:
+            ratios.insert(0, f"time {best[floor] / best[label]:.2f}x {floor}")
         if label.startswith("plistable") and ratios:
             line += "  | " + ", ".join(ratios)
         print(line)
