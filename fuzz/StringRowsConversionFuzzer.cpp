@@ -27,7 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "<dict>", "</dict>", "<key>", "</key>", "<string>", "</string>", "<string/>", "<array>", "</array>",
             "\n\t", " ", "&amp;", "&lt;", "&quot;", "&#65;", "\r\n", "]]>", "]", ",", ";", "\"", "\t", "\xC3\xA9",
             "\xE2\x80\xA8", "\xC2\x85", "\xEF\xBF\xBE", "\x01", "<integer>1</integer>", "<!-- c -->", "<key>a</key>",
-            "<key>b</key>", "<string>x</string>"};
+            "<key>b</key>", "<string>x</string>", "<integer>", "</integer>", "<real>", "</real>", "<true/>",
+            "<false/>", "<integer>-0x1F</integer>", "<real>1e400</real>", "<real> -NaN</real>", "0", ".", "e-5", "<date>",
+            "</date>", "<date>2001-01-01T00:00:00Z</date>", "-12-31T23:59:59.25Z", "<data>AA==</data>"};
         xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
               "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n<plist version=\"1.0\">\n<array>\n";
         for (const char c : in.rest()) {

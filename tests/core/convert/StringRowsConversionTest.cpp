@@ -45,7 +45,15 @@ TEST(StringRowsConversionTest, WritesTheGeneralLinesOrGivesUp)
         {"a key left out", list(row + "<dict><key>id</key><string>1</string></dict>"), false},
         {"a repeated key", list("<dict><key>id</key><string>1</string><key>id</key><string>2</string></dict>"), false},
         {"dictionaries and arrays", list(row + "<array><string>a</string></array>"), false},
-        {"an integer", list("<array><integer>1</integer></array>"), false},
+        {"numbers and booleans", list("<dict><key>n</key><integer>-0x1F</integer><key>r</key><real> 1.50 </real>"
+                                      "<key>b</key><true/><key>s</key><string>1</string></dict>"
+                                      "<dict><key>n</key><integer>18446744073709551615</integer><key>r</key>"
+                                      "<real>-INF</real><key>b</key><false/><key>s</key><string/></dict>"), true},
+        {"a number a reader refuses", list("<array><integer>1.5</integer></array>"), false},
+        {"dates", list("<array><date>2001-01-01T00:00:00.5Z</date><date> 1969-12-31T23:59:59Z </date></array>"), true},
+        {"a date without a calendar date", list("<array><date>99999999999-01-01T00:00:00Z</date></array>"), false},
+        {"data", list("<array><data>AA==</data></array>"), false},
+        {"true with an end tag", list("<array><true></true></array>"), false},
         {"a carriage return", list("<array><string>a\r\nb</string></array>"), false},
         {"a character reference", list("<array><string>&#65;</string></array>"), false},
         {"a malformed byte", list("<array><string>\xC3(</string></array>"), false},

@@ -5,6 +5,7 @@
 #include "core/io/AtomicFileOutputStream.hpp"
 #include "core/io/detail/BackgroundReader.hpp"
 #include "core/io/detail/FileDescriptor.hpp"
+#include "core/plist/detail/PlistScalarText.hpp"
 #include "core/plist/detail/XmlTextScan.hpp"
 #include "core/text/detail/Utf8.hpp"
 
@@ -191,6 +192,7 @@ StringRowsScanner::Step StringRowsScanner::row(const char*& p, const char* end, 
     _rowKeys.clear();
     _rowValues.clear();
     _decoded.clear();
+    _firstRowElements.clear();
     for (;;) {
         p = skipSpace(p, end);
         if (end - p < 2)
@@ -215,12 +217,19 @@ StringRowsScanner::Step StringRowsScanner::row(const char*& p, const char* end, 
             return Step::Wait;
         if (std::memcmp(p, "<string/>", 9) == 0) {
             p += 9;
+            noteElement(u"string");
+            continue;
+        }
+        if (p[1] != 's') {
+            if (const Step step = scalar(p, end, data, value); step != Step::Done)
+                return step;
             continue;
         }
         PLISTABLE_EXPECT("<string>");
         if (const Step step = text(p, end, data, value); step != Step::Done)
             return step;
         PLISTABLE_EXPECT("</string>");
+        noteElement(u"string");
     }
     if (_rows == Rows::Unknown) {
         // The first element: its keys are the columns, each once.
@@ -244,6 +253,52 @@ StringRowsScanner::Step StringRowsScanner::row(const char*& p, const char* end, 
                 return Step::Other;
     }
     writeRow(data);
+    return Step::Done;
+}
+
+StringRowsScanner::Step StringRowsScanner::scalar(const char*& p, const char* end, const char* data, Field& field)
+{
+    // The text a value gets in a line is its description, made here as the general reader makes it.
+    auto describe = [&](const PlistValue& value) {
+        field = Field{_decoded.size(), 0, true};
+        for (const char16_t c : value.description())
+            _decoded.push_back(static_cast<char>(c)); // digits, signs, letters: ASCII only
+        field.size = _decoded.size() - field.at;
+    };
+    if (p[1] == 't' || p[1] == 'f') {
+        const bool yes = p[1] == 't';
+        if (yes)
+            PLISTABLE_EXPECT("<true/>");
+        else
+            PLISTABLE_EXPECT("<false/>");
+        describe(PlistValue::boolean(yes));
+        noteElement(yes ? u"true" : u"false");
+        return Step::Done;
+    }
+    const char kind = p[1] == 'd' && p[2] == 'a' && p[3] == 't' ? 't' : p[1];
+    if (kind == 'i')
+        PLISTABLE_EXPECT("<integer>");
+    else if (kind == 't')
+        PLISTABLE_EXPECT("<date>");
+    else
+        PLISTABLE_EXPECT("<real>"); // and anything else gives up here
+    if (const Step step = text(p, end, data, field); step != Step::Done)
+        return step;
+    if (kind == 'i')
+        PLISTABLE_EXPECT("</integer>");
+    else if (kind == 't')
+        PLISTABLE_EXPECT("</date>");
+    else
+        PLISTABLE_EXPECT("</real>");
+    const std::string_view text = view(data, field);
+    const std::optional<PlistValue> value = kind == 'i'   ? parseIntegerText(text)
+                                            : kind == 't' ? parseDateText(text)
+                                                          : parseRealText(text);
+    // Not a value, or a date without a calendar date: the general reader says what happens to it.
+    if (!value || value->unrepresentableDates() > 0)
+        return Step::Other;
+    describe(*value);
+    noteElement(kind == 'i' ? u"integer" : kind == 't' ? u"date" : u"real");
     return Step::Done;
 }
 
@@ -332,8 +387,8 @@ void StringRowsScanner::reportFirstRow(const char* data)
                 _keyListPass.parserFoundCharacters(utf16(view(data, _rowKeys[i])));
             _keyListPass.parserDidEndElement(u"key");
         }
-        _keyListPass.parserDidStartElement(u"string");
-        _keyListPass.parserDidEndElement(u"string");
+        _keyListPass.parserDidStartElement(_firstRowElements[i]);
+        _keyListPass.parserDidEndElement(_firstRowElements[i]);
     }
     _keyListPass.parserDidEndElement(dictionary ? u"dict" : u"array");
     if (dictionary && _header) {

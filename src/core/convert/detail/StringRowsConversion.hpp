@@ -19,8 +19,9 @@ namespace plistable::detail {
 
 /// Reads the most common property list of a table straight into CSV lines, from the UTF-8 bytes to
 /// the writer, with no value built: the usual XML declaration and document type, <plist>, and a root
-/// <array> whose elements are either all dictionaries of <string> values under the same keys in
-/// the same order, or all arrays of <string> values. Text may hold the five named references.
+/// <array> whose elements are either all dictionaries of values under the same keys in the same
+/// order, or all arrays of values, each value a <string>, an <integer>, a <real>, a <date> that has
+/// a calendar date, <true/> or <false/>. Text may hold the five named references.
 /// It gives up at the first byte outside that shape (another element or value type, a carriage
 /// return, a control character, a malformed or cut-off construct, anything unusual): the list is
 /// then for the general reader, which writes the same lines for what this one accepts and says
@@ -61,6 +62,13 @@ private:
     Step prolog(const char*& p, const char* end);
     Step row(const char*& p, const char* end, const char* data);
     Step text(const char*& p, const char* end, const char* data, Field& field);
+    Step scalar(const char*& p, const char* end, const char* data, Field& field);
+    // Notes the element a value of the first row came in, for the key-list pass.
+    void noteElement(std::u16string_view element)
+    {
+        if (_rows == Rows::Unknown)
+            _firstRowElements.push_back(element);
+    }
     void writeRow(const char* data);
     void reportFirstRow(const char* data);
     std::string_view view(const char* data, const Field& field) const
@@ -79,6 +87,7 @@ private:
     std::vector<std::string> _keys; // the first dictionary's keys, in order
     std::vector<Field> _rowKeys;    // the keys and values of the element being read
     std::vector<Field> _rowValues;
+    std::vector<std::u16string_view> _firstRowElements; // the element of each value of the first row
     std::string _decoded;           // text with references resolved, for fields that hold any
     std::string _pending;           // bytes kept from the last piece (an incomplete element)
 };
