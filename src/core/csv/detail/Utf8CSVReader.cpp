@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "core/text/detail/Avx2Scans.hpp"
 #include "core/text/detail/LaneCounter.hpp"
 #include "core/text/detail/Simd.hpp"
 
@@ -51,6 +52,12 @@ std::size_t quotes(const char* text, std::size_t length)
 {
     std::size_t count = 0;
     std::size_t i = 0;
+#if PLISTABLE_AVX2
+    if (useAvx2()) {
+        count = countByteAvx2(text, length / 32, doubleQuote);
+        i = length / 32 * 32;
+    }
+#endif
 #if PLISTABLE_SSE2
     LaneCounter counter;
     for (; length - i >= 16; i += 16)
@@ -71,9 +78,19 @@ void countLinesAndUnits(const char* text, std::size_t length, std::size_t& lines
     std::size_t continuations = 0;
     std::size_t longLeads = 0;
     char before = 0;
+#if PLISTABLE_AVX2
+    if (useAvx2()) {
+        const CsvByteCounts counts = countCsvBytesAvx2(text, length / 32);
+        lineCount = counts.lines;
+        continuations = counts.continuations;
+        longLeads = counts.longLeads;
+        i = length / 32 * 32;
+    }
+#endif
 #if PLISTABLE_SSE2
     LaneCounter lineCounter, continuationCounter, longLeadCounter;
-    __m128i carry = _mm_setzero_si128();
+    // The byte before the next block, in the lane the shift fills from.
+    __m128i carry = i > 0 ? _mm_cvtsi32_si128(static_cast<unsigned char>(text[i - 1])) : _mm_setzero_si128();
     for (; length - i >= 16; i += 16) {
         const __m128i bytes = load(text + i);
         const __m128i previous = _mm_or_si128(_mm_slli_si128(bytes, 1), carry);
@@ -88,9 +105,9 @@ void countLinesAndUnits(const char* text, std::size_t length, std::size_t& lines
     lineCount += lineCounter.total();
     continuations += continuationCounter.total();
     longLeads += longLeadCounter.total();
+#endif
     if (i > 0)
         before = text[i - 1];
-#endif
     for (; i < length; ++i) {
         const char c = text[i];
         lineCount += isBreak(c) && !(c == '\n' && before == '\r');
@@ -355,6 +372,10 @@ private:
         const char* text = _text.data() + block * 64;
         const std::size_t available = std::min<std::size_t>(64, _text.size() - block * 64);
         std::uint64_t bits = 0;
+#if PLISTABLE_AVX2
+        if (available == 64 && useAvx2())
+            return csvEndTextMaskAvx2(text, _separator);
+#endif
 #if PLISTABLE_SSE2
         if (available == 64) {
             for (int part = 0; part < 4; ++part) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/plist/detail/XmlTextScan.hpp"
+#include "core/text/detail/Avx2Scans.hpp"
 #include "core/text/detail/Simd.hpp"
 
 // How this works
@@ -672,6 +673,13 @@ void PlistXmlTokenizer::countTo(std::uint64_t offset) const
     if (length > 0 && !std::memchr(p, '\r', length)) {
         std::uint64_t lines = 0;
         const unsigned char* q = p;
+#if PLISTABLE_AVX2
+        if (useAvx2()) {
+            const std::size_t blocks = length / 32;
+            lines += countByteAvx2(reinterpret_cast<const char*>(q), blocks, '\n');
+            q += 32 * blocks;
+        }
+#endif
 #if PLISTABLE_SSE2
         const __m128i lf = _mm_set1_epi8('\n');
         while (end - q >= 16) {

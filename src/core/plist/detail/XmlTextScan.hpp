@@ -3,6 +3,7 @@
 #include <array>
 #include <bit>
 
+#include "core/text/detail/Avx2Scans.hpp"
 #include "core/text/detail/Simd.hpp"
 
 namespace plistable::detail {
@@ -33,7 +34,18 @@ inline const unsigned char* skipPlainXmlText(const unsigned char* u, const unsig
     const __m128i less = _mm_set1_epi8('<');
     const __m128i ampersand = _mm_set1_epi8('&');
     const __m128i bracket = _mm_set1_epi8(']');
-    while (end - u >= 16) {
+    for (bool first = true; end - u >= 16; first = false) {
+#if PLISTABLE_AVX2
+        // Most runs end within the first sixteen bytes; a longer one goes on 32 bytes a step where
+        // the processor has them, its last few bytes again as below.
+        if (!first && end - u >= 32 && useAvx2()) {
+            u = skipPlainXmlTextAvx2(u, end);
+            if (end - u >= 32)
+                return u;
+            if (end - u < 16)
+                break;
+        }
+#endif
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u));
         const __m128i allowedControl = _mm_or_si128(_mm_cmpeq_epi8(b, tab), _mm_cmpeq_epi8(b, lineFeed));
         const __m128i control = _mm_andnot_si128(allowedControl, _mm_cmplt_epi8(b, space));

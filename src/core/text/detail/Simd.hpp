@@ -2,9 +2,48 @@
 // The one switch for SIMD code. PLISTABLE_SSE2 is 1 where the compiler targets SSE2 (every x86-64
 // processor has it) and the build has not turned SIMD off (-DPLISTABLE_SIMD=OFF, which defines
 // PLISTABLE_NO_SIMD); every scanner written with it has a plain loop that gives the same results.
+// PLISTABLE_AVX2 is 1 where, on top of that, the compiler can build AVX2 kernels (Avx2Scans) for
+// a processor that has them; whether they run is chosen once at run time (useAvx2()).
 #if defined(__SSE2__) && defined(__x86_64__) && !defined(PLISTABLE_NO_SIMD)
 #define PLISTABLE_SSE2 1
 #include <emmintrin.h>
 #else
 #define PLISTABLE_SSE2 0
 #endif
+
+#if PLISTABLE_SSE2 && (defined(__GNUC__) || defined(__clang__))
+#define PLISTABLE_AVX2 1
+#else
+#define PLISTABLE_AVX2 0
+#endif
+
+#include <atomic>
+
+namespace plistable::detail {
+
+/// The widest instructions the scanners use: none (a build without SIMD), SSE2, or AVX2.
+enum class SimdLevel : int { Plain = 1, Sse2, Avx2 };
+
+/// The level the scanners use: the widest this build and the processor have, unless the
+/// environment variable PLISTABLE_SIMD says `sse2` (then the baseline). Decided on the first call.
+SimdLevel chooseSimdLevel() noexcept;
+
+/// For tests and fuzz targets: use `wanted`, or the widest level below it that is there; returns
+/// the level now used.
+SimdLevel setSimdLevel(SimdLevel wanted) noexcept;
+
+/// The level chosen, 0 before the first choice.
+inline std::atomic<int> chosenSimdLevel{0};
+
+inline SimdLevel simdLevel() noexcept
+{
+    const int level = chosenSimdLevel.load(std::memory_order_relaxed);
+    return level != 0 ? static_cast<SimdLevel>(level) : chooseSimdLevel();
+}
+
+inline bool useAvx2() noexcept
+{
+    return PLISTABLE_AVX2 && simdLevel() == SimdLevel::Avx2;
+}
+
+} // namespace plistable::detail
