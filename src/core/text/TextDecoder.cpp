@@ -4,8 +4,14 @@
 #include "core/text/detail/IcuConverter.hpp"
 #include "core/text/detail/Utf8.hpp"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -13,6 +19,115 @@
 #include "core/text/detail/Simd.hpp"
 
 namespace plistable {
+
+namespace {
+
+// One character as UTF-8 (`size` of the four bytes); size 0 where a table holds no character.
+struct Utf8Char {
+    std::array<char, 4> bytes{};
+    std::uint8_t size = 0;
+};
+
+// The character that `units` hold when they are exactly one, as UTF-8; else nothing (size 0).
+Utf8Char oneCharacter(std::u16string_view units)
+{
+    char32_t c = 0;
+    if (units.size() == 1 && (units[0] & 0xF800) != 0xD800)
+        c = units[0];
+    else if (units.size() == 2 && (units[0] & 0xFC00) == 0xD800 && (units[1] & 0xFC00) == 0xDC00)
+        c = 0x10000 + ((char32_t(units[0]) - 0xD800) << 10) + (char32_t(units[1]) - 0xDC00);
+    else
+        return {};
+    Utf8Char out;
+    auto put = [&out](char32_t byte) { out.bytes[out.size++] = static_cast<char>(byte); };
+    if (c < 0x80) {
+        put(c);
+    } else if (c < 0x800) {
+        put(0xC0 | (c >> 6));
+        put(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        put(0xE0 | (c >> 12));
+        put(0x80 | ((c >> 6) & 0x3F));
+        put(0x80 | (c & 0x3F));
+    } else {
+        put(0xF0 | (c >> 18));
+        put(0x80 | ((c >> 12) & 0x3F));
+        put(0x80 | ((c >> 6) & 0x3F));
+        put(0x80 | (c & 0x3F));
+    }
+    return out;
+}
+
+// What a byte of 0x80 and above decodes to where no character is begun: alone, when it is a whole
+// character; else followed by each byte, when the two are exactly one character.
+struct LeadByte {
+    Utf8Char alone;
+    std::array<Utf8Char, 0x100> pairs;
+};
+
+// The LeadByte entries of one converter, shared by every decoder of it (on any thread) and made
+// the first time a lead byte turns up, by asking the converter itself: 257 trials at most.
+class LeadBytes {
+public:
+    const LeadByte& lead(unsigned char byte, detail::IcuConverter& converter)
+    {
+        std::atomic<const LeadByte*>& slot = _leads[byte - 0x80];
+        if (const LeadByte* made = slot.load(std::memory_order_acquire))
+            return *made;
+        const std::lock_guard<std::mutex> lock(_making);
+        if (const LeadByte* made = slot.load(std::memory_order_relaxed))
+            return *made;
+        auto made = std::make_unique<LeadByte>();
+        std::u16string units;
+        // A trial gives a character only when the converter takes every byte, fails on none and
+        // holds none back (so that what follows starts afresh, as after any whole character).
+        auto trial = [&](std::string_view bytes) {
+            converter.reset();
+            units.clear();
+            const detail::IcuConverter::Chunk chunk = converter.decodeSome(bytes, false, units);
+            const bool whole = !chunk.failed && chunk.consumed == bytes.size() && converter.pendingBytes() == 0;
+            converter.reset();
+            return whole ? oneCharacter(units) : Utf8Char{};
+        };
+        const char lead = static_cast<char>(byte);
+        made->alone = trial(std::string_view(&lead, 1));
+        // A single byte never needs more than three bytes of UTF-8 (the room decodeToUtf8() keeps).
+        if (made->alone.size > 3)
+            made->alone = {};
+        if (made->alone.size == 0) {
+            for (unsigned trail = 0; trail < 0x100; ++trail) {
+                const char pair[2] = {lead, static_cast<char>(trail)};
+                made->pairs[trail] = trial(std::string_view(pair, 2));
+            }
+        }
+        _owned[byte - 0x80] = std::move(made);
+        slot.store(_owned[byte - 0x80].get(), std::memory_order_release);
+        return *_owned[byte - 0x80];
+    }
+
+private:
+    std::mutex _making;
+    std::array<std::atomic<const LeadByte*>, 0x80> _leads{};
+    std::array<std::unique_ptr<LeadByte>, 0x80> _owned;
+};
+
+// The LeadBytes of the converter named `name`, kept for the process for a few converters (a
+// decoder of any other gets its own).
+std::shared_ptr<LeadBytes> leadBytesOf(const char* name)
+{
+    static std::mutex mutex;
+    static std::map<std::string, std::shared_ptr<LeadBytes>, std::less<>> kept;
+    constexpr std::size_t keptMost = 16;
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (const auto found = kept.find(std::string_view(name)); found != kept.end())
+        return found->second;
+    auto leads = std::make_shared<LeadBytes>();
+    if (kept.size() < keptMost)
+        kept.emplace(name, leads);
+    return leads;
+}
+
+} // namespace
 
 // UTF-8 is decoded by our own routines (as decodeText() does); every other encoding by ICU, with
 // EUC-JP's byte structure checked first, as decodeText() checks it.
@@ -26,6 +141,54 @@ struct TextDecoder::State {
     std::optional<std::array<char16_t, 0x80>> singleBytes;
     std::string pending; // UTF-8: the start of a character the last piece cut off
     bool failed = false;
+    bool loneSurrogate = false;
+    // decodeToUtf8() with singleBytes: the bytes below 0x80 that are their own character, the
+    // UTF-8 of each such byte's character, whether every byte from 0x20 to 0x7E is its own, and
+    // the lead bytes looked up so far.
+    std::array<bool, 0x80> ownBytes{};
+    std::array<Utf8Char, 0x80> asciiChars{};
+    bool printableOwn = false;
+    std::shared_ptr<LeadBytes> leadBytes;
+    std::array<const LeadByte*, 0x80> leads{};
+    Text units; // decodeToUtf8(): what goes through decode() or the converter, before it is written
+
+    void useSingleBytes()
+    {
+        singleBytes = converter->singleByteRange();
+        if (!singleBytes)
+            return;
+        printableOwn = true;
+        for (std::size_t c = 0; c < 0x80; ++c) {
+            ownBytes[c] = (*singleBytes)[c] == c;
+            if (!ownBytes[c])
+                asciiChars[c] = oneCharacter(std::u16string_view(&(*singleBytes)[c], 1));
+            printableOwn = printableOwn && (ownBytes[c] || c < 0x20 || c == 0x7F);
+        }
+        leadBytes = leadBytesOf(converter->name());
+    }
+
+    const LeadByte& lead(unsigned char byte)
+    {
+        const LeadByte*& known = leads[byte - 0x80];
+        if (known == nullptr)
+            known = &leadBytes->lead(byte, *converter);
+        return *known;
+    }
+
+    // Writes the characters that `bytes` begins with and the tables hold, from where no character
+    // is begun; answers the bytes taken. Stops at a byte of 0x80 and above that the tables do not
+    // take (alone or with the byte after it in `bytes`).
+    std::size_t writeTabled(std::string_view bytes, std::string& out);
+
+    // Appends `units` to `out` as UTF-8; false, remembered, at a lone surrogate.
+    bool appendUnits(std::string& out)
+    {
+        if (detail::appendUtf16AsUtf8(units, out))
+            return true;
+        loneSurrogate = true;
+        failed = true;
+        return false;
+    }
 
     bool decodeUtf8(std::string_view bytes, Text& out)
     {
@@ -87,7 +250,93 @@ std::size_t otherLength(std::string_view bytes)
     return i;
 }
 
+// The length of the run of bytes that `bytes` begins with that are below 0x80 and their own
+// character. When every byte from 0x20 to 0x7E is its own, only controls, 0x7F and bytes of 0x80
+// and above are looked at one by one.
+std::size_t ownLength(std::string_view bytes, const std::array<bool, 0x80>& own, bool printableOwn)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    std::size_t i = 0;
+#if PLISTABLE_SSE2
+    if (printableOwn) {
+        for (; n - i >= 16; i += 16) {
+            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            // Signed: bytes of 0x80 and above are below 0x20 too.
+            auto look = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_or_si128(_mm_cmplt_epi8(block, _mm_set1_epi8(0x20)),
+                                               _mm_cmpeq_epi8(block, _mm_set1_epi8(0x7F)))));
+            for (; look != 0; look &= look - 1) {
+                const std::size_t at = i + static_cast<std::size_t>(std::countr_zero(look));
+                if (p[at] >= 0x80 || !own[p[at]])
+                    return at;
+            }
+        }
+    }
+#else
+    (void)printableOwn;
+#endif
+    while (i < n && p[i] < 0x80 && own[p[i]])
+        ++i;
+    return i;
+}
+
 } // namespace
+
+std::size_t TextDecoder::State::writeTabled(std::string_view bytes, std::string& out)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    std::size_t i = 0;
+    // Room is made a block at a time, growing, so that a stretch cut short by the converter does
+    // not pay for the rest of the piece: no table entry is longer than three bytes per byte it
+    // takes, and each is copied as four bytes.
+    std::size_t block = 64;
+    while (i < n) {
+        const std::size_t end = std::min(n, i + block);
+        block = std::min<std::size_t>(block * 4, 1 << 14);
+        const std::size_t start = out.size();
+        out.resize(start + 3 * (end - i) + 4);
+        char* const begin = out.data() + start;
+        char* to = begin;
+        auto write = [&to](const Utf8Char& c) {
+            std::memcpy(to, c.bytes.data(), 4);
+            to += c.size;
+        };
+        bool stopped = false;
+        while (i < end && !stopped) {
+            const unsigned char c = p[i];
+            if (c < 0x80) {
+                const std::size_t run = ownLength(bytes.substr(i, end - i), ownBytes, printableOwn);
+                std::memcpy(to, p + i, run);
+                to += run;
+                i += run;
+                if (run != 0)
+                    continue;
+                stopped = asciiChars[c].size == 0;
+                if (!stopped) {
+                    write(asciiChars[c]);
+                    ++i;
+                }
+                continue;
+            }
+            const LeadByte& entry = lead(c);
+            if (entry.alone.size != 0) {
+                write(entry.alone);
+                ++i;
+            } else if (i + 1 < n && entry.pairs[p[i + 1]].size != 0) {
+                write(entry.pairs[p[i + 1]]);
+                i += 2; // may end one past the block: its room holds four bytes more
+            } else {
+                stopped = true;
+            }
+        }
+        out.resize(start + static_cast<std::size_t>(to - begin));
+        if (stopped)
+            break;
+    }
+    return i;
+}
 
 TextDecoder::TextDecoder(std::unique_ptr<State> state) : _state(std::move(state)) {}
 TextDecoder::TextDecoder(TextDecoder&&) noexcept = default;
@@ -105,7 +354,7 @@ std::optional<TextDecoder> TextDecoder::forEncoding(TextEncoding encoding, bool 
     if (name == nullptr || !(state->converter = detail::IcuConverter::open(name)))
         return std::nullopt;
     state->eucJp = encoding == NSJapaneseEUCStringEncoding;
-    state->singleBytes = state->converter->singleByteRange();
+    state->useSingleBytes();
     return TextDecoder(std::move(state));
 }
 
@@ -119,7 +368,7 @@ std::optional<TextDecoder> TextDecoder::named(std::string_view name)
     auto state = std::make_unique<State>();
     if (!(state->converter = detail::IcuConverter::open(canonical->c_str())))
         return std::nullopt;
-    state->singleBytes = state->converter->singleByteRange();
+    state->useSingleBytes();
     return TextDecoder(std::move(state));
 }
 
@@ -185,6 +434,62 @@ bool TextDecoder::finish(Text& out)
     if (s.eucJp && !s.structure.atCharacterBoundary())
         return false;
     return !s.converter->decodeSome({}, true, out).failed;
+}
+
+bool TextDecoder::decodeToUtf8(std::string_view bytes, std::string& out)
+{
+    State& s = *_state;
+    if (s.failed)
+        return false;
+    if (!s.leadBytes) {
+        s.units.clear();
+        return decode(bytes, s.units) && s.appendUnits(out);
+    }
+    const std::uint64_t offset = _bytes;
+    _bytes += bytes.size();
+    if (s.eucJp && s.structure.findMalformed(bytes, offset)) {
+        s.failed = true;
+        return false;
+    }
+    // Where no character is begun, the characters the tables hold are written from them; the
+    // converter takes the rest of each stretch of bytes of 0x80 and above from the first byte they
+    // do not hold, and the rest of a character it holds begun, as in decode().
+    // A lone surrogate fails the piece only when the rest of it decodes, as in decode() followed
+    // by writing its text.
+    const std::size_t before = out.size();
+    bool lone = false;
+    while (!bytes.empty()) {
+        if (s.converter->pendingBytes() == 0) {
+            bytes.remove_prefix(s.writeTabled(bytes, out));
+            if (bytes.empty())
+                break;
+        }
+        const std::size_t other = 1 + otherLength(bytes.substr(1));
+        s.units.clear();
+        if (s.converter->decodeSome(bytes.substr(0, other), false, s.units).failed) {
+            s.failed = true;
+            return false;
+        }
+        lone = lone || !detail::appendUtf16AsUtf8(s.units, out);
+        bytes.remove_prefix(other);
+    }
+    if (lone) {
+        out.resize(before);
+        s.loneSurrogate = s.failed = true;
+    }
+    return !lone;
+}
+
+bool TextDecoder::finishToUtf8(std::string& out)
+{
+    State& s = *_state;
+    s.units.clear();
+    return finish(s.units) && s.appendUnits(out);
+}
+
+bool TextDecoder::heldLoneSurrogate() const
+{
+    return _state->loneSurrogate;
 }
 
 } // namespace plistable

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace plistable {
@@ -34,7 +35,20 @@ public:
     /// Ends the input. False when a character is cut off (and not replaced) or decoding failed before.
     bool finish(Text& out);
 
-    /// Bytes given to decode() so far.
+    /// As decode(), appending the characters to `out` as UTF-8: the UTF-8 form of what decode()
+    /// gives for the same pieces, with the same failures. False also at a character UTF-8 cannot
+    /// hold (a lone surrogate, which only a UTF-16 or similar converter can give); see
+    /// heldLoneSurrogate(). On false, `out` holds at least what was written before that piece.
+    bool decodeToUtf8(std::string_view bytes, std::string& out);
+
+    /// As finish(), appending as UTF-8.
+    bool finishToUtf8(std::string& out);
+
+    /// Whether decodeToUtf8() or finishToUtf8() failed at a lone surrogate rather than at bytes
+    /// that do not decode (decode() would have given that text).
+    bool heldLoneSurrogate() const;
+
+    /// Bytes given to decode() and decodeToUtf8() so far.
     std::uint64_t bytesDecoded() const { return _bytes; }
 
 private:
