@@ -615,11 +615,11 @@ private:
                 if (_file.error()) {
                     _outcome = _file.error() == std::errc::operation_canceled ? Outcome::Cancelled : Outcome::ReadFailed;
                 } else if (_decoder) {
-                    _units.clear();
-                    if (!_decoder->finish(_units))
-                        _outcome = Outcome::Undecodable;
+                    const std::size_t before = out.size();
+                    if (_decoder->finishToUtf8(out))
+                        checkLineBreaks(out, before);
                     else
-                        appendUnits(out);
+                        _outcome = _decoder->heldLoneSurrogate() ? Outcome::NeedsUnits : Outcome::Undecodable;
                 } else if (!_pending.empty()) {
                     _outcome = Outcome::Undecodable; // the last character is cut off
                 }
@@ -646,12 +646,13 @@ private:
     bool take(std::string_view piece, std::string& out)
     {
         if (_decoder) {
-            _units.clear();
-            if (!_decoder->decode(piece, _units)) {
-                _outcome = Outcome::Undecodable;
+            const std::size_t before = out.size();
+            if (!_decoder->decodeToUtf8(piece, out)) {
+                out.resize(before);
+                _outcome = _decoder->heldLoneSurrogate() ? Outcome::NeedsUnits : Outcome::Undecodable;
                 return false;
             }
-            return appendUnits(out);
+            return checkLineBreaks(out, before);
         }
         _outcome = Outcome::Undecodable;
         if (piece.find('\x1B') != std::string_view::npos)
@@ -677,17 +678,6 @@ private:
             return false;
         _pending.assign(rest);
         out.append(piece.data(), valid);
-        return checkLineBreaks(out, before);
-    }
-
-    // Appends the decoded _units as UTF-8.
-    bool appendUnits(std::string& out)
-    {
-        const std::size_t before = out.size();
-        if (!appendUtf16AsUtf8(_units, out)) {
-            _outcome = Outcome::NeedsUnits; // a lone surrogate
-            return false;
-        }
         return checkLineBreaks(out, before);
     }
 
@@ -738,7 +728,6 @@ private:
     RereadableFile& _file;
     ConversionMonitor& _progress;
     std::optional<TextDecoder> _decoder;
-    Text _units;          // a piece decoded, before it is written as UTF-8
     std::string_view _rest;
     std::string _pending; // the start of a character the next piece completes
     std::string _start;
