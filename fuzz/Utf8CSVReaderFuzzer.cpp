@@ -1,11 +1,13 @@
 // The reader of UTF-8 bytes against the windowed reader of the same text's UTF-16 form: random
 // text (without the line breaks beyond ASCII, which the byte reader leaves to the other), an ASCII
 // separator it takes, header setting, window and piece sizes, and a record to stop after; fields,
-// first row, header names and the stop (line, offset in UTF-16 units, counts) must be the same.
+// first row, header names and the stop (line, offset in UTF-16 units, counts) must be the same, at
+// the SIMD level the input picks (the baseline or the widest there is).
 #include "FuzzSupport.hpp"
 
 #include "core/csv/WindowedCSVParser.hpp"
 #include "core/csv/detail/Utf8CSVReader.hpp"
+#include "core/text/detail/Simd.hpp"
 
 #include <algorithm>
 
@@ -34,6 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!detail::Utf8CSVReader::acceptsSeparator(std::u16string_view(&separator, 1)))
         separator = u',';
     const bool header = flags & 1;
+    detail::setSimdLevel(flags & 4 ? detail::SimdLevel::Avx2 : detail::SimdLevel::Sse2);
     Text text = (flags & 2) ? fuzz::charactersFromBytes(in.rest()) : fuzz::textFromBytes(in.rest(), false);
     std::replace_if(text.begin(), text.end(), [](char16_t c) { return c == 0x85 || c == 0x2028 || c == 0x2029; },
                     u'\u00E9');

@@ -1,16 +1,20 @@
 // The tokenizer's block-wise text scan against the byte loop it replaced (fuzz/oracle): from every
-// stop, and with the end cut at a place taken from the input, both must stop at the same byte.
+// stop, and with the end cut at a place taken from the input, both must stop at the same byte; at
+// the SIMD level the input picks (the baseline or the widest there is).
 #include "FuzzSupport.hpp"
 #include "oracle/PlainXmlTextLoop.hpp"
 
 #include "core/plist/detail/XmlTextScan.hpp"
+#include "core/text/detail/Simd.hpp"
 
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     plistable::fuzz::ByteReader choices(data, size);
-    const bool raw = choices.take() & 1;
+    const std::uint8_t flags = choices.take();
+    const bool raw = flags & 1;
+    plistable::detail::setSimdLevel(flags & 2 ? plistable::detail::SimdLevel::Avx2 : plistable::detail::SimdLevel::Sse2);
     const std::size_t cut = choices.take();
     // Mostly letters, so that runs are long; the high bytes pick the bytes the scan stops at.
     std::string bytes;
