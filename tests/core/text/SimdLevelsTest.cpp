@@ -18,7 +18,7 @@ namespace {
 
 // Bytes the scanners stop at, or must not: CSV and XML specials, controls, high bytes, CR LF.
 const std::vector<std::string> specials = {"\"", ",", ";", "\n", "\r", "\r\n", "\x0b", "\x0c", "\t", "\x09\x0a",
-                                           std::string(1, '\0'), "\x1f", "\x7f", " ", "<", "&", "]", "\x80",
+                                           std::string(1, '\0'), "\x1f", "\x7f", " ", "<", "&", ">", "]", "\x80",
                                            "\xbf", "\xc3\xa9", "\xef\xbf\xbe", "\xf0\x9f\x98\x80", "\xff"};
 
 constexpr std::size_t blockBytes = 96;
@@ -71,6 +71,14 @@ TEST(SimdLevelsTest, Avx2KernelsMatchPlainLoops)
                     return !plainXmlText[c];
                 });
                 EXPECT_EQ(skipPlainXmlTextAvx2(bytes, bytes + end), std::min(plainEnd, bytes + end / 32 * 32));
+                const unsigned char* csvEnd = std::find_if(bytes, bytes + end, [](unsigned char c) {
+                    return c >= 0x80 || (c >= 0x0A && c <= 0x0D) || c == '"' || c == ';';
+                });
+                EXPECT_EQ(skipPlainCsvAsciiAvx2(bytes, bytes + end, ';'), std::min(csvEnd, bytes + end / 32 * 32));
+                const unsigned char* xmlEnd = std::find_if(bytes, bytes + end, [](unsigned char c) {
+                    return c < 0x20 || c == '&' || c == '<' || c == '>' || c == 0xEF;
+                });
+                EXPECT_EQ(skipUnescapedXmlAvx2(bytes, bytes + end), std::min(xmlEnd, bytes + end / 32 * 32));
             }
         }
     }

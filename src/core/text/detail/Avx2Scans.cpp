@@ -123,5 +123,39 @@ PLISTABLE_AVX2_TARGET const unsigned char* skipPlainXmlTextAvx2(const unsigned c
     return u;
 }
 
+PLISTABLE_AVX2_TARGET const unsigned char* skipPlainCsvAsciiAvx2(const unsigned char* u, const unsigned char* end,
+                                                                 char delimiter) noexcept
+{
+    const __m256i quote = _mm256_set1_epi8('"');
+    const __m256i separator = _mm256_set1_epi8(delimiter);
+    while (end - u >= 32) {
+        const __m256i b = load(u);
+        // The sign bit marks the bytes from 0x80 on.
+        const __m256i special = _mm256_or_si256(
+            _mm256_or_si256(breakLanes(b), _mm256_cmpeq_epi8(b, quote)), _mm256_or_si256(_mm256_cmpeq_epi8(b, separator), b));
+        if (const std::uint32_t mask = bits(special))
+            return u + __builtin_ctz(mask);
+        u += 32;
+    }
+    return u;
+}
+
+PLISTABLE_AVX2_TARGET const unsigned char* skipUnescapedXmlAvx2(const unsigned char* u, const unsigned char* end) noexcept
+{
+    const __m256i lastControl = _mm256_set1_epi8(0x1F);
+    while (end - u >= 32) {
+        const __m256i b = load(u);
+        const __m256i control = _mm256_cmpeq_epi8(_mm256_max_epu8(b, lastControl), lastControl);
+        const __m256i markup = _mm256_or_si256(
+            _mm256_or_si256(_mm256_cmpeq_epi8(b, _mm256_set1_epi8('&')), _mm256_cmpeq_epi8(b, _mm256_set1_epi8('<'))),
+            _mm256_or_si256(_mm256_cmpeq_epi8(b, _mm256_set1_epi8('>')),
+                            _mm256_cmpeq_epi8(b, _mm256_set1_epi8(static_cast<char>(0xEF)))));
+        if (const std::uint32_t mask = bits(_mm256_or_si256(control, markup)))
+            return u + __builtin_ctz(mask);
+        u += 32;
+    }
+    return u;
+}
+
 } // namespace plistable::detail
 #endif

@@ -29,6 +29,14 @@ CsvByteCounts countCsvBytesAvx2(const char* text, std::size_t blocks) noexcept;
 /// skipPlainXmlText() 32 bytes a step: the first byte of [u, end) that is not plain character data,
 /// or the first of the last (fewer than 32) bytes, which it does not look at.
 const unsigned char* skipPlainXmlTextAvx2(const unsigned char* u, const unsigned char* end) noexcept;
+
+/// The CSV writer's plain-field test 32 bytes a step: the first byte of [u, end) that is not ASCII,
+/// is a line break (0A..0D), '"' or `delimiter`, or the first of the last (fewer than 32) bytes.
+const unsigned char* skipPlainCsvAsciiAvx2(const unsigned char* u, const unsigned char* end, char delimiter) noexcept;
+
+/// The XML escaper's test 32 bytes a step: the first byte of [u, end) that is a control character
+/// (00..1F), '&', '<', '>' or EF, or the first of the last (fewer than 32) bytes.
+const unsigned char* skipUnescapedXmlAvx2(const unsigned char* u, const unsigned char* end) noexcept;
 #endif
 
 } // namespace plistable::detail
