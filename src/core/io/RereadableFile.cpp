@@ -1,6 +1,7 @@
 #include "core/io/RereadableFile.hpp"
 
 #include "core/io/FileContents.hpp"
+#include "core/io/detail/BackgroundReader.hpp"
 #include "core/io/detail/FileDescriptor.hpp"
 
 #include <cerrno>
@@ -54,6 +55,8 @@ RereadableFile::RereadableFile(RereadableFile&& other) noexcept
       _memory(std::move(other._memory)),
       _inMemory(other._inMemory),
       _piece(std::move(other._piece)),
+      _ahead(std::move(other._ahead)),
+      _aheadPiece(std::move(other._aheadPiece)),
       _size(other._size),
       _position(other._position),
       _error(other._error)
@@ -63,6 +66,7 @@ RereadableFile::RereadableFile(RereadableFile&& other) noexcept
 RereadableFile& RereadableFile::operator=(RereadableFile&& other) noexcept
 {
     if (this != &other) {
+        _ahead.reset(); // before its descriptor is closed
         if (_fd >= 0)
             ::close(_fd);
         _fd = std::exchange(other._fd, -1);
@@ -70,6 +74,8 @@ RereadableFile& RereadableFile::operator=(RereadableFile&& other) noexcept
         _memory = std::move(other._memory);
         _inMemory = other._inMemory;
         _piece = std::move(other._piece);
+        _ahead = std::move(other._ahead);
+        _aheadPiece = std::move(other._aheadPiece);
         _size = other._size;
         _position = other._position;
         _error = other._error;
@@ -79,6 +85,7 @@ RereadableFile& RereadableFile::operator=(RereadableFile&& other) noexcept
 
 RereadableFile::~RereadableFile()
 {
+    _ahead.reset(); // before its descriptor is closed
     if (_fd >= 0)
         ::close(_fd);
 }
@@ -86,6 +93,7 @@ RereadableFile::~RereadableFile()
 void RereadableFile::rewind()
 {
     _position = 0;
+    _ahead.reset(); // it read ahead of the new position
     if (_fd >= 0 && ::lseek(_fd, 0, SEEK_SET) != 0)
         _error = std::error_code(errno, std::generic_category());
 }
@@ -106,13 +114,22 @@ std::string_view RereadableFile::next()
         _error = std::make_error_code(std::errc::operation_canceled);
         return {};
     }
-    const ssize_t n = detail::readSome(_fd, _piece.get(), pieceSize, _stop);
+    if (_position == 0 && _size > pieceSize && !_ahead)
+        _ahead = std::make_unique<detail::BackgroundReader>(_fd, pieceSize, 2);
+    const char* bytes = _piece.get();
+    ssize_t n = 0;
+    if (_ahead) {
+        n = _ahead->next(_aheadPiece, _stop);
+        bytes = _aheadPiece.data();
+    } else {
+        n = detail::readSome(_fd, _piece.get(), pieceSize, _stop);
+    }
     if (n < 0) {
         _error = std::error_code(errno, std::generic_category());
         return {};
     }
     _position += static_cast<std::uint64_t>(n);
-    return std::string_view(_piece.get(), static_cast<std::size_t>(n));
+    return std::string_view(bytes, static_cast<std::size_t>(n));
 }
 
 } // namespace plistable

@@ -9,8 +9,13 @@
 
 namespace plistable {
 
+namespace detail {
+class BackgroundReader;
+}
+
 /// A file's bytes, read in pieces from the start as often as asked, so that a file of any size can
-/// be read more than once without being held whole: a regular file through a buffer of its own, or
+/// be read more than once without being held whole: a regular file through a buffer of its own (the
+/// next pieces of a larger file read ahead on a thread of their own while this one is used), or
 /// bytes held in memory (standard input, a pipe, which cannot be read twice).
 class RereadableFile {
 public:
@@ -51,6 +56,8 @@ private:
     std::string _memory;            // the bytes, when held in memory
     bool _inMemory = false;
     std::unique_ptr<char[]> _piece; // the buffer of a file read in pieces
+    std::unique_ptr<detail::BackgroundReader> _ahead; // reads a file of more than one piece ahead
+    std::string _aheadPiece;                          // the piece last taken from _ahead
     std::uint64_t _size = 0;
     std::uint64_t _position = 0;
     std::error_code _error;
