@@ -31,30 +31,13 @@ struct Utf8Char {
 // The character that `units` hold when they are exactly one, as UTF-8; else nothing (size 0).
 Utf8Char oneCharacter(std::u16string_view units)
 {
-    char32_t c = 0;
-    if (units.size() == 1 && (units[0] & 0xF800) != 0xD800)
-        c = units[0];
-    else if (units.size() == 2 && (units[0] & 0xFC00) == 0xD800 && (units[1] & 0xFC00) == 0xDC00)
-        c = 0x10000 + ((char32_t(units[0]) - 0xD800) << 10) + (char32_t(units[1]) - 0xDC00);
-    else
+    const bool one = units.size() == 1 || (units.size() == 2 && (units[0] & 0xFC00) == 0xD800);
+    std::string bytes;
+    if (!one || !detail::appendUtf16AsUtf8(units, bytes)) // a lone surrogate is no character
         return {};
     Utf8Char out;
-    auto put = [&out](char32_t byte) { out.bytes[out.size++] = static_cast<char>(byte); };
-    if (c < 0x80) {
-        put(c);
-    } else if (c < 0x800) {
-        put(0xC0 | (c >> 6));
-        put(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        put(0xE0 | (c >> 12));
-        put(0x80 | ((c >> 6) & 0x3F));
-        put(0x80 | (c & 0x3F));
-    } else {
-        put(0xF0 | (c >> 18));
-        put(0x80 | ((c >> 12) & 0x3F));
-        put(0x80 | ((c >> 6) & 0x3F));
-        put(0x80 | (c & 0x3F));
-    }
+    std::memcpy(out.bytes.data(), bytes.data(), bytes.size());
+    out.size = static_cast<std::uint8_t>(bytes.size());
     return out;
 }
 
