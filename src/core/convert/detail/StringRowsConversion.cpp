@@ -261,8 +261,7 @@ StringRowsScanner::Step StringRowsScanner::scalar(const char*& p, const char* en
     // The text a value gets in a line is its description, made here as the general reader makes it.
     auto describe = [&](const PlistValue& value) {
         field = Field{_decoded.size(), 0, true};
-        for (const char16_t c : value.description())
-            _decoded.push_back(static_cast<char>(c)); // digits, signs, letters: ASCII only
+        appendUtf16AsUtf8(value.description(), _decoded);
         field.size = _decoded.size() - field.at;
     };
     if (p[1] == 't' || p[1] == 'f') {
