@@ -2,6 +2,7 @@
 
 #include "core/Log.hpp"
 #include "core/convert/FileConverter.hpp"
+#include "core/convert/detail/BinaryRowsConversion.hpp"
 #include "core/convert/detail/ConversionText.hpp"
 #include "core/convert/detail/StringRowsConversion.hpp"
 #include "core/csv/CHCSVWriter.hpp"
@@ -431,10 +432,14 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
     };
 
     // The common table of strings goes straight from the file's bytes to the lines.
-    if (!bytes && !shape.allKeys && !shape.selection)
+    if (!bytes && !shape.allKeys && !shape.selection) {
+        if (std::optional<ConversionReport> rows =
+                convertBinaryRows(path, outputPath, header, keyListPass, dialect, progress))
+            return *rows;
         if (std::optional<ConversionReport> rows =
                 convertStringRows(path, outputPath, header, keyListPass, dialect, progress))
             return *rows;
+    }
 
     std::optional<CsvOutput> output = openCsvOutput(outputPath, dialect, progress, report);
     if (!output)

@@ -1,0 +1,445 @@
+#include "core/convert/detail/BinaryRowsConversion.hpp"
+
+#include "core/convert/FileConverter.hpp"
+#include "core/csv/detail/CsvSink.hpp"
+#include "core/io/AtomicFileOutputStream.hpp"
+#include "core/io/detail/FileDescriptor.hpp"
+#include "core/text/detail/Utf8.hpp"
+
+#include <charconv>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <memory>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_set>
+
+// How this works
+//
+// The general binary reader (BinaryPropertyList) checks every object reachable from the top before
+// it decodes any, then builds a value per root-array element. Here each element is read and written
+// at once, and every check that reader makes of an object this shape can meet is made on the way:
+// the trailer as it reads it, each object's offset, type, length and bounds, references in range,
+// strings of "ASCII" type being well-formed UTF-8, dictionary keys being strings, and the expanded
+// size (one per reference and per collection, shared rows counted each time) against the same
+// limit. Cycles and nesting need no check: a value that is an array or a dictionary gives up, so
+// the objects met are the root, its rows and their scalars. Any failed check, and anything the
+// general conversion treats specially (a repeated key, a key list other than the first row's, a
+// date without a calendar date, data, UIDs), answers Other: the general reader then reads the list
+// from its start and says what it says. So accepting less is always safe; if you accept more, or
+// the general reader learns a new check, change both (BinaryRowsConversionFuzzer compares them).
+
+namespace plistable::detail {
+namespace {
+
+constexpr std::size_t headerSize = 8;
+constexpr std::size_t trailerSize = 32;
+constexpr std::string_view magic = "bplist00";
+// Elements written between two questions to the monitor, as the general reader asks it.
+constexpr std::uint64_t elementsPerCheck = 4096;
+// The file is read in pieces of this size, the monitor asked between them.
+constexpr std::size_t readPiece = std::size_t{1} << 20;
+
+enum Type : std::uint8_t { Simple = 0x0, Int = 0x1, Real = 0x2, Date = 0x3, Ascii = 0x5, Utf16 = 0x6, Array = 0xA, Dict = 0xD };
+
+double doubleFromBits(std::uint64_t bits)
+{
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+float floatFromBits(std::uint32_t bits)
+{
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+} // namespace
+
+BinaryRowsConversion::BinaryRowsConversion(std::string_view bytes, CHCSVWriter& writer, bool header,
+                                           FileConverter& keyListPass)
+    : _bytes(bytes), _writer(writer), _header(header), _keyListPass(keyListPass)
+{
+}
+
+bool BinaryRowsConversion::hasMagic(std::string_view head)
+{
+    return head.substr(0, magic.size()) == magic;
+}
+
+std::uint64_t BinaryRowsConversion::readUnsigned(std::uint64_t position, unsigned size) const
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(_bytes.data() + position);
+    switch (size) {
+    case 1: return p[0];
+    case 2: return (std::uint64_t{p[0]} << 8) | p[1];
+    case 4: {
+        std::uint32_t value;
+        std::memcpy(&value, p, sizeof value);
+        return __builtin_bswap32(value);
+    }
+    case 8: {
+        std::uint64_t value;
+        std::memcpy(&value, p, sizeof value);
+        return __builtin_bswap64(value);
+    }
+    default: {
+        std::uint64_t value = 0;
+        for (unsigned i = 0; i < size; ++i)
+            value = (value << 8) | p[i];
+        return value;
+    }
+    }
+}
+
+bool BinaryRowsConversion::readTrailer()
+{
+    const std::uint64_t size = _bytes.size();
+    if (!hasMagic(_bytes) || size < headerSize + 1 + trailerSize)
+        return false;
+    const std::uint64_t trailer = size - trailerSize;
+    _offsetSize = static_cast<unsigned char>(_bytes[trailer + 6]);
+    _referenceSize = static_cast<unsigned char>(_bytes[trailer + 7]);
+    if (_offsetSize < 1 || _offsetSize > 8 || _referenceSize < 1 || _referenceSize > 8)
+        return false;
+    _objectCount = readUnsigned(trailer + 8, 8);
+    _topObject = readUnsigned(trailer + 16, 8);
+    _offsetTable = readUnsigned(trailer + 24, 8);
+    return _objectCount != 0 && _topObject < _objectCount && _offsetTable > headerSize && _offsetTable <= trailer
+           && _objectCount <= (trailer - _offsetTable) / _offsetSize;
+}
+
+bool BinaryRowsConversion::readReference(std::uint64_t position, std::uint64_t& index) const
+{
+    index = readUnsigned(position, _referenceSize);
+    return index < _objectCount;
+}
+
+bool BinaryRowsConversion::readObject(std::uint64_t index, Object& object) const
+{
+    // The general reader's checks for the types taken here; every other type gives up.
+    const std::uint64_t offset = readUnsigned(_offsetTable + index * _offsetSize, _offsetSize);
+    if (offset < headerSize || offset >= _offsetTable)
+        return false;
+    const std::uint64_t limit = _offsetTable;
+    const auto marker = static_cast<std::uint8_t>(_bytes[offset]);
+    object.type = marker >> 4;
+    object.low = marker & 0x0F;
+    object.start = offset + 1;
+    object.count = object.low;
+    std::uint64_t unit = 1; // bytes per counted item
+    switch (object.type) {
+    case Simple:
+        object.count = 0;
+        return object.low == 0x8 || object.low == 0x9;
+    case Int:
+        if (object.low > 4)
+            return false;
+        object.count = 1u << object.low;
+        break;
+    case Real:
+        if (object.low != 2 && object.low != 3)
+            return false;
+        object.count = 1u << object.low;
+        break;
+    case Date:
+        if (object.low != 3)
+            return false;
+        object.count = 8;
+        break;
+    case Ascii: break;
+    case Utf16: unit = 2; break;
+    case Array: unit = _referenceSize; break;
+    case Dict: unit = 2 * std::uint64_t{_referenceSize}; break;
+    default: return false;
+    }
+    const bool hasCount = object.type == Ascii || object.type == Utf16 || object.type == Array || object.type == Dict;
+    if (hasCount && object.low == 0x0F) {
+        if (object.start >= limit)
+            return false;
+        const auto countMarker = static_cast<std::uint8_t>(_bytes[object.start]);
+        if ((countMarker >> 4) != Int || (countMarker & 0x0F) > 3)
+            return false;
+        const unsigned size = 1u << (countMarker & 0x0F);
+        if (limit - object.start - 1 < size)
+            return false;
+        object.count = readUnsigned(object.start + 1, size);
+        object.start += 1 + size;
+    }
+    if (object.count > (limit - object.start) / unit)
+        return false;
+    if (object.type == Int && object.count == 16 && readUnsigned(object.start, 8) != 0)
+        return false;
+    return object.type != Ascii || isWellFormedUtf8(_bytes.substr(object.start, object.count));
+}
+
+bool BinaryRowsConversion::readKey(std::uint64_t index, Text& key) const
+{
+    Object object;
+    if (!readObject(index, object) || (object.type != Ascii && object.type != Utf16))
+        return false;
+    key.clear();
+    if (object.type == Ascii) {
+        appendUtf8AsUtf16(_bytes.substr(object.start, object.count), key); // checked well-formed
+    } else {
+        key.resize(object.count);
+        for (std::uint64_t i = 0; i < object.count; ++i)
+            key[i] = static_cast<char16_t>(readUnsigned(object.start + 2 * i, 2));
+    }
+    return true;
+}
+
+PlistValue BinaryRowsConversion::number(const Object& object) const
+{
+    switch (object.type) {
+    case Int: {
+        if (object.count == 16) {
+            const std::uint64_t value = readUnsigned(object.start + 8, 8);
+            if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+                return PlistValue::unsignedInteger(value);
+            return PlistValue::integer(static_cast<std::int64_t>(value));
+        }
+        return PlistValue::integer(static_cast<std::int64_t>(readUnsigned(object.start, static_cast<unsigned>(object.count))));
+    }
+    case Real:
+        if (object.count == 4)
+            return PlistValue::real(floatFromBits(static_cast<std::uint32_t>(readUnsigned(object.start, 4))));
+        return PlistValue::real(doubleFromBits(readUnsigned(object.start, 8)));
+    default: return PlistValue::date(doubleFromBits(readUnsigned(object.start, 8)));
+    }
+}
+
+bool BinaryRowsConversion::writeValue(std::uint64_t index)
+{
+    Object object;
+    if (!readObject(index, object))
+        return false;
+    switch (object.type) {
+    case Ascii: _writer.writeUtf8Field(_bytes.substr(object.start, object.count)); return true;
+    case Utf16:
+        // Written as the general reader's text is, so that a lone surrogate fails the writer alike.
+        if (!readKey(index, _wide))
+            return false;
+        _writer.writeField(std::u16string_view(_wide));
+        return true;
+    case Int: {
+        // 1, 2 and 4 bytes are unsigned, 8 signed, 16 unsigned (its high half checked zero).
+        char digits[24];
+        std::to_chars_result end{};
+        if (object.count == 16)
+            end = std::to_chars(std::begin(digits), std::end(digits), readUnsigned(object.start + 8, 8));
+        else
+            end = std::to_chars(std::begin(digits), std::end(digits),
+                                static_cast<std::int64_t>(readUnsigned(object.start, static_cast<unsigned>(object.count))));
+        _writer.writeUtf8Field(std::string_view(digits, static_cast<std::size_t>(end.ptr - digits)));
+        return true;
+    }
+    case Real: _writer.writeField(std::u16string_view(number(object).description())); return true;
+    case Date: {
+        const PlistValue date = number(object);
+        if (date.unrepresentableDates() > 0)
+            return false; // the general conversion reports it
+        _writer.writeField(std::u16string_view(date.description()));
+        return true;
+    }
+    case Simple: _writer.writeUtf8Field(object.low == 0x9 ? "true" : "false"); return true;
+    default: return false;
+    }
+}
+
+bool BinaryRowsConversion::reportFirstRow(const Object& row)
+{
+    // The events of the first element's XML form, which the key-list pass takes its keys from; the
+    // later elements change nothing there.
+    const bool dictionary = row.type == Dict;
+    _keyListPass.parserDidStartElement(dictionary ? u"dict" : u"array");
+    const std::uint64_t values = row.start + (dictionary ? row.count * _referenceSize : 0);
+    for (std::uint64_t i = 0; i < row.count; ++i) {
+        if (dictionary) {
+            _keyListPass.parserDidStartElement(u"key");
+            if (!_keys[i].empty())
+                _keyListPass.parserFoundCharacters(_keys[i]);
+            _keyListPass.parserDidEndElement(u"key");
+        }
+        std::uint64_t index;
+        Object object;
+        if (!readReference(values + i * _referenceSize, index) || !readObject(index, object))
+            return false;
+        std::u16string_view name;
+        Text characters;
+        switch (object.type) {
+        case Ascii:
+        case Utf16:
+            name = u"string";
+            if (!readKey(index, characters))
+                return false;
+            break;
+        case Int:
+        case Real:
+        case Date:
+            name = object.type == Int ? u"integer" : object.type == Real ? u"real" : u"date";
+            characters = number(object).description();
+            break;
+        case Simple: name = object.low == 0x9 ? u"true" : u"false"; break;
+        default: return false;
+        }
+        _keyListPass.parserDidStartElement(name);
+        if (!characters.empty())
+            _keyListPass.parserFoundCharacters(characters);
+        _keyListPass.parserDidEndElement(name);
+    }
+    _keyListPass.parserDidEndElement(dictionary ? u"dict" : u"array");
+    return true;
+}
+
+BinaryRowsConversion::Status BinaryRowsConversion::run(const std::function<bool(std::uint64_t)>& goOn)
+{
+    Object root;
+    if (!readTrailer() || !readObject(_topObject, root) || root.type != Array)
+        return Status::Other;
+    // Shared rows could expand far beyond the file: the general reader refuses past this many values.
+    const std::uint64_t expandedLimit = 2 * std::uint64_t{_bytes.size()} + 1024;
+    std::uint64_t expanded = 1;
+    _keyListPass.parserDidStartDocument();
+    _keyListPass.parserDidStartElement(u"plist");
+    _keyListPass.parserDidStartElement(u"array");
+    std::uint8_t rowType = 0;
+    for (std::uint64_t i = 0; i < root.count; ++i) {
+        if (goOn && i % elementsPerCheck == elementsPerCheck - 1) {
+            const double share = static_cast<double>(i) / static_cast<double>(root.count);
+            if (!goOn(static_cast<std::uint64_t>(share * static_cast<double>(_bytes.size()))))
+                return Status::Stopped;
+        }
+        std::uint64_t rowIndex;
+        Object row;
+        if (!readReference(root.start + i * _referenceSize, rowIndex) || !readObject(rowIndex, row)
+            || (row.type != Array && row.type != Dict) || (i > 0 && row.type != rowType))
+            return Status::Other;
+        rowType = row.type;
+        const bool dictionary = row.type == Dict;
+        expanded += 1 + (dictionary ? 2 : 1) * row.count;
+        if (expanded > expandedLimit)
+            return Status::Other;
+        if (dictionary) {
+            if (i == 0) {
+                // The first dictionary's keys are the columns, each once.
+                if (row.count == 0)
+                    return Status::Other;
+                std::unordered_set<std::u16string_view> distinct;
+                _keys.resize(row.count);
+                for (std::uint64_t k = 0; k < row.count; ++k) {
+                    std::uint64_t& key = _keyIndexes.emplace_back();
+                    if (!readReference(row.start + k * _referenceSize, key) || !readKey(key, _keys[k]))
+                        return Status::Other;
+                }
+                for (const Text& key : _keys)
+                    if (!distinct.insert(key).second)
+                        return Status::Other;
+            } else {
+                if (row.count != _keys.size())
+                    return Status::Other;
+                for (std::uint64_t k = 0; k < row.count; ++k) {
+                    std::uint64_t key;
+                    if (!readReference(row.start + k * _referenceSize, key))
+                        return Status::Other;
+                    if (key != _keyIndexes[k] && (!readKey(key, _wide) || _wide != _keys[k]))
+                        return Status::Other;
+                }
+            }
+        }
+        if (i == 0) {
+            if (!reportFirstRow(row))
+                return Status::Other;
+            if (dictionary && _header) {
+                _writer.writeLineOfFields(_keys);
+                ++_lines;
+            }
+        }
+        const std::uint64_t values = row.start + (dictionary ? row.count * _referenceSize : 0);
+        for (std::uint64_t k = 0; k < row.count; ++k) {
+            std::uint64_t value;
+            if (!readReference(values + k * _referenceSize, value) || !writeValue(value))
+                return Status::Other;
+        }
+        _writer.finishLine();
+        ++_lines;
+    }
+    _keyListPass.parserDidEndElement(u"array");
+    _keyListPass.parserDidEndElement(u"plist");
+    _keyListPass.parserDidEndDocument();
+    return Status::Finished;
+}
+
+std::optional<ConversionReport> convertBinaryRows(const std::string& path, const std::string& outputPath, bool header,
+                                                  FileConverter& keyListPass, const CsvWriteDialect& dialect,
+                                                  ConversionMonitor& progress)
+{
+    // Only plain UTF-8 lines into a file, which can be dropped unseen if the list turns out otherwise.
+    if (dialect.encodingName || progress.outputStream())
+        return std::nullopt;
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (!file.valid() || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    char head[magic.size()];
+    if (::pread(file.get(), head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)
+        || !BinaryRowsConversion::hasMagic(std::string_view(head, sizeof head)))
+        return std::nullopt;
+
+    // Read whole, as the general reader does: objects refer anywhere. A file that grew since fstat()
+    // fills the extra byte and is left to the general reader; one that shrank is read as it is now.
+    const auto capacity = static_cast<std::size_t>(info.st_size) + 1;
+    std::unique_ptr<char[]> bytes(new (std::nothrow) char[capacity]);
+    if (!bytes)
+        return std::nullopt;
+    std::size_t size = 0;
+    for (;;) {
+        const ssize_t n = readSome(file.get(), bytes.get() + size, std::min(readPiece, capacity - size),
+                                   progress.cancelFlag());
+        if (n < 0)
+            return progress.cancelled() ? std::optional(ConversionMonitor::cancelledReport(path)) : std::nullopt;
+        if (n == 0)
+            break;
+        size += static_cast<std::size_t>(n);
+        if (size == capacity)
+            return std::nullopt;
+        if (!progress.advance(size) || progress.cancelled())
+            return ConversionMonitor::cancelledReport(path);
+    }
+
+    auto stream = std::make_shared<AtomicFileOutputStream>(outputPath, progress.existingOutput());
+    std::string unknown;
+    std::optional<CsvSink> sink =
+        CsvSink::open(stream, {dialect.delimiter, dialect.crlf, dialect.byteOrderMark, &dialect.encodingName}, unknown);
+    if (!sink)
+        return std::nullopt;
+    CHCSVWriter& writer = sink->writer();
+    BinaryRowsConversion conversion(std::string_view(bytes.get(), size), writer, header, keyListPass);
+    const auto status =
+        conversion.run([&](std::uint64_t done) { return progress.advance(done) && !progress.cancelled(); });
+    if (status == BinaryRowsConversion::Status::Other)
+        return std::nullopt; // the stream goes, and its temporary file with it
+    if (status == BinaryRowsConversion::Status::Stopped || progress.cancelled())
+        return ConversionMonitor::cancelledReport(path);
+    progress.finish(progress.total() > 0 ? progress.total() : size);
+
+    ConversionReport report;
+    report.sourcePath = path;
+    report.records = conversion.lines();
+    writer.closeStream();
+    if (writer.hasFailed() && !stream->error())
+        report.problems.push_back(writer.failureReason());
+    if (std::error_code error = stream->commit()) {
+        report.problems.assign(1, progress.writeFailure(outputPath, error));
+        return report;
+    }
+    report.outputPath = outputPath;
+    report.status = report.problems.empty() ? ConversionReport::Status::Converted : ConversionReport::Status::Partial;
+    return report;
+}
+
+} // namespace plistable::detail
