@@ -7,6 +7,8 @@
 #include "core/plist/detail/BinaryPlistWriter.hpp"
 #include "support/TestSupport.hpp"
 
+#include <filesystem>
+
 using namespace plistable;
 using namespace plistable::detail;
 using plistable::test::TempDir;
@@ -103,6 +105,8 @@ TEST(BinaryRowsConversionTest, WritesTheGeneralLinesOrGivesUp)
          true},
         {"one key object as ASCII, one as UTF-16",
          made({"\xA2\x01\x02", "\xD1\x03\x04", "\xD1\x05\x04", "\x51k", "\x09", std::string("\x61\0k", 3)}), true},
+        {"equal keys in objects of their own", made({"\xA2\x01\x02", "\xD1\x03\x04", "\xD1\x05\x04", "\x51k", "\x08", "\x51k"}),
+         true},
         {"keys in another order", written(dir, {row, Dict{{u"name", u"a"}, {u"id", u"1"}}}), false},
         {"a key left out", written(dir, {row, Dict{{u"id", u"1"}}}), false},
         {"a key more", written(dir, {row, Dict{{u"id", u"1"}, {u"name", u"a"}, {u"x", u"b"}}}), false},
@@ -137,6 +141,8 @@ TEST(BinaryRowsConversionTest, WritesTheGeneralLinesOrGivesUp)
     for (const Case& c : cases)
         for (const bool header : {true, false}) {
             SCOPED_TRACE(std::string(c.name) + (header ? ", header" : ""));
+            for (const char* output : {"general.csv", "straight.csv", "chosen.csv"})
+                std::filesystem::remove(dir.file(output));
             const std::string path = dir.write("in.plist", c.bytes);
             FileConverter general(defaults), straight(defaults), file(defaults);
             const ConversionReport expected = convertPlistToCsv(path, dir.file("general.csv"), header, general, &c.bytes);

@@ -44,6 +44,23 @@ constexpr std::size_t readPiece = std::size_t{1} << 20;
 
 enum Type : std::uint8_t { Simple = 0x0, Int = 0x1, Real = 0x2, Date = 0x3, Ascii = 0x5, Utf16 = 0x6, Array = 0xA, Dict = 0xD };
 
+// Whether every byte is below 0x80, a word at a time.
+bool isAscii(std::string_view text)
+{
+    constexpr std::uint64_t highBits = 0x8080808080808080u;
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, sizeof word);
+        if (word & highBits)
+            return false;
+    }
+    unsigned char any = 0;
+    for (; i < text.size(); ++i)
+        any |= static_cast<unsigned char>(text[i]);
+    return any < 0x80;
+}
+
 double doubleFromBits(std::uint64_t bits)
 {
     double value;
@@ -174,7 +191,31 @@ bool BinaryRowsConversion::readObject(std::uint64_t index, Object& object) const
         return false;
     if (object.type == Int && object.count == 16 && readUnsigned(object.start, 8) != 0)
         return false;
-    return object.type != Ascii || isWellFormedUtf8(_bytes.substr(object.start, object.count));
+    if (object.type != Ascii)
+        return true;
+    const std::string_view text = _bytes.substr(object.start, object.count);
+    return isAscii(text) || isWellFormedUtf8(text);
+}
+
+void BinaryRowsConversion::prefetchRow(const Object& root, std::uint64_t i, bool objects) const
+{
+    // Only reads what bounds allow; a row that would fail its checks is merely not prefetched.
+    std::uint64_t rowIndex;
+    Object row;
+    if (i >= root.count || !readReference(root.start + i * _referenceSize, rowIndex) || !readObject(rowIndex, row)
+        || (row.type != Array && row.type != Dict))
+        return;
+    const std::uint64_t values = row.start + (row.type == Dict ? row.count * _referenceSize : 0);
+    for (std::uint64_t k = 0; k < row.count; ++k) {
+        std::uint64_t index;
+        if (!readReference(values + k * _referenceSize, index))
+            continue;
+        const std::uint64_t entry = _offsetTable + index * _offsetSize;
+        if (!objects)
+            __builtin_prefetch(_bytes.data() + entry);
+        else if (const std::uint64_t offset = readUnsigned(entry, _offsetSize); offset < _offsetTable)
+            __builtin_prefetch(_bytes.data() + offset);
+    }
 }
 
 bool BinaryRowsConversion::readKey(std::uint64_t index, Text& key) const
@@ -211,6 +252,52 @@ PlistValue BinaryRowsConversion::number(const Object& object) const
         return PlistValue::real(doubleFromBits(readUnsigned(object.start, 8)));
     default: return PlistValue::date(doubleFromBits(readUnsigned(object.start, 8)));
     }
+}
+
+bool BinaryRowsConversion::readColumns(const Object& row)
+{
+    // The first dictionary's keys are the columns, each once.
+    if (row.count == 0)
+        return false;
+    std::unordered_set<std::u16string_view> distinct;
+    _keys.resize(row.count);
+    for (std::uint64_t k = 0; k < row.count; ++k) {
+        std::uint64_t& index = _keyIndexes.emplace_back();
+        Object key;
+        if (!readReference(row.start + k * _referenceSize, index) || !readKey(index, _keys[k]))
+            return false;
+        readObject(index, key);
+        _keyBytes.push_back(key.type == Ascii ? std::optional(_bytes.substr(key.start, key.count)) : std::nullopt);
+    }
+    for (const Text& key : _keys)
+        if (!distinct.insert(key).second)
+            return false;
+    return true;
+}
+
+bool BinaryRowsConversion::hasColumns(const Object& row)
+{
+    if (row.count != _keys.size())
+        return false;
+    for (std::uint64_t k = 0; k < row.count; ++k) {
+        std::uint64_t index;
+        if (!readReference(row.start + k * _referenceSize, index))
+            return false;
+        if (index != _keyIndexes[k] && !isKey(index, k))
+            return false;
+    }
+    return true;
+}
+
+bool BinaryRowsConversion::isKey(std::uint64_t index, std::size_t column)
+{
+    // Two well-formed UTF-8 strings are the same text exactly when their bytes are equal.
+    Object object;
+    if (!readObject(index, object) || (object.type != Ascii && object.type != Utf16))
+        return false;
+    if (object.type == Ascii && _keyBytes[column])
+        return _bytes.substr(object.start, object.count) == *_keyBytes[column];
+    return readKey(index, _wide) && _wide == _keys[column];
 }
 
 bool BinaryRowsConversion::writeValue(std::uint64_t index)
@@ -324,33 +411,8 @@ BinaryRowsConversion::Status BinaryRowsConversion::run(const std::function<bool(
         expanded += 1 + (dictionary ? 2 : 1) * row.count;
         if (expanded > expandedLimit)
             return Status::Other;
-        if (dictionary) {
-            if (i == 0) {
-                // The first dictionary's keys are the columns, each once.
-                if (row.count == 0)
-                    return Status::Other;
-                std::unordered_set<std::u16string_view> distinct;
-                _keys.resize(row.count);
-                for (std::uint64_t k = 0; k < row.count; ++k) {
-                    std::uint64_t& key = _keyIndexes.emplace_back();
-                    if (!readReference(row.start + k * _referenceSize, key) || !readKey(key, _keys[k]))
-                        return Status::Other;
-                }
-                for (const Text& key : _keys)
-                    if (!distinct.insert(key).second)
-                        return Status::Other;
-            } else {
-                if (row.count != _keys.size())
-                    return Status::Other;
-                for (std::uint64_t k = 0; k < row.count; ++k) {
-                    std::uint64_t key;
-                    if (!readReference(row.start + k * _referenceSize, key))
-                        return Status::Other;
-                    if (key != _keyIndexes[k] && (!readKey(key, _wide) || _wide != _keys[k]))
-                        return Status::Other;
-                }
-            }
-        }
+        if (dictionary && !(i == 0 ? readColumns(row) : hasColumns(row)))
+            return Status::Other;
         if (i == 0) {
             if (!reportFirstRow(row))
                 return Status::Other;
@@ -359,6 +421,10 @@ BinaryRowsConversion::Status BinaryRowsConversion::run(const std::function<bool(
                 ++_lines;
             }
         }
+        // The values of a row are found through two dependent loads each (offset table, object),
+        // often missing the cache: ask for those of the next rows early, so that they overlap.
+        prefetchRow(root, i + 2, false);
+        prefetchRow(root, i + 1, true);
         const std::uint64_t values = row.start + (dictionary ? row.count * _referenceSize : 0);
         for (std::uint64_t k = 0; k < row.count; ++k) {
             std::uint64_t value;

@@ -58,9 +58,17 @@ private:
     bool readTrailer();
     bool readObject(std::uint64_t index, Object& object) const;
     bool readReference(std::uint64_t position, std::uint64_t& index) const;
+    // Asks the cache for the offsets (or, with `objects`, the objects) of row `i`'s values.
+    void prefetchRow(const Object& root, std::uint64_t i, bool objects) const;
     bool readKey(std::uint64_t index, Text& key) const;
     // The value of an integer, real or date object, as the general reader decodes it.
     PlistValue number(const Object& object) const;
+    // The first dictionary's keys into the columns; false when one is not a string or repeats.
+    bool readColumns(const Object& row);
+    // Whether a later dictionary has exactly those keys, in that order.
+    bool hasColumns(const Object& row);
+    // Whether the key object `index` holds the text of the first dictionary's key `column`.
+    bool isKey(std::uint64_t index, std::size_t column);
     bool writeValue(std::uint64_t index);
     bool reportFirstRow(const Object& row);
     std::uint64_t readUnsigned(std::uint64_t position, unsigned size) const;
@@ -77,6 +85,7 @@ private:
     std::size_t _lines = 0;
     std::vector<std::uint64_t> _keyIndexes; // the first dictionary's key objects
     std::vector<Text> _keys;                // and their text
+    std::vector<std::optional<std::string_view>> _keyBytes; // and their UTF-8 bytes (ASCII-type objects)
     Text _wide;                             // a UTF-16 value or key being compared
 };
 
