@@ -8,6 +8,8 @@
 # Python runs in the first round only, it is slow). Prints per file the best and median MB/s of
 # input (wall clock), the median CPU time, the peak resident memory, and plistable's speed as a
 # multiple of each peer's. Peers that are not installed are left out (scripts/install-deps --bench).
+# The dictionaries are also converted as a binary and as an old-style text list, which plistable makes
+# from table.csv in the output folder first (Python reads no old-style list; libplist 2.2 neither).
 # With BIG=1 a 1 GB CSV (table.csv ten times over, made in the output folder) is converted once more
 # by plistable, for the peak memory at that size (Miller is left out: it holds about ten times its
 # input, which at 1 GB would crowd out everything else on a small machine).
@@ -59,6 +61,11 @@ if pkg-config --exists libplist-2.0 && cc -O2 bench/libplist-parse.c $(pkg-confi
 fi
 
 csv="$data/table.csv" sjis="$data/table-sjis.csv" dicts="$data/table-dicts.plist" arrays="$data/table-arrays.plist"
+binary="$out/table-dicts-binary.plist" openstep="$out/table-dicts-openstep.plist"
+if [ -f "$csv" ]; then
+    "$tool" convert --header --to binary -O "$binary" "$csv" >/dev/null
+    "$tool" convert --header --to openstep -O "$openstep" "$csv" >/dev/null
+fi
 for round in $(seq "$runs"); do
     echo "round $round of $runs ($(uptime | sed 's/.*load/load/'))" >&2
     for input in "$csv" "$sjis"; do
@@ -82,14 +89,14 @@ for round in $(seq "$runs"); do
             run "$g" "peer: iconv decode alone" "$input" iconv -f SHIFT_JIS -t UTF-8 "$input"
         fi
     done
-    for input in "$dicts" "$arrays"; do
+    for input in "$dicts" "$arrays" "$binary" "$openstep"; do
         [ -f "$input" ] || continue
         g=$(basename "$input")
         run "$g" "cat" "$input" cat "$input"
         convert "$g" "plistable convert --header" "$input" --header
         convert "$g" "plistable convert --no-header" "$input" --no-header
-        [ -n "$libplist" ] && run "$g" "peer: libplist parse alone" "$input" "$libplist" "$input"
-        if [ "$round" = 1 ]; then
+        [ -n "$libplist" ] && [ "$input" != "$openstep" ] && run "$g" "peer: libplist parse alone" "$input" "$libplist" "$input"
+        if [ "$round" = 1 ] && [ "$input" != "$openstep" ]; then
             run "$g" "peer: Python plistlib+csv (header)" "$input" \
                 python3 bench/python-convert.py to-csv "$input" "$out/work/py.csv" --header
         fi

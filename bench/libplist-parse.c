@@ -1,5 +1,5 @@
-/* libplist's parse of an XML property list, alone: reads FILE, builds the tree, frees it. The peer
-   that bench/compare-convert.sh times for property list reading (plistutil also writes the result). */
+/* libplist's parse of an XML or binary property list, alone: reads FILE, builds the tree, frees it. The
+   peer that bench/compare-convert.sh times for property list reading (plistutil also writes the result). */
 #include <plist/plist.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -21,7 +21,7 @@ int main(int argc, char** argv)
         return 1;
     fclose(file);
     plist_t tree = NULL;
-    plist_from_xml(bytes, (uint32_t)size, &tree);
+    plist_from_memory(bytes, (uint32_t)size, &tree);
     if (!tree)
         return 1;
     plist_free(tree);
