@@ -1,6 +1,6 @@
 // TextDecoder::decodeToUtf8() against decode() with its text written as UTF-8: for the same bytes in
 // the same random pieces, both give the same bytes, fail at the same piece (or at the end) and
-// tell a lone surrogate apart alike. The first byte picks the encoding; the next ones the pieces.
+// tell a lone surrogate apart alike, and name the same byte offset for a failure. The first byte picks the encoding; the next ones the pieces.
 #include "FuzzSupport.hpp"
 
 #include "core/text/TextDecoder.hpp"
@@ -34,6 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string got;
     bool unitsOk = true;
     bool directOk = true;
+    bool lonely = false; // the units' text held a lone surrogate (decode() itself did not fail)
     Text text;
     for (std::size_t at = 0, i = 0; at < bytes.size() && unitsOk; ++i) {
         const std::string_view piece = bytes.substr(at, pieceSizes[i % pieceSizes.size()]);
@@ -42,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         unitsOk = units->decode(piece, text);
         bool lone = false;
         if (unitsOk && !detail::appendUtf16AsUtf8(text, expected))
-            unitsOk = false, lone = true;
+            unitsOk = false, lone = lonely = true;
         directOk = direct->decodeToUtf8(piece, got);
         FUZZ_CHECK(directOk == unitsOk);
         FUZZ_CHECK(direct->heldLoneSurrogate() == lone);
@@ -53,10 +54,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         text.clear();
         unitsOk = units->finish(text);
         const bool lone = unitsOk && !detail::appendUtf16AsUtf8(text, expected);
+        lonely = lone;
         directOk = direct->finishToUtf8(got);
         FUZZ_CHECK(directOk == (unitsOk && !lone));
         FUZZ_CHECK(direct->heldLoneSurrogate() == lone);
         FUZZ_CHECK(got == expected);
+    }
+    // Where bytes fail to decode is known, the same through both routes, whatever the pieces.
+    if (!unitsOk && !lonely) {
+        FUZZ_CHECK(units->failureOffset().has_value());
+        FUZZ_CHECK(direct->failureOffset() == units->failureOffset());
+        FUZZ_CHECK(TextDecoder::failureOffsetIn(bytes, encoding) == units->failureOffset());
     }
     return 0;
 }

@@ -8,6 +8,7 @@
 #include "core/io/FileInputStream.hpp"
 #include "core/io/MemoryInputStream.hpp"
 #include "core/text/JsonString.hpp"
+#include "core/text/TextDecoder.hpp"
 #include "core/text/TextEncoding.hpp"
 
 #include <CLI/CLI.hpp>
@@ -185,7 +186,10 @@ void runRead(const ReadOptions& options, CommandContext& context)
         }
         const std::optional<Text> text = decodeTextNamed(contents.bytes, options.encoding);
         if (!text) {
-            context.err << name << ": cannot be decoded as " << options.encoding << '\n';
+            context.err << name << ": cannot be decoded as " << options.encoding;
+            if (const auto at = TextDecoder::failureOffsetIn(contents.bytes, options.encoding))
+                context.err << " at byte offset " << *at;
+            context.err << '\n';
             context.status = ExitStatus::Failed;
             return;
         }

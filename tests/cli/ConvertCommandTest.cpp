@@ -254,7 +254,7 @@ TEST_F(ConvertCommandTest, ReadsInANamedEncodingOrSaysWhenItGuessed)
 
     result = convert({"--encoding", "utf-8", latin});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, latin + ": cannot be decoded as utf-8\n");
+    EXPECT_EQ(result.err, latin + ": cannot be decoded as utf-8 at byte offset 3\n");
 }
 
 // -n leaves an existing output as it is and fails that file; without it the output is replaced.

@@ -146,7 +146,7 @@ TEST(ReadCommandTest, DecodesInANamedEncodingWithoutSniffing)
         {"latin1 over sniffing", {"--encoding", "latin1"}, "\xC3\xA9,b\n", 0, "[[\"\xC3\x83\xC2\xA9\",\"b\"],[\"\"]]\n", ""},
         {"shift_jis with a delimiter", {"--encoding", "shift_jis", "--delimiter", ";"}, "\x93\xFA;\x96\x7B\n", 0,
          "[[\"\xE6\x97\xA5\",\"\xE6\x9C\xAC\"],[\"\"]]\n", ""},
-        {"bytes the encoding lacks", {"--encoding", "utf-8"}, "\xFF\n", 1, "", "<stdin>: cannot be decoded as utf-8\n"},
+        {"bytes the encoding lacks", {"--encoding", "utf-8"}, "a\xFF\n", 1, "", "<stdin>: cannot be decoded as utf-8 at byte offset 1\n"},
         {"a failure keeps the file's line", {"--encoding", "latin1"}, "a\nb\"c\n", 1, "", "<stdin>:2: "},
     };
     for (const EncodingCase& c : cases) {

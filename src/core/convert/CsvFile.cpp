@@ -5,6 +5,7 @@
 #include "core/io/AtomicFileOutputStream.hpp"
 #include "core/io/FileContents.hpp"
 #include "core/text/EncodingDetection.hpp"
+#include "core/text/TextDecoder.hpp"
 #include "core/text/TextEncoding.hpp"
 
 #include <memory>
@@ -74,7 +75,10 @@ CsvFileResult readCsvFile(const std::string& path, const CsvFileOptions& options
         decoded = decodeTextNamed(contents.bytes, options.encoding);
     }
     if (!decoded) {
-        result.error = CsvFileError{0, "cannot be decoded as " + result.encoding};
+        const std::optional<std::uint64_t> at =
+            options.encoding.empty() ? std::nullopt : TextDecoder::failureOffsetIn(contents.bytes, options.encoding);
+        result.error = CsvFileError{0, "cannot be decoded as " + result.encoding
+                                           + (at ? " at byte offset " + std::to_string(*at) : std::string())};
         result.encoding.clear();
         return result;
     }

@@ -6,6 +6,7 @@
 #include "core/io/MemoryOutputStream.hpp"
 #include "core/io/TranscodingOutputStream.hpp"
 #include "core/text/EncodingDetection.hpp"
+#include "core/text/TextDecoder.hpp"
 #include "core/text/TextEncoder.hpp"
 #include "core/text/TextEncoding.hpp"
 
@@ -77,7 +78,9 @@ std::optional<LocalizationTable> LocalizationTable::fromCsvBytes(std::string_vie
     if (dialect.encoding) {
         decoded = decodeTextNamed(bytes, *dialect.encoding);
         if (!decoded) {
-            problem.message = "cannot be read as " + *dialect.encoding;
+            const std::optional<std::uint64_t> at = TextDecoder::failureOffsetIn(bytes, *dialect.encoding);
+            problem.message = "cannot be read as " + *dialect.encoding
+                              + (at ? " at byte offset " + std::to_string(*at) : std::string());
             return std::nullopt;
         }
     } else {

@@ -124,6 +124,8 @@ struct TextDecoder::State {
     std::optional<std::array<char16_t, 0x80>> singleBytes;
     std::string pending; // UTF-8: the start of a character the last piece cut off
     bool failed = false;
+    std::uint64_t unitBytes = 1; // bytes per code unit of the encoding
+    std::optional<std::uint64_t> failedAt; // with `failed`: where the sequence that did not decode begins
     bool loneSurrogate = false;
     // decodeToUtf8() with singleBytes: the bytes below 0x80 that are their own character, the
     // UTF-8 of each such byte's character, whether every byte from 0x20 to 0x7E is its own, and
@@ -135,8 +137,11 @@ struct TextDecoder::State {
     std::array<const LeadByte*, 0x80> leads{};
     Text units; // decodeToUtf8(): what goes through decode() or the converter, before it is written
 
-    void useSingleBytes()
+    // Learns what the converter's encoding is like: its unit size and the single-byte tables.
+    void learnEncoding()
     {
+        const std::string_view name = converter->name();
+        unitBytes = name.starts_with("UTF-16") ? 2 : name.starts_with("UTF-32") ? 4 : 1;
         singleBytes = converter->singleByteRange();
         if (!singleBytes)
             return;
@@ -173,18 +178,21 @@ struct TextDecoder::State {
         return false;
     }
 
-    bool decodeUtf8(std::string_view bytes, Text& out)
+    // `bytes` continue the stream at byte `offset`.
+    bool decodeUtf8(std::string_view bytes, std::uint64_t offset, Text& out)
     {
         if (!pending.empty()) {
             // Complete the character held back, one byte at a time (at most three).
+            const std::uint64_t begun = offset - pending.size();
             while (!bytes.empty() && detail::isIncompleteUtf8Sequence(pending)) {
                 pending.push_back(bytes.front());
                 bytes.remove_prefix(1);
+                ++offset;
             }
             if (detail::isIncompleteUtf8Sequence(pending))
                 return true; // the piece was too short to complete it
             if (!detail::appendUtf8AsUtf16(pending, out))
-                return false;
+                return fail(begun);
             pending.clear();
         }
         const std::size_t valid = detail::appendUtf8PrefixAsUtf16(bytes, out);
@@ -192,9 +200,31 @@ struct TextDecoder::State {
         if (rest.empty())
             return true;
         if (!detail::isIncompleteUtf8Sequence(rest))
-            return false;
+            return fail(offset + valid);
         pending.assign(rest);
         return true;
+    }
+
+    // Notes a failure at the sequence beginning at stream offset `at`; false. In UTF-16 and UTF-32
+    // every sequence begins at a unit: the converter, given a lone surrogate and the next unit in
+    // two calls, counts one byte of that unit into what it took before the surrogate.
+    bool fail(std::uint64_t at)
+    {
+        failed = true;
+        failedAt = at - at % unitBytes;
+        return false;
+    }
+
+    // Decodes `bytes`, which end at stream offset `end`, through the converter (with `flush`, the
+    // last); false, noted, when a sequence does not decode.
+    bool convert(std::string_view bytes, std::uint64_t end, Text& out, bool flush = false)
+    {
+        const detail::IcuConverter::Chunk chunk = converter->decodeSome(bytes, flush, out);
+        if (!chunk.failed)
+            return true;
+        // Bytes the converter took in earlier calls and holds to read again come after the sequence.
+        const std::uint64_t stop = end - bytes.size() + chunk.consumed;
+        return fail(stop - std::min<std::uint64_t>(stop, chunk.invalidLength + converter->pendingBytes()));
     }
 };
 
@@ -337,7 +367,7 @@ std::optional<TextDecoder> TextDecoder::forEncoding(TextEncoding encoding, bool 
     if (name == nullptr || !(state->converter = detail::IcuConverter::open(name)))
         return std::nullopt;
     state->eucJp = encoding == NSJapaneseEUCStringEncoding;
-    state->useSingleBytes();
+    state->learnEncoding();
     return TextDecoder(std::move(state));
 }
 
@@ -351,7 +381,7 @@ std::optional<TextDecoder> TextDecoder::named(std::string_view name)
     auto state = std::make_unique<State>();
     if (!(state->converter = detail::IcuConverter::open(canonical->c_str())))
         return std::nullopt;
-    state->useSingleBytes();
+    state->learnEncoding();
     return TextDecoder(std::move(state));
 }
 
@@ -362,18 +392,13 @@ bool TextDecoder::decode(std::string_view bytes, Text& out)
         return false;
     const std::uint64_t offset = _bytes;
     _bytes += bytes.size();
-    if (!s.converter) {
-        s.failed = !s.decodeUtf8(bytes, out);
-        return !s.failed;
-    }
-    if (s.eucJp && s.structure.findMalformed(bytes, offset)) {
-        s.failed = true;
-        return false;
-    }
-    if (!s.singleBytes) {
-        s.failed = s.converter->decodeSome(bytes, false, out).failed;
-        return !s.failed;
-    }
+    if (!s.converter)
+        return s.decodeUtf8(bytes, offset, out);
+    if (s.eucJp)
+        if (const std::optional<std::uint64_t> malformed = s.structure.findMalformed(bytes, offset))
+            return s.fail(*malformed);
+    if (!s.singleBytes)
+        return s.convert(bytes, _bytes, out);
     // Runs of bytes below 0x80 that begin where no character is begun are those characters: they
     // are looked up here, and only the bytes between them (with the rest of a character begun
     // before, which may end in a byte below 0x80) go through the converter, which holds no other
@@ -391,10 +416,8 @@ bool TextDecoder::decode(std::string_view bytes, Text& out)
                 break;
         }
         const std::size_t other = 1 + otherLength(bytes.substr(1));
-        if (s.converter->decodeSome(bytes.substr(0, other), false, out).failed) {
-            s.failed = true;
+        if (!s.convert(bytes.substr(0, other), _bytes - bytes.size() + other, out))
             return false;
-        }
         bytes.remove_prefix(other);
     }
     return true;
@@ -408,15 +431,16 @@ bool TextDecoder::finish(Text& out)
     if (!s.converter) {
         if (s.pending.empty())
             return true;
+        const std::uint64_t begun = _bytes - s.pending.size();
         s.pending.clear();
         if (!s.cutOffAsReplacement)
-            return false;
+            return s.fail(begun);
         out.push_back(u'\uFFFD');
         return true;
     }
     if (s.eucJp && !s.structure.atCharacterBoundary())
-        return false;
-    return !s.converter->decodeSome({}, true, out).failed;
+        return s.fail(_bytes - std::min<std::uint64_t>(_bytes, s.converter->pendingBytes()));
+    return s.convert({}, _bytes, out, true);
 }
 
 bool TextDecoder::decodeToUtf8(std::string_view bytes, std::string& out)
@@ -430,10 +454,9 @@ bool TextDecoder::decodeToUtf8(std::string_view bytes, std::string& out)
     }
     const std::uint64_t offset = _bytes;
     _bytes += bytes.size();
-    if (s.eucJp && s.structure.findMalformed(bytes, offset)) {
-        s.failed = true;
-        return false;
-    }
+    if (s.eucJp)
+        if (const std::optional<std::uint64_t> malformed = s.structure.findMalformed(bytes, offset))
+            return s.fail(*malformed);
     // Where no character is begun, the characters the tables hold are written from them; the
     // converter takes the rest of each stretch of bytes of 0x80 and above from the first byte they
     // do not hold, and the rest of a character it holds begun, as in decode().
@@ -449,10 +472,8 @@ bool TextDecoder::decodeToUtf8(std::string_view bytes, std::string& out)
         }
         const std::size_t other = 1 + otherLength(bytes.substr(1));
         s.units.clear();
-        if (s.converter->decodeSome(bytes.substr(0, other), false, s.units).failed) {
-            s.failed = true;
+        if (!s.convert(bytes.substr(0, other), _bytes - bytes.size() + other, s.units))
             return false;
-        }
         lone = lone || !detail::appendUtf16AsUtf8(s.units, out);
         bytes.remove_prefix(other);
     }
@@ -468,6 +489,20 @@ bool TextDecoder::finishToUtf8(std::string& out)
     State& s = *_state;
     s.units.clear();
     return finish(s.units) && s.appendUnits(out);
+}
+
+std::optional<std::uint64_t> TextDecoder::failureOffsetIn(std::string_view bytes, std::string_view name)
+{
+    std::optional<TextDecoder> decoder = named(name);
+    Text text;
+    if (!decoder || (decoder->decode(bytes, text) && decoder->finish(text)))
+        return std::nullopt;
+    return decoder->failureOffset();
+}
+
+std::optional<std::uint64_t> TextDecoder::failureOffset() const
+{
+    return _state->failedAt;
 }
 
 bool TextDecoder::heldLoneSurrogate() const

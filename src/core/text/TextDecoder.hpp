@@ -48,6 +48,16 @@ public:
     /// that do not decode (decode() would have given that text).
     bool heldLoneSurrogate() const;
 
+    /// After a failure at bytes that do not decode: the byte offset, from the first byte given, where
+    /// the sequence that fails begins (a character cut off by the end: where it begins). Nothing
+    /// before a failure, and after one at a lone surrogate.
+    std::optional<std::uint64_t> failureOffset() const;
+
+    /// For a message on a text decodeTextNamed() refused: where in `bytes` the first sequence that
+    /// does not decode in the encoding `name` names begins (at the end: a character cut off).
+    /// Nothing when they decode or the name names no encoding.
+    static std::optional<std::uint64_t> failureOffsetIn(std::string_view bytes, std::string_view name);
+
     /// Bytes given to decode() and decodeToUtf8() so far.
     std::uint64_t bytesDecoded() const { return _bytes; }
 

@@ -58,7 +58,7 @@ TEST(CsvFileTest, ReadsFiles)
         {"unknown encoding name", "a\n", {",", "no-such-encoding", false}, {}, {}, "", 0,
          "unknown encoding: no-such-encoding"},
         {"bytes invalid in the named encoding", "\xFF\xFE\xFD", {",", "utf-8", false}, {}, {}, "", 0,
-         "cannot be decoded as UTF-8"},
+         "cannot be decoded as UTF-8 at byte offset 0"},
         {"empty delimiter", "a\n", {"", "", false}, {}, {}, "", 0, "the delimiter is empty"},
         {"delimiter with a quote", "a\n", {"\"", "", false}, {}, {}, "", 0,
          "the delimiter holds a double quote or a line break"},

@@ -69,7 +69,8 @@ TEST(CsvToPlistStreamingTest, LargeFilesGiveWhatAWholeReadingGives)
         {"Shift_JIS with a stray byte at the end", repeated(sjisLine, sjisLines) + "\x85", false, {},
          "Mac OS Roman", "\t<array>\n", sjisLines + 1, sjisLines + 1, {}},
         {"named encoding that fails at the end", repeated(sjisLine, sjisLines) + "\x85", false, "shift_jis",
-         "shift_jis", "", 0, 0, {"cannot be decoded as shift_jis"}},
+         "shift_jis", "", 0, 0,
+         {"cannot be decoded as shift_jis at byte offset " + std::to_string(sjisLines * sjisLine.size())}},
         {"UTF-8 cut off at the end", repeated(utf8Line, utf8Lines) + "\xE6\x9D", false, {}, "UTF-8",
          "<string>東京都</string>", utf8Lines + 1, utf8Lines,
          {"the character at byte offset " + std::to_string(utf8Lines * utf8Line.size())

@@ -154,3 +154,47 @@ TEST(TextDecoderTest, Utf8AgreesWithUnitsAtEveryCut)
 }
 
 } // namespace
+
+// Where a failure begins is the same byte offset at every cut, through both routes.
+TEST(TextDecoderTest, FailureOffsetIsWhereTheBadSequenceBegins)
+{
+    const struct {
+        const char* name;
+        const char* encoding;
+        std::string bytes;
+        std::uint64_t offset;
+    } cases[] = {
+        {"UTF-8 stray continuation byte", "UTF-8", "abc\x80" "def", 3},
+        {"UTF-8 lead byte then ASCII", "UTF-8", "ab\xC3" "x", 2},
+        {"UTF-8 overlong after a character", "UTF-8", "\xC3\xA9" "\xC0\xAF", 2},
+        {"UTF-8 cut off by the end", "UTF-8", "abcd\xE3\x81", 4},
+        {"Shift_JIS unassigned pair", "Shift_JIS", "ab\x82\xA0" "c\x85\x40" "d", 5},
+        {"Shift_JIS lead byte before a control", "Shift_JIS", "abc\x83\x0A" "d", 3},
+        {"Shift_JIS lead byte at the end", "Shift_JIS", "abcdef\x83", 6},
+        {"EUC-JP lead byte before ASCII", "EUC-JP", "a\xA4\xA2\xA4" "A", 3},
+        {"EUC-JP cut off", "EUC-JP", "ab\xA4", 2},
+        {"GBK bad trail byte", "GBK", "xy\x81\x7F" "z", 2},
+        {"GB18030 four-byte sequence with a bad last byte", "GB18030", "\x81\x35\xFB\xFF" "ab", 0},
+        {"UTF-16 high surrogate before a letter", "UTF-16BE", std::string("\0a\xD8\x3D\0b", 6), 2},
+        {"UTF-16 byte cut off", "UTF-16LE", std::string("a\0b", 3), 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (std::size_t piece = 1; piece <= c.bytes.size(); ++piece) {
+            SCOPED_TRACE(piece);
+            for (const bool utf8 : {false, true}) {
+                TextDecoder decoder = TextDecoder::named(c.encoding).value();
+                Text text;
+                std::string out;
+                bool ok = true;
+                for (std::size_t at = 0; ok && at < c.bytes.size(); at += piece) {
+                    const std::string_view part = std::string_view(c.bytes).substr(at, piece);
+                    ok = utf8 ? decoder.decodeToUtf8(part, out) : decoder.decode(part, text);
+                }
+                ok = ok && (utf8 ? decoder.finishToUtf8(out) : decoder.finish(text));
+                ASSERT_FALSE(ok);
+                EXPECT_EQ(decoder.failureOffset(), std::optional<std::uint64_t>(c.offset)) << "utf8 route " << utf8;
+            }
+        }
+    }
+}

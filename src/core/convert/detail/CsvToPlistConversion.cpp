@@ -167,6 +167,9 @@ public:
         return _progress.cancelled() ? Outcome::Cancelled : _outcome;
     }
 
+    // With Undecodable: the byte offset in the file where the bytes that do not decode begin, when known.
+    std::optional<std::uint64_t> failureOffset() const { return _failureOffset; }
+
 private:
     // Appends the next decoded units; false at the end of the text (or of what can be read of it).
     // A piece of the file is decoded a part at a time, so that the reader's window stays small
@@ -182,8 +185,10 @@ private:
                 _ended = true;
                 if (_file.error())
                     _outcome = _file.error() == std::errc::operation_canceled ? Outcome::Cancelled : Outcome::ReadFailed;
-                else if (!_decoder.finish(out))
+                else if (!_decoder.finish(out)) {
                     _outcome = Outcome::Undecodable;
+                    _failureOffset = _decoder.failureOffset();
+                }
                 return false;
             }
             if (!_progress.advance(_file.position() - _rest.size())) {
@@ -192,9 +197,13 @@ private:
                 return false;
             }
             const std::size_t before = out.size();
-            if ((_refuseEscape && piece.find('\x1B') != std::string_view::npos) || !_decoder.decode(piece, out)) {
+            const std::size_t escape = _refuseEscape ? piece.find('\x1B') : std::string_view::npos;
+            if (escape != std::string_view::npos || !_decoder.decode(piece, out)) {
                 _ended = true;
                 _outcome = Outcome::Undecodable;
+                _failureOffset = escape != std::string_view::npos
+                                     ? std::optional<std::uint64_t>(_file.position() - _rest.size() - piece.size() + escape)
+                                     : _decoder.failureOffset();
                 return false;
             }
             if (out.size() > before)
@@ -222,6 +231,7 @@ private:
     bool _ended = false;
     bool _confirmedWhole = false;
     Outcome _outcome = Outcome::Whole;
+    std::optional<std::uint64_t> _failureOffset;
 };
 
 // The records of `text` as the values `shape` asks for, into the writer it names. The parse reads
@@ -1023,7 +1033,9 @@ ConversionReport convertCsvToPlist(const std::string& path, const std::string& o
                 return std::nullopt;
             report.encodingName = attempt.encodingName;
             report.encoding = attempt.encoding;
-            report.problems.push_back("cannot be decoded as " + attempt.encodingName);
+            report.problems.push_back("cannot be decoded as " + attempt.encodingName
+                                      + (text.failureOffset() ? " at byte offset " + std::to_string(*text.failureOffset())
+                                                              : std::string()));
             return report;
         }
         return report;
