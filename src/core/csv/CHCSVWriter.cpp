@@ -123,6 +123,22 @@ std::size_t plainAsciiPrefix(std::string_view field, char delimiter)
     return i;
 }
 
+// Whether well-formed UTF-8 `text` holds a character that makes a field quoted: one of the ASCII
+// ones `quoting` marks, U+0085, U+2028 or U+2029 (the other line breaks), as needsQuotes() finds.
+bool holdsQuotingCharacter(std::string_view text, const std::array<bool, 0x80>& quoting)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char c = bytes[i];
+        if (c < 0x80 ? quoting[c]
+                     : (c == 0xC2 && i + 1 < n && bytes[i + 1] == 0x85)
+                           || (c == 0xE2 && i + 2 < n && bytes[i + 1] == 0x80 && (bytes[i + 2] & 0xFE) == 0xA8))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 CHCSVWriter::CHCSVWriter(const std::string& path)
@@ -322,7 +338,11 @@ void CHCSVWriter::writeDelimiter()
     // A buffered line of many fields goes out in pieces, so that the buffer stays small.
     if (_output.size() >= outputKept)
         flushOutput();
-    if (_delimiter) {
+    if (_utf8 && _delimiterByte != '\x80') {
+        if (_stream)
+            _output.push_back(_delimiterByte);
+        endPiece();
+    } else if (_delimiter) {
         writeData(*_delimiter);
         endPiece();
     } else if (_stream) {
@@ -390,24 +410,28 @@ void CHCSVWriter::writeField(std::u16string_view field)
 
 void CHCSVWriter::writeUtf8Field(std::string_view field)
 {
-    std::size_t plain = _utf8 ? plainAsciiPrefix(field, _delimiterByte) : 0;
-    bool ascii = _utf8;
-    for (std::size_t i = plain; ascii && i < field.size(); ++i)
-        ascii = static_cast<unsigned char>(field[i]) < 0x80;
-    if (!ascii) {
-        // Other characters, or another encoding: the general path, through UTF-16.
-        _wideField.clear();
-        if (!detail::appendUtf8AsUtf16(field, _wideField))
-            _wideField = fromUtf8Lossy(field);
-        return writeField(std::u16string_view(_wideField));
+    const std::size_t plain = _utf8 ? plainAsciiPrefix(field, _delimiterByte) : 0;
+    bool quoted = false;
+    if (plain < field.size()) {
+        // UTF-8 out with an ASCII delimiter: well-formed text is its own bytes, quoted where the
+        // writer quotes its UTF-16 form. Other encodings and other text take the general path,
+        // through UTF-16.
+        const std::string_view rest = field.substr(plain);
+        if (!_utf8 || _delimiterByte == '\x80' || !detail::isWellFormedUtf8(rest)) {
+            _wideField.clear();
+            if (!detail::appendUtf8AsUtf16(field, _wideField))
+                _wideField = fromUtf8Lossy(field);
+            return writeField(std::u16string_view(_wideField));
+        }
+        quoted = holdsQuotingCharacter(rest, _illegalCharacters.ascii);
     }
     if (!beginField(field.empty()))
         return;
-    if (plain == field.size()) {
+    if (!quoted) {
         _output.append(field);
         return endPiece();
     }
-    // ASCII with a line break, a double quote or the delimiter: quoted, its quotes doubled.
+    // A line break, a double quote or the delimiter: quoted, its quotes doubled.
     _output.push_back('"');
     for (;;) {
         const std::size_t quote = field.find('"');
