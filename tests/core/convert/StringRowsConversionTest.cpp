@@ -38,6 +38,15 @@ TEST(StringRowsConversionTest, WritesTheGeneralLinesOrGivesUp)
                                     "<string>x, \"y\" &amp; &lt;z&gt;\n\xE6\x9D\xB1</string></dict>"), true},
         {"arrays of any length", list("<array><string>a;b</string></array><array></array><array><string/></array>"), true},
         {"keys with references", list("<dict><key>a&amp;b</key><string>1</string></dict>"), true},
+        // Later elements laid out as the first are read by comparing the bytes around the values.
+        {"elements laid out alike, then not", list(row + row + "<dict><key>id</key><string/><key>name</key><string>b</string></dict>"
+                                                   + row + "<dict> <key>id</key><string>2</string><key>name</key><string>c</string></dict>"
+                                                   + row + "<dict><key>id</key><string>&lt;</string><key>name</key><string>\xE6\x9D\xB1</string></dict>"), true},
+        {"a later key that differs by a byte", list(row + row + "<dict><key>id</key><string>1</string><key>namf</key><string>a</string></dict>"), false},
+        {"a later key that differs by a reference", list(row + "<dict><key>&#105;d</key><string>1</string><key>name</key><string>a</string></dict>"), false},
+        {"a later value that is a number", list(row + "<dict><key>id</key><integer>1</integer><key>name</key><string>a</string></dict>"), true},
+        {"arrays laid out alike", list("<array><string>a</string><string>b</string></array><array><string>c</string><string></string></array>"
+                                       "<array><string>d</string></array>"), true},
         {"no document type", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>"
                              "<array><string>a</string></array></array></plist>", true},
         {"an empty root array", list(""), true},

@@ -171,11 +171,36 @@ StringRowsScanner::Step StringRowsScanner::prolog(const char*& p, const char* en
     return Step::Done;
 }
 
+bool StringRowsScanner::sameShapeRow(const char*& p, const char* end, const char* data)
+{
+    const char* q = skipSpace(p, end);
+    _rowValues.clear();
+    _decoded.clear();
+    for (std::size_t i = 0;; ++i) {
+        const std::string& stretch = _stretches[i];
+        if (static_cast<std::size_t>(end - q) < stretch.size() || std::memcmp(q, stretch.data(), stretch.size()) != 0)
+            return false;
+        q += stretch.size();
+        if (i + 1 == _stretches.size())
+            break;
+        if (text(q, end, data, _rowValues.emplace_back()) != Step::Done)
+            return false;
+    }
+    p = q;
+    return true;
+}
+
 StringRowsScanner::Step StringRowsScanner::row(const char*& p, const char* end, const char* data)
 {
+    if (!_stretches.empty() && sameShapeRow(p, end, data)) {
+        writeRow(data);
+        return Step::Done;
+    }
     p = skipSpace(p, end);
     if (end - p < 8)
         return Step::Wait;
+    const char* const rowStart = p;
+    std::vector<std::pair<const char*, const char*>> texts; // the first element's value texts, in place
     if (std::memcmp(p, "</array>", 8) == 0) {
         p += 8;
         _arrayEnded = true;
@@ -226,8 +251,11 @@ StringRowsScanner::Step StringRowsScanner::row(const char*& p, const char* end, 
             continue;
         }
         PLISTABLE_EXPECT("<string>");
+        const char* const textStart = p;
         if (const Step step = text(p, end, data, value); step != Step::Done)
             return step;
+        if (_rows == Rows::Unknown)
+            texts.emplace_back(textStart, p);
         PLISTABLE_EXPECT("</string>");
         noteElement(u"string");
     }
@@ -245,6 +273,16 @@ StringRowsScanner::Step StringRowsScanner::row(const char*& p, const char* end, 
         }
         _rows = kind;
         reportFirstRow(data);
+        // When every value was a <string> with text, the bytes around them are what later elements
+        // of the same shape repeat.
+        if (!texts.empty() && texts.size() == _rowValues.size()) {
+            const char* from = rowStart;
+            for (const auto& [start, stop] : texts) {
+                _stretches.emplace_back(from, start);
+                from = stop;
+            }
+            _stretches.emplace_back(from, p);
+        }
     } else if (dictionary) {
         if (_rowKeys.size() != _keys.size())
             return Step::Other;

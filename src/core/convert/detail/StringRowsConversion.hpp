@@ -61,6 +61,9 @@ private:
     std::size_t run(const char* data, std::size_t size, bool isFinal);
     Step prolog(const char*& p, const char* end);
     Step row(const char*& p, const char* end, const char* data);
+    // Reads an element whose bytes around its values are those of the first element's (the same
+    // keys, tags and white space) by comparing those stretches whole; false, p unmoved, otherwise.
+    bool sameShapeRow(const char*& p, const char* end, const char* data);
     Step text(const char*& p, const char* end, const char* data, Field& field);
     Step scalar(const char*& p, const char* end, const char* data, Field& field);
     // Notes the element a value of the first row came in, for the key-list pass.
@@ -85,6 +88,8 @@ private:
     Rows _rows = Rows::Unknown;
     std::size_t _lines = 0;
     std::vector<std::string> _keys; // the first dictionary's keys, in order
+    // The bytes before, between and after the first element's values, when each was a <string>.
+    std::vector<std::string> _stretches;
     std::vector<Field> _rowKeys;    // the keys and values of the element being read
     std::vector<Field> _rowValues;
     std::vector<std::u16string_view> _firstRowElements; // the element of each value of the first row
