@@ -166,3 +166,32 @@ TEST(BinaryRowsConversionTest, WritesTheGeneralLinesOrGivesUp)
             }
         }
 }
+
+// Progress ends at the file's size; a cancel flag stops the run with nothing written.
+TEST(BinaryRowsConversionTest, ReportsProgressAndStopsWhenCancelled)
+{
+    TempDir dir;
+    UserDefaults defaults(dir.file("settings.json"));
+    const std::string path = dir.write("in.plist", written(dir, Array(5000, PlistValue(Array{u"a", u"b"}))));
+    const auto size = static_cast<std::uint64_t>(dir.read("in.plist").size());
+    for (const bool cancelled : {false, true}) {
+        SCOPED_TRACE(cancelled ? "cancelled" : "not cancelled");
+        std::filesystem::remove(dir.file("out.csv"));
+        std::atomic<bool> cancel{cancelled};
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
+        ConversionOptions options;
+        options.run.progress = [&](std::uint64_t done, std::uint64_t total) { calls.emplace_back(done, total); };
+        options.run.cancel = &cancel;
+        ConversionMonitor monitor(options);
+        monitor.setTotal(size);
+        FileConverter pass(defaults);
+        const auto report = convertBinaryRows(path, dir.file("out.csv"), false, pass, {}, monitor);
+        ASSERT_TRUE(report);
+        EXPECT_EQ(report->status, cancelled ? ConversionReport::Status::Cancelled : ConversionReport::Status::Converted);
+        EXPECT_EQ(std::filesystem::exists(dir.file("out.csv")), !cancelled);
+        if (!cancelled) {
+            ASSERT_FALSE(calls.empty());
+            EXPECT_EQ(calls.back(), std::make_pair(size, size));
+        }
+    }
+}
