@@ -419,9 +419,10 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
     if (progress.cancelled())
         return ConversionMonitor::cancelledReport(path);
     struct stat info {};
+    const bool regularFile = !bytes && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
     if (bytes)
         progress.setTotal(bytes->size());
-    else if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+    else if (regularFile)
         progress.setTotal(static_cast<std::uint64_t>(info.st_size));
     std::uint64_t bytesRead = 0;
     PropertyListReadMonitor readMonitor;
@@ -431,8 +432,10 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
         return progress.advance(done);
     };
 
-    // The common table of strings goes straight from the file's bytes to the lines.
-    if (!bytes && !shape.allKeys && !shape.selection) {
+    // The common table of strings goes straight from the file's bytes to the lines. Only from a
+    // regular file: a pipe is opened once, by the general reader, so that no writer loses its bytes
+    // to a reader that looked and went.
+    if (regularFile && !shape.allKeys && !shape.selection) {
         if (std::optional<ConversionReport> rows =
                 convertBinaryRows(path, outputPath, header, keyListPass, dialect, progress))
             return *rows;
