@@ -440,7 +440,7 @@ ConversionReport convertPlistToCsv(const std::string& path, const std::string& o
                 convertBinaryRows(path, outputPath, header, keyListPass, dialect, progress))
             return *rows;
         if (std::optional<ConversionReport> rows =
-                convertStringRows(path, outputPath, header, keyListPass, dialect, progress))
+                convertStraightRows(path, outputPath, header, keyListPass, dialect, progress))
             return *rows;
     }
 

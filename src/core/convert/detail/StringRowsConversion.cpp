@@ -1,6 +1,7 @@
 #include "core/convert/detail/StringRowsConversion.hpp"
 
 #include "core/convert/FileConverter.hpp"
+#include "core/convert/detail/OpenStepRowsScanner.hpp"
 #include "core/csv/detail/CsvSink.hpp"
 #include "core/io/AtomicFileOutputStream.hpp"
 #include "core/io/detail/BackgroundReader.hpp"
@@ -42,59 +43,22 @@ const char* skipSpace(const char* p, const char* end)
     return p;
 }
 
-Text utf16(std::string_view utf8)
-{
-    Text text;
-    appendUtf8AsUtf16(utf8, text);
-    return text;
-}
-
 } // namespace
 
 StringRowsScanner::StringRowsScanner(CHCSVWriter& writer, bool header, FileConverter& keyListPass)
-    : _writer(writer), _header(header), _keyListPass(keyListPass)
+    : RowsScanner(writer, header, keyListPass)
 {
 }
 
-StringRowsScanner::Status StringRowsScanner::feed(std::string_view bytes, bool isFinal)
+std::size_t StringRowsScanner::elementEndIn(std::string_view bytes) const
 {
-    if (_status != Status::Reading)
-        return _status;
-    if (!_pending.empty()) {
-        // Complete the element cut off by the last piece with the start of this one (through the
-        // first end tag of an element), then read the rest in place.
-        std::size_t take = bytes.size();
-        for (std::size_t at = bytes.find("</"); at != std::string_view::npos; at = bytes.find("</", at + 2)) {
-            const std::string_view tag = bytes.substr(at);
-            if (tag.starts_with("</dict>") || tag.starts_with("</array>")) {
-                take = at + (tag[2] == 'd' ? 7 : 8);
-                break;
-            }
-        }
-        _pending.append(bytes.substr(0, take));
-        const std::size_t used = run(_pending.data(), _pending.size(), isFinal && take == bytes.size());
-        if (_status != Status::Reading)
-            return _status;
-        _pending.erase(0, used);
-        if (!_pending.empty() || take == bytes.size()) {
-            _pending.append(bytes.substr(take)); // still cut off: all of it waits
-            if (_pending.size() > maxPending)
-                _status = Status::Other;
-            return _status;
-        }
-        bytes.remove_prefix(take);
+    // Through the first end tag of an element.
+    for (std::size_t at = bytes.find("</"); at != std::string_view::npos; at = bytes.find("</", at + 2)) {
+        const std::string_view tag = bytes.substr(at);
+        if (tag.starts_with("</dict>") || tag.starts_with("</array>"))
+            return at + (tag[2] == 'd' ? 7 : 8);
     }
-    const char* data = bytes.data();
-    const std::size_t size = bytes.size();
-    const std::size_t used = run(data, size, isFinal);
-    if (_status != Status::Reading)
-        return _status;
-    if (isFinal || size - used > maxPending) {
-        _status = Status::Other;
-        return _status;
-    }
-    _pending.assign(data + used, size - used);
-    return _status;
+    return bytes.size();
 }
 
 std::size_t StringRowsScanner::run(const char* data, std::size_t size, bool isFinal)
@@ -133,10 +97,7 @@ std::size_t StringRowsScanner::run(const char* data, std::size_t size, bool isFi
         return stop(Step::Other);
     if (!isFinal)
         return static_cast<std::size_t>(p - data); // more may follow; read it all again
-    _keyListPass.parserDidEndElement(u"array");
-    _keyListPass.parserDidEndElement(u"plist");
-    _keyListPass.parserDidEndDocument();
-    _status = Status::Finished;
+    reportEnd();
     return size;
 }
 
@@ -165,9 +126,7 @@ StringRowsScanner::Step StringRowsScanner::prolog(const char*& p, const char* en
     PLISTABLE_EXPECT(plistStart);
     p = skipSpace(p, end);
     PLISTABLE_EXPECT("<array>");
-    _keyListPass.parserDidStartDocument();
-    _keyListPass.parserDidStartElement(u"plist");
-    _keyListPass.parserDidStartElement(u"array");
+    reportStart();
     return Step::Done;
 }
 
@@ -272,7 +231,10 @@ StringRowsScanner::Step StringRowsScanner::row(const char*& p, const char* end, 
             }
         }
         _rows = kind;
-        reportFirstRow(data);
+        std::vector<std::string_view> keys;
+        for (const Field& key : _rowKeys)
+            keys.push_back(view(data, key));
+        reportFirstRow(dictionary, keys, _firstRowElements);
         // When every value was a <string> with text, the bytes around them are what later elements
         // of the same shape repeat.
         if (!texts.empty() && texts.size() == _rowValues.size()) {
@@ -412,31 +374,6 @@ StringRowsScanner::Step StringRowsScanner::text(const char*& p, const char* end,
     return Step::Done;
 }
 
-void StringRowsScanner::reportFirstRow(const char* data)
-{
-    // The events the key-list pass takes from the first element; the later ones change nothing there.
-    const bool dictionary = _rows == Rows::Dictionaries;
-    _keyListPass.parserDidStartElement(dictionary ? u"dict" : u"array");
-    for (std::size_t i = 0; i < _rowValues.size(); ++i) {
-        if (dictionary) {
-            _keyListPass.parserDidStartElement(u"key");
-            if (_rowKeys[i].size > 0)
-                _keyListPass.parserFoundCharacters(utf16(view(data, _rowKeys[i])));
-            _keyListPass.parserDidEndElement(u"key");
-        }
-        _keyListPass.parserDidStartElement(_firstRowElements[i]);
-        _keyListPass.parserDidEndElement(_firstRowElements[i]);
-    }
-    _keyListPass.parserDidEndElement(dictionary ? u"dict" : u"array");
-    if (dictionary && _header) {
-        std::vector<Text> names;
-        for (const std::string& key : _keys)
-            names.push_back(utf16(key));
-        _writer.writeLineOfFields(names);
-        ++_lines;
-    }
-}
-
 void StringRowsScanner::writeRow(const char* data)
 {
     for (const Field& value : _rowValues)
@@ -445,9 +382,10 @@ void StringRowsScanner::writeRow(const char* data)
     ++_lines;
 }
 
-std::optional<ConversionReport> convertStringRows(const std::string& path, const std::string& outputPath, bool header,
-                                                  FileConverter& keyListPass, const CsvWriteDialect& dialect,
-                                                  ConversionMonitor& progress)
+std::optional<ConversionReport> convertStraightRows(const std::string& path, const std::string& outputPath,
+                                                    bool header, FileConverter& keyListPass,
+                                                    const CsvWriteDialect& dialect, ConversionMonitor& progress,
+                                                    StraightRows syntaxes)
 {
     // Only plain UTF-8 lines into a file, which can be dropped unseen if the list turns out otherwise.
     if (dialect.encodingName || progress.outputStream())
@@ -457,6 +395,23 @@ std::optional<ConversionReport> convertStringRows(const std::string& path, const
     if (!file.valid() || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
 
+    // The next pieces are read while this one is scanned.
+    BackgroundReader reader(file.get(), 256 * 1024);
+    std::string piece;
+    ssize_t n = reader.next(piece, progress.cancelFlag());
+    if (n < 0 && progress.cancelled())
+        return ConversionMonitor::cancelledReport(path);
+    if (n <= 0)
+        return std::nullopt;
+    // The first byte tells the syntax a scanner may take: '<' XML; an old-style list's root array
+    // after white space, comments or a byte-order mark; anything else (a binary list) is for the
+    // general reader at once.
+    const char first = piece[0];
+    const bool xml = first == '<' && syntaxes != StraightRows::OpenStep;
+    const bool openStep = syntaxes != StraightRows::Xml && std::string_view("( \t\n\r/\xEF").find(first) != std::string_view::npos;
+    if (!xml && !openStep)
+        return std::nullopt;
+
     auto stream = std::make_shared<AtomicFileOutputStream>(outputPath, progress.existingOutput());
     std::string unknown;
     std::optional<CsvSink> sink =
@@ -464,26 +419,27 @@ std::optional<ConversionReport> convertStringRows(const std::string& path, const
     if (!sink)
         return std::nullopt;
     CHCSVWriter& writer = sink->writer();
-    StringRowsScanner scanner(writer, header, keyListPass);
-    // The next pieces are read while this one is scanned.
-    BackgroundReader reader(file.get(), 256 * 1024);
-    std::string piece;
+    std::unique_ptr<RowsScanner> scanner;
+    if (xml)
+        scanner = std::make_unique<StringRowsScanner>(writer, header, keyListPass);
+    else
+        scanner = std::make_unique<OpenStepRowsScanner>(writer, header, keyListPass);
     std::uint64_t bytesRead = 0;
     for (;;) {
-        const ssize_t n = reader.next(piece, progress.cancelFlag());
         if (n < 0) {
             if (progress.cancelled())
                 return ConversionMonitor::cancelledReport(path);
             return std::nullopt;
         }
         bytesRead += static_cast<std::uint64_t>(n);
-        const auto status = scanner.feed(std::string_view(piece.data(), static_cast<std::size_t>(n)), n == 0);
-        if (status == StringRowsScanner::Status::Other)
+        const auto status = scanner->feed(std::string_view(piece.data(), static_cast<std::size_t>(n)), n == 0);
+        if (status == RowsScanner::Status::Other)
             return std::nullopt; // the stream goes, and its temporary file with it
-        if (status == StringRowsScanner::Status::Finished)
+        if (status == RowsScanner::Status::Finished)
             break;
         if (!progress.advance(bytesRead) || progress.cancelled())
             return ConversionMonitor::cancelledReport(path);
+        n = reader.next(piece, progress.cancelFlag());
     }
     if (progress.cancelled())
         return ConversionMonitor::cancelledReport(path);
@@ -491,7 +447,7 @@ std::optional<ConversionReport> convertStringRows(const std::string& path, const
 
     ConversionReport report;
     report.sourcePath = path;
-    report.records = scanner.lines();
+    report.records = scanner->lines();
     writer.closeStream();
     if (writer.hasFailed() && !stream->error())
         report.problems.push_back(writer.failureReason());
@@ -502,6 +458,13 @@ std::optional<ConversionReport> convertStringRows(const std::string& path, const
     report.outputPath = outputPath;
     report.status = report.problems.empty() ? ConversionReport::Status::Converted : ConversionReport::Status::Partial;
     return report;
+}
+
+std::optional<ConversionReport> convertStringRows(const std::string& path, const std::string& outputPath, bool header,
+                                                  FileConverter& keyListPass, const CsvWriteDialect& dialect,
+                                                  ConversionMonitor& progress)
+{
+    return convertStraightRows(path, outputPath, header, keyListPass, dialect, progress, StraightRows::Xml);
 }
 
 } // namespace plistable::detail

@@ -3,6 +3,7 @@
 #include "core/convert/ConversionOptions.hpp"
 #include "core/convert/ConversionReport.hpp"
 #include "core/convert/detail/ConversionMonitor.hpp"
+#include "core/convert/detail/RowsScanner.hpp"
 #include "core/csv/CHCSVWriter.hpp"
 
 #include <cstdint>
@@ -26,28 +27,12 @@ namespace plistable::detail {
 /// return, a control character, a malformed or cut-off construct, anything unusual): the list is
 /// then for the general reader, which writes the same lines for what this one accepts and says
 /// what is wrong with the rest. The lines written are those the general reader writes.
-class StringRowsScanner {
+class StringRowsScanner final : public RowsScanner {
 public:
-    enum class Status : std::uint8_t {
-        Reading,  ///< more input is welcome
-        Finished, ///< the final piece was read and every line written
-        Other     ///< the list is not of this shape (lines may have been written: discard them)
-    };
-
     /// Lines go to `writer`; with `header` a line of the keys comes before the first dictionary's.
     /// The first element's events go to `keyListPass`, so that its key list is what the general
     /// reader leaves there.
     StringRowsScanner(CHCSVWriter& writer, bool header, FileConverter& keyListPass);
-
-    /// Reads the next piece of the document (`isFinal` on the last one).
-    Status feed(std::string_view bytes, bool isFinal);
-    Status status() const { return _status; }
-    /// Lines written so far, the header line included.
-    std::size_t lines() const { return _lines; }
-
-    /// Longest construct kept between two pieces (an element of the root array); a longer one
-    /// gives up.
-    static constexpr std::size_t maxPending = std::size_t{4} << 20;
 
 private:
     enum class Step : std::uint8_t { Done, Wait, Other };
@@ -58,7 +43,8 @@ private:
         bool decoded;
     };
 
-    std::size_t run(const char* data, std::size_t size, bool isFinal);
+    std::size_t run(const char* data, std::size_t size, bool isFinal) override;
+    std::size_t elementEndIn(std::string_view bytes) const override;
     Step prolog(const char*& p, const char* end);
     Step row(const char*& p, const char* end, const char* data);
     // Reads an element whose bytes around its values are those of the first element's (the same
@@ -73,20 +59,14 @@ private:
             _firstRowElements.push_back(element);
     }
     void writeRow(const char* data);
-    void reportFirstRow(const char* data);
     std::string_view view(const char* data, const Field& field) const
     {
         return {(field.decoded ? _decoded.data() : data) + field.at, field.size};
     }
 
-    CHCSVWriter& _writer;
-    const bool _header;
-    FileConverter& _keyListPass;
-    Status _status = Status::Reading;
     bool _started = false;    // the prolog and the root array's start tag were read
     bool _arrayEnded = false; // the root array's end tag was read
     Rows _rows = Rows::Unknown;
-    std::size_t _lines = 0;
     std::vector<std::string> _keys; // the first dictionary's keys, in order
     // The bytes before, between and after the first element's values, when each was a <string>.
     std::vector<std::string> _stretches;
@@ -94,13 +74,22 @@ private:
     std::vector<Field> _rowValues;
     std::vector<std::u16string_view> _firstRowElements; // the element of each value of the first row
     std::string _decoded;           // text with references resolved, for fields that hold any
-    std::string _pending;           // bytes kept from the last piece (an incomplete element)
 };
 
-/// Converts the XML list at `path` as convertPlistToCsv() does, when StringRowsScanner reads it in
-/// full: then the report, the output written or its failure said. Nothing (no output, no file
-/// touched) when the list is not of that shape, the options ask for more than plain UTF-8 lines to
-/// a file, or the file cannot be read; the caller then converts it the general way.
+/// The syntaxes convertStraightRows() takes.
+enum class StraightRows : std::uint8_t { Xml, OpenStep, Any };
+
+/// Converts the list at `path` as convertPlistToCsv() does, when a scanner of one of `syntaxes`
+/// reads it in full (StringRowsScanner for XML, OpenStepRowsScanner for old-style text, chosen by
+/// the first byte): then the report, the output written or its failure said. Nothing (no output, no
+/// file touched) when the list is not of that shape, the options ask for more than plain UTF-8
+/// lines to a file, or the file cannot be read; the caller then converts it the general way.
+std::optional<ConversionReport> convertStraightRows(const std::string& path, const std::string& outputPath,
+                                                    bool header, FileConverter& keyListPass,
+                                                    const CsvWriteDialect& dialect, ConversionMonitor& progress,
+                                                    StraightRows syntaxes = StraightRows::Any);
+
+/// convertStraightRows() for XML lists only.
 std::optional<ConversionReport> convertStringRows(const std::string& path, const std::string& outputPath, bool header,
                                                   FileConverter& keyListPass, const CsvWriteDialect& dialect,
                                                   ConversionMonitor& progress);

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "core/csv/CHCSVWriter.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace plistable {
+class FileConverter;
+}
+
+namespace plistable::detail {
+
+/// What the scanners of the straight property list to CSV path share: the list fed a piece at a
+/// time, the root-array element cut off by the end of a piece kept for the next, and the events the
+/// key-list pass takes and the lines the general reader writes. A scanner reads one syntax and
+/// gives up (Other) at anything the general reader could write or report otherwise.
+class RowsScanner {
+public:
+    enum class Status : std::uint8_t {
+        Reading,  ///< more input is welcome
+        Finished, ///< the final piece was read and every line written
+        Other     ///< the list is not of this shape (lines may have been written: discard them)
+    };
+
+    virtual ~RowsScanner() = default;
+    RowsScanner(const RowsScanner&) = delete;
+    RowsScanner& operator=(const RowsScanner&) = delete;
+
+    /// Reads the next piece of the document (`isFinal` on the last one).
+    Status feed(std::string_view bytes, bool isFinal);
+    Status status() const { return _status; }
+    /// Lines written so far, the header line included.
+    std::size_t lines() const { return _lines; }
+
+    /// Longest construct kept between two pieces (an element of the root array); a longer one
+    /// gives up.
+    static constexpr std::size_t maxPending = std::size_t{4} << 20;
+
+protected:
+    /// Lines go to `writer`; with `header` a line of the keys comes before the first dictionary's.
+    /// The first element's events go to `keyListPass`, so that its key list is what the general
+    /// reader leaves there.
+    RowsScanner(CHCSVWriter& writer, bool header, FileConverter& keyListPass);
+
+    /// Reads what it can of `size` bytes at `data` and returns how many were used; the rest waits
+    /// for more. Sets the status to Other (never to be read) or Finished (after the final piece).
+    virtual std::size_t run(const char* data, std::size_t size, bool isFinal) = 0;
+    /// How many bytes at the start of a new piece the cut-off element may need, through the first
+    /// place it could end; all of them when none.
+    virtual std::size_t elementEndIn(std::string_view bytes) const = 0;
+
+    /// The events of the document's start, up to the root array's.
+    void reportStart();
+    /// The events of the first element (the dictionary's `keys` or none for an array, each value
+    /// in the element `elements` names), and the header line of a dictionary's keys.
+    void reportFirstRow(bool dictionary, std::span<const std::string_view> keys,
+                        std::span<const std::u16string_view> elements);
+    /// The events of the document's end; the list is Finished.
+    void reportEnd();
+
+    CHCSVWriter& _writer;
+    const bool _header;
+    FileConverter& _keyListPass;
+    Status _status = Status::Reading;
+    std::size_t _lines = 0;
+
+private:
+    std::string _pending; // bytes kept from the last piece (an incomplete element)
+};
+
+} // namespace plistable::detail
