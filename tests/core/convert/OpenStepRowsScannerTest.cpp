@@ -70,8 +70,9 @@ TEST(OpenStepRowsScannerTest, WritesTheGeneralLinesOrGivesUp)
             EXPECT_EQ(report.problems, expected.problems);
             EXPECT_EQ(report.notes, expected.notes);
             EXPECT_EQ(straight.keys(), general.keys());
-            if (!expected.outputPath.empty())
+            if (!expected.outputPath.empty()) {
                 EXPECT_EQ(dir.read("straight.csv"), dir.read("general.csv"));
+            }
             ConversionMonitor monitor;
             EXPECT_EQ(convertStraightRows(path, dir.file("other.csv"), header, straight, {}, monitor,
                                           StraightRows::OpenStep).has_value(), c.taken);
