@@ -34,7 +34,7 @@ inline const unsigned char* skipPlainXmlText(const unsigned char* u, const unsig
     const __m128i less = _mm_set1_epi8('<');
     const __m128i ampersand = _mm_set1_epi8('&');
     const __m128i bracket = _mm_set1_epi8(']');
-    for (bool first = true; end - u >= 16; first = false) {
+    for ([[maybe_unused]] bool first = true; end - u >= 16; first = false) {
 #if PLISTABLE_AVX2
         // Most runs end within the first sixteen bytes; a longer one goes on 32 bytes a step where
         // the processor has them, its last few bytes again as below.
