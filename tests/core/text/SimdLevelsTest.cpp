@@ -85,6 +85,24 @@ TEST(SimdLevelsTest, Avx2KernelsMatchPlainLoops)
 }
 #endif
 
+TEST(SimdLevelsTest, LevelAskedForIsTheNearestThisBuildHas)
+{
+    // 128-bit blocks (SSE2, or NEON on aarch64) whenever they are compiled in, even when plain loops are asked
+    // for; AVX2 only on x86-64 and only where the processor has it.
+    LevelGuard restore;
+    const SimdLevel blocks = PLISTABLE_SSE2 ? SimdLevel::Sse2 : SimdLevel::Plain;
+    for (const SimdLevel wanted : levels) {
+        SCOPED_TRACE(static_cast<int>(wanted));
+        const SimdLevel got = setSimdLevel(wanted);
+        if (wanted == SimdLevel::Avx2 && PLISTABLE_AVX2)
+            EXPECT_TRUE(got == SimdLevel::Avx2 || got == SimdLevel::Sse2);
+        else
+            EXPECT_EQ(got, blocks);
+        EXPECT_EQ(simdLevel(), got);
+        EXPECT_EQ(useAvx2(), got == SimdLevel::Avx2);
+    }
+}
+
 TEST(SimdLevelsTest, XmlTextScanStopsAtTheSameByteAtEveryLevel)
 {
     LevelGuard restore;
