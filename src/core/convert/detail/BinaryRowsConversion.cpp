@@ -1,6 +1,7 @@
 #include "core/convert/detail/BinaryRowsConversion.hpp"
 
 #include "core/convert/FileConverter.hpp"
+#include "core/convert/detail/RowsScanner.hpp"
 #include "core/csv/detail/CsvSink.hpp"
 #include "core/io/AtomicFileOutputStream.hpp"
 #include "core/io/detail/FileDescriptor.hpp"
@@ -493,19 +494,7 @@ std::optional<ConversionReport> convertBinaryRows(const std::string& path, const
         return ConversionMonitor::cancelledReport(path);
     progress.finish(progress.total() > 0 ? progress.total() : size);
 
-    ConversionReport report;
-    report.sourcePath = path;
-    report.records = conversion.lines();
-    writer.closeStream();
-    if (writer.hasFailed() && !stream->error())
-        report.problems.push_back(writer.failureReason());
-    if (std::error_code error = stream->commit()) {
-        report.problems.assign(1, progress.writeFailure(outputPath, error));
-        return report;
-    }
-    report.outputPath = outputPath;
-    report.status = report.problems.empty() ? ConversionReport::Status::Converted : ConversionReport::Status::Partial;
-    return report;
+    return commitStraightRows(path, outputPath, conversion.lines(), writer, *stream, progress);
 }
 
 } // namespace plistable::detail

@@ -1,6 +1,7 @@
 #include "core/convert/detail/RowsScanner.hpp"
 
 #include "core/convert/FileConverter.hpp"
+#include "core/io/AtomicFileOutputStream.hpp"
 #include "core/text/detail/Utf8.hpp"
 
 #include <vector>
@@ -84,6 +85,24 @@ void RowsScanner::reportEnd()
     _keyListPass.parserDidEndElement(u"plist");
     _keyListPass.parserDidEndDocument();
     _status = Status::Finished;
+}
+
+ConversionReport commitStraightRows(const std::string& path, const std::string& outputPath, std::size_t lines,
+                                    CHCSVWriter& writer, AtomicFileOutputStream& stream, ConversionMonitor& progress)
+{
+    ConversionReport report;
+    report.sourcePath = path;
+    report.records = lines;
+    writer.closeStream();
+    if (writer.hasFailed() && !stream.error())
+        report.problems.push_back(writer.failureReason());
+    if (std::error_code error = stream.commit()) {
+        report.problems.assign(1, progress.writeFailure(outputPath, error));
+        return report;
+    }
+    report.outputPath = outputPath;
+    report.status = report.problems.empty() ? ConversionReport::Status::Converted : ConversionReport::Status::Partial;
+    return report;
 }
 
 } // namespace plistable::detail

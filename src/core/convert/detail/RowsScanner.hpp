@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/convert/ConversionReport.hpp"
+#include "core/convert/detail/ConversionMonitor.hpp"
 #include "core/csv/CHCSVWriter.hpp"
 
 #include <cstddef>
@@ -9,6 +11,7 @@
 #include <string_view>
 
 namespace plistable {
+class AtomicFileOutputStream;
 class FileConverter;
 }
 
@@ -71,5 +74,11 @@ protected:
 private:
     std::string _pending; // bytes kept from the last piece (an incomplete element)
 };
+
+/// Ends a straight conversion whose lines were all written: closes `writer`, puts the output in
+/// place, and reports the `lines` written, a field the writer could not encode, or the failure to
+/// write.
+ConversionReport commitStraightRows(const std::string& path, const std::string& outputPath, std::size_t lines,
+                                    CHCSVWriter& writer, AtomicFileOutputStream& stream, ConversionMonitor& progress);
 
 } // namespace plistable::detail

@@ -445,19 +445,7 @@ std::optional<ConversionReport> convertStraightRows(const std::string& path, con
         return ConversionMonitor::cancelledReport(path);
     progress.finish(progress.total() > 0 ? progress.total() : bytesRead);
 
-    ConversionReport report;
-    report.sourcePath = path;
-    report.records = scanner->lines();
-    writer.closeStream();
-    if (writer.hasFailed() && !stream->error())
-        report.problems.push_back(writer.failureReason());
-    if (std::error_code error = stream->commit()) {
-        report.problems.assign(1, progress.writeFailure(outputPath, error));
-        return report;
-    }
-    report.outputPath = outputPath;
-    report.status = report.problems.empty() ? ConversionReport::Status::Converted : ConversionReport::Status::Partial;
-    return report;
+    return commitStraightRows(path, outputPath, scanner->lines(), writer, *stream, progress);
 }
 
 std::optional<ConversionReport> convertStringRows(const std::string& path, const std::string& outputPath, bool header,
