@@ -1,6 +1,7 @@
 #include "core/convert/detail/OpenStepRowsScanner.hpp"
 
 #include "core/plist/detail/NextStepCharacters.hpp"
+#include "core/plist/detail/OpenStepCharacters.hpp"
 #include "core/plist/detail/XmlTextScan.hpp"
 #include "core/text/detail/Simd.hpp"
 #include "core/text/detail/Utf8.hpp"
@@ -21,24 +22,6 @@
 
 namespace plistable::detail {
 namespace {
-
-// The characters of an unquoted string.
-constexpr bool isUnquoted(unsigned char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$' ||
-           c == '+' || c == '/' || c == ':' || c == '.' || c == '-';
-}
-
-int hexValue(unsigned char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // A character of the Basic Multilingual Plane other than a surrogate, as UTF-8.
 void appendUtf8(unsigned value, std::string& out)
@@ -316,7 +299,7 @@ OpenStepRowsScanner::Step OpenStepRowsScanner::string(const char*& p, const char
     if (*p == '"' || *p == '\'')
         return quoted(p, end, data, field);
     const char* const start = p;
-    while (p < end && isUnquoted(static_cast<unsigned char>(*p)))
+    while (p < end && isOpenStepUnquoted(static_cast<unsigned char>(*p)))
         ++p;
     if (p == start)
         return Step::Other; // a container, data, or a character no value starts with
@@ -416,8 +399,8 @@ OpenStepRowsScanner::Step OpenStepRowsScanner::escape(const unsigned char*& u, c
         // One to four hex digits; half of a surrogate pair is for the general reader.
         unsigned value = 0;
         std::ptrdiff_t digits = 0;
-        while (digits < 4 && 2 + digits < left && hexValue(u[2 + digits]) >= 0) {
-            value = value * 16 + static_cast<unsigned>(hexValue(u[2 + digits]));
+        while (digits < 4 && 2 + digits < left && hexDigitValue(u[2 + digits]) >= 0) {
+            value = value * 16 + static_cast<unsigned>(hexDigitValue(u[2 + digits]));
             ++digits;
         }
         if (digits == 0 || isSurrogate(value))

@@ -3,6 +3,7 @@
 #include "core/plist/PropertyListReadResult.hpp"
 #include "core/plist/detail/DictionaryKeys.hpp"
 #include "core/plist/detail/NextStepCharacters.hpp"
+#include "core/plist/detail/OpenStepCharacters.hpp"
 #include "core/plist/detail/OpenStepTextSource.hpp"
 #include "core/plist/detail/PlistScalarText.hpp"
 #include "core/text/detail/Utf8.hpp"
@@ -31,23 +32,6 @@ bool isSpace(char16_t c)
 {
     return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\v' || c == u'\f' || c == 0x2028 ||
            c == 0x2029;
-}
-
-bool isUnquoted(char16_t c)
-{
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_' ||
-           c == u'$' || c == u'+' || c == u'/' || c == u':' || c == u'.' || c == u'-';
-}
-
-int hexValue(char16_t c)
-{
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
 }
 
 bool isHighSurrogate(unsigned c) { return c >= 0xD800 && c <= 0xDBFF; }
@@ -206,7 +190,7 @@ bool OpenStepGrammar::readValue(PlistValue& out, std::size_t depth)
         out = PlistValue(std::move(text));
         return true;
     }
-    if (isUnquoted(c)) {
+    if (isOpenStepUnquoted(c)) {
         Text text;
         readUnquoted(text);
         out = PlistValue(std::move(text));
@@ -328,8 +312,8 @@ std::size_t OpenStepGrammar::hexDigits(std::size_t ahead, unsigned& value)
     std::size_t digits = 0;
     value = 0;
     const std::size_t at = _pos + ahead;
-    while (digits < 4 && at + digits < _text.size() && hexValue(_text[at + digits]) >= 0) {
-        value = value * 16 + static_cast<unsigned>(hexValue(_text[at + digits]));
+    while (digits < 4 && at + digits < _text.size() && hexDigitValue(_text[at + digits]) >= 0) {
+        value = value * 16 + static_cast<unsigned>(hexDigitValue(_text[at + digits]));
         ++digits;
     }
     return digits;
@@ -338,9 +322,9 @@ std::size_t OpenStepGrammar::hexDigits(std::size_t ahead, unsigned& value)
 bool OpenStepGrammar::readUnquoted(Text& out)
 {
     out.clear();
-    while (!atEnd() && isUnquoted(peek())) {
+    while (!atEnd() && isOpenStepUnquoted(peek())) {
         std::size_t end = _pos;
-        while (end < _text.size() && isUnquoted(_text[end]))
+        while (end < _text.size() && isOpenStepUnquoted(_text[end]))
             ++end;
         out.append(_text.substr(_pos, end - _pos));
         _pos = end;
@@ -370,7 +354,7 @@ bool OpenStepGrammar::readAngled(PlistValue& out)
             out = PlistValue::data(std::move(bytes));
             return true;
         }
-        const int nibble = hexValue(c);
+        const int nibble = hexDigitValue(c);
         if (nibble < 0)
             return fail("unexpected character " + shownCharacter(c) + " in data", _line, here());
         ++_pos;
@@ -512,7 +496,7 @@ bool OpenStepGrammar::readKey(Text& key, const char* expected)
     const char16_t c = peek();
     if (c == u'"' || c == u'\'')
         return readQuoted(key);
-    if (isUnquoted(c))
+    if (isOpenStepUnquoted(c))
         return readUnquoted(key);
     return fail(std::string(expected) + ", found " + shownCharacter(c), _line, here());
 }
@@ -673,7 +657,7 @@ std::optional<OpenStepError> OpenStepGrammar::run()
         readRootArray(std::move(pending));
         return _error;
     }
-    if (c == u'"' || c == u'\'' || isUnquoted(c)) {
+    if (c == u'"' || c == u'\'' || isOpenStepUnquoted(c)) {
         // A string: the root value itself, or the first key of a strings file.
         const std::uint64_t line = _line;
         Text text;

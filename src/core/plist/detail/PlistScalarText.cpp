@@ -1,5 +1,7 @@
 #include "core/plist/detail/PlistScalarText.hpp"
 
+#include "core/plist/detail/OpenStepCharacters.hpp"
+
 #include <charconv>
 #include <clocale>
 #include <cmath>
@@ -20,17 +22,6 @@ std::string_view trimXmlSpace(std::string_view text)
     return text;
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Reads all of `digits` in `base` (10 or 16) into `magnitude`; false on an empty text, a stray
 // character or a value above 2^64 - 1.
 bool readMagnitude(std::string_view digits, unsigned base, std::uint64_t& magnitude)
@@ -39,7 +30,7 @@ bool readMagnitude(std::string_view digits, unsigned base, std::uint64_t& magnit
         return false;
     magnitude = 0;
     for (char c : digits) {
-        const int d = base == 16 ? hexDigit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
+        const int d = base == 16 ? hexDigitValue(static_cast<unsigned char>(c)) : (c >= '0' && c <= '9' ? c - '0' : -1);
         if (d < 0)
             return false;
         if (magnitude > (std::numeric_limits<std::uint64_t>::max() - static_cast<unsigned>(d)) / base)
