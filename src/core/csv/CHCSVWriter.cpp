@@ -445,6 +445,33 @@ void CHCSVWriter::writeUtf8Field(std::string_view field)
     endPiece();
 }
 
+void CHCSVWriter::writeUtf8Line(std::span<const std::string_view> fields, std::uint64_t plainFields)
+{
+    // Plain fields are appended here only where writeUtf8Field() would append them too, piece by
+    // piece into the line's one write: UTF-8 out with an ASCII delimiter, lines kept whole.
+    if (!_stream || !_utf8 || !_buffersLines || _delimiterByte == '\x80') {
+        for (const std::string_view field : fields)
+            writeUtf8Field(field);
+        return finishLine();
+    }
+    for (std::size_t i = 0; i < fields.size(); ++i, plainFields >>= 1) {
+        const std::string_view field = fields[i];
+        if (!(plainFields & 1) && plainAsciiPrefix(field, _delimiterByte) != field.size()) {
+            writeUtf8Field(field);
+            continue;
+        }
+        if (_currentField > 0) {
+            if (_output.size() >= outputKept) // as writeDelimiter() cuts a long line
+                flushOutput();
+            _output.push_back(_delimiterByte);
+        }
+        ++_currentField;
+        _lastFieldEmpty = field.empty();
+        _output.append(field);
+    }
+    finishLine();
+}
+
 void CHCSVWriter::writeValue(const PlistValue& field)
 {
     if (field.isString())

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,6 +65,15 @@ public:
     /// As writeField() with the UTF-16 form of `utf8`, which must be well-formed UTF-8 (bad bytes
     /// are written as U+FFFD). The same bytes; ASCII fields skip the UTF-16 step.
     void writeUtf8Field(std::string_view utf8);
+    /// Writes every element as writeUtf8Field() does, then ends the line as finishLine() does: the
+    /// same bytes, and the same writes to the stream. Fields that need no quotes go in as they are,
+    /// without the steps of a field each. Bit i of `plainFields` (i < 64) says the caller already
+    /// knows field i to be ASCII without a line break, a double quote or plainDelimiter(): it is
+    /// not looked at again. A bit set for a field that is not plain writes it unquoted.
+    void writeUtf8Line(std::span<const std::string_view> fields, std::uint64_t plainFields = 0);
+    /// The delimiter byte writeUtf8Line() takes its plain fields by: the delimiter when it is ASCII,
+    /// otherwise a byte no ASCII field holds.
+    char plainDelimiter() const { return _delimiterByte; }
 
     /// Writes the line end (one line feed), also on a line without fields, and starts a new line.
     void finishLine();

@@ -402,3 +402,70 @@ TEST(CHCSVWriterTest, ReportsAFileThatCannotBeOpenedOrWritten)
 }
 
 } // namespace
+
+// A line written at once gives the writes that writing its fields one by one gives, for awkward
+// fields and every writer setting that changes how a field is written.
+TEST(CHCSVWriterTest, LineAtOnceWritesWhatFieldByFieldWrites)
+{
+    const std::string longPlain(70000, 'a');
+    const std::vector<std::vector<std::string>> lines = {
+        {},
+        {""},
+        {"", ""},
+        {"a", "", "b"},
+        {"plain", "two words", "x\"y", "a,b", "a;b", "a\tb", "cr\r", "lf\n", "\x0B", "\x0C"},
+        {"caf\xC3\xA9", "\xC2\x85", "\xE2\x80\xA8", "\xE2\x80\xA9", "\xC2\xA7", "x\xC2\xA7y"},
+        {"bad \xC3", "\xFF\xFE", "\xED\xA0\x80", "ok"},
+        {"0123456789abcdefghij,", "0123456789abcdefghijklmnopqrstuvwxyz\"0123456789"},
+        {longPlain, longPlain, "tail"},
+        {"last empty", ""},
+    };
+    struct Setting {
+        const char* name;
+        TextEncoding encoding;
+        char16_t delimiter;
+        bool buffered;
+        bool crlf;
+    };
+    const Setting settings[] = {
+        {"comma, buffered", NSUTF8StringEncoding, u',', true, false},
+        {"semicolon, buffered, CRLF", NSUTF8StringEncoding, u';', true, true},
+        {"tab, buffered", NSUTF8StringEncoding, u'\t', true, false},
+        {"non-ASCII delimiter", NSUTF8StringEncoding, u'\u00A7', true, false},
+        {"a write per piece", NSUTF8StringEncoding, u',', false, false},
+        {"UTF-16 with mark", NSUnicodeStringEncoding, u',', true, false},
+        {"Latin-1, which cannot take every field", NSISOLatin1StringEncoding, u',', true, false},
+    };
+    for (const Setting& setting : settings) {
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            SCOPED_TRACE(testing::Message() << setting.name << ", line " << i);
+            auto open = [&](std::shared_ptr<RecordingStream> stream) {
+                auto writer = std::make_unique<CHCSVWriter>(stream, setting.encoding, setting.delimiter);
+                writer->setBuffersLines(setting.buffered);
+                if (setting.crlf)
+                    writer->setLineEnd(u"\r\n");
+                return writer;
+            };
+            auto byField = std::make_shared<RecordingStream>();
+            auto atOnce = std::make_shared<RecordingStream>();
+            auto fieldWriter = open(byField);
+            auto lineWriter = open(atOnce);
+            // Twice, the second line after an open one, so that the count of fields carries over.
+            for (const std::string& field : lines[i])
+                fieldWriter->writeUtf8Field(field);
+            fieldWriter->finishLine();
+            fieldWriter->writeUtf8Field("open");
+            for (const std::string& field : lines[i])
+                fieldWriter->writeUtf8Field(field);
+            fieldWriter->finishLine();
+            const std::vector<std::string_view> views(lines[i].begin(), lines[i].end());
+            lineWriter->writeUtf8Line(views);
+            lineWriter->writeUtf8Field("open");
+            lineWriter->writeUtf8Line(views);
+            fieldWriter->closeStream();
+            lineWriter->closeStream();
+            EXPECT_EQ(atOnce->pieces(), byField->pieces());
+            EXPECT_EQ(lineWriter->failureReason(), fieldWriter->failureReason());
+        }
+    }
+}

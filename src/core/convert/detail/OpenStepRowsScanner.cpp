@@ -286,9 +286,10 @@ OpenStepRowsScanner::Step OpenStepRowsScanner::finishRow(bool dictionary, const 
             if (view(data, _rowKeys[i]) != _keys[i])
                 return Step::Other;
     }
+    _lineFields.clear();
     for (const Field& value : _rowValues)
-        _writer.writeUtf8Field(view(data, value));
-    _writer.finishLine();
+        _lineFields.push_back(view(data, value));
+    _writer.writeUtf8Line(_lineFields);
     ++_lines;
     _afterRow = true;
     return Step::Done;

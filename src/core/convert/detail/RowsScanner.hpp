@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plistable {
 class AtomicFileOutputStream;
@@ -70,6 +71,7 @@ protected:
     FileConverter& _keyListPass;
     Status _status = Status::Reading;
     std::size_t _lines = 0;
+    std::vector<std::string_view> _lineFields; ///< the fields of the line being written, reused
 
 private:
     std::string _pending; // bytes kept from the last piece (an incomplete element)
