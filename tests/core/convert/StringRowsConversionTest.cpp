@@ -69,28 +69,44 @@ TEST(StringRowsConversionTest, WritesTheGeneralLinesOrGivesUp)
         {"cut off", list(row).substr(0, prolog.size() + 30), false},
         {"a comment after the list", list(row) + "<!-- -->", false},
         {"text after the list", list(row) + "x", false},
+        // Values the scan finds plain or not for the writer, for each delimiter below.
+        {"quoting bytes, plain or referenced", list("<array><string>a;b</string><string>a&lt;b</string><string>a b</string>"
+                                                    "<string>a]b]</string><string>]</string><string>&quot;</string>"
+                                                    "<string>&apos;&gt;&amp;</string><string>\n</string><string>\t</string></array>"
+                                                    "<array><string>0123456789abcdef0123456789;</string><string>0123456789abcdef]"
+                                                    "</string><string>0123456789abcdef&lt;</string><string>\xC2\x85</string>"
+                                                    "<string>0123456789abcdef\xE2\x80\xA8</string><string>,</string>"
+                                                    "<string>x,y</string><string>\"</string><string>x\ny</string></array>"), true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        TempDir dir;
-        UserDefaults defaults(dir.file("settings.json"));
-        FileConverter general(defaults);
-        const ConversionReport report = convertPlistToCsv(dir.write("in.plist", c.xml), dir.file("out.csv"), true,
-                                                          general, &c.xml);
-        for (const std::size_t step : {c.xml.size() + 1, std::size_t{1}, std::size_t{7}}) {
-            FileConverter pass(defaults);
-            auto stream = std::make_shared<MemoryOutputStream>();
-            CHCSVWriter writer(stream, NSUTF8StringEncoding, u',');
-            StringRowsScanner scanner(writer, true, pass);
-            for (std::size_t at = 0; scanner.feed(std::string_view(c.xml).substr(std::min(at, c.xml.size()), step),
-                                                  at + step >= c.xml.size()) == StringRowsScanner::Status::Reading;)
-                at += step;
-            writer.closeStream();
-            ASSERT_EQ(scanner.status() == StringRowsScanner::Status::Finished, c.taken) << "pieces of " << step;
-            if (c.taken) {
-                EXPECT_EQ(stream->bytes(), dir.read("out.csv"));
-                EXPECT_EQ(scanner.lines(), report.records);
-                EXPECT_EQ(pass.keys(), general.keys());
+        // The default writer, and lines written whole, whose plain values the scan marks, with
+        // delimiters of each kind: common, XML markup, white space.
+        for (const char16_t delimiter : {u'\0', u',', u';', u'<', u']', u' ', u'\t', u'\u00E9'}) {
+            SCOPED_TRACE(testing::Message() << c.name << ", delimiter " << int(delimiter));
+            const bool buffered = delimiter != u'\0';
+            CsvWriteDialect dialect;
+            dialect.delimiter = buffered ? delimiter : u',';
+            TempDir dir;
+            UserDefaults defaults(dir.file("settings.json"));
+            FileConverter general(defaults);
+            const ConversionReport report = convertPlistToCsv(dir.write("in.plist", c.xml), dir.file("out.csv"), true,
+                                                              general, &c.xml, dialect);
+            for (const std::size_t step : {c.xml.size() + 1, std::size_t{1}, std::size_t{7}}) {
+                FileConverter pass(defaults);
+                auto stream = std::make_shared<MemoryOutputStream>();
+                CHCSVWriter writer(stream, NSUTF8StringEncoding, dialect.delimiter);
+                writer.setBuffersLines(buffered);
+                StringRowsScanner scanner(writer, true, pass);
+                for (std::size_t at = 0; scanner.feed(std::string_view(c.xml).substr(std::min(at, c.xml.size()), step),
+                                                      at + step >= c.xml.size()) == StringRowsScanner::Status::Reading;)
+                    at += step;
+                writer.closeStream();
+                ASSERT_EQ(scanner.status() == StringRowsScanner::Status::Finished, c.taken) << "pieces of " << step;
+                if (c.taken) {
+                    EXPECT_EQ(stream->bytes(), dir.read("out.csv"));
+                    EXPECT_EQ(scanner.lines(), report.records);
+                    EXPECT_EQ(pass.keys(), general.keys());
+                }
             }
         }
     }

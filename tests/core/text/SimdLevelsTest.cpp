@@ -120,6 +120,17 @@ TEST(SimdLevelsTest, XmlTextScanStopsAtTheSameByteAtEveryLevel)
                         ASSERT_EQ(skipPlainXmlText(bytes + start, bytes + end), expected)
                             << testing::PrintToString(special) << " at " << position << ", from " << start << " to "
                             << end;
+                        // The scan that also stops where a CSV field is quoted, for delimiters plain
+                        // character data holds, and those it never holds.
+                        for (const char delimiter : {',', ';', '\t', '"', ']', '\r', '\x80'}) {
+                            const unsigned char* csvExpected =
+                                std::find_if(bytes + start, bytes + end, [&](unsigned char c) {
+                                    return !plainXmlText[c] || c == '\n' || c == '"' || c == static_cast<unsigned char>(delimiter);
+                                });
+                            ASSERT_EQ(skipPlainXmlCsvText(bytes + start, bytes + end, delimiter), csvExpected)
+                                << testing::PrintToString(special) << " at " << position << ", delimiter "
+                                << int(delimiter);
+                        }
                     }
                 }
             }

@@ -309,9 +309,13 @@ StringRowsScanner::Step StringRowsScanner::text(const char*& p, const char* end,
     const auto* const e = reinterpret_cast<const unsigned char*>(end);
     const auto* base = reinterpret_cast<const unsigned char*>(data);
     const unsigned char* run = u; // the start of the text not yet copied to _decoded
+    // The scan stops also where the CSV writer would look closer (a line feed, a double quote, the
+    // delimiter, a character beyond ASCII): a value it never stopped in for those is plain.
+    const char delimiter = _writer.plainDelimiter();
+    bool plain = true;
     field = Field{static_cast<std::size_t>(u - base), 0, false};
     for (;;) {
-        u = skipPlainXmlText(u, e);
+        u = skipPlainXmlCsvText(u, e, delimiter);
         if (u == e)
             return Step::Wait;
         const unsigned char c = *u;
@@ -324,6 +328,7 @@ StringRowsScanner::Step StringRowsScanner::text(const char*& p, const char* end,
             if (n == 0)
                 return Step::Other;
             u += n;
+            plain = false;
             continue;
         }
         if (c == ']') {
@@ -331,11 +336,15 @@ StringRowsScanner::Step StringRowsScanner::text(const char*& p, const char* end,
                 return Step::Wait;
             if (u[1] == ']' && u[2] == '>')
                 return Step::Other;
+        } else if (c != '&' && !plainXmlText[c]) {
+            return Step::Other; // a carriage return or a control character
+        }
+        if (c != '&') {
+            // A line feed, a double quote or the delimiter; or a ']' that is none of them.
+            plain = plain && c == ']' && c != static_cast<unsigned char>(delimiter);
             ++u;
             continue;
         }
-        if (c != '&')
-            return Step::Other; // a carriage return or a control character
         const auto left = static_cast<std::size_t>(e - u);
         const void* semicolon = std::memchr(u, ';', std::min<std::size_t>(left, 6));
         if (!semicolon)
@@ -361,6 +370,7 @@ StringRowsScanner::Step StringRowsScanner::text(const char*& p, const char* end,
         }
         _decoded.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(u - run));
         _decoded.push_back(resolved);
+        plain = plain && resolved != '"' && resolved != delimiter;
         u = static_cast<const unsigned char*>(semicolon) + 1;
         run = u;
     }
@@ -370,15 +380,21 @@ StringRowsScanner::Step StringRowsScanner::text(const char*& p, const char* end,
     } else {
         field.size = static_cast<std::size_t>(u - base) - field.at;
     }
+    field.plain = plain;
     p = reinterpret_cast<const char*>(u);
     return Step::Done;
 }
 
 void StringRowsScanner::writeRow(const char* data)
 {
-    for (const Field& value : _rowValues)
-        _writer.writeUtf8Field(view(data, value));
-    _writer.finishLine();
+    _lineFields.clear();
+    std::uint64_t plain = 0;
+    for (const Field& value : _rowValues) {
+        if (value.plain && _lineFields.size() < 64)
+            plain |= std::uint64_t{1} << _lineFields.size();
+        _lineFields.push_back(view(data, value));
+    }
+    _writer.writeUtf8Line(_lineFields, plain);
     ++_lines;
 }
 

@@ -62,6 +62,37 @@ inline const unsigned char* skipPlainXmlText(const unsigned char* u, const unsig
     return u;
 }
 
+/// As skipPlainXmlText(), stopping also at the bytes a CSV field is quoted for that plain character
+/// data may hold: a line feed, a double quote and `delimiter` (any byte). A run it passes is ASCII
+/// that is written into a CSV line as it is.
+inline const unsigned char* skipPlainXmlCsvText(const unsigned char* u, const unsigned char* end, char delimiter)
+{
+#if PLISTABLE_SSE2
+    const __m128i space = _mm_set1_epi8(0x20);
+    const __m128i tab = _mm_set1_epi8('\t');
+    const __m128i less = _mm_set1_epi8('<');
+    const __m128i ampersand = _mm_set1_epi8('&');
+    const __m128i bracket = _mm_set1_epi8(']');
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i separator = _mm_set1_epi8(delimiter);
+    for (; end - u >= 16; u += 16) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u));
+        // Every control character but tab (the line feed included) and every byte from 0x80 on.
+        const __m128i control = _mm_andnot_si128(_mm_cmpeq_epi8(b, tab), _mm_cmplt_epi8(b, space));
+        const __m128i markup =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(b, less), _mm_cmpeq_epi8(b, ampersand)), _mm_cmpeq_epi8(b, bracket));
+        const __m128i quoting = _mm_or_si128(_mm_cmpeq_epi8(b, quote), _mm_cmpeq_epi8(b, separator));
+        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(control, markup), quoting)));
+        if (mask != 0)
+            return u + std::countr_zero(mask);
+    }
+#endif
+    const auto separatorByte = static_cast<unsigned char>(delimiter);
+    while (u < end && plainXmlText[*u] && *u != '\n' && *u != '"' && *u != separatorByte)
+        ++u;
+    return u;
+}
+
 /// The length of the UTF-8 sequence at `p` if it is well formed and encodes a character XML
 /// allows (no surrogate, U+FFFE or U+FFFF); 0 when it is not, or when the bytes before `end` already
 /// show it is not; -1 when it is cut off by `end`.
