@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const bool header = flags & 4;
     CsvWriteDialect dialect;
-    dialect.delimiter = flags & 8 ? u'\u00E9' : flags & 16 ? u';' : u',';
+    dialect.delimiter = flags & 8 ? u'\u00E9' : flags & 16 ? u';' : flags & 128 ? (flags & 64 ? u'.' : u' ') : u',';
     dialect.crlf = flags & 32;
 
     UserDefaults defaults(fuzz::scratch::path("settings.json"));

@@ -54,6 +54,8 @@ TEST(OpenStepRowsScannerTest, WritesTheGeneralLinesOrGivesUp)
         {"a vertical tab", "(\v(a))", false},
         {"a root dictionary", "{ a = (b); }", false},
         {"a strings file", "\"a\" = \"b\";", false},
+        {"values with bytes the writer quotes for", "( (\"a;b\", 'x\"y', \"a b\", \"a\tb\", \"0123456789abcdef;\", a.b, "
+                                                     "\"0123456789abcdef.x\", \"l\nf\", 'c\r', \"\\\"\", \"\x0b\", '\xC2\x85') )", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -91,6 +93,25 @@ TEST(OpenStepRowsScannerTest, WritesTheGeneralLinesOrGivesUp)
                     EXPECT_EQ(stream->bytes(), dir.read("general.csv"));
                     EXPECT_EQ(scanner.lines(), expected.records);
                     EXPECT_EQ(pass.keys(), general.keys());
+                }
+            }
+
+            // Lines written whole, whose plain values the scan marks, with delimiters values hold
+            // quoted, unquoted, or not at all.
+            for (const char16_t delimiter : {u';', u'.', u' ', u'\t', u'\'', u'\u00E9'}) {
+                SCOPED_TRACE(testing::Message() << "delimiter " << int(delimiter));
+                CsvWriteDialect dialect;
+                dialect.delimiter = delimiter;
+                FileConverter again(defaults), pass(defaults);
+                convertPlistToCsv(path, dir.file("delimited.csv"), header, again, &c.text, dialect);
+                auto stream = std::make_shared<MemoryOutputStream>();
+                CHCSVWriter writer(stream, NSUTF8StringEncoding, delimiter);
+                writer.setBuffersLines(true);
+                OpenStepRowsScanner scanner(writer, header, pass);
+                ASSERT_EQ(scanner.feed(c.text, true) == RowsScanner::Status::Finished, c.taken);
+                writer.closeStream();
+                if (c.taken) {
+                    EXPECT_EQ(stream->bytes(), dir.read("delimited.csv"));
                 }
             }
         }

@@ -40,21 +40,33 @@ void appendUtf8(unsigned value, std::string& out)
 
 bool isSurrogate(unsigned value) { return value >= 0xD800 && value <= 0xDFFF; }
 
-// The end of the run at `u` of ASCII characters other than `quote` and the backslash.
-const unsigned char* skipPlainQuoted(const unsigned char* u, const unsigned char* end, unsigned char quote)
+// The end of the run at `u` of ASCII characters other than `quote`, the backslash and the bytes a
+// CSV field is quoted for (a line break 0A..0D, a double quote, `delimiter`).
+const unsigned char* skipPlainQuoted(const unsigned char* u, const unsigned char* end, unsigned char quote,
+                                     unsigned char delimiter)
 {
 #if PLISTABLE_SSE2
-    // Sixteen bytes at a time: the quote, the backslash, and every byte whose top bit is set.
+    // Sixteen bytes at a time: the quote, the backslash, every byte whose top bit is set, and the
+    // bytes a CSV field is quoted for ((b - 0x0A) saturated down by 3 is zero exactly for 0A..0D).
     const __m128i quotes = _mm_set1_epi8(static_cast<char>(quote));
     const __m128i backslashes = _mm_set1_epi8('\\');
+    const __m128i doubleQuotes = _mm_set1_epi8('"');
+    const __m128i separators = _mm_set1_epi8(static_cast<char>(delimiter));
+    const __m128i breakStart = _mm_set1_epi8(0x0A);
+    const __m128i breakSpan = _mm_set1_epi8(3);
     for (; end - u >= 16; u += 16) {
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u));
+        const __m128i lineBreak =
+            _mm_cmpeq_epi8(_mm_subs_epu8(_mm_sub_epi8(b, breakStart), breakSpan), _mm_setzero_si128());
+        const __m128i quoting =
+            _mm_or_si128(lineBreak, _mm_or_si128(_mm_cmpeq_epi8(b, doubleQuotes), _mm_cmpeq_epi8(b, separators)));
         const __m128i stops = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(b, quotes), _mm_cmpeq_epi8(b, backslashes)), b);
-        if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(stops)); mask != 0)
+        if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(stops, quoting))); mask != 0)
             return u + std::countr_zero(mask);
     }
 #endif
-    while (u < end && *u != quote && *u != '\\' && *u < 0x80)
+    while (u < end && *u != quote && *u != '\\' && *u < 0x80 && !(*u >= 0x0A && *u <= 0x0D) && *u != '"'
+           && *u != delimiter)
         ++u;
     return u;
 }
@@ -287,9 +299,13 @@ OpenStepRowsScanner::Step OpenStepRowsScanner::finishRow(bool dictionary, const 
                 return Step::Other;
     }
     _lineFields.clear();
-    for (const Field& value : _rowValues)
+    std::uint64_t plain = 0;
+    for (const Field& value : _rowValues) {
+        if (value.plain && _lineFields.size() < 64)
+            plain |= std::uint64_t{1} << _lineFields.size();
         _lineFields.push_back(view(data, value));
-    _writer.writeUtf8Line(_lineFields);
+    }
+    _writer.writeUtf8Line(_lineFields, plain);
     ++_lines;
     _afterRow = true;
     return Step::Done;
@@ -306,7 +322,9 @@ OpenStepRowsScanner::Step OpenStepRowsScanner::string(const char*& p, const char
         return Step::Other; // a container, data, or a character no value starts with
     if (p == end)
         return Step::Wait; // more of it may follow (and something must)
-    field = Field{static_cast<std::size_t>(start - data), static_cast<std::size_t>(p - start), false};
+    // Unquoted characters are ASCII that holds no line break or double quote; the delimiter may be one.
+    field = Field{static_cast<std::size_t>(start - data), static_cast<std::size_t>(p - start), false,
+                  !isOpenStepUnquoted(static_cast<unsigned char>(_writer.plainDelimiter()))};
     return Step::Done;
 }
 
@@ -317,13 +335,18 @@ OpenStepRowsScanner::Step OpenStepRowsScanner::quoted(const char*& p, const char
     const auto* const e = reinterpret_cast<const unsigned char*>(end);
     const auto* const base = reinterpret_cast<const unsigned char*>(data);
     const unsigned char* run = u; // the start of the text not yet copied to _decoded
+    // The scan stops also where the CSV writer would look closer: a value it never stopped in for
+    // anything but its closing quote is plain.
+    const auto delimiter = static_cast<unsigned char>(_writer.plainDelimiter());
+    bool plain = true;
     field = Field{static_cast<std::size_t>(u - base), 0, false};
     for (;;) {
-        u = skipPlainQuoted(u, e, quote);
+        u = skipPlainQuoted(u, e, quote, delimiter);
         if (u == e)
             return Step::Wait;
         if (*u == quote)
             break;
+        plain = false; // beyond ASCII, a byte the CSV writer quotes for, or an escape
         if (*u >= 0x80) {
             const int n = xmlCharacterLength(u, e);
             if (n < 0)
@@ -331,6 +354,10 @@ OpenStepRowsScanner::Step OpenStepRowsScanner::quoted(const char*& p, const char
             if (n == 0)
                 return Step::Other;
             u += n;
+            continue;
+        }
+        if (*u != '\\') {
+            ++u;
             continue;
         }
         if (!field.decoded) {
@@ -347,6 +374,7 @@ OpenStepRowsScanner::Step OpenStepRowsScanner::quoted(const char*& p, const char
     } else {
         field.size = static_cast<std::size_t>(u - base) - field.at;
     }
+    field.plain = plain;
     p = reinterpret_cast<const char*>(u + 1);
     return Step::Done;
 }

@@ -32,6 +32,7 @@ private:
         std::size_t at;   // offset in the piece, or in _decoded when decoded
         std::size_t size;
         bool decoded;
+        bool plain = false; // known to be ASCII the CSV writer writes as it is (no quoting byte)
     };
 
     std::size_t run(const char* data, std::size_t size, bool isFinal) override;
