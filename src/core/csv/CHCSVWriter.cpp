@@ -123,6 +123,32 @@ std::size_t plainAsciiPrefix(std::string_view field, char delimiter)
     return i;
 }
 
+// Copies `field` to `out`; fields are mostly short, and a call to memcpy() costs more than the copy.
+void copyShort(char* out, std::string_view field)
+{
+    const char* in = field.data();
+    const std::size_t n = field.size();
+    if (n > 16) {
+        std::memcpy(out, in, n);
+    } else if (n >= 8) { // two overlapping words
+        std::uint64_t head, tail;
+        std::memcpy(&head, in, 8);
+        std::memcpy(&tail, in + n - 8, 8);
+        std::memcpy(out, &head, 8);
+        std::memcpy(out + n - 8, &tail, 8);
+    } else if (n >= 4) {
+        std::uint32_t head, tail;
+        std::memcpy(&head, in, 4);
+        std::memcpy(&tail, in + n - 4, 4);
+        std::memcpy(out, &head, 4);
+        std::memcpy(out + n - 4, &tail, 4);
+    } else if (n > 0) {
+        out[0] = in[0];
+        out[n / 2] = in[n / 2];
+        out[n - 1] = in[n - 1];
+    }
+}
+
 // Whether well-formed UTF-8 `text` holds a character that makes a field quoted: one of the ASCII
 // ones `quoting` marks, U+0085, U+2028 or U+2029 (the other line breaks), as needsQuotes() finds.
 bool holdsQuotingCharacter(std::string_view text, const std::array<bool, 0x80>& quoting)
@@ -454,9 +480,37 @@ void CHCSVWriter::writeUtf8Line(std::span<const std::string_view> fields, std::u
             writeUtf8Field(field);
         return finishLine();
     }
-    for (std::size_t i = 0; i < fields.size(); ++i, plainFields >>= 1) {
+    // Most lines are plain throughout and short: their bytes are placed with one resize.
+    const std::size_t count = fields.size();
+    std::size_t bytes = 0;
+    bool allPlain = count <= 64;
+    for (std::size_t i = 0; allPlain && i < count; ++i) {
         const std::string_view field = fields[i];
-        if (!(plainFields & 1) && plainAsciiPrefix(field, _delimiterByte) != field.size()) {
+        if (!(plainFields >> i & 1)) {
+            if (plainAsciiPrefix(field, _delimiterByte) != field.size())
+                allPlain = false;
+            else
+                plainFields |= std::uint64_t{1} << i;
+        }
+        bytes += field.size();
+    }
+    const std::size_t start = _output.size();
+    if (allPlain && count > 0 && start + bytes + count < outputKept) {
+        _output.resize(start + bytes + count - (_currentField == 0 ? 1 : 0));
+        char* out = _output.data() + start;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i > 0 || _currentField > 0)
+                *out++ = _delimiterByte;
+            copyShort(out, fields[i]);
+            out += fields[i].size();
+        }
+        _currentField += count;
+        _lastFieldEmpty = fields.back().empty();
+        return finishLine();
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string_view field = fields[i];
+        if (!(i < 64 && (plainFields >> i & 1)) && plainAsciiPrefix(field, _delimiterByte) != field.size()) {
             writeUtf8Field(field);
             continue;
         }

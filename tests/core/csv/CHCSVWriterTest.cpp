@@ -4,6 +4,7 @@
 #include "core/io/MemoryOutputStream.hpp"
 #include "support/TestSupport.hpp"
 
+#include <algorithm>
 #include <functional>
 #include <limits>
 
@@ -448,8 +449,18 @@ TEST(CHCSVWriterTest, LineAtOnceWritesWhatFieldByFieldWrites)
             };
             auto byField = std::make_shared<RecordingStream>();
             auto atOnce = std::make_shared<RecordingStream>();
+            auto told = std::make_shared<RecordingStream>();
             auto fieldWriter = open(byField);
             auto lineWriter = open(atOnce);
+            auto toldWriter = open(told); // told which fields are plain, as a scanner tells it
+            std::uint64_t plain = 0;
+            for (std::size_t k = 0; k < lines[i].size(); ++k) {
+                const bool isPlain = std::ranges::none_of(lines[i][k], [&](char c) {
+                    return static_cast<unsigned char>(c) >= 0x80 || (c >= 0x0A && c <= 0x0D) || c == '"'
+                           || c == toldWriter->plainDelimiter();
+                });
+                plain |= std::uint64_t{isPlain} << k;
+            }
             // Twice, the second line after an open one, so that the count of fields carries over.
             for (const std::string& field : lines[i])
                 fieldWriter->writeUtf8Field(field);
@@ -462,9 +473,14 @@ TEST(CHCSVWriterTest, LineAtOnceWritesWhatFieldByFieldWrites)
             lineWriter->writeUtf8Line(views);
             lineWriter->writeUtf8Field("open");
             lineWriter->writeUtf8Line(views);
+            toldWriter->writeUtf8Line(views, plain);
+            toldWriter->writeUtf8Field("open");
+            toldWriter->writeUtf8Line(views, plain);
             fieldWriter->closeStream();
             lineWriter->closeStream();
+            toldWriter->closeStream();
             EXPECT_EQ(atOnce->pieces(), byField->pieces());
+            EXPECT_EQ(told->pieces(), byField->pieces());
             EXPECT_EQ(lineWriter->failureReason(), fieldWriter->failureReason());
         }
     }
