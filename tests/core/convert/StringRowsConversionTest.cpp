@@ -43,6 +43,9 @@ TEST(StringRowsConversionTest, WritesTheGeneralLinesOrGivesUp)
                                                    + row + "<dict> <key>id</key><string>2</string><key>name</key><string>c</string></dict>"
                                                    + row + "<dict><key>id</key><string>&lt;</string><key>name</key><string>\xE6\x9D\xB1</string></dict>"), true},
         {"a later key that differs by a byte", list(row + row + "<dict><key>id</key><string>1</string><key>namf</key><string>a</string></dict>"), false},
+        {"a later stretch that differs in its last byte", list(row + row + "<dict><key>id</key><string>1</string><key>name</key><strinG>a</string></dict>"), false},
+        {"a later stretch that differs in its first bytes", list(row + "<dict><key>id</key><string>1</string> <key>name</key><string>a</string></dict>"
+                                                                 + "<dict><key>id</key><string>1</string><key>name</key><string>a</string><dict>"), false},
         {"a later key that differs by a reference", list(row + "<dict><key>&#105;d</key><string>1</string><key>name</key><string>a</string></dict>"), false},
         {"a later value that is a number", list(row + "<dict><key>id</key><integer>1</integer><key>name</key><string>a</string></dict>"), true},
         {"arrays laid out alike", list("<array><string>a</string><string>b</string></array><array><string>c</string><string></string></array>"

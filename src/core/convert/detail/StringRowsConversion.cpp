@@ -8,6 +8,7 @@
 #include "core/io/detail/FileDescriptor.hpp"
 #include "core/plist/detail/PlistScalarText.hpp"
 #include "core/plist/detail/XmlTextScan.hpp"
+#include "core/text/detail/Simd.hpp"
 #include "core/text/detail/Utf8.hpp"
 
 #include <algorithm>
@@ -41,6 +42,26 @@ const char* skipSpace(const char* p, const char* end)
     while (p < end && (*p == ' ' || *p == '\t' || *p == '\n'))
         ++p;
     return p;
+}
+
+// Whether the `n` bytes at `a` and `b` are equal. The bytes between two values are mostly 16 to 40
+// long: compared in blocks here rather than through a call to memcmp().
+bool equalBytes(const char* a, const char* b, std::size_t n)
+{
+#if PLISTABLE_SSE2
+    if (n >= 16) {
+        auto same = [&](std::size_t at) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + at));
+            const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + at));
+            return _mm_movemask_epi8(_mm_cmpeq_epi8(x, y)) == 0xFFFF;
+        };
+        for (std::size_t at = 0; at + 16 < n; at += 16)
+            if (!same(at))
+                return false;
+        return same(n - 16); // the last block, overlapping the one before
+    }
+#endif
+    return std::memcmp(a, b, n) == 0;
 }
 
 } // namespace
@@ -137,7 +158,7 @@ bool StringRowsScanner::sameShapeRow(const char*& p, const char* end, const char
     _decoded.clear();
     for (std::size_t i = 0;; ++i) {
         const std::string& stretch = _stretches[i];
-        if (static_cast<std::size_t>(end - q) < stretch.size() || std::memcmp(q, stretch.data(), stretch.size()) != 0)
+        if (static_cast<std::size_t>(end - q) < stretch.size() || !equalBytes(q, stretch.data(), stretch.size()))
             return false;
         q += stretch.size();
         if (i + 1 == _stretches.size())
