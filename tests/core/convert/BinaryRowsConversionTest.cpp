@@ -4,10 +4,16 @@
 #include "core/convert/FileConverter.hpp"
 #include "core/convert/detail/PlistToCsvConversion.hpp"
 #include "core/io/AtomicFile.hpp"
+#include "core/io/detail/FileDescriptor.hpp"
 #include "core/plist/detail/BinaryPlistWriter.hpp"
 #include "support/TestSupport.hpp"
 
+#include <fcntl.h>
 #include <filesystem>
+#include <functional>
+#include <optional>
+#include <unistd.h>
+#include <utility>
 
 using namespace plistable;
 using namespace plistable::detail;
@@ -137,32 +143,58 @@ TEST(BinaryRowsConversionTest, WritesTheGeneralLinesOrGivesUp)
         {"the offset table in the trailer", patched(made(twoRows), -1, 0x40), false},
         {"cut off", made(twoRows).substr(0, 40), false},
     };
+    // Blocks of the reader's size, and tiny ones, so that objects, lengths, references and the
+    // trailer straddle blocks, and the cache evicts what it goes back to.
+    const std::pair<std::size_t, std::size_t> blockSizes[] = {
+        {BlockReader::defaultBlockSize, BlockReader::defaultBlockCount}, {64, 8}, {5, 8}, {1, 8}};
     UserDefaults defaults(dir.file("settings.json"));
     for (const Case& c : cases)
         for (const bool header : {true, false}) {
             SCOPED_TRACE(std::string(c.name) + (header ? ", header" : ""));
-            for (const char* output : {"general.csv", "straight.csv", "chosen.csv"})
+            for (const char* output : {"general.csv", "chosen.csv", "memory.csv"})
                 std::filesystem::remove(dir.file(output));
             const std::string path = dir.write("in.plist", c.bytes);
-            FileConverter general(defaults), straight(defaults), file(defaults);
-            const ConversionReport expected = convertPlistToCsv(path, dir.file("general.csv"), header, general, &c.bytes);
-            ConversionMonitor monitor;
-            const auto report = convertBinaryRows(path, dir.file("straight.csv"), header, straight, {}, monitor);
-            ASSERT_EQ(report.has_value(), c.taken);
+            FileConverter general(defaults), file(defaults), memory(defaults);
+            const ConversionReport expected =
+                convertPlistToCsv(path, dir.file("general.csv"), header, general, &c.bytes);
             // Through the conversion's own choice of path, from the file.
             const ConversionReport chosen = convertPlistToCsv(path, dir.file("chosen.csv"), header, file, nullptr);
-            for (const ConversionReport* r : {report ? &*report : &chosen, &chosen}) {
-                EXPECT_EQ(r->status, expected.status);
-                EXPECT_EQ(r->problems, expected.problems);
-                EXPECT_EQ(r->records, expected.records);
-            }
+            EXPECT_EQ(chosen.status, expected.status);
+            EXPECT_EQ(chosen.problems, expected.problems);
+            EXPECT_EQ(chosen.records, expected.records);
             EXPECT_EQ(file.keys(), general.keys());
-            if (expected.outputPath.empty())
-                continue;
-            EXPECT_EQ(dir.read("chosen.csv"), dir.read("general.csv"));
-            if (report) {
-                EXPECT_EQ(dir.read("straight.csv"), dir.read("general.csv"));
-                EXPECT_EQ(straight.keys(), general.keys());
+            const std::string lines = expected.outputPath.empty() ? "" : dir.read("general.csv");
+            if (!expected.outputPath.empty()) {
+                EXPECT_EQ(dir.read("chosen.csv"), lines);
+            }
+            // The straight path from the bytes in memory.
+            BlockReader bytes(c.bytes);
+            std::optional<CHCSVWriter> writer(std::in_place, dir.file("memory.csv"));
+            const auto status = BinaryRowsConversion(bytes, *writer, header, memory).run();
+            writer.reset();
+            EXPECT_EQ(status == BinaryRowsConversion::Status::Finished, c.taken);
+            if (c.taken && !expected.outputPath.empty()) {
+                EXPECT_EQ(dir.read("memory.csv"), lines);
+                EXPECT_EQ(memory.keys(), general.keys());
+            }
+            // And from the file, read in blocks of each size.
+            for (const auto& [blockSize, blockCount] : blockSizes) {
+                SCOPED_TRACE("blocks of " + std::to_string(blockSize));
+                std::filesystem::remove(dir.file("straight.csv"));
+                FileConverter straight(defaults);
+                ConversionMonitor monitor;
+                const auto report = convertBinaryRows(path, dir.file("straight.csv"), header, straight, {}, monitor,
+                                                      blockSize, blockCount);
+                ASSERT_EQ(report.has_value(), c.taken);
+                if (!report)
+                    continue;
+                EXPECT_EQ(report->status, expected.status);
+                EXPECT_EQ(report->problems, expected.problems);
+                EXPECT_EQ(report->records, expected.records);
+                if (!expected.outputPath.empty()) {
+                    EXPECT_EQ(dir.read("straight.csv"), lines);
+                    EXPECT_EQ(straight.keys(), general.keys());
+                }
             }
         }
 }
@@ -193,5 +225,46 @@ TEST(BinaryRowsConversionTest, ReportsProgressAndStopsWhenCancelled)
             ASSERT_FALSE(calls.empty());
             EXPECT_EQ(calls.back(), std::make_pair(size, size));
         }
+    }
+}
+
+// A list that changes while read is left to the general reader, with nothing written: a read that
+// comes short, or a size or time of change other than at the start, gives up.
+TEST(BinaryRowsConversionTest, GivesUpOnAListChangedWhileRead)
+{
+    TempDir dir;
+    UserDefaults defaults(dir.file("settings.json"));
+    // Over a megabyte, so that progress is told while the rows are read.
+    Array rows;
+    for (int i = 0; i < 20000; ++i)
+        rows.push_back(Array{fromUtf8Lossy(std::to_string(i) + std::string(100, 'x'))});
+    const std::string bytes = written(dir, rows);
+    struct Case {
+        const char* name;
+        std::function<void(int fd)> change;
+    };
+    const Case cases[] = {
+        {"cut short", [&](int fd) { ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(bytes.size() / 2)), 0); }},
+        {"grown", [&](int fd) { ASSERT_EQ(::pwrite(fd, "x", 1, static_cast<off_t>(bytes.size())), 1); }},
+        {"rewritten", [&](int fd) { ASSERT_EQ(::pwrite(fd, "\x11", 1, static_cast<off_t>(bytes.size() / 4)), 1); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(dir.file("out.csv"));
+        const std::string path = dir.write("in.plist", bytes);
+        FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+        ASSERT_TRUE(file.valid());
+        bool changed = false;
+        ConversionOptions options;
+        options.run.progress = [&](std::uint64_t, std::uint64_t) {
+            if (!std::exchange(changed, true))
+                c.change(file.get());
+        };
+        ConversionMonitor monitor(options);
+        monitor.setTotal(bytes.size());
+        FileConverter pass(defaults);
+        EXPECT_FALSE(convertBinaryRows(path, dir.file("out.csv"), false, pass, {}, monitor, 64, 8));
+        EXPECT_TRUE(changed);
+        EXPECT_FALSE(std::filesystem::exists(dir.file("out.csv")));
     }
 }

@@ -12,7 +12,6 @@
 #include <fcntl.h>
 #include <limits>
 #include <memory>
-#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
@@ -31,6 +30,11 @@
 // date without a calendar date, data, UIDs), answers Other: the general reader then reads the list
 // from its start and says what it says. So accepting less is always safe; if you accept more, or
 // the general reader learns a new check, change both (BinaryRowsConversionFuzzer compares them).
+//
+// The bytes come through a BlockReader: a view it gives lasts until the next read, so nothing is
+// kept of one beyond its use (the first row's key bytes are copied). A read that fails gives zeros,
+// which at worst write wrong lines before the failure is seen after the row: the run then answers
+// Other, and those lines go with the output.
 
 namespace plistable::detail {
 namespace {
@@ -40,8 +44,6 @@ constexpr std::size_t trailerSize = 32;
 constexpr std::string_view magic = "bplist00";
 // Elements written between two questions to the monitor, as the general reader asks it.
 constexpr std::uint64_t elementsPerCheck = 4096;
-// The file is read in pieces of this size, the monitor asked between them.
-constexpr std::size_t readPiece = std::size_t{1} << 20;
 
 enum Type : std::uint8_t { Simple = 0x0, Int = 0x1, Real = 0x2, Date = 0x3, Ascii = 0x5, Utf16 = 0x6, Array = 0xA, Dict = 0xD };
 
@@ -78,7 +80,7 @@ float floatFromBits(std::uint32_t bits)
 
 } // namespace
 
-BinaryRowsConversion::BinaryRowsConversion(std::string_view bytes, CHCSVWriter& writer, bool header,
+BinaryRowsConversion::BinaryRowsConversion(BlockReader& bytes, CHCSVWriter& writer, bool header,
                                            FileConverter& keyListPass)
     : _bytes(bytes), _writer(writer), _header(header), _keyListPass(keyListPass)
 {
@@ -89,9 +91,9 @@ bool BinaryRowsConversion::hasMagic(std::string_view head)
     return head.substr(0, magic.size()) == magic;
 }
 
-std::uint64_t BinaryRowsConversion::readUnsigned(std::uint64_t position, unsigned size) const
+std::uint64_t BinaryRowsConversion::readUnsigned(std::uint64_t position, unsigned size, unsigned lane)
 {
-    const auto* p = reinterpret_cast<const unsigned char*>(_bytes.data() + position);
+    const auto* p = reinterpret_cast<const unsigned char*>(_bytes.bytes(position, size, lane).data());
     switch (size) {
     case 1: return p[0];
     case 2: return (std::uint64_t{p[0]} << 8) | p[1];
@@ -117,34 +119,43 @@ std::uint64_t BinaryRowsConversion::readUnsigned(std::uint64_t position, unsigne
 bool BinaryRowsConversion::readTrailer()
 {
     const std::uint64_t size = _bytes.size();
-    if (!hasMagic(_bytes) || size < headerSize + 1 + trailerSize)
+    if (size < headerSize + 1 + trailerSize || !hasMagic(_bytes.bytes(0, headerSize, TableLane)))
         return false;
     const std::uint64_t trailer = size - trailerSize;
-    _offsetSize = static_cast<unsigned char>(_bytes[trailer + 6]);
-    _referenceSize = static_cast<unsigned char>(_bytes[trailer + 7]);
+    _offsetSize = static_cast<unsigned>(readUnsigned(trailer + 6, 1, TableLane));
+    _referenceSize = static_cast<unsigned>(readUnsigned(trailer + 7, 1, TableLane));
     if (_offsetSize < 1 || _offsetSize > 8 || _referenceSize < 1 || _referenceSize > 8)
         return false;
-    _objectCount = readUnsigned(trailer + 8, 8);
-    _topObject = readUnsigned(trailer + 16, 8);
-    _offsetTable = readUnsigned(trailer + 24, 8);
+    _objectCount = readUnsigned(trailer + 8, 8, TableLane);
+    _topObject = readUnsigned(trailer + 16, 8, TableLane);
+    _offsetTable = readUnsigned(trailer + 24, 8, TableLane);
     return _objectCount != 0 && _topObject < _objectCount && _offsetTable > headerSize && _offsetTable <= trailer
            && _objectCount <= (trailer - _offsetTable) / _offsetSize;
 }
 
-bool BinaryRowsConversion::readReference(std::uint64_t position, std::uint64_t& index) const
+bool BinaryRowsConversion::readReference(std::uint64_t position, std::uint64_t& index, unsigned lane)
 {
-    index = readUnsigned(position, _referenceSize);
+    index = readUnsigned(position, _referenceSize, lane);
     return index < _objectCount;
 }
 
-bool BinaryRowsConversion::readObject(std::uint64_t index, Object& object) const
+bool BinaryRowsConversion::readObject(std::uint64_t index, Object& object, unsigned lane)
 {
+    // Writers number a row's new values after those of the rows before; a value numbered before
+    // the last new one is shared with an earlier row, and read in lanes of its own.
+    const bool shared = lane == ObjectLane && index < _newestValue;
+    if (lane == ObjectLane && !shared)
+        _newestValue = index;
+    if (shared)
+        lane = SharedLane;
     // The general reader's checks for the types taken here; every other type gives up.
-    const std::uint64_t offset = readUnsigned(_offsetTable + index * _offsetSize, _offsetSize);
+    const std::uint64_t offset =
+        readUnsigned(_offsetTable + index * _offsetSize, _offsetSize, shared ? SharedTableLane : TableLane);
     if (offset < headerSize || offset >= _offsetTable)
         return false;
     const std::uint64_t limit = _offsetTable;
-    const auto marker = static_cast<std::uint8_t>(_bytes[offset]);
+    const auto marker = static_cast<std::uint8_t>(readUnsigned(offset, 1, lane));
+    object.lane = static_cast<std::uint8_t>(lane);
     object.type = marker >> 4;
     object.low = marker & 0x0F;
     object.start = offset + 1;
@@ -179,79 +190,58 @@ bool BinaryRowsConversion::readObject(std::uint64_t index, Object& object) const
     if (hasCount && object.low == 0x0F) {
         if (object.start >= limit)
             return false;
-        const auto countMarker = static_cast<std::uint8_t>(_bytes[object.start]);
+        const auto countMarker = static_cast<std::uint8_t>(readUnsigned(object.start, 1, lane));
         if ((countMarker >> 4) != Int || (countMarker & 0x0F) > 3)
             return false;
         const unsigned size = 1u << (countMarker & 0x0F);
         if (limit - object.start - 1 < size)
             return false;
-        object.count = readUnsigned(object.start + 1, size);
+        object.count = readUnsigned(object.start + 1, size, lane);
         object.start += 1 + size;
     }
     if (object.count > (limit - object.start) / unit)
         return false;
-    if (object.type == Int && object.count == 16 && readUnsigned(object.start, 8) != 0)
+    if (object.type == Int && object.count == 16 && readUnsigned(object.start, 8, lane) != 0)
         return false;
     if (object.type != Ascii)
         return true;
-    const std::string_view text = _bytes.substr(object.start, object.count);
-    return isAscii(text) || isWellFormedUtf8(text);
+    object.text = _bytes.bytes(object.start, static_cast<std::size_t>(object.count), lane);
+    return isAscii(object.text) || isWellFormedUtf8(object.text);
 }
 
-void BinaryRowsConversion::prefetchRow(const Object& root, std::uint64_t i, bool objects) const
+void BinaryRowsConversion::readText(const Object& object, Text& text)
 {
-    // Only reads what bounds allow; a row that would fail its checks is merely not prefetched.
-    std::uint64_t rowIndex;
-    Object row;
-    if (i >= root.count || !readReference(root.start + i * _referenceSize, rowIndex) || !readObject(rowIndex, row)
-        || (row.type != Array && row.type != Dict))
-        return;
-    const std::uint64_t values = row.start + (row.type == Dict ? row.count * _referenceSize : 0);
-    for (std::uint64_t k = 0; k < row.count; ++k) {
-        std::uint64_t index;
-        if (!readReference(values + k * _referenceSize, index))
-            continue;
-        const std::uint64_t entry = _offsetTable + index * _offsetSize;
-        if (!objects)
-            __builtin_prefetch(_bytes.data() + entry);
-        else if (const std::uint64_t offset = readUnsigned(entry, _offsetSize); offset < _offsetTable)
-            __builtin_prefetch(_bytes.data() + offset);
-    }
-}
-
-bool BinaryRowsConversion::readKey(std::uint64_t index, Text& key) const
-{
-    Object object;
-    if (!readObject(index, object) || (object.type != Ascii && object.type != Utf16))
-        return false;
-    key.clear();
+    text.clear();
     if (object.type == Ascii) {
-        appendUtf8AsUtf16(_bytes.substr(object.start, object.count), key); // checked well-formed
-    } else {
-        key.resize(object.count);
-        for (std::uint64_t i = 0; i < object.count; ++i)
-            key[i] = static_cast<char16_t>(readUnsigned(object.start + 2 * i, 2));
+        appendUtf8AsUtf16(object.text, text); // checked well-formed
+        return;
     }
-    return true;
+    const auto* units = reinterpret_cast<const unsigned char*>(
+        _bytes.bytes(object.start, static_cast<std::size_t>(2 * object.count), object.lane).data());
+    text.resize(object.count);
+    for (std::size_t i = 0; i < text.size(); ++i)
+        text[i] = static_cast<char16_t>(units[2 * i] << 8 | units[2 * i + 1]);
 }
 
-PlistValue BinaryRowsConversion::number(const Object& object) const
+PlistValue BinaryRowsConversion::number(const Object& object)
 {
     switch (object.type) {
     case Int: {
         if (object.count == 16) {
-            const std::uint64_t value = readUnsigned(object.start + 8, 8);
+            const std::uint64_t value = readUnsigned(object.start + 8, 8, object.lane);
             if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
                 return PlistValue::unsignedInteger(value);
             return PlistValue::integer(static_cast<std::int64_t>(value));
         }
-        return PlistValue::integer(static_cast<std::int64_t>(readUnsigned(object.start, static_cast<unsigned>(object.count))));
+        return PlistValue::integer(
+            static_cast<std::int64_t>(readUnsigned(object.start, static_cast<unsigned>(object.count), object.lane)));
     }
     case Real:
         if (object.count == 4)
-            return PlistValue::real(floatFromBits(static_cast<std::uint32_t>(readUnsigned(object.start, 4))));
-        return PlistValue::real(doubleFromBits(readUnsigned(object.start, 8)));
-    default: return PlistValue::date(doubleFromBits(readUnsigned(object.start, 8)));
+            return PlistValue::real(
+                floatFromBits(static_cast<std::uint32_t>(readUnsigned(object.start, 4, object.lane))));
+        return PlistValue::real(doubleFromBits(readUnsigned(object.start, 8, object.lane)));
+    default: return PlistValue::date(doubleFromBits(readUnsigned(object.start, 8, object.lane)));
     }
 }
 
@@ -265,10 +255,11 @@ bool BinaryRowsConversion::readColumns(const Object& row)
     for (std::uint64_t k = 0; k < row.count; ++k) {
         std::uint64_t& index = _keyIndexes.emplace_back();
         Object key;
-        if (!readReference(row.start + k * _referenceSize, index) || !readKey(index, _keys[k]))
+        if (!readReference(row.start + k * _referenceSize, index, RowLane) || !readObject(index, key)
+            || (key.type != Ascii && key.type != Utf16))
             return false;
-        readObject(index, key);
-        _keyBytes.push_back(key.type == Ascii ? std::optional(_bytes.substr(key.start, key.count)) : std::nullopt);
+        _keyBytes.push_back(key.type == Ascii ? std::optional(std::string(key.text)) : std::nullopt);
+        readText(key, _keys[k]);
     }
     for (const Text& key : _keys)
         if (!distinct.insert(key).second)
@@ -282,7 +273,7 @@ bool BinaryRowsConversion::hasColumns(const Object& row)
         return false;
     for (std::uint64_t k = 0; k < row.count; ++k) {
         std::uint64_t index;
-        if (!readReference(row.start + k * _referenceSize, index))
+        if (!readReference(row.start + k * _referenceSize, index, RowLane))
             return false;
         if (index != _keyIndexes[k] && !isKey(index, k))
             return false;
@@ -297,8 +288,9 @@ bool BinaryRowsConversion::isKey(std::uint64_t index, std::size_t column)
     if (!readObject(index, object) || (object.type != Ascii && object.type != Utf16))
         return false;
     if (object.type == Ascii && _keyBytes[column])
-        return _bytes.substr(object.start, object.count) == *_keyBytes[column];
-    return readKey(index, _wide) && _wide == _keys[column];
+        return object.text == *_keyBytes[column];
+    readText(object, _wide);
+    return _wide == _keys[column];
 }
 
 bool BinaryRowsConversion::writeValue(std::uint64_t index)
@@ -307,11 +299,10 @@ bool BinaryRowsConversion::writeValue(std::uint64_t index)
     if (!readObject(index, object))
         return false;
     switch (object.type) {
-    case Ascii: _writer.writeUtf8Field(_bytes.substr(object.start, object.count)); return true;
+    case Ascii: _writer.writeUtf8Field(object.text); return true;
     case Utf16:
         // Written as the general reader's text is, so that a lone surrogate fails the writer alike.
-        if (!readKey(index, _wide))
-            return false;
+        readText(object, _wide);
         _writer.writeField(std::u16string_view(_wide));
         return true;
     case Int: {
@@ -319,10 +310,12 @@ bool BinaryRowsConversion::writeValue(std::uint64_t index)
         char digits[24];
         std::to_chars_result end{};
         if (object.count == 16)
-            end = std::to_chars(std::begin(digits), std::end(digits), readUnsigned(object.start + 8, 8));
+            end = std::to_chars(std::begin(digits), std::end(digits),
+                                readUnsigned(object.start + 8, 8, object.lane));
         else
             end = std::to_chars(std::begin(digits), std::end(digits),
-                                static_cast<std::int64_t>(readUnsigned(object.start, static_cast<unsigned>(object.count))));
+                                static_cast<std::int64_t>(readUnsigned(
+                                    object.start, static_cast<unsigned>(object.count), object.lane)));
         _writer.writeUtf8Field(std::string_view(digits, static_cast<std::size_t>(end.ptr - digits)));
         return true;
     }
@@ -355,7 +348,7 @@ bool BinaryRowsConversion::reportFirstRow(const Object& row)
         }
         std::uint64_t index;
         Object object;
-        if (!readReference(values + i * _referenceSize, index) || !readObject(index, object))
+        if (!readReference(values + i * _referenceSize, index, RowLane) || !readObject(index, object))
             return false;
         std::u16string_view name;
         Text characters;
@@ -363,8 +356,7 @@ bool BinaryRowsConversion::reportFirstRow(const Object& row)
         case Ascii:
         case Utf16:
             name = u"string";
-            if (!readKey(index, characters))
-                return false;
+            readText(object, characters);
             break;
         case Int:
         case Real:
@@ -387,7 +379,7 @@ bool BinaryRowsConversion::reportFirstRow(const Object& row)
 BinaryRowsConversion::Status BinaryRowsConversion::run(const std::function<bool(std::uint64_t)>& goOn)
 {
     Object root;
-    if (!readTrailer() || !readObject(_topObject, root) || root.type != Array)
+    if (!readTrailer() || !readObject(_topObject, root, RootLane) || root.type != Array || _bytes.failed())
         return Status::Other;
     // Shared rows could expand far beyond the file: the general reader refuses past this many values.
     const std::uint64_t expandedLimit = 2 * std::uint64_t{_bytes.size()} + 1024;
@@ -404,7 +396,7 @@ BinaryRowsConversion::Status BinaryRowsConversion::run(const std::function<bool(
         }
         std::uint64_t rowIndex;
         Object row;
-        if (!readReference(root.start + i * _referenceSize, rowIndex) || !readObject(rowIndex, row)
+        if (!readReference(root.start + i * _referenceSize, rowIndex, RootLane) || !readObject(rowIndex, row, RowLane)
             || (row.type != Array && row.type != Dict) || (i > 0 && row.type != rowType))
             return Status::Other;
         rowType = row.type;
@@ -422,16 +414,14 @@ BinaryRowsConversion::Status BinaryRowsConversion::run(const std::function<bool(
                 ++_lines;
             }
         }
-        // The values of a row are found through two dependent loads each (offset table, object),
-        // often missing the cache: ask for those of the next rows early, so that they overlap.
-        prefetchRow(root, i + 2, false);
-        prefetchRow(root, i + 1, true);
         const std::uint64_t values = row.start + (dictionary ? row.count * _referenceSize : 0);
         for (std::uint64_t k = 0; k < row.count; ++k) {
             std::uint64_t value;
-            if (!readReference(values + k * _referenceSize, value) || !writeValue(value))
+            if (!readReference(values + k * _referenceSize, value, RowLane) || !writeValue(value))
                 return Status::Other;
         }
+        if (_bytes.failed())
+            return Status::Other;
         _writer.finishLine();
         ++_lines;
     }
@@ -443,41 +433,25 @@ BinaryRowsConversion::Status BinaryRowsConversion::run(const std::function<bool(
 
 std::optional<ConversionReport> convertBinaryRows(const std::string& path, const std::string& outputPath, bool header,
                                                   FileConverter& keyListPass, const CsvWriteDialect& dialect,
-                                                  ConversionMonitor& progress)
+                                                  ConversionMonitor& progress, std::size_t blockSize,
+                                                  std::size_t blockCount)
 {
     // Only plain UTF-8 lines into a file, which can be dropped unseen if the list turns out otherwise.
     if (dialect.encodingName || progress.outputStream())
         return std::nullopt;
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat info {};
-    if (!file.valid() || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
+    struct stat before {};
+    if (!file.valid() || ::fstat(file.get(), &before) != 0 || !S_ISREG(before.st_mode))
         return std::nullopt;
     char head[magic.size()];
     if (::pread(file.get(), head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)
         || !BinaryRowsConversion::hasMagic(std::string_view(head, sizeof head)))
         return std::nullopt;
 
-    // Read whole, as the general reader does: objects refer anywhere. A file that grew since fstat()
-    // fills the extra byte and is left to the general reader; one that shrank is read as it is now.
-    const auto capacity = static_cast<std::size_t>(info.st_size) + 1;
-    std::unique_ptr<char[]> bytes(new (std::nothrow) char[capacity]);
-    if (!bytes)
-        return std::nullopt;
-    std::size_t size = 0;
-    for (;;) {
-        const ssize_t n = readSome(file.get(), bytes.get() + size, std::min(readPiece, capacity - size),
-                                   progress.cancelFlag());
-        if (n < 0)
-            return progress.cancelled() ? std::optional(ConversionMonitor::cancelledReport(path)) : std::nullopt;
-        if (n == 0)
-            break;
-        size += static_cast<std::size_t>(n);
-        if (size == capacity)
-            return std::nullopt;
-        if (!progress.advance(size) || progress.cancelled())
-            return ConversionMonitor::cancelledReport(path);
-    }
-
+    // Read at the size seen now: a file that shrinks fails a read, and one that grows or is written
+    // while read is caught by comparing after; either way the general reader takes it from there.
+    const auto size = static_cast<std::uint64_t>(before.st_size);
+    BlockReader bytes(file.get(), size, blockSize, blockCount);
     auto stream = std::make_shared<AtomicFileOutputStream>(outputPath, progress.existingOutput());
     std::string unknown;
     std::optional<CsvSink> sink =
@@ -485,13 +459,17 @@ std::optional<ConversionReport> convertBinaryRows(const std::string& path, const
     if (!sink)
         return std::nullopt;
     CHCSVWriter& writer = sink->writer();
-    BinaryRowsConversion conversion(std::string_view(bytes.get(), size), writer, header, keyListPass);
+    BinaryRowsConversion conversion(bytes, writer, header, keyListPass);
     const auto status =
         conversion.run([&](std::uint64_t done) { return progress.advance(done) && !progress.cancelled(); });
-    if (status == BinaryRowsConversion::Status::Other)
+    if (status == BinaryRowsConversion::Status::Other || bytes.failed())
         return std::nullopt; // the stream goes, and its temporary file with it
     if (status == BinaryRowsConversion::Status::Stopped || progress.cancelled())
         return ConversionMonitor::cancelledReport(path);
+    struct stat after {};
+    if (::fstat(file.get(), &after) != 0 || after.st_size != before.st_size
+        || after.st_mtim.tv_sec != before.st_mtim.tv_sec || after.st_mtim.tv_nsec != before.st_mtim.tv_nsec)
+        return std::nullopt;
     progress.finish(progress.total() > 0 ? progress.total() : size);
 
     return commitStraightRows(path, outputPath, conversion.lines(), writer, *stream, progress);
