@@ -91,7 +91,8 @@ bool BinaryRowsConversion::hasMagic(std::string_view head)
     return head.substr(0, magic.size()) == magic;
 }
 
-std::uint64_t BinaryRowsConversion::readUnsigned(std::uint64_t position, unsigned size, unsigned lane)
+[[gnu::always_inline]] inline std::uint64_t BinaryRowsConversion::readUnsigned(std::uint64_t position, unsigned size,
+                                                                                unsigned lane)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(_bytes.bytes(position, size, lane).data());
     switch (size) {
@@ -133,7 +134,8 @@ bool BinaryRowsConversion::readTrailer()
            && _objectCount <= (trailer - _offsetTable) / _offsetSize;
 }
 
-bool BinaryRowsConversion::readReference(std::uint64_t position, std::uint64_t& index, unsigned lane)
+[[gnu::always_inline]] inline bool BinaryRowsConversion::readReference(std::uint64_t position, std::uint64_t& index,
+                                                                       unsigned lane)
 {
     index = readUnsigned(position, _referenceSize, lane);
     return index < _objectCount;

@@ -1,6 +1,7 @@
 #include "core/io/detail/BlockReader.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -8,8 +9,19 @@
 namespace plistable::detail {
 
 namespace {
+
 constexpr std::uint64_t noBlock = UINT64_MAX;
+
+// A power of two (positions split by shifts), no more than asked and than the file needs: a small
+// file takes little more memory than its size.
+unsigned blockShiftFor(std::uint64_t size, std::size_t asked)
+{
+    const std::uint64_t most = std::bit_ceil(std::max<std::uint64_t>(size, 1));
+    const std::uint64_t block = std::min<std::uint64_t>(std::bit_floor(std::max<std::size_t>(asked, 1)), most);
+    return static_cast<unsigned>(std::countr_zero(block));
 }
+
+} // namespace
 
 BlockReader::BlockReader(std::string_view bytes) : _size(bytes.size())
 {
@@ -18,7 +30,8 @@ BlockReader::BlockReader(std::string_view bytes) : _size(bytes.size())
 }
 
 BlockReader::BlockReader(int fd, std::uint64_t size, std::size_t blockSize, std::size_t blockCount)
-    : _fd(fd), _size(size), _blockSize(std::max<std::size_t>(blockSize, 1)),
+    : _fd(fd), _size(size), _blockShift(blockShiftFor(size, blockSize)),
+      _blockSize(std::size_t{1} << _blockShift),
       _numbers(std::max<std::size_t>(blockCount, laneCount + 1), noBlock), _lastUse(_numbers.size()),
       _storage(new char[_blockSize * _numbers.size()])
 {
@@ -32,8 +45,8 @@ std::string_view BlockReader::fetch(std::uint64_t position, std::size_t length, 
         return {};
     if (_fd < 0)
         return failure(length); // in memory every span in bounds is a lane's
-    const std::uint64_t number = position / _blockSize;
-    const auto within = static_cast<std::size_t>(position % _blockSize);
+    const std::uint64_t number = position >> _blockShift;
+    const auto within = static_cast<std::size_t>(position & (_blockSize - 1));
     if (length <= _blockSize - within) {
         const char* data = block(number, lane);
         return data ? std::string_view(data + within, length) : failure(length);
@@ -60,7 +73,9 @@ const char* BlockReader::block(std::uint64_t number, unsigned lane)
 {
     const std::uint64_t start = number * _blockSize;
     const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(_blockSize, _size - start));
-    std::size_t found = std::find(_numbers.begin(), _numbers.end(), number) - _numbers.begin();
+    std::size_t found = _hints[number % std::size(_hints)];
+    if (_numbers[found] != number)
+        found = static_cast<std::size_t>(std::find(_numbers.begin(), _numbers.end(), number) - _numbers.begin());
     if (found == _numbers.size()) {
         // The least recently used block that no lane holds (views into those may be in use).
         for (std::size_t i = 0; i < _numbers.size(); ++i) {
@@ -74,6 +89,7 @@ const char* BlockReader::block(std::uint64_t number, unsigned lane)
             return nullptr;
         _numbers[found] = number;
     }
+    _hints[number % std::size(_hints)] = static_cast<std::uint32_t>(found);
     _lastUse[found] = ++_uses;
     const char* data = _storage.get() + found * _blockSize;
     _lanes[lane] = {start, length, data, found};

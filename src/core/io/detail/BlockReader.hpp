@@ -19,13 +19,14 @@ public:
     static constexpr std::size_t defaultBlockCount = 16;
     /// A reader that goes through a few places in turn (a list of references, a table, the objects)
     /// names each with a lane below this: the block last read in a lane is tried first.
-    static constexpr unsigned laneCount = 6;
+    static constexpr unsigned laneCount = 8;
+    static_assert((laneCount & (laneCount - 1)) == 0, "lanes are picked by a mask");
 
     /// Reads `bytes`, which must outlive the reader.
     explicit BlockReader(std::string_view bytes);
     /// Reads the first `size` bytes of the open file `fd`, which must stay open while the reader
-    /// lives, in blocks of `blockSize` bytes (at least 1), `blockCount` of them (at least one more
-    /// than laneCount) cached.
+    /// lives, in blocks of `blockSize` bytes (rounded down to a power of two; no more than the file
+    /// needs), `blockCount` of them (at least one more than laneCount) cached.
     BlockReader(int fd, std::uint64_t size, std::size_t blockSize = defaultBlockSize,
                 std::size_t blockCount = defaultBlockCount);
     BlockReader(const BlockReader&) = delete;
@@ -39,10 +40,10 @@ public:
     /// then failed() is true for good.
     std::string_view bytes(std::uint64_t position, std::size_t length, unsigned lane = 0)
     {
-        const Span& span = _lanes[lane % laneCount];
-        if (position - span.start < span.length && length <= span.length - (position - span.start))
+        const Span& span = _lanes[lane & (laneCount - 1)];
+        if (position - span.start < span.length && length <= span.length - (position - span.start)) [[likely]]
             return {span.data + (position - span.start), length};
-        return fetch(position, length, lane % laneCount);
+        return fetch(position, length, lane & (laneCount - 1));
     }
 
     /// True when a span could not be read as it is in the file (see bytes()).
@@ -65,10 +66,12 @@ private:
 
     const int _fd = -1;
     const std::uint64_t _size;
+    const unsigned _blockShift = 0;
     const std::size_t _blockSize = 0;
     Span _lanes[laneCount];              // never evicted while a lane's
     std::vector<std::uint64_t> _numbers; // each cached block's position over the block size, or none
     std::vector<std::uint64_t> _lastUse;
+    std::uint32_t _hints[64] = {}; // where block n was last found, by n modulo 64: mostly it still is
     std::unique_ptr<char[]> _storage;
     std::unique_ptr<char[]> _scratch;
     std::size_t _scratchSize = 0;
