@@ -46,6 +46,10 @@ TEST(StringRowsConversionTest, WritesTheGeneralLinesOrGivesUp)
         {"a later stretch that differs in its last byte", list(row + row + "<dict><key>id</key><string>1</string><key>name</key><strinG>a</string></dict>"), false},
         {"a later stretch that differs in its first bytes", list(row + "<dict><key>id</key><string>1</string> <key>name</key><string>a</string></dict>"
                                                                  + "<dict><key>id</key><string>1</string><key>name</key><string>a</string><dict>"), false},
+        {"a later array whose stretch differs at its end", list("<array><string>a</string><string>b</string></array>"
+                                                               "<array><string>a</string><strinG>b</string></array>"), false},
+        {"a later array whose stretch differs at its start", list("<array><string>a</string><string>b</string></array>"
+                                                                 "<array><string>a</String><string>b</string></array>"), false},
         {"a later key that differs by a reference", list(row + "<dict><key>&#105;d</key><string>1</string><key>name</key><string>a</string></dict>"), false},
         {"a later value that is a number", list(row + "<dict><key>id</key><integer>1</integer><key>name</key><string>a</string></dict>"), true},
         {"arrays laid out alike", list("<array><string>a</string><string>b</string></array><array><string>c</string><string></string></array>"
