@@ -54,6 +54,12 @@ TEST(OpenStepRowsScannerTest, WritesTheGeneralLinesOrGivesUp)
         {"a vertical tab", "(\v(a))", false},
         {"a root dictionary", "{ a = (b); }", false},
         {"a strings file", "\"a\" = \"b\";", false},
+        // Later elements laid out as the first are read by comparing the bytes around the values.
+        {"elements laid out alike, then not", "( { a = \"1\"; b = x; }, { a = \"2\"; b = y; }, { a = 3; b = \"z,w\"; }, "
+                                              "{a = \"4\"; b = v; }, { a = \"5\"; b = u; /* c */ }, { a = \"\\\"\"; b = 't'; } )", true},
+        {"arrays laid out alike but longer", "( (a, b), (c, d, e), (f, g), (h) )", true},
+        {"a later key that differs by a byte", "( { a = 1; b = 2; }, { a = 1; b = 2; }, { a = 1; c = 2; } )", false},
+        {"a later value that is no string", "( (a, b), (c, (d)) )", false},
         {"values with bytes the writer quotes for", "( (\"a;b\", 'x\"y', \"a b\", \"a\tb\", \"0123456789abcdef;\", a.b, "
                                                      "\"0123456789abcdef.x\", \"l\nf\", 'c\r', \"\\\"\", \"\x0b\", '\xC2\x85') )", true},
     };

@@ -198,7 +198,29 @@ OpenStepRowsScanner::Step OpenStepRowsScanner::element(const char*& p, const cha
             return Step::Done;
         }
     }
+    if (!_stretches.empty() && sameShapeRow(p, end, data))
+        return Step::Done;
     return row(p, end, data);
+}
+
+bool OpenStepRowsScanner::sameShapeRow(const char*& p, const char* end, const char* data)
+{
+    const char* q = p;
+    _rowValues.clear();
+    _decoded.clear();
+    for (std::size_t i = 0;; ++i) {
+        const std::string& stretch = _stretches[i];
+        if (static_cast<std::size_t>(end - q) < stretch.size() || std::memcmp(q, stretch.data(), stretch.size()) != 0)
+            return false;
+        q += stretch.size();
+        if (i + 1 == _stretches.size())
+            break;
+        if (q == end || string(q, end, data, _rowValues.emplace_back()) != Step::Done) // string() reads a byte
+            return false;
+    }
+    p = q;
+    writeLine(data);
+    return true;
 }
 
 // Continues the enclosing test when `test` is Done, else answers it.
@@ -227,6 +249,9 @@ OpenStepRowsScanner::Step OpenStepRowsScanner::row(const char*& p, const char* e
     const bool dictionary = *p == '{';
     if (_rows != Rows::Unknown && _rows != (dictionary ? Rows::Dictionaries : Rows::Arrays))
         return Step::Other;
+    const char* const rowStart = p;
+    const bool first = _rows == Rows::Unknown;
+    std::vector<std::pair<const char*, const char*>> values; // the first element's values, in place
     ++p;
     _rowKeys.clear();
     _rowValues.clear();
@@ -244,7 +269,10 @@ OpenStepRowsScanner::Step OpenStepRowsScanner::row(const char*& p, const char* e
                 return Step::Other; // "key;" and the rest: the general reader
             ++p;
             PLISTABLE_SPACE();
+            const char* const valueStart = p;
             PLISTABLE_TRY(string(p, end, data, _rowValues.emplace_back()));
+            if (first)
+                values.emplace_back(valueStart, p);
             PLISTABLE_SPACE();
             if (*p != ';')
                 return Step::Other;
@@ -265,9 +293,23 @@ OpenStepRowsScanner::Step OpenStepRowsScanner::row(const char*& p, const char* e
                 break;
             }
         }
+        const char* const valueStart = p;
         PLISTABLE_TRY(string(p, end, data, _rowValues.emplace_back()));
+        if (first)
+            values.emplace_back(valueStart, p);
     }
-    return finishRow(dictionary, data);
+    PLISTABLE_TRY(finishRow(dictionary, data));
+    // The first element: the bytes around its values are what later elements of the same shape
+    // repeat, keys and all.
+    if (first && !values.empty()) {
+        const char* from = rowStart;
+        for (const auto& [start, stop] : values) {
+            _stretches.emplace_back(from, start);
+            from = stop;
+        }
+        _stretches.emplace_back(from, p);
+    }
+    return Step::Done;
 }
 
 #undef PLISTABLE_SPACE
@@ -298,6 +340,12 @@ OpenStepRowsScanner::Step OpenStepRowsScanner::finishRow(bool dictionary, const 
             if (view(data, _rowKeys[i]) != _keys[i])
                 return Step::Other;
     }
+    writeLine(data);
+    return Step::Done;
+}
+
+void OpenStepRowsScanner::writeLine(const char* data)
+{
     _lineFields.clear();
     std::uint64_t plain = 0;
     for (const Field& value : _rowValues) {
@@ -308,7 +356,6 @@ OpenStepRowsScanner::Step OpenStepRowsScanner::finishRow(bool dictionary, const 
     _writer.writeUtf8Line(_lineFields, plain);
     ++_lines;
     _afterRow = true;
-    return Step::Done;
 }
 
 OpenStepRowsScanner::Step OpenStepRowsScanner::string(const char*& p, const char* end, const char* data, Field& field)

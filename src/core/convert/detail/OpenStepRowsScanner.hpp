@@ -44,6 +44,11 @@ private:
     Step quoted(const char*& p, const char* end, const char* data, Field& field);
     Step escape(const unsigned char*& u, const unsigned char* end);
     Step finishRow(bool dictionary, const char* data);
+    // Reads and writes an element whose bytes around its values are the first element's (the same
+    // keys, punctuation, white space and comments) by comparing those stretches whole; false, p
+    // unmoved, otherwise.
+    bool sameShapeRow(const char*& p, const char* end, const char* data);
+    void writeLine(const char* data);
     std::string_view view(const char* data, const Field& field) const
     {
         return {(field.decoded ? _decoded.data() : data) + field.at, field.size};
@@ -55,6 +60,8 @@ private:
     bool _arrayEnded = false; // the root array's ')' was read
     Rows _rows = Rows::Unknown;
     std::vector<std::string> _keys; // the first dictionary's keys, in order
+    // The bytes before, between and after the first element's values, when it had any.
+    std::vector<std::string> _stretches;
     std::vector<Field> _rowKeys;    // the keys and values of the element being read
     std::vector<Field> _rowValues;
     std::string _decoded; // text with escapes resolved, for fields that hold any
