@@ -94,7 +94,12 @@ bool BinaryRowsConversion::hasMagic(std::string_view head)
 [[gnu::always_inline]] inline std::uint64_t BinaryRowsConversion::readUnsigned(std::uint64_t position, unsigned size,
                                                                                 unsigned lane)
 {
-    const auto* p = reinterpret_cast<const unsigned char*>(_bytes.bytes(position, size, lane).data());
+    return bigEndian(_bytes.bytes(position, size, lane).data(), size);
+}
+
+[[gnu::always_inline]] inline std::uint64_t BinaryRowsConversion::bigEndian(const char* bytes, unsigned size)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes);
     switch (size) {
     case 1: return p[0];
     case 2: return (std::uint64_t{p[0]} << 8) | p[1];
@@ -201,7 +206,8 @@ bool BinaryRowsConversion::readObject(std::uint64_t index, Object& object, unsig
         object.count = readUnsigned(object.start + 1, size, lane);
         object.start += 1 + size;
     }
-    if (object.count > (limit - object.start) / unit)
+    // Most objects counted are counted in bytes: no division for them.
+    if (unit == 1 ? object.count > limit - object.start : object.count > (limit - object.start) / unit)
         return false;
     if (object.type == Int && object.count == 16 && readUnsigned(object.start, 8, lane) != 0)
         return false;
@@ -274,10 +280,8 @@ bool BinaryRowsConversion::hasColumns(const Object& row)
     if (row.count != _keys.size())
         return false;
     for (std::uint64_t k = 0; k < row.count; ++k) {
-        std::uint64_t index;
-        if (!readReference(row.start + k * _referenceSize, index, RowLane))
-            return false;
-        if (index != _keyIndexes[k] && !isKey(index, k))
+        const std::uint64_t index = bigEndian(_references.data() + k * _referenceSize, _referenceSize);
+        if (index >= _objectCount || (index != _keyIndexes[k] && !isKey(index, k)))
             return false;
     }
     return true;
@@ -406,6 +410,8 @@ BinaryRowsConversion::Status BinaryRowsConversion::run(const std::function<bool(
         expanded += 1 + (dictionary ? 2 : 1) * row.count;
         if (expanded > expandedLimit)
             return Status::Other;
+        // The row's references (keys, then values), kept: the reader's views last one read.
+        _references.assign(_bytes.bytes(row.start, (dictionary ? 2 : 1) * row.count * _referenceSize, RowLane));
         if (dictionary && !(i == 0 ? readColumns(row) : hasColumns(row)))
             return Status::Other;
         if (i == 0) {
@@ -416,10 +422,10 @@ BinaryRowsConversion::Status BinaryRowsConversion::run(const std::function<bool(
                 ++_lines;
             }
         }
-        const std::uint64_t values = row.start + (dictionary ? row.count * _referenceSize : 0);
+        const char* values = _references.data() + (dictionary ? row.count * _referenceSize : 0);
         for (std::uint64_t k = 0; k < row.count; ++k) {
-            std::uint64_t value;
-            if (!readReference(values + k * _referenceSize, value, RowLane) || !writeValue(value))
+            const std::uint64_t value = bigEndian(values + k * _referenceSize, _referenceSize);
+            if (value >= _objectCount || !writeValue(value))
                 return Status::Other;
         }
         if (_bytes.failed())

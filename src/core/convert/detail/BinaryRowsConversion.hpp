@@ -81,6 +81,7 @@ private:
     bool writeValue(std::uint64_t index);
     bool reportFirstRow(const Object& row);
     std::uint64_t readUnsigned(std::uint64_t position, unsigned size, unsigned lane);
+    static std::uint64_t bigEndian(const char* bytes, unsigned size);
 
     BlockReader& _bytes;
     CHCSVWriter& _writer;
@@ -97,6 +98,7 @@ private:
     std::vector<Text> _keys;                // and their text
     std::vector<std::optional<std::string>> _keyBytes; // and their UTF-8 bytes (ASCII-type objects)
     Text _wide;                             // a UTF-16 value or key being compared
+    std::string _references;                // the row's references
 };
 
 /// Converts the binary list at `path` as convertPlistToCsv() does, when BinaryRowsConversion reads

@@ -33,12 +33,25 @@ BlockReader::BlockReader(int fd, std::uint64_t size, std::size_t blockSize, std:
     : _fd(fd), _size(size), _blockShift(blockShiftFor(size, blockSize)),
       _blockSize(std::size_t{1} << _blockShift),
       _numbers(std::max<std::size_t>(blockCount, laneCount + 1), noBlock), _lastUse(_numbers.size()),
+      _cached(_numbers.size()),
       _storage(new char[_blockSize * _numbers.size()])
 {
 }
 
 std::string_view BlockReader::fetch(std::uint64_t position, std::size_t length, unsigned lane)
 {
+    // Most often a block the cache has, where it was last found (values shared across a list).
+    if (_fd >= 0) {
+        const std::uint64_t number = position >> _blockShift;
+        const std::size_t slot = _hints[number % std::size(_hints)];
+        const std::uint64_t within = position & (_blockSize - 1);
+        if (const Span& cached = _cached[slot];
+            _numbers[slot] == number && within < cached.length && length <= cached.length - within) {
+            _lastUse[slot] = ++_uses;
+            _lanes[lane] = cached;
+            return {cached.data + within, length};
+        }
+    }
     if (_failed || position > _size || length > _size - position)
         return failure(length);
     if (length == 0)
@@ -92,7 +105,8 @@ const char* BlockReader::block(std::uint64_t number, unsigned lane)
     _hints[number % std::size(_hints)] = static_cast<std::uint32_t>(found);
     _lastUse[found] = ++_uses;
     const char* data = _storage.get() + found * _blockSize;
-    _lanes[lane] = {start, length, data, found};
+    _cached[found] = {start, length, data, found};
+    _lanes[lane] = _cached[found];
     return data;
 }
 

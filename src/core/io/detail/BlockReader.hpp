@@ -71,6 +71,7 @@ private:
     Span _lanes[laneCount];              // never evicted while a lane's
     std::vector<std::uint64_t> _numbers; // each cached block's position over the block size, or none
     std::vector<std::uint64_t> _lastUse;
+    std::vector<Span> _cached; // each cached block as a span
     std::uint32_t _hints[64] = {}; // where block n was last found, by n modulo 64: mostly it still is
     std::unique_ptr<char[]> _storage;
     std::unique_ptr<char[]> _scratch;
