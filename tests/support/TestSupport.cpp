@@ -1,6 +1,7 @@
 #include "support/TestSupport.hpp"
 
 #include "core/Log.hpp"
+#include "core/io/detail/QuietThread.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,20 @@
 #include <algorithm>
 
 namespace plistable::test {
+
+namespace {
+
+// PLISTABLE_TEST_NO_THREADS in the environment makes the library do its work on the caller's
+// thread, as when the system gives no thread: for emulators that cannot start one (qemu 7.2's
+// user mode hangs in the first pthread_create of an aarch64 program on some hosts).
+const bool threadsRefused = [] {
+    const bool refuse = std::getenv("PLISTABLE_TEST_NO_THREADS") != nullptr;
+    if (refuse)
+        plistable::detail::refuseThreadStartsForTesting(true);
+    return refuse;
+}();
+
+} // namespace
 
 Text u(std::string_view utf8)
 {
