@@ -219,7 +219,8 @@ bool OpenStepRowsScanner::sameShapeRow(const char*& p, const char* end, const ch
             return false;
     }
     p = q;
-    writeLine(data);
+    writeRowValues(data);
+    _afterRow = true;
     return true;
 }
 
@@ -340,22 +341,9 @@ OpenStepRowsScanner::Step OpenStepRowsScanner::finishRow(bool dictionary, const 
             if (view(data, _rowKeys[i]) != _keys[i])
                 return Step::Other;
     }
-    writeLine(data);
-    return Step::Done;
-}
-
-void OpenStepRowsScanner::writeLine(const char* data)
-{
-    _lineFields.clear();
-    std::uint64_t plain = 0;
-    for (const Field& value : _rowValues) {
-        if (value.plain && _lineFields.size() < 64)
-            plain |= std::uint64_t{1} << _lineFields.size();
-        _lineFields.push_back(view(data, value));
-    }
-    _writer.writeUtf8Line(_lineFields, plain);
-    ++_lines;
+    writeRowValues(data);
     _afterRow = true;
+    return Step::Done;
 }
 
 OpenStepRowsScanner::Step OpenStepRowsScanner::string(const char*& p, const char* end, const char* data, Field& field)

@@ -28,12 +28,6 @@ public:
 private:
     enum class Step : std::uint8_t { Done, Wait, Other };
     enum class Rows : std::uint8_t { Unknown, Dictionaries, Arrays };
-    struct Field {
-        std::size_t at;   // offset in the piece, or in _decoded when decoded
-        std::size_t size;
-        bool decoded;
-        bool plain = false; // known to be ASCII the CSV writer writes as it is (no quoting byte)
-    };
 
     std::size_t run(const char* data, std::size_t size, bool isFinal) override;
     std::size_t elementEndIn(std::string_view bytes) const override;
@@ -48,11 +42,6 @@ private:
     // keys, punctuation, white space and comments) by comparing those stretches whole; false, p
     // unmoved, otherwise.
     bool sameShapeRow(const char*& p, const char* end, const char* data);
-    void writeLine(const char* data);
-    std::string_view view(const char* data, const Field& field) const
-    {
-        return {(field.decoded ? _decoded.data() : data) + field.at, field.size};
-    }
 
     bool _final = false;      // the bytes being read end the list
     bool _started = false;    // the root array's '(' was read
@@ -62,9 +51,6 @@ private:
     std::vector<std::string> _keys; // the first dictionary's keys, in order
     // The bytes before, between and after the first element's values, when it had any.
     std::vector<std::string> _stretches;
-    std::vector<Field> _rowKeys;    // the keys and values of the element being read
-    std::vector<Field> _rowValues;
-    std::string _decoded; // text with escapes resolved, for fields that hold any
 };
 
 } // namespace plistable::detail

@@ -87,6 +87,19 @@ void RowsScanner::reportEnd()
     _status = Status::Finished;
 }
 
+void RowsScanner::writeRowValues(const char* data)
+{
+    _lineFields.clear();
+    std::uint64_t plain = 0;
+    for (const Field& value : _rowValues) {
+        if (value.plain && _lineFields.size() < 64)
+            plain |= std::uint64_t{1} << _lineFields.size();
+        _lineFields.push_back(view(data, value));
+    }
+    _writer.writeUtf8Line(_lineFields, plain);
+    ++_lines;
+}
+
 ConversionReport commitStraightRows(const std::string& path, const std::string& outputPath, std::size_t lines,
                                     CHCSVWriter& writer, AtomicFileOutputStream& stream, ConversionMonitor& progress)
 {

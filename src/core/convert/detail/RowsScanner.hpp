@@ -66,11 +66,29 @@ protected:
     /// The events of the document's end; the list is Finished.
     void reportEnd();
 
+    /// A key or value of the element being read: bytes of the piece being read, or of _decoded
+    /// when escapes or references were resolved in it.
+    struct Field {
+        std::size_t at; // offset in the piece, or in _decoded when decoded
+        std::size_t size;
+        bool decoded;
+        bool plain = false; // known to be ASCII the CSV writer writes as it is (no quoting byte)
+    };
+    std::string_view view(const char* data, const Field& field) const
+    {
+        return {(field.decoded ? _decoded.data() : data) + field.at, field.size};
+    }
+    /// Writes the element's values (in the piece at `data` or in _decoded) as one line.
+    void writeRowValues(const char* data);
+
     CHCSVWriter& _writer;
     const bool _header;
     FileConverter& _keyListPass;
     Status _status = Status::Reading;
     std::size_t _lines = 0;
+    std::vector<Field> _rowKeys;   ///< the keys and values of the element being read
+    std::vector<Field> _rowValues;
+    std::string _decoded;          ///< text with escapes or references resolved, for fields that hold any
     std::vector<std::string_view> _lineFields; ///< the fields of the line being written, reused
 
 private:

@@ -169,7 +169,7 @@ bool StringRowsScanner::sameShapeRow(const char*& p, const char* end, const char
 StringRowsScanner::Step StringRowsScanner::row(const char*& p, const char* end, const char* data)
 {
     if (!_stretches.empty() && sameShapeRow(p, end, data)) {
-        writeRow(data);
+        writeRowValues(data);
         return Step::Done;
     }
     p = skipSpace(p, end);
@@ -269,7 +269,7 @@ StringRowsScanner::Step StringRowsScanner::row(const char*& p, const char* end, 
             if (view(data, _rowKeys[i]) != _keys[i])
                 return Step::Other;
     }
-    writeRow(data);
+    writeRowValues(data);
     return Step::Done;
 }
 
@@ -400,19 +400,6 @@ StringRowsScanner::Step StringRowsScanner::text(const char*& p, const char* end,
     field.plain = plain;
     p = reinterpret_cast<const char*>(u);
     return Step::Done;
-}
-
-void StringRowsScanner::writeRow(const char* data)
-{
-    _lineFields.clear();
-    std::uint64_t plain = 0;
-    for (const Field& value : _rowValues) {
-        if (value.plain && _lineFields.size() < 64)
-            plain |= std::uint64_t{1} << _lineFields.size();
-        _lineFields.push_back(view(data, value));
-    }
-    _writer.writeUtf8Line(_lineFields, plain);
-    ++_lines;
 }
 
 std::optional<ConversionReport> convertStraightRows(const std::string& path, const std::string& outputPath,

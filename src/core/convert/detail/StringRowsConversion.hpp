@@ -37,12 +37,6 @@ public:
 private:
     enum class Step : std::uint8_t { Done, Wait, Other };
     enum class Rows : std::uint8_t { Unknown, Dictionaries, Arrays };
-    struct Field {
-        std::size_t at;      // offset in the piece, or in _decoded when decoded
-        std::size_t size;
-        bool decoded;
-        bool plain = false; // known to be ASCII the CSV writer writes as it is (no quoting byte)
-    };
 
     std::size_t run(const char* data, std::size_t size, bool isFinal) override;
     std::size_t elementEndIn(std::string_view bytes) const override;
@@ -59,11 +53,6 @@ private:
         if (_rows == Rows::Unknown)
             _firstRowElements.push_back(element);
     }
-    void writeRow(const char* data);
-    std::string_view view(const char* data, const Field& field) const
-    {
-        return {(field.decoded ? _decoded.data() : data) + field.at, field.size};
-    }
 
     bool _started = false;    // the prolog and the root array's start tag were read
     bool _arrayEnded = false; // the root array's end tag was read
@@ -71,10 +60,7 @@ private:
     std::vector<std::string> _keys; // the first dictionary's keys, in order
     // The bytes before, between and after the first element's values, when each was a <string>.
     std::vector<std::string> _stretches;
-    std::vector<Field> _rowKeys;    // the keys and values of the element being read
-    std::vector<Field> _rowValues;
     std::vector<std::u16string_view> _firstRowElements; // the element of each value of the first row
-    std::string _decoded;           // text with references resolved, for fields that hold any
 };
 
 /// The syntaxes convertStraightRows() takes.
