@@ -395,21 +395,11 @@ OpenStepRowsScanner::Step OpenStepRowsScanner::quoted(const char*& p, const char
             ++u;
             continue;
         }
-        if (!field.decoded) {
-            field.decoded = true;
-            field.at = _decoded.size();
-        }
-        _decoded.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(u - run));
+        appendDecoded(field, run, u);
         PLISTABLE_TRY(escape(u, e));
         run = u;
     }
-    if (field.decoded) {
-        _decoded.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(u - run));
-        field.size = _decoded.size() - field.at;
-    } else {
-        field.size = static_cast<std::size_t>(u - base) - field.at;
-    }
-    field.plain = plain;
+    finishField(field, base, run, u, plain);
     p = reinterpret_cast<const char*>(u + 1);
     return Step::Done;
 }

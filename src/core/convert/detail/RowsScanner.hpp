@@ -78,6 +78,29 @@ protected:
     {
         return {(field.decoded ? _decoded.data() : data) + field.at, field.size};
     }
+    /// Appends the bytes from `run` to `at` to the field's text, moving the field into _decoded at
+    /// its first escape or reference (the caller appends what that resolves to).
+    void appendDecoded(Field& field, const unsigned char* run, const unsigned char* at)
+    {
+        if (!field.decoded) {
+            field.decoded = true;
+            field.at = _decoded.size();
+        }
+        _decoded.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(at - run));
+    }
+    /// Ends `field` at `end` in the piece starting at `base`: a decoded one takes its bytes from `run`
+    /// on into _decoded; `plain` as the scanner found it.
+    void finishField(Field& field, const unsigned char* base, const unsigned char* run, const unsigned char* end,
+                     bool plain)
+    {
+        if (field.decoded) {
+            _decoded.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(end - run));
+            field.size = _decoded.size() - field.at;
+        } else {
+            field.size = static_cast<std::size_t>(end - base) - field.at;
+        }
+        field.plain = plain;
+    }
     /// Writes the element's values (in the piece at `data` or in _decoded) as one line.
     void writeRowValues(const char* data);
 

@@ -381,23 +381,13 @@ StringRowsScanner::Step StringRowsScanner::text(const char*& p, const char* end,
             resolved = '\'';
         else
             return Step::Other; // character references and the rest: the general reader
-        if (!field.decoded) {
-            field.decoded = true;
-            field.at = _decoded.size();
-        }
-        _decoded.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(u - run));
+        appendDecoded(field, run, u);
         _decoded.push_back(resolved);
         plain = plain && resolved != '"' && resolved != delimiter;
         u = static_cast<const unsigned char*>(semicolon) + 1;
         run = u;
     }
-    if (field.decoded) {
-        _decoded.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(u - run));
-        field.size = _decoded.size() - field.at;
-    } else {
-        field.size = static_cast<std::size_t>(u - base) - field.at;
-    }
-    field.plain = plain;
+    finishField(field, base, run, u, plain);
     p = reinterpret_cast<const char*>(u);
     return Step::Done;
 }
