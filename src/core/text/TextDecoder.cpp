@@ -167,6 +167,10 @@ struct TextDecoder::State {
     // is begun; answers the bytes taken. Stops at a byte of 0x80 and above that the tables do not
     // take (alone or with the byte after it in `bytes`).
     std::size_t writeTabled(std::string_view bytes, std::string& out);
+    // writeTabled()'s stretches are written here, then appended to its `out`: growing `out` by the
+    // most a stretch can take would have the string fill that room with zeros first.
+    static constexpr std::size_t tabledStretch = std::size_t{1} << 14;
+    std::unique_ptr<char[]> tabledRoom;
 
     // Appends `units` to `out` as UTF-8; false, remembered, at a lone surrogate.
     bool appendUnits(std::string& out)
@@ -301,16 +305,13 @@ std::size_t TextDecoder::State::writeTabled(std::string_view bytes, std::string&
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();
     std::size_t i = 0;
-    // Room is made a block at a time, growing, so that a stretch cut short by the converter does
-    // not pay for the rest of the piece: no table entry is longer than three bytes per byte it
+    // A stretch at a time into the room: no table entry is longer than three bytes per byte it
     // takes, and each is copied as four bytes.
-    std::size_t block = 64;
+    if (!tabledRoom)
+        tabledRoom.reset(new char[3 * tabledStretch + 4]);
     while (i < n) {
-        const std::size_t end = std::min(n, i + block);
-        block = std::min<std::size_t>(block * 4, 1 << 14);
-        const std::size_t start = out.size();
-        out.resize(start + 3 * (end - i) + 4);
-        char* const begin = out.data() + start;
+        const std::size_t end = std::min(n, i + tabledStretch);
+        char* const begin = tabledRoom.get();
         char* to = begin;
         auto write = [&to](const Utf8Char& c) {
             std::memcpy(to, c.bytes.data(), 4);
@@ -344,7 +345,7 @@ std::size_t TextDecoder::State::writeTabled(std::string_view bytes, std::string&
                 stopped = true;
             }
         }
-        out.resize(start + static_cast<std::size_t>(to - begin));
+        out.append(begin, to);
         if (stopped)
             break;
     }
