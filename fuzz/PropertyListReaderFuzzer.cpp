@@ -40,7 +40,7 @@ public:
         return _log;
     }
 
-    // The last event recorded; a text's description may end in any word, so the log's tail cannot tell.
+    // The last event recorded; an element's or a text's description may end in any word, so the log's tail cannot tell.
     const std::string& lastEvent() const { return _last; }
 
     std::size_t keyElements = 0;
